@@ -1,0 +1,25 @@
+#!/bin/sh
+# Installs the Debian 12 packages the program, its tests and its benchmarks need,
+# when any of them is missing. Runs apt-get through sudo when not root.
+set -eu
+
+PACKAGES="cmake g++ make pkg-config
+qt6-base-dev qt6-qpa-plugins qt6-multimedia-dev libgl-dev
+libarchive-dev libcurl4-openssl-dev libgtest-dev
+lhasa gcab libarchive-tools python3-aiosmtpd
+fonts-noto-cjk xdg-utils"
+
+missing=""
+for p in $PACKAGES; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing="$missing $p"
+  fi
+done
+[ -z "$missing" ] && exit 0
+
+echo "Installing:$missing"
+if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+# shellcheck disable=SC2086
+$SUDO apt-get install -y -qq --no-install-recommends $missing

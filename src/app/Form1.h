@@ -1,0 +1,108 @@
+#pragma once
+// The main window: the archive queue, the target and archiving drop-downs, the
+// start, option and close buttons and the five-panel status bar.
+#include "app/ArchiveQueue.h"
+#include "app/Availability.h"
+#include "app/LaunchMode.h"
+#include "engine/RunUi.h"
+
+#include <QMainWindow>
+#include <optional>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QListView;
+class QMenu;
+class QPushButton;
+class QTimer;
+
+namespace salvo {
+
+class Settings;
+
+class Form1 : public QMainWindow, public RunUi {
+    Q_OBJECT
+public:
+    Form1(QString myPath, LaunchMode launchMode, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Start-up steps that follow the availability check, in their order.
+    void startUp(const Availability &availability, const QString &fileList);
+
+    // Public routines used by the other windows.
+    AddResult AddArchiveList(const QString &fileList);
+    void ModeChange(const QString &mode);
+    void StBarPicMkFldr();
+    void StBarPicIgnrDir();
+    void Btn_Start_Click();
+    void List1_DblClick();
+
+    // Handles a file list handed over by a second instance.
+    void receiveHandoff(const QString &fileList);
+
+    // RunUi
+    void showMessage(const QString &text, MessageIcon icon) override;
+    bool askYesNo(const QString &text) override;
+    void setStatus(int panel, const QString &text) override;
+    QString statusText(int panel) const;
+
+    // State other windows read.
+    const QString MyPath;
+    const LaunchMode launchMode;
+    QString Slvo_MODE;
+    QString OSVersion;
+    bool IsListViewer = false;
+    bool IsAdhesionMode = true;
+    Availability availability;
+    std::optional<qint32> UNZIP32_Status;
+
+    ArchiveQueue &queue() { return m_queue; }
+    QString windowTitleBase() const;
+
+    // Set when the window is closed by the program itself at the end of a
+    // DD-mode run: the shutdown steps that save settings are skipped.
+    void endWithoutSaving();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildWidgets();
+    void buildMenus();
+    void applyCaptions();
+    void shutDown();
+    void emptyTempFolder();
+    void reportAdded(const AddResult &result);
+    Settings settings() const;
+
+    ArchiveQueue m_queue;
+    bool m_shutDownDone = false;
+    bool m_saveOnClose = true;
+
+public:
+    // Controls, named as the rest of the program refers to them.
+    QListView *List1 = nullptr;
+    QComboBox *cmbTargetPlace = nullptr;
+    QComboBox *cmbArcMethod = nullptr;
+    QComboBox *cmbArcType = nullptr;
+    QPushButton *Btn_Start = nullptr;
+    QPushButton *Btn_Option = nullptr;
+    QPushButton *Btn_Close = nullptr;
+    QStatusBar *StatusBar1 = nullptr;
+    QLabel *panels[5] = {};
+    QTimer *Timer1 = nullptr;
+
+    QMenu *FileMenu = nullptr, *ToolMenu = nullptr, *OptionMenu = nullptr, *HelpMenu = nullptr;
+    QAction *MnuModeExtract = nullptr, *MnuModeArchive = nullptr, *MnuFileMinusF1 = nullptr,
+            *MnuStart = nullptr, *MnuFileLoadFileList = nullptr, *MnuFileSaveFileList = nullptr,
+            *MnuFiltering = nullptr, *MnuSort = nullptr, *MnuQuit = nullptr, *MnuDLLDown = nullptr,
+            *MnuErrorLog = nullptr, *MnuOptGeneral = nullptr, *MnuOptExtract = nullptr,
+            *MnuOptArchive = nullptr, *MnuHelp = nullptr, *MnuOnlineHelp = nullptr,
+            *MnuAbout = nullptr;
+};
+
+// Entries of the target drop-down.
+QStringList targetPlaceEntries();
+
+} // namespace salvo

@@ -1,0 +1,235 @@
+#include "ProfileFile.h"
+
+#include "platform/TextCodec.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace salvo {
+namespace {
+
+// Files larger than this are not settings files; they are read as empty rather
+// than making every read of a key slow.
+constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+
+struct Document {
+    QStringList lines;
+    QString newline = QStringLiteral("\n");
+};
+
+Document load(const QString &path)
+{
+    Document doc;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize)
+        return doc;
+    const QByteArray bytes = file.readAll();
+    const int firstLf = bytes.indexOf('\n');
+    if (firstLf > 0 && bytes.at(firstLf - 1) == '\r')
+        doc.newline = QStringLiteral("\r\n");
+    QString text = decodeUtf8OrCp932(bytes);
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    doc.lines = text.split(QLatin1Char('\n'));
+    for (QString &line : doc.lines) {
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+    }
+    // A final line break leaves one empty element behind; it is not a line.
+    if (!doc.lines.isEmpty() && doc.lines.last().isEmpty())
+        doc.lines.removeLast();
+    return doc;
+}
+
+// The name of a section line, or a null string when the line opens no section.
+QString sectionName(const QString &line)
+{
+    const QString t = line.trimmed();
+    if (!t.startsWith(QLatin1Char('[')))
+        return {};
+    const qsizetype close = t.indexOf(QLatin1Char(']'));
+    return (close < 0 ? t.mid(1) : t.mid(1, close - 1)).trimmed();
+}
+
+bool isComment(const QString &line)
+{
+    const QString t = line.trimmed();
+    return t.startsWith(QLatin1Char(';'));
+}
+
+// Splits a key line into name and raw value; false for lines without "=".
+bool splitKey(const QString &line, QString *name, QString *value)
+{
+    const qsizetype eq = line.indexOf(QLatin1Char('='));
+    if (eq < 0 || isComment(line))
+        return false;
+    *name = line.left(eq).trimmed();
+    if (value)
+        *value = line.mid(eq + 1).trimmed();
+    return true;
+}
+
+bool sameName(const QString &a, const QString &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+struct Location {
+    qsizetype sectionLine = -1; // index of the "[section]" line
+    qsizetype keyLine = -1;     // index of the first matching key line
+    qsizetype lastContent = -1; // last non-blank line of the section
+};
+
+Location locate(const Document &doc, const QString &section, const QString &key)
+{
+    Location loc;
+    bool inSection = false;
+    for (qsizetype i = 0; i < doc.lines.size(); ++i) {
+        const QString &line = doc.lines.at(i);
+        const QString name = sectionName(line);
+        if (!name.isNull()) {
+            if (inSection)
+                break; // the first matching section is the only one looked at
+            if (sameName(name, section)) {
+                inSection = true;
+                loc.sectionLine = loc.lastContent = i;
+            }
+            continue;
+        }
+        if (!inSection)
+            continue;
+        if (!line.trimmed().isEmpty())
+            loc.lastContent = i;
+        QString k;
+        if (loc.keyLine < 0 && splitKey(line, &k, nullptr) && sameName(k, key))
+            loc.keyLine = i;
+    }
+    return loc;
+}
+
+QString unquote(QString value)
+{
+    if (value.size() >= 2) {
+        const QChar first = value.front();
+        if ((first == QLatin1Char('"') || first == QLatin1Char('\'')) && value.back() == first)
+            value = value.mid(1, value.size() - 2);
+    }
+    return value;
+}
+
+// Looks the key up; false when the file, section or key is missing.
+bool lookup(const QString &path, const QString &section, const QString &key, QString *value)
+{
+    const Document doc = load(path);
+    const Location loc = locate(doc, section, key);
+    if (loc.keyLine < 0)
+        return false;
+    QString name;
+    splitKey(doc.lines.at(loc.keyLine), &name, value);
+    *value = unquote(*value).left(ProfileFile::kMaxTextLength);
+    return true;
+}
+
+// Line breaks inside a value would smuggle in keys or sections of their own.
+QString singleLine(const QString &text)
+{
+    QString out = text;
+    for (QChar &c : out) {
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(0))
+            c = QLatin1Char(' ');
+    }
+    return out;
+}
+
+} // namespace
+
+QString cutAtNul(const QString &text)
+{
+    const qsizetype nul = text.indexOf(QChar(0));
+    return nul < 0 ? text : text.left(nul);
+}
+
+ProfileFile::ProfileFile(QString path) : m_path(std::move(path)) {}
+
+bool ProfileFile::exists() const
+{
+    return QFileInfo(m_path).isFile();
+}
+
+QString ProfileFile::readText(const QString &section, const QString &key) const
+{
+    return readText(section, key, QString());
+}
+
+QString ProfileFile::readText(const QString &section, const QString &key, const QString &fallback) const
+{
+    QString value;
+    if (!lookup(m_path, section, key, &value))
+        return cutAtNul(fallback);
+    return cutAtNul(value);
+}
+
+qint16 ProfileFile::parseInt(const QString &text)
+{
+    const QString t = text.trimmed();
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < t.size() && (t.at(i) == QLatin1Char('+') || t.at(i) == QLatin1Char('-'))) {
+        negative = t.at(i) == QLatin1Char('-');
+        ++i;
+    }
+    qint64 magnitude = 0;
+    for (; i < t.size() && t.at(i) >= QLatin1Char('0') && t.at(i) <= QLatin1Char('9'); ++i) {
+        magnitude = magnitude * 10 + (t.at(i).unicode() - '0');
+        if (magnitude > 100000)
+            magnitude = 100000; // already beyond either end; stop growing
+    }
+    const qint64 value = negative ? -magnitude : magnitude;
+    return static_cast<qint16>(std::clamp<qint64>(value, -32768, 32767));
+}
+
+qint16 ProfileFile::readInt(const QString &section, const QString &key, qint16 fallback) const
+{
+    QString value;
+    if (!lookup(m_path, section, key, &value))
+        return fallback;
+    return parseInt(value);
+}
+
+bool ProfileFile::writeText(const QString &section, const QString &key, const QString &value) const
+{
+    Document doc = load(m_path);
+    const Location loc = locate(doc, section, key);
+    const QString cleanValue = singleLine(value);
+    if (loc.keyLine >= 0) {
+        QString name;
+        splitKey(doc.lines.at(loc.keyLine), &name, nullptr);
+        doc.lines[loc.keyLine] = name + QLatin1Char('=') + cleanValue;
+    } else if (loc.sectionLine >= 0) {
+        doc.lines.insert(loc.lastContent + 1, singleLine(key) + QLatin1Char('=') + cleanValue);
+    } else {
+        doc.lines.append(QLatin1Char('[') + singleLine(section) + QLatin1Char(']'));
+        doc.lines.append(singleLine(key) + QLatin1Char('=') + cleanValue);
+    }
+
+    QSaveFile out(m_path);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = (doc.lines.join(doc.newline) + doc.newline).toUtf8();
+    if (out.write(bytes) != bytes.size()) {
+        out.cancelWriting();
+        return false;
+    }
+    return out.commit();
+}
+
+bool ProfileFile::writeInt(const QString &section, const QString &key, int value) const
+{
+    return writeText(section, key, QString::number(value));
+}
+
+} // namespace salvo

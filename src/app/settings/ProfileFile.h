@@ -1,0 +1,48 @@
+#pragma once
+// Access to one INI file with the classic private-profile semantics:
+// section and key names match without regard to case and the first match wins,
+// blanks around names and values are trimmed, one pair of surrounding quotes is
+// removed, texts come back cut to 255 characters and integers are read as 16-bit
+// signed numbers. Every call reads the file afresh: nothing is cached, so a value
+// written by one window is seen by the next reader at once.
+#include <QString>
+#include <QtGlobal>
+
+namespace salvo {
+
+class ProfileFile {
+public:
+    // Longest text a read returns; longer stored values are cut.
+    static constexpr int kMaxTextLength = 255;
+
+    explicit ProfileFile(QString path);
+
+    const QString &path() const { return m_path; }
+    bool exists() const;
+
+    // The stored text, or the empty text when the file or key is missing.
+    QString readText(const QString &section, const QString &key) const;
+    // The stored text, or `fallback` when the file or key is missing.
+    QString readText(const QString &section, const QString &key, const QString &fallback) const;
+    // Optional sign then digits; anything else reads as 0. Values outside
+    // -32768..32767 are clamped to the nearest end of that range.
+    qint16 readInt(const QString &section, const QString &key, qint16 fallback = 0) const;
+
+    // Writes section/key, creating the file, section or key as needed. Every other
+    // line keeps its place; the file is replaced atomically. Returns false when the
+    // file could not be written (the old file then stays as it was).
+    bool writeText(const QString &section, const QString &key, const QString &value) const;
+    bool writeInt(const QString &section, const QString &key, int value) const;
+
+    // The classic integer reading of one text, exposed for the readers that take
+    // numbers from other places (and for tests).
+    static qint16 parseInt(const QString &text);
+
+private:
+    QString m_path;
+};
+
+// Cuts a text at its first NUL character.
+QString cutAtNul(const QString &text);
+
+} // namespace salvo

@@ -1,0 +1,181 @@
+// The real SalvoExtractor binary: what start-up and shutdown write in each
+// launch mode, and a second instance handing its files to the first.
+#include "app/Form1.h"
+#include "app/HandoffProtocol.h"
+#include "app/HandoffServer.h"
+#include "app/settings/ProfileFile.h"
+#include "platform/UserStore.h"
+#include "support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QListView>
+#include <QProcess>
+#include <QSettings>
+
+#include <csignal>
+
+using namespace salvo;
+using namespace salvo::test;
+
+namespace {
+
+bool waitFor(const std::function<bool()> &done, int ms = 10000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+class StartupTest : public ::testing::Test {
+protected:
+    TempHome home;
+    QString socketPath = home.path("runtime/") + kHandoffName;
+    ProfileFile ini{home.myPath() + "Salvo.ini"};
+
+    // Starts the program and waits until it serves hand-offs (start-up is over).
+    std::unique_ptr<QProcess> start(const QStringList &args)
+    {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessChannelMode(QProcess::ForwardedChannels);
+        p->start(SALVO_BINARY, args);
+        EXPECT_TRUE(p->waitForStarted(5000));
+        return p;
+    }
+    bool waitUntilServing() { return waitFor([&] { return instanceIsRunning(socketPath, 100); }); }
+    void terminate(QProcess &p)
+    {
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        ASSERT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 0);
+    }
+    QStringList keysOf(const QString &section)
+    {
+        QStringList keys;
+        bool in = false;
+        for (const QByteArray &line : readFile(ini.path()).split('\n')) {
+            const QString l = QString::fromUtf8(line).trimmed();
+            if (l.startsWith('['))
+                in = l == "[" + section + "]";
+            else if (in && l.contains('='))
+                keys << l.section('=', 0, 0);
+        }
+        keys.sort();
+        return keys;
+    }
+};
+
+TEST_F(StartupTest, NormalStartAndCloseWriteExactlyTheWindowKeys)
+{
+    writeFile(home.myPath() + "tmp/leftover.txt", "x");
+    writeFile(home.myPath() + "tmp/sub/deeper/file", "x");
+    writeFile(home.myPath() + "tmp/.hidden", "x");
+    QFile::setPermissions(home.myPath() + "tmp/leftover.txt", QFile::ReadOwner);
+    ini.writeText("EXTRACT_NORMAL", "TargetPlace", QStringLiteral("デスクトップ"));
+    ini.writeText("GENERAL", "Left", "1500");
+    ini.writeText("GENERAL", "Top", "3000");
+
+    auto p = start({});
+    ASSERT_TRUE(waitUntilServing());
+    terminate(*p);
+
+    EXPECT_EQ(keysOf("GENERAL"), QStringList({"Left", "SlvoStartUpMode", "Top"}));
+    EXPECT_EQ(keysOf("EXTRACT_NORMAL"), QStringList({"TargetPlace"}));
+    EXPECT_EQ(keysOf("ARCHIVE_NORMAL"), QStringList({"ArchiveMethod", "ArchiveType"}));
+    EXPECT_EQ(ini.readText("EXTRACT_NORMAL", "TargetPlace"), QStringLiteral("デスクトップ"));
+    EXPECT_EQ(ini.readText("ARCHIVE_NORMAL", "ArchiveMethod"), "LZH");
+    EXPECT_EQ(ini.readText("GENERAL", "SlvoStartUpMode"), "Extract");
+    EXPECT_EQ(ini.readInt("GENERAL", "Left"), 1500);
+    EXPECT_EQ(ini.readInt("GENERAL", "Top"), 3000);
+
+    EXPECT_TRUE(QDir(home.myPath() + "tmp").exists());
+    EXPECT_TRUE(QDir(home.myPath() + "tmp").isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    EXPECT_TRUE(QFile::exists(home.myPath() + "DllStatus.ini"));
+}
+
+TEST_F(StartupTest, DdModeRunSavesNoWindowStateAndRestoresShowResult)
+{
+    // The zip component present, with its own result window switched on.
+    writeFile(home.path("components/unzip32.so"), "");
+    qputenv("SALVO_COMPONENT_PATH", home.path("components").toLocal8Bit());
+    const UserStore store;
+    store.writeInt32(kUnzip32SettingsKey, "ShowResult", 5);
+    writeFile(home.path("in/a.zip"), "PK");
+
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(SALVO_BINARY, {"/DDMODE", home.path("in/a.zip")});
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_TRUE(keysOf("GENERAL").isEmpty());
+    EXPECT_TRUE(keysOf("EXTRACT_NORMAL").isEmpty());
+    EXPECT_TRUE(keysOf("ARCHIVE_NORMAL").isEmpty());
+    EXPECT_EQ(store.readInt32(kUnzip32SettingsKey, "ShowResult"), 5);
+}
+
+TEST_F(StartupTest, NormalCloseRestoresShowResultOnlyWhenItWasSet)
+{
+    writeFile(home.path("components/unzip32.so"), "");
+    qputenv("SALVO_COMPONENT_PATH", home.path("components").toLocal8Bit());
+    const UserStore store;
+    auto p = start({});
+    ASSERT_TRUE(waitUntilServing());
+    // While the program runs the component is told to show nothing.
+    EXPECT_TRUE(waitFor([&] { return store.readInt32(kUnzip32SettingsKey, "ShowResult") == 0; }));
+    terminate(*p);
+    // It was absent before: the program leaves its 0.
+    EXPECT_EQ(store.readInt32(kUnzip32SettingsKey, "ShowResult"), 0);
+}
+
+TEST_F(StartupTest, SettingsOnlyLaunchEndsWithItsDialog)
+{
+    auto p = start({"/DDMODE"});
+    ASSERT_TRUE(waitUntilServing());
+    terminate(*p);
+    // Closing the dialog closed the hidden main window: the drop-downs are saved,
+    // the working mode only in a normal launch.
+    EXPECT_EQ(ini.readText("EXTRACT_NORMAL", "TargetPlace"), QStringLiteral("書庫のある場所"));
+    EXPECT_EQ(ini.readText("GENERAL", "SlvoStartUpMode", "absent"), "absent");
+}
+
+TEST_F(StartupTest, ASecondInstanceHandsItsFilesToTheFirstAndEnds)
+{
+    writeFile(home.path(QStringLiteral("in/表 ソ.zip")), "PK");
+    writeFile(home.path("in/b.lzh"), "-lh");
+
+    // The first instance lives in this process so that its queue can be read.
+    Form1 form(home.myPath(), LaunchMode::Normal);
+    HandoffServer server(socketPath);
+    ASSERT_TRUE(server.listen());
+    QObject::connect(&server, &HandoffServer::received, &form, &Form1::receiveHandoff);
+
+    for (const QStringList &args : {QStringList{home.path(QStringLiteral("in/表 ソ.zip")), home.path("in/b.lzh")},
+                                    QStringList{"/DDMODE", home.path("in/b.lzh")}, QStringList{}}) {
+        QProcess second;
+        second.setProcessChannelMode(QProcess::ForwardedChannels);
+        second.start(SALVO_BINARY, args);
+        // The event loop must run for the first instance to take the message.
+        ASSERT_TRUE(waitFor([&] { return second.state() == QProcess::NotRunning; }));
+        EXPECT_EQ(second.exitCode(), 0);
+    }
+    ASSERT_TRUE(waitFor([&] { return form.queue().size() == 3; }));
+    EXPECT_EQ(form.queue().entries(), QStringList({home.path(QStringLiteral("in/表 ソ.zip")), home.path("in/b.lzh"),
+                                                   home.path("in/b.lzh")}));
+    EXPECT_EQ(form.List1->model()->rowCount(), 3);
+    // A second instance never writes settings.
+    EXPECT_FALSE(QFile::exists(ini.path()));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,59 @@
+#include "TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace salvo::test {
+namespace {
+const char *const kVariables[7] = {"SALVO_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "XDG_DATA_HOME",
+                                   "XDG_CACHE_HOME", "HOME", "SALVO_COMPONENT_PATH"};
+} // namespace
+
+TempHome::TempHome()
+{
+    EXPECT_TRUE(m_root.isValid());
+    for (const char *dir : {"home", "config", "runtime", "data", "cache", "userhome"})
+        QDir(m_root.path()).mkpath(QLatin1String(dir));
+    QFile::setPermissions(m_root.filePath(QStringLiteral("runtime")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    m_home = m_root.filePath(QStringLiteral("home")) + QLatin1Char('/');
+    const QString values[7] = {m_home, m_root.filePath("config"), m_root.filePath("runtime"),
+                               m_root.filePath("data"), m_root.filePath("cache"),
+                               m_root.filePath("userhome"), QString()};
+    for (int i = 0; i < 7; ++i) {
+        m_saved[i] = qgetenv(kVariables[i]);
+        if (values[i].isEmpty())
+            qunsetenv(kVariables[i]);
+        else
+            qputenv(kVariables[i], values[i].toLocal8Bit());
+    }
+}
+
+TempHome::~TempHome()
+{
+    for (int i = 0; i < 7; ++i) {
+        if (m_saved[i].isNull())
+            qunsetenv(kVariables[i]);
+        else
+            qputenv(kVariables[i], m_saved[i]);
+    }
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.write(bytes);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+} // namespace salvo::test

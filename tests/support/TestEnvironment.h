@@ -1,0 +1,30 @@
+#pragma once
+// Every test runs in a fresh temporary folder that stands in for the program
+// folder and for the user's XDG folders, so nothing touches the real home.
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace salvo::test {
+
+class TempHome {
+public:
+    TempHome();
+    ~TempHome();
+    // The program folder ($SALVO_HOME), ending in "/".
+    QString myPath() const { return m_home; }
+    QString path(const QString &relative) const { return m_root.filePath(relative); }
+    QString root() const { return m_root.path(); }
+
+private:
+    QTemporaryDir m_root;
+    QString m_home;
+    QByteArray m_saved[7];
+};
+
+void writeFile(const QString &path, const QByteArray &bytes);
+QByteArray readFile(const QString &path);
+
+} // namespace salvo::test

@@ -54,6 +54,7 @@ Form1::Form1(QString myPath, LaunchMode mode, QWidget *parent)
     setWindowTitle(windowTitleBase());
     buildWidgets();
     buildMenus();
+    resize(520, 380);
     // The elapsed-time display ticks once a second while a run is in progress.
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));

@@ -1,0 +1,219 @@
+#include "CommandLine.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace salvo::arc {
+namespace {
+
+bool isSwitch(const std::string &token)
+{
+    return token.size() > 1 && token[0] == '-';
+}
+
+bool endsWithSeparator(const std::string &s)
+{
+    return !s.empty() && (s.back() == '/' || s.back() == '\\');
+}
+
+std::string lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+// Verbs that stand as a word of their own ("x", "e", ...).
+bool letterVerb(Dialect d, const std::string &token, Command &c)
+{
+    if (d != Dialect::Unlha && d != Dialect::SevenZip && d != Dialect::Tar)
+        return false;
+    const std::string t = lower(token);
+    if (t == "x") {
+        c.verb = Verb::Extract;
+    } else if (t == "e") {
+        c.verb = Verb::Extract;
+        c.flat = true;
+    } else if (t == "t") {
+        c.verb = Verb::Test;
+    } else if (t == "l" || t == "v") {
+        c.verb = Verb::List;
+    } else if (t == "d") {
+        c.verb = Verb::Delete;
+    } else if (t == "a" || t == "u") {
+        c.verb = Verb::Add;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void applySwitch(Dialect d, const std::string &token, Command &c)
+{
+    const std::string s = lower(token);
+    switch (d) {
+    case Dialect::Unlha:
+        if (s == "-m1" || s == "-y" || s == "-y1")
+            c.overwrite = true;
+        break;
+    case Dialect::SevenZip:
+        if (s == "-y" || s == "-aoa")
+            c.overwrite = true;
+        else if (s.size() > 2 && s.compare(0, 2, "-o") == 0)
+            c.outputDir = token.substr(2);
+        break;
+    case Dialect::UnZip:
+    case Dialect::Cab:
+    case Dialect::Zip:
+        if (s == "-x")
+            c.verb = Verb::Extract;
+        else if (s == "-j")
+            c.flat = true;
+        else if (s == "-o")
+            c.overwrite = true;
+        else if (s == "-d" && d == Dialect::Zip)
+            c.verb = Verb::Delete;
+        else if (s == "-t")
+            c.verb = Verb::Test;
+        else if (s == "-l")
+            c.verb = Verb::List;
+        break;
+    case Dialect::Unrar:
+        if (s == "-x") {
+            c.verb = Verb::Extract;
+        } else if (s == "-e") {
+            c.verb = Verb::Extract;
+            c.flat = true;
+        } else if (s == "-y" || s == "-o") {
+            c.overwrite = true;
+        } else if (s == "-t") {
+            c.verb = Verb::Test;
+        } else if (s == "-l" || s == "-v") {
+            c.verb = Verb::List;
+        }
+        break;
+    case Dialect::Tar:
+        if (s == "-x" || s == "--extract")
+            c.verb = Verb::Extract;
+        else if (s == "--use-directory=0")
+            c.flat = true;
+        else if (s == "--use-directory=1")
+            c.flat = false;
+        else if (s == "-t" || s == "--list")
+            c.verb = Verb::List;
+        break;
+    }
+}
+
+std::string normalizeSeparators(std::string_view s)
+{
+    std::string out(s);
+    std::replace(out.begin(), out.end(), '\\', '/');
+    return out;
+}
+
+bool glob(const char *p, const char *n)
+{
+    // Iterative wildcard match with one backtrack point: linear in practice.
+    const char *star = nullptr, *resume = nullptr;
+    while (*n) {
+        const unsigned char pc = static_cast<unsigned char>(*p), nc = static_cast<unsigned char>(*n);
+        if (*p == '*') {
+            star = p++;
+            resume = n;
+        } else if (*p && (pc == '?' || std::tolower(pc) == std::tolower(nc))) {
+            ++p;
+            ++n;
+        } else if (star) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*p == '*')
+        ++p;
+    return *p == '\0';
+}
+
+} // namespace
+
+std::vector<std::string> tokenize(std::string_view line)
+{
+    std::vector<std::string> tokens;
+    std::string current;
+    bool inQuotes = false, inToken = false;
+    for (char ch : line) {
+        if (ch == '"') {
+            inQuotes = !inQuotes;
+            inToken = true;
+        } else if ((ch == ' ' || ch == '\t') && !inQuotes) {
+            if (inToken)
+                tokens.push_back(current);
+            current.clear();
+            inToken = false;
+        } else {
+            current.push_back(ch);
+            inToken = true;
+        }
+    }
+    if (inToken)
+        tokens.push_back(current);
+    return tokens;
+}
+
+std::optional<Command> parseCommand(Dialect dialect, std::string_view line)
+{
+    Command c;
+    std::vector<std::string> positional;
+    bool first = true;
+    for (const std::string &token : tokenize(line)) {
+        if (first && letterVerb(dialect, token, c)) {
+            first = false;
+            continue;
+        }
+        first = false;
+        if (isSwitch(token))
+            applySwitch(dialect, token, c);
+        else
+            positional.push_back(token);
+    }
+    // The zip dialects extract when no other verb is named.
+    if (c.verb == Verb::None && (dialect == Dialect::UnZip || dialect == Dialect::Cab))
+        c.verb = Verb::Extract;
+    if (c.verb == Verb::None || positional.empty())
+        return std::nullopt;
+
+    c.archive = positional[0];
+    size_t namesFrom = 1;
+    if (positional.size() > 1 && endsWithSeparator(positional[1]) && c.outputDir.empty()) {
+        c.outputDir = positional[1];
+        namesFrom = 2;
+    }
+    if (c.outputDir.empty()) {
+        const size_t slash = c.archive.find_last_of('/');
+        c.outputDir = slash == std::string::npos ? "." : c.archive.substr(0, slash);
+    }
+    while (c.outputDir.size() > 1 && endsWithSeparator(c.outputDir))
+        c.outputDir.pop_back();
+    for (size_t i = namesFrom; i < positional.size(); ++i)
+        c.names.push_back(normalizeSeparators(positional[i]));
+    return c;
+}
+
+bool matchesName(std::string_view entry, std::string_view mask)
+{
+    const std::string e = normalizeSeparators(entry);
+    std::string m = normalizeSeparators(mask);
+    if (m == "*" || m == "*.*")
+        return true;
+    if (glob(m.c_str(), e.c_str()))
+        return true;
+    if (m.find('/') == std::string::npos) {
+        const size_t slash = e.find_last_of('/');
+        if (slash != std::string::npos)
+            return glob(m.c_str(), e.c_str() + slash + 1);
+    }
+    return false;
+}
+
+} // namespace salvo::arc

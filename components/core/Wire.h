@@ -1,0 +1,105 @@
+#pragma once
+// Messages between a component and its decoder process: each is a 32-bit
+// length, a kind byte and fields (integers little-endian, strings with a
+// 32-bit length). Both ends are ours; the reader still checks every length.
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace salvo::arc {
+
+enum class Msg : uint8_t {
+    // component -> worker
+    List = 'L',     // path, formats
+    Check = 'C',    // path, formats, mode
+    Extract = 'X',  // path, formats, outdir, flat, overwrite, ask, names...
+    Answer = 'a',   // answer to an Ask
+    // worker -> component
+    Entries = 'R',  // code, count, entries...
+    Result = 'r',   // code, message
+    Ask = 'A',      // full path of an existing file
+    Alive = 'H',    // the worker is still making progress
+};
+
+// Format families a component reads.
+enum Formats : uint32_t {
+    kLha = 1, kZip = 2, kSevenZip = 4, kCab = 8, kRar = 16, kTar = 32,
+};
+
+// Largest message either side accepts.
+inline constexpr uint32_t kMaxMessage = 256u * 1024 * 1024;
+
+class WireWriter {
+public:
+    explicit WireWriter(Msg kind) { m_data.push_back(static_cast<char>(kind)); }
+    WireWriter &u32(uint32_t v) { return raw(&v, 4); }
+    WireWriter &i64(int64_t v) { return raw(&v, 8); }
+    WireWriter &str(std::string_view s)
+    {
+        u32(static_cast<uint32_t>(s.size()));
+        m_data.append(s.data(), s.size());
+        return *this;
+    }
+    const std::string &data() const { return m_data; }
+
+private:
+    WireWriter &raw(const void *p, size_t n)
+    {
+        m_data.append(static_cast<const char *>(p), n);
+        return *this;
+    }
+    std::string m_data;
+};
+
+class WireReader {
+public:
+    explicit WireReader(std::string_view data) : m_data(data) {}
+    Msg kind() const { return m_data.empty() ? Msg(0) : static_cast<Msg>(m_data[0]); }
+    bool ok() const { return m_ok; }
+    uint32_t u32()
+    {
+        uint32_t v = 0;
+        raw(&v, 4);
+        return v;
+    }
+    int64_t i64()
+    {
+        int64_t v = 0;
+        raw(&v, 8);
+        return v;
+    }
+    std::string str()
+    {
+        const uint32_t n = u32();
+        if (!m_ok || m_pos + n > m_data.size()) {
+            m_ok = false;
+            return {};
+        }
+        std::string s(m_data.substr(m_pos, n));
+        m_pos += n;
+        return s;
+    }
+
+private:
+    void raw(void *p, size_t n)
+    {
+        if (!m_ok || m_pos + n > m_data.size()) {
+            m_ok = false;
+            return;
+        }
+        std::memcpy(p, m_data.data() + m_pos, n);
+        m_pos += n;
+    }
+    std::string_view m_data;
+    size_t m_pos = 1; // after the kind byte
+    bool m_ok = true;
+};
+
+// Blocking framed I/O on a socket; false when the other side is gone.
+bool sendMessage(int fd, const std::string &payload);
+// Waits at most `timeoutMs` (negative: forever) for a whole message.
+enum class ReadStatus { Ok, Closed, TimedOut, Invalid };
+ReadStatus readMessage(int fd, std::string *payload, int timeoutMs);
+
+} // namespace salvo::arc

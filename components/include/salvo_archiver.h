@@ -1,0 +1,120 @@
+/*
+ * The archiver component interface, shared by the program and the components.
+ *
+ * A component is a shared library that exports C entry points named after its
+ * prefix: the main entry PREFIX (takes a command line), PREFIXCheckArchive,
+ * PREFIXGetFileCount, PREFIXOpenArchive / FindFirst / FindNext / CloseArchive,
+ * PREFIXGetVersion and, where it has one, PREFIXGetSubVersion. Strings are 8-bit
+ * texts in the locale's encoding (UTF-8 here). Two entries of our own come on
+ * top: PREFIXSetOverwriteCallback and PREFIXGetOriginalSizeEx.
+ */
+#ifndef SALVO_ARCHIVER_H
+#define SALVO_ARCHIVER_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The owner window, passed through as an opaque handle. */
+typedef void *SALVO_HWND;
+/* An open archive of OpenArchive, FindFirst, FindNext and CloseArchive. */
+typedef void *SALVO_HARC;
+
+#define SALVO_FNAME_MAX32 512
+
+/* One entry as FindFirst and FindNext report it: 558 bytes of fields. */
+typedef struct {
+    uint32_t dwOriginalSize;   /* 0: saturated at 0xFFFFFFFF; see GetOriginalSizeEx */
+    uint32_t dwCompressedSize; /* 4: 0 when the format does not tell */
+    uint32_t dwCRC;            /* 8 */
+    uint32_t uFlag;            /* 12 */
+    uint32_t uOSType;          /* 16 */
+    uint16_t wRatio;           /* 20: compressed / original in tenths of a per cent */
+    uint16_t wDate;            /* 22: MS-DOS date */
+    uint16_t wTime;            /* 24: MS-DOS time */
+    char szFileName[SALVO_FNAME_MAX32 + 1]; /* 26: UTF-8, "/" between path parts */
+    char dummy1[3];            /* 539 */
+    char szAttribute[8];       /* 542 */
+    char szMode[8];            /* 550 */
+} SALVO_INDIVIDUALINFO;
+
+/* Modes of OpenArchive (the components accept all of them alike). */
+#define SALVO_M_INIT_FILE_USE 0x00000001L
+#define SALVO_M_CHECK_FILENAME_ONLY 0x00000200L
+#define SALVO_M_USE_DRIVE_LETTER 0x00400000L
+
+/* Modes of CheckArchive. 0 reads the first header; the others every header. */
+#define SALVO_CHECKARCHIVE_RAPID 0
+#define SALVO_CHECKARCHIVE_BASIC 1
+#define SALVO_CHECKARCHIVE_FULLCRC 2
+#define SALVO_CHECKARCHIVE_RECOVERY 8
+#define SALVO_CHECKARCHIVE_SFX 16
+
+/* Results of the main entry: 0 is success, failures are distinct codes. */
+#define SALVO_OK 0
+#define SALVO_E_DISK_SPACE 0x8005      /* the output file system is full */
+#define SALVO_E_USER_SKIP 0x8007       /* an existing file was kept, not overwritten */
+#define SALVO_E_UNKNOWN_TYPE 0x8008    /* an entry of a kind that is never created */
+#define SALVO_E_METHOD 0x8009          /* a compression method that cannot be read */
+#define SALVO_E_PASSWORD_FILE 0x800A   /* an encrypted entry, and no password */
+#define SALVO_E_FILE_CRC 0x800C        /* the data does not match its checksum */
+#define SALVO_E_FILE_OPEN 0x800D       /* an output file could not be created */
+#define SALVO_E_MAKEDIRECTORY 0x8012   /* a folder could not be created */
+#define SALVO_E_CANNOT_WRITE 0x8013    /* writing an output file failed */
+#define SALVO_E_HEADER_BROKEN 0x8017   /* a header is damaged */
+#define SALVO_E_ARC_FILE_OPEN 0x8018   /* the archive could not be opened */
+#define SALVO_E_NOT_ARC_FILE 0x8019    /* not an archive this component reads */
+#define SALVO_E_CANNOT_READ 0x801A     /* reading the archive failed */
+#define SALVO_E_COMMAND_NAME 0x801C    /* the command line names no known command */
+#define SALVO_E_ENOUGH_MEMORY 0x801E   /* out of memory */
+#define SALVO_E_USER_CANCEL 0x8020     /* the user cancelled */
+#define SALVO_E_HARC_ISNOT_OPENED 0x8021
+#define SALVO_E_NOT_SUPPORT 0x8023     /* an operation this component does not offer */
+#define SALVO_E_NOT_FIND_FILE 0x8031   /* no entry matched the names given */
+#define SALVO_E_UNEXPECTED_EOF 0x8042  /* the archive ends too early */
+#define SALVO_E_BROKEN_DATA 0x8048     /* the compressed data is damaged */
+#define SALVO_E_UNSAFE_PATH 0x8050     /* an entry would land outside the output folder */
+#define SALVO_E_WORKER 0x8051          /* the decoder process failed or hung on this archive */
+#define SALVO_E_INTERNAL 0x8052
+
+/* Answers of the overwrite confirmation. */
+#define SALVO_ANSWER_YES 1
+#define SALVO_ANSWER_NO 2
+#define SALVO_ANSWER_YES_TO_ALL 3
+#define SALVO_ANSWER_NO_TO_ALL 4
+#define SALVO_ANSWER_CANCEL 5
+
+/* Asked for each existing file an extraction would replace, unless the command
+ * line says to overwrite without asking. `path` is the full UTF-8 path. */
+typedef int (*SALVO_OVERWRITE_CALLBACK)(void *user, const char *path);
+
+/* Entry point types, named after what they do; PREFIX stands for the prefix. */
+typedef int (*SALVO_MAIN_ENTRY)(SALVO_HWND owner, const char *cmdLine, char *output, uint32_t outputSize);
+typedef int (*SALVO_CHECK_ARCHIVE)(const char *archive, int mode);
+typedef int (*SALVO_GET_FILE_COUNT)(const char *archive);
+typedef SALVO_HARC (*SALVO_OPEN_ARCHIVE)(SALVO_HWND owner, const char *archive, uint32_t mode);
+typedef int (*SALVO_FIND_FIRST)(SALVO_HARC archive, const char *wildName, SALVO_INDIVIDUALINFO *info);
+typedef int (*SALVO_FIND_NEXT)(SALVO_HARC archive, SALVO_INDIVIDUALINFO *info);
+typedef int (*SALVO_CLOSE_ARCHIVE)(SALVO_HARC archive);
+typedef uint16_t (*SALVO_GET_VERSION)(void);
+typedef uint16_t (*SALVO_GET_SUB_VERSION)(void);
+typedef int (*SALVO_SET_OVERWRITE_CALLBACK)(SALVO_OVERWRITE_CALLBACK callback, void *user);
+/* 64-bit original size of the entry last found; 0 on success. */
+typedef int (*SALVO_GET_ORIGINAL_SIZE_EX)(SALVO_HARC archive, int64_t *size);
+
+#ifdef __cplusplus
+}
+
+static_assert(offsetof(SALVO_INDIVIDUALINFO, wRatio) == 20);
+static_assert(offsetof(SALVO_INDIVIDUALINFO, wDate) == 22);
+static_assert(offsetof(SALVO_INDIVIDUALINFO, szFileName) == 26);
+static_assert(offsetof(SALVO_INDIVIDUALINFO, dummy1) == 539);
+static_assert(offsetof(SALVO_INDIVIDUALINFO, szAttribute) == 542);
+static_assert(offsetof(SALVO_INDIVIDUALINFO, szMode) == 550);
+static_assert(sizeof(SALVO_INDIVIDUALINFO) == 560); /* 558 bytes of fields, padded */
+#endif
+
+#endif /* SALVO_ARCHIVER_H */

@@ -1,0 +1,9 @@
+// unzip32.so: the UnZip component.
+#include "core/ComponentApi.h"
+#include "core/Wire.h"
+
+namespace {
+constexpr salvo::arc::ComponentSpec kSpec{salvo::arc::Dialect::UnZip, salvo::arc::kZip, 100, 0};
+} // namespace
+
+SALVO_DEFINE_COMPONENT(UnZip, kSpec)

@@ -1,0 +1,34 @@
+#pragma once
+// Entry names as they come out of an archive, turned into UTF-8 relative paths.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace salvo::arc {
+
+bool isValidUtf8(std::string_view s);
+bool isAscii(std::string_view s);
+// CP932 (Shift-JIS as Japanese Windows writes it) to UTF-8; undecodable bytes become "_".
+std::string cp932ToUtf8(std::string_view s);
+
+// How the names of one archive are read. Decided once per archive: as soon as
+// one name is not valid UTF-8, every name of the archive is taken as CP932.
+class NameDecoder {
+public:
+    // Archives made on Windows use "\" between folders; tar archives do not.
+    explicit NameDecoder(bool backslashIsSeparator) : m_backslash(backslashIsSeparator) {}
+    void observe(std::string_view raw);
+    void forceCp932() { m_cp932 = true; }
+    bool cp932() const { return m_cp932; }
+    std::string decode(std::string_view raw) const;
+
+private:
+    bool m_backslash;
+    bool m_cp932 = false;
+};
+
+// Splits a decoded name into safe path parts: "" and "." parts are dropped.
+// False for names that must not be written: absolute, with "..", or empty.
+bool safeParts(std::string_view name, std::vector<std::string> *parts);
+
+} // namespace salvo::arc

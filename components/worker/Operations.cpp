@@ -1,0 +1,339 @@
+#include "Operations.h"
+
+#include "ArchiveSource.h"
+#include "core/CommandLine.h"
+#include "Names.h"
+#include "SafeTree.h"
+#include "salvo_archiver.h"
+
+#include <chrono>
+#include <ctime>
+#include <sys/stat.h>
+
+namespace salvo::arc {
+namespace {
+
+void dosDateTime(time_t t, uint16_t *date, uint16_t *time)
+{
+    struct tm tm {};
+    if (t <= 0 || !localtime_r(&t, &tm) || tm.tm_year < 80) {
+        *date = (1 << 5) | 1; // 1980-01-01
+        *time = 0;
+        return;
+    }
+    *date = static_cast<uint16_t>(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+    *time = static_cast<uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+}
+
+std::string attributeText(mode_t mode)
+{
+    std::string a = "------";
+    if (S_ISDIR(mode))
+        a[0] = 'd';
+    if (!(mode & 0222))
+        a[1] = 'r';
+    a[5] = 'a';
+    return a;
+}
+
+std::string rawEntryName(ArchiveSource &src, archive_entry *e)
+{
+    if (src.isRawStream())
+        return src.rawName();
+    const char *p = archive_entry_pathname(e);
+    return p ? p : "";
+}
+
+std::string withFolderMark(std::string name, archive_entry *e)
+{
+    if (archive_entry_filetype(e) == AE_IFDIR && !name.empty() && name.back() != '/')
+        name.push_back('/');
+    return name;
+}
+
+// Reads the entries' raw names without their data, to decide how the names of
+// the archive are to be decoded before anything is written.
+void observeNames(const std::string &path, uint32_t formats, NameDecoder *decoder)
+{
+    ArchiveSource src(path, formats);
+    std::string ignored;
+    if (src.open(&ignored) != SALVO_OK)
+        return;
+    archive_entry *e;
+    while (archive_read_next_header(src.handle(), &e) == ARCHIVE_OK)
+        decoder->observe(rawEntryName(src, e));
+}
+
+} // namespace
+
+Listing listArchive(const std::string &path, uint32_t formats)
+{
+    Listing out;
+    ArchiveSource src(path, formats);
+    out.code = src.open(&out.message);
+    if (out.code != SALVO_OK)
+        return out;
+
+    std::vector<std::string> raw;
+    archive_entry *e;
+    int r;
+    while ((r = archive_read_next_header(src.handle(), &e)) == ARCHIVE_OK) {
+        EntryInfo info;
+        raw.push_back(rawEntryName(src, e));
+        info.size = archive_entry_size_is_set(e) ? archive_entry_size(e) : 0;
+        if (src.isRawStream()) {
+            if (!src.compressed()) {
+                out.code = SALVO_E_NOT_ARC_FILE;
+                out.message = "書庫ではありません";
+                return out;
+            }
+            // A single compressed file does not say how large it is: count.
+            const void *buf;
+            size_t len;
+            la_int64_t offset;
+            int d;
+            info.size = 0;
+            while ((d = archive_read_data_block(src.handle(), &buf, &len, &offset)) == ARCHIVE_OK)
+                info.size = offset + static_cast<int64_t>(len);
+            if (d != ARCHIVE_EOF) {
+                r = d;
+                break;
+            }
+        }
+        dosDateTime(archive_entry_mtime(e), &info.dosDate, &info.dosTime);
+        info.mode = archive_entry_mode(e);
+        info.attribute = attributeText(info.mode);
+        if (archive_entry_filetype(e) == AE_IFDIR)
+            info.size = 0;
+        out.entries.push_back(std::move(info));
+        if (archive_entry_filetype(e) == AE_IFDIR)
+            out.entries.back().name = "/"; // marks a folder until its name is set below
+    }
+    if (r != ARCHIVE_EOF) {
+        out.code = src.failureCode(r);
+        out.message = src.errorText();
+    }
+    NameDecoder decoder(src.backslashIsSeparator());
+    for (const std::string &name : raw)
+        decoder.observe(name);
+    for (size_t i = 0; i < out.entries.size(); ++i) {
+        const bool folder = out.entries[i].name == "/";
+        std::string name = decoder.decode(raw[i]);
+        if (folder && !name.empty() && name.back() != '/')
+            name.push_back('/');
+        out.entries[i].name = name;
+    }
+    return out;
+}
+
+int checkArchive(const std::string &path, uint32_t formats, int mode)
+{
+    ArchiveSource src(path, formats);
+    std::string message;
+    if (src.open(&message) != SALVO_OK)
+        return 0;
+    archive_entry *e;
+    int r = archive_read_next_header(src.handle(), &e);
+    if (r != ARCHIVE_OK)
+        return 0;
+    if (src.isRawStream() && !src.compressed())
+        return 0; // an uncompressed file of any kind is no archive
+    if (mode == SALVO_CHECKARCHIVE_RAPID)
+        return 1;
+    while ((r = archive_read_next_header(src.handle(), &e)) == ARCHIVE_OK) {
+    }
+    return r == ARCHIVE_EOF ? 1 : 0;
+}
+
+namespace {
+
+class Extraction {
+public:
+    Extraction(const ExtractRequest &req, const ExtractHooks &hooks) : m_req(req), m_hooks(hooks) {}
+
+    ExtractResult run()
+    {
+        ExtractResult result;
+        ArchiveSource src(m_req.archive, m_req.formats);
+        result.code = src.open(&result.message);
+        if (result.code != SALVO_OK)
+            return result;
+
+        std::string error;
+        std::unique_ptr<SafeTree> staging = SafeTree::createStaging(m_req.outputDir, &error);
+        if (!staging) {
+            result.code = SALVO_E_MAKEDIRECTORY;
+            result.message = error;
+            return result;
+        }
+
+        result = readEntries(src, *staging);
+        if (result.code != SALVO_OK) {
+            staging->discard();
+            return result;
+        }
+        MoveOutcome moved = staging->moveInto(m_req.overwrite, m_hooks.ask);
+        staging->discard();
+        result.message += moved.message;
+        if (moved.cancelled)
+            result.code = SALVO_E_USER_CANCEL;
+        else if (moved.failed)
+            result.code = moved.failCode;
+        else if (moved.kept > 0)
+            result.code = SALVO_E_USER_SKIP;
+        if (result.code == SALVO_OK)
+            result.message += std::to_string(m_written) + "個のファイルを展開しました。\n";
+        return result;
+    }
+
+private:
+    void alive()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_lastAlive > std::chrono::seconds(1)) {
+            m_lastAlive = now;
+            if (m_hooks.alive)
+                m_hooks.alive();
+        }
+    }
+
+    bool wanted(const std::string &name) const
+    {
+        if (m_req.names.empty())
+            return true;
+        for (const std::string &mask : m_req.names) {
+            if (matchesName(name, mask))
+                return true;
+        }
+        return false;
+    }
+
+    ExtractResult fail(int code, const std::string &text)
+    {
+        return ExtractResult{code, text + "\n"};
+    }
+
+    ExtractResult readEntries(ArchiveSource &src, SafeTree &tree)
+    {
+        archive_entry *e;
+        int r = archive_read_next_header(src.handle(), &e);
+        if (r != ARCHIVE_OK && r != ARCHIVE_EOF)
+            return fail(src.failureCode(r), src.errorText());
+        if (r == ARCHIVE_OK && src.isRawStream() && !src.compressed())
+            return fail(SALVO_E_NOT_ARC_FILE, "書庫ではありません: " + m_req.archive);
+
+        NameDecoder decoder(src.backslashIsSeparator());
+        m_decoder = &decoder;
+        // Without a compressor the headers can be read cheaply, so the names
+        // are all looked at before the first one is used. A compressed stream
+        // decides on the way (a CP932 name switches the rest to CP932).
+        const bool decideFirst = !src.compressed();
+        if (decideFirst)
+            observeNames(m_req.archive, m_req.formats, &decoder);
+
+        int matched = 0;
+        for (; r == ARCHIVE_OK; r = archive_read_next_header(src.handle(), &e)) {
+            alive();
+            const std::string raw = rawEntryName(src, e);
+            if (!decideFirst)
+                decoder.observe(raw);
+            const std::string name = withFolderMark(decoder.decode(raw), e);
+            if (!wanted(name))
+                continue;
+            ++matched;
+            if (archive_entry_is_encrypted(e))
+                return fail(SALVO_E_PASSWORD_FILE, "暗号化されています(パスワードが必要です): " + name);
+
+            std::vector<std::string> parts;
+            if (!safeParts(name, &parts))
+                return fail(SALVO_E_UNSAFE_PATH, "展開先の外を指す名前のため中止しました: " + name);
+            const unsigned type = archive_entry_filetype(e);
+            if (m_req.flat) {
+                if (type == AE_IFDIR)
+                    continue;
+                parts.erase(parts.begin(), parts.end() - 1);
+            }
+            const ExtractResult one = writeEntry(src, tree, e, name, parts, type);
+            if (one.code != SALVO_OK)
+                return one;
+        }
+        if (r != ARCHIVE_EOF)
+            return fail(src.failureCode(r), src.errorText() + ": " + m_req.archive);
+        if (!m_req.names.empty() && matched == 0)
+            return fail(SALVO_E_NOT_FIND_FILE, "指定されたファイルが書庫にありません");
+        return {};
+    }
+
+    ExtractResult writeEntry(ArchiveSource &src, SafeTree &tree, archive_entry *e, const std::string &name,
+                             const std::vector<std::string> &parts, unsigned type)
+    {
+        TreeError err;
+        if (type == AE_IFDIR) {
+            if (!tree.makeFolder(parts, archive_entry_mode(e), &err))
+                return fail(err.code, err.text + ": " + name);
+            return {};
+        }
+        if (const char *link = archive_entry_hardlink(e)) {
+            std::vector<std::string> target;
+            if (!safeParts(withFolderMark(NameDecoderFor(src).decode(link), e), &target))
+                return fail(SALVO_E_UNSAFE_PATH, "展開先の外へのリンクのため中止しました: " + name);
+            if (m_req.flat)
+                target.erase(target.begin(), target.end() - 1);
+            if (!tree.makeHardLink(parts, target, &err))
+                return fail(err.code, err.text + ": " + name);
+            ++m_written;
+            return {};
+        }
+        if (type == AE_IFLNK) {
+            const char *target = archive_entry_symlink(e);
+            if (!target || !tree.makeSymlink(parts, NameDecoderFor(src).decode(target), &err))
+                return fail(err.code ? err.code : SALVO_E_UNSAFE_PATH,
+                            "展開先の外を指すリンクのため中止しました: " + name);
+            ++m_written;
+            return {};
+        }
+        if (type != AE_IFREG && type != 0)
+            return fail(SALVO_E_UNKNOWN_TYPE, "デバイスや名前付きパイプは作成しません: " + name);
+        if (archive_entry_mode(e) & (S_ISUID | S_ISGID))
+            return fail(SALVO_E_UNKNOWN_TYPE, "set-uid や set-gid のファイルは作成しません: " + name);
+
+        FileWriter out = tree.createFile(parts, &err);
+        if (!out.ok())
+            return fail(err.code, err.text + ": " + name);
+        const void *buf;
+        size_t len;
+        la_int64_t offset;
+        int d;
+        while ((d = archive_read_data_block(src.handle(), &buf, &len, &offset)) == ARCHIVE_OK) {
+            if (!out.write(buf, len, offset, &err))
+                return fail(err.code, err.text + ": " + name);
+            alive();
+        }
+        if (d != ARCHIVE_EOF)
+            return fail(src.failureCode(d), src.errorText() + ": " + name);
+        const int64_t size = archive_entry_size_is_set(e) ? archive_entry_size(e) : -1;
+        if (!out.finish(size, archive_entry_mode(e), archive_entry_mtime_is_set(e) ? archive_entry_mtime(e) : -1,
+                        archive_entry_mtime_nsec(e), &err))
+            return fail(err.code, err.text + ": " + name);
+        ++m_written;
+        return {};
+    }
+
+    // Link targets are decoded the way the entry names are.
+    const NameDecoder &NameDecoderFor(ArchiveSource &) const { return *m_decoder; }
+
+    const ExtractRequest &m_req;
+    const ExtractHooks &m_hooks;
+    std::chrono::steady_clock::time_point m_lastAlive = std::chrono::steady_clock::now();
+    int m_written = 0;
+    const NameDecoder *m_decoder = nullptr;
+};
+
+} // namespace
+
+ExtractResult extractArchive(const ExtractRequest &request, const ExtractHooks &hooks)
+{
+    return Extraction(request, hooks).run();
+}
+
+} // namespace salvo::arc

@@ -1,0 +1,114 @@
+// salvo-archive-worker: decodes archives for the archiver components in a
+// process of its own, so that a crash, an abort or a hang on a hostile archive
+// fails that one archive and never the program. It serves requests on its
+// standard input (a socket shared with the component) until that closes.
+#include "../core/Wire.h"
+#include "Operations.h"
+#include "salvo_archiver.h"
+
+#include <clocale>
+#include <csignal>
+#include <string>
+#include <sys/resource.h>
+
+using namespace salvo::arc;
+
+namespace {
+
+constexpr int kIn = 0;
+constexpr int kOut = 1;
+
+// No archive may make the decoder take more than this much memory.
+constexpr rlim_t kAddressSpaceLimit = rlim_t(2) * 1024 * 1024 * 1024;
+
+void reply(const WireWriter &w)
+{
+    if (!sendMessage(kOut, w.data()))
+        _exit(0); // the component is gone
+}
+
+void serveList(WireReader &in)
+{
+    const std::string path = in.str();
+    const uint32_t formats = in.u32();
+    const Listing listing = listArchive(path, formats);
+    WireWriter w(Msg::Entries);
+    w.u32(static_cast<uint32_t>(listing.code)).str(listing.message).u32(static_cast<uint32_t>(listing.entries.size()));
+    for (const EntryInfo &e : listing.entries) {
+        w.str(e.name).i64(e.size).i64(e.compressed).u32(e.dosDate).u32(e.dosTime).u32(e.mode);
+        w.str(e.attribute).str(e.method);
+    }
+    reply(w);
+}
+
+void serveCheck(WireReader &in)
+{
+    const std::string path = in.str();
+    const uint32_t formats = in.u32();
+    const int mode = static_cast<int>(in.u32());
+    WireWriter w(Msg::Result);
+    w.u32(static_cast<uint32_t>(checkArchive(path, formats, mode))).str("");
+    reply(w);
+}
+
+void serveExtract(WireReader &in)
+{
+    ExtractRequest req;
+    req.archive = in.str();
+    req.formats = in.u32();
+    req.outputDir = in.str();
+    req.flat = in.u32() != 0;
+    req.overwrite = static_cast<OverwritePolicy>(in.u32());
+    const uint32_t count = in.u32();
+    for (uint32_t i = 0; i < count && in.ok(); ++i)
+        req.names.push_back(in.str());
+    if (!in.ok()) {
+        reply(WireWriter(Msg::Result).u32(SALVO_E_INTERNAL).str("bad request"));
+        return;
+    }
+    ExtractHooks hooks;
+    hooks.alive = [] { reply(WireWriter(Msg::Alive)); };
+    hooks.ask = [](const std::string &path) {
+        reply(WireWriter(Msg::Ask).str(path));
+        std::string answer;
+        if (readMessage(kIn, &answer, -1) != ReadStatus::Ok)
+            _exit(0);
+        WireReader r(answer);
+        return r.kind() == Msg::Answer ? static_cast<int>(r.u32()) : SALVO_ANSWER_CANCEL;
+    };
+    const ExtractResult result = extractArchive(req, hooks);
+    reply(WireWriter(Msg::Result).u32(static_cast<uint32_t>(result.code)).str(result.message));
+}
+
+} // namespace
+
+int main()
+{
+    // Names inside archives are handed on as bytes; UTF-8 ones stay UTF-8.
+    std::setlocale(LC_ALL, "C.UTF-8");
+    std::signal(SIGPIPE, SIG_IGN);
+    // A file size limit makes writes fail (EFBIG) instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit {kAddressSpaceLimit, kAddressSpaceLimit};
+    setrlimit(RLIMIT_AS, &limit);
+
+    std::string message;
+    while (readMessage(kIn, &message, -1) == ReadStatus::Ok) {
+        WireReader in(message);
+        switch (in.kind()) {
+        case Msg::List:
+            serveList(in);
+            break;
+        case Msg::Check:
+            serveCheck(in);
+            break;
+        case Msg::Extract:
+            serveExtract(in);
+            break;
+        default:
+            reply(WireWriter(Msg::Result).u32(SALVO_E_INTERNAL).str("unknown request"));
+            break;
+        }
+    }
+    return 0;
+}

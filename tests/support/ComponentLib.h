@@ -1,0 +1,46 @@
+#pragma once
+// Loads an archiver component from the build folder and calls it by prefix.
+#include "salvo_archiver.h"
+
+#include <string>
+#include <vector>
+
+namespace salvo::test {
+
+struct ListedEntry {
+    std::string name;
+    uint32_t size32 = 0;
+    int64_t size64 = 0;
+    uint16_t date = 0, time = 0;
+};
+
+class ComponentLib {
+public:
+    // file: "unzip32.so"; prefix: "UnZip"
+    ComponentLib(const std::string &file, const std::string &prefix);
+    ~ComponentLib();
+    bool loaded() const { return m_handle != nullptr; }
+    void *symbol(const std::string &suffix) const;
+
+    int run(const std::string &command, std::string *output = nullptr) const;
+    int check(const std::string &archive, int mode = 0) const;
+    int count(const std::string &archive) const;
+    // Entries through OpenArchive / FindFirst / FindNext; false when it could not open.
+    bool list(const std::string &archive, std::vector<ListedEntry> *entries, const char *wildcard = "*") const;
+    void setCallback(SALVO_OVERWRITE_CALLBACK cb, void *user) const;
+
+private:
+    void *m_handle = nullptr;
+    std::string m_prefix;
+};
+
+// The component file and prefix that serve an archive by its extension.
+struct ComponentChoice {
+    std::string file, prefix;
+};
+ComponentChoice componentFor(const std::string &archive);
+
+// Folder of the built program and components.
+std::string buildDir();
+
+} // namespace salvo::test

@@ -132,7 +132,10 @@ private:
     int m_members = 0;
 };
 
-ArchiveSource::ArchiveSource(std::string path, uint32_t formats) : m_path(std::move(path)), m_formats(formats) {}
+ArchiveSource::ArchiveSource(std::string path, uint32_t formats, bool legacyNames)
+    : m_path(std::move(path)), m_formats(formats), m_legacyNames(legacyNames)
+{
+}
 
 ArchiveSource::~ArchiveSource()
 {
@@ -174,6 +177,9 @@ int ArchiveSource::open(std::string *message)
         archive_read_support_filter_all(m_archive);
     }
 
+    if (m_legacyNames)
+        archive_read_set_options(m_archive, "hdrcharset=CP932");
+
     const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         *message = "書庫を開けません: " + m_path;
@@ -189,7 +195,9 @@ int ArchiveSource::open(std::string *message)
     }
     if (r != ARCHIVE_OK) {
         *message = errorText();
-        return SALVO_E_NOT_ARC_FILE;
+        // A damaged stream can show itself while the first block is read.
+        const int code = failureCode(r);
+        return code == SALVO_E_BROKEN_DATA ? SALVO_E_NOT_ARC_FILE : code;
     }
     return SALVO_OK;
 }

@@ -14,7 +14,9 @@ class GzipSource;
 
 class ArchiveSource {
 public:
-    ArchiveSource(std::string path, uint32_t formats);
+    // With `legacyNames` the formats that store names in a local code page
+    // (LZH, ZIP without the UTF-8 flag, CAB, RAR 4, tar) read them as CP932.
+    ArchiveSource(std::string path, uint32_t formats, bool legacyNames = false);
     ~ArchiveSource();
     ArchiveSource(const ArchiveSource &) = delete;
     ArchiveSource &operator=(const ArchiveSource &) = delete;
@@ -41,6 +43,7 @@ public:
 private:
     std::string m_path;
     uint32_t m_formats;
+    bool m_legacyNames;
     archive *m_archive = nullptr;
     std::unique_ptr<GzipSource> m_gzip;
 };

@@ -84,13 +84,17 @@ std::string cp932ToUtf8(std::string_view s)
 
 void NameDecoder::observe(std::string_view raw)
 {
-    if (!m_cp932 && !isValidUtf8(raw))
+    if (!m_converted && !m_cp932 && !isValidUtf8(raw))
         m_cp932 = true;
 }
 
 std::string NameDecoder::decode(std::string_view raw) const
 {
-    std::string name = (m_cp932 && !isAscii(raw)) ? cp932ToUtf8(raw) : std::string(raw);
+    std::string name;
+    if (m_converted)
+        name = isValidUtf8(raw) ? std::string(raw) : cp932ToUtf8(raw);
+    else
+        name = (m_cp932 && !isAscii(raw)) ? cp932ToUtf8(raw) : std::string(raw);
     // Decoding comes first: in CP932 a second byte 0x5C is part of a character
     // (表, ソ, 能), not a separator, and only the decoded text tells them apart.
     if (m_backslash) {

@@ -11,19 +11,21 @@ bool isAscii(std::string_view s);
 // CP932 (Shift-JIS as Japanese Windows writes it) to UTF-8; undecodable bytes become "_".
 std::string cp932ToUtf8(std::string_view s);
 
-// How the names of one archive are read. Decided once per archive: as soon as
-// one name is not valid UTF-8, every name of the archive is taken as CP932.
+// How the names of one archive are read. An archive whose names are not all
+// UTF-8 is reopened so that libarchive reads them as CP932 (`converted`); a
+// compressed stream that cannot be read twice decides on the way: from the
+// first name that is not UTF-8 on, names are taken as CP932.
 class NameDecoder {
 public:
     // Archives made on Windows use "\" between folders; tar archives do not.
-    explicit NameDecoder(bool backslashIsSeparator) : m_backslash(backslashIsSeparator) {}
+    NameDecoder(bool backslashIsSeparator, bool converted)
+        : m_backslash(backslashIsSeparator), m_converted(converted) {}
     void observe(std::string_view raw);
-    void forceCp932() { m_cp932 = true; }
-    bool cp932() const { return m_cp932; }
     std::string decode(std::string_view raw) const;
 
 private:
     bool m_backslash;
+    bool m_converted;
     bool m_cp932 = false;
 };
 

@@ -51,35 +51,47 @@ std::string withFolderMark(std::string name, archive_entry *e)
     return name;
 }
 
-// Reads the entries' raw names without their data, to decide how the names of
-// the archive are to be decoded before anything is written.
-void observeNames(const std::string &path, uint32_t formats, NameDecoder *decoder)
+// Reads the entries' names without their data and tells whether they must be
+// read as CP932: a name that is not UTF-8, or a header that libarchive could
+// not read without a code page (the LZH reader gives up on such a name). A
+// header that is truly damaged fails the same way when read as CP932.
+bool needsLegacyNames(const std::string &path, uint32_t formats)
 {
     ArchiveSource src(path, formats);
     std::string ignored;
     if (src.open(&ignored) != SALVO_OK)
-        return;
+        return false;
     archive_entry *e;
-    while (archive_read_next_header(src.handle(), &e) == ARCHIVE_OK)
-        decoder->observe(rawEntryName(src, e));
+    int r;
+    while ((r = archive_read_next_header(src.handle(), &e)) == ARCHIVE_OK) {
+        if (!isValidUtf8(rawEntryName(src, e)))
+            return true;
+    }
+    return r != ARCHIVE_EOF;
 }
 
 } // namespace
 
-Listing listArchive(const std::string &path, uint32_t formats)
+namespace {
+
+Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *needLegacy)
 {
     Listing out;
-    ArchiveSource src(path, formats);
+    ArchiveSource src(path, formats, legacy);
     out.code = src.open(&out.message);
     if (out.code != SALVO_OK)
         return out;
 
     std::vector<std::string> raw;
+    std::vector<bool> folder;
     archive_entry *e;
     int r;
-    while ((r = archive_read_next_header(src.handle(), &e)) == ARCHIVE_OK) {
+    while ((r = archive_read_next_header(src.handle(), &e)) == ARCHIVE_OK || (r == ARCHIVE_WARN && !legacy)) {
+        if (r == ARCHIVE_WARN || !isValidUtf8(rawEntryName(src, e)))
+            *needLegacy = true;
         EntryInfo info;
         raw.push_back(rawEntryName(src, e));
+        folder.push_back(archive_entry_filetype(e) == AE_IFDIR);
         info.size = archive_entry_size_is_set(e) ? archive_entry_size(e) : 0;
         if (src.isRawStream()) {
             if (!src.compressed()) {
@@ -103,27 +115,38 @@ Listing listArchive(const std::string &path, uint32_t formats)
         dosDateTime(archive_entry_mtime(e), &info.dosDate, &info.dosTime);
         info.mode = archive_entry_mode(e);
         info.attribute = attributeText(info.mode);
-        if (archive_entry_filetype(e) == AE_IFDIR)
+        if (folder.back())
             info.size = 0;
         out.entries.push_back(std::move(info));
-        if (archive_entry_filetype(e) == AE_IFDIR)
-            out.entries.back().name = "/"; // marks a folder until its name is set below
     }
     if (r != ARCHIVE_EOF) {
         out.code = src.failureCode(r);
         out.message = src.errorText();
     }
-    NameDecoder decoder(src.backslashIsSeparator());
+    NameDecoder decoder(src.backslashIsSeparator(), legacy);
     for (const std::string &name : raw)
         decoder.observe(name);
     for (size_t i = 0; i < out.entries.size(); ++i) {
-        const bool folder = out.entries[i].name == "/";
         std::string name = decoder.decode(raw[i]);
-        if (folder && !name.empty() && name.back() != '/')
+        if (folder[i] && !name.empty() && name.back() != '/')
             name.push_back('/');
         out.entries[i].name = name;
     }
     return out;
+}
+
+} // namespace
+
+Listing listArchive(const std::string &path, uint32_t formats)
+{
+    bool needLegacy = false;
+    Listing first = listOnce(path, formats, false, &needLegacy);
+    if (!needLegacy && first.code == SALVO_OK)
+        return first;
+    // Legacy names, or headers that only read with a code page (see above).
+    bool ignored = false;
+    Listing legacy = listOnce(path, formats, true, &ignored);
+    return (needLegacy || legacy.code == SALVO_OK) ? legacy : first;
 }
 
 int checkArchive(const std::string &path, uint32_t formats, int mode)
@@ -154,10 +177,27 @@ public:
     ExtractResult run()
     {
         ExtractResult result;
-        ArchiveSource src(m_req.archive, m_req.formats);
-        result.code = src.open(&result.message);
+        auto src = std::make_unique<ArchiveSource>(m_req.archive, m_req.formats);
+        result.code = src->open(&result.message);
         if (result.code != SALVO_OK)
             return result;
+        archive_entry *e = nullptr;
+        int first = archive_read_next_header(src->handle(), &e);
+
+        // Without a compressor the headers can be read cheaply, so all names are
+        // looked at before the first one is used; an archive with legacy names
+        // is then read again with CP932 names. A compressed stream decides on
+        // the way (a CP932 name switches the rest to CP932).
+        const bool seekable = !src->compressed();
+        bool legacy = false;
+        if (seekable && needsLegacyNames(m_req.archive, m_req.formats)) {
+            legacy = true;
+            src = std::make_unique<ArchiveSource>(m_req.archive, m_req.formats, true);
+            result.code = src->open(&result.message);
+            if (result.code != SALVO_OK)
+                return result;
+            first = archive_read_next_header(src->handle(), &e);
+        }
 
         std::string error;
         std::unique_ptr<SafeTree> staging = SafeTree::createStaging(m_req.outputDir, &error);
@@ -167,7 +207,9 @@ public:
             return result;
         }
 
-        result = readEntries(src, *staging);
+        NameDecoder decoder(src->backslashIsSeparator(), legacy);
+        m_decoder = &decoder;
+        result = readEntries(*src, first, e, seekable, *staging);
         if (result.code != SALVO_OK) {
             staging->discard();
             return result;
@@ -213,23 +255,14 @@ private:
         return ExtractResult{code, text + "\n"};
     }
 
-    ExtractResult readEntries(ArchiveSource &src, SafeTree &tree)
+    ExtractResult readEntries(ArchiveSource &src, int r, archive_entry *e, bool namesDecided, SafeTree &tree)
     {
-        archive_entry *e;
-        int r = archive_read_next_header(src.handle(), &e);
         if (r != ARCHIVE_OK && r != ARCHIVE_EOF)
             return fail(src.failureCode(r), src.errorText());
         if (r == ARCHIVE_OK && src.isRawStream() && !src.compressed())
             return fail(SALVO_E_NOT_ARC_FILE, "書庫ではありません: " + m_req.archive);
-
-        NameDecoder decoder(src.backslashIsSeparator());
-        m_decoder = &decoder;
-        // Without a compressor the headers can be read cheaply, so the names
-        // are all looked at before the first one is used. A compressed stream
-        // decides on the way (a CP932 name switches the rest to CP932).
-        const bool decideFirst = !src.compressed();
-        if (decideFirst)
-            observeNames(m_req.archive, m_req.formats, &decoder);
+        NameDecoder &decoder = *m_decoder;
+        const bool decideFirst = namesDecided;
 
         int matched = 0;
         for (; r == ARCHIVE_OK; r = archive_read_next_header(src.handle(), &e)) {
@@ -326,7 +359,7 @@ private:
     const ExtractHooks &m_hooks;
     std::chrono::steady_clock::time_point m_lastAlive = std::chrono::steady_clock::now();
     int m_written = 0;
-    const NameDecoder *m_decoder = nullptr;
+    NameDecoder *m_decoder = nullptr;
 };
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "Operations.h"
 #include "salvo_archiver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -317,6 +318,8 @@ void SafeTree::merge(int srcDir, int dstDir, const std::string &relative, Overwr
             names.emplace_back(de->d_name);
     }
     closedir(d);
+    // In name order, so that questions come in an order the user can follow.
+    std::sort(names.begin(), names.end());
 
     for (const std::string &name : names) {
         if (out->cancelled || out->failed)

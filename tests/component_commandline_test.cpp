@@ -1,0 +1,119 @@
+// Every command line the program sends to a component, read by its dialect.
+#include "core/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+using namespace salvo::arc;
+
+namespace {
+
+struct Form {
+    Dialect dialect;
+    const char *line;
+    bool flat;
+    bool overwrite;
+    std::vector<std::string> names;
+};
+
+const char *const A = "\"/in/my archive.lzh\" \"/out dir/\"";
+
+TEST(CommandLine, EveryExtractionFormTheProgramSends)
+{
+    const std::string a = A;
+    const std::vector<Form> forms{
+        // Batch run, archive kept tree / flat, overwrite / ask.
+        {Dialect::Unlha, "x -c1 -m1 -y1 -jf0 ", false, true, {}},
+        {Dialect::Unlha, "e -c1 -m1 -y1 -jf0 ", true, true, {}},
+        {Dialect::Unlha, "x -c0 -m0 -jf0 ", false, false, {}},
+        {Dialect::Unlha, "e -c0 -m0 -jf0 ", true, false, {}},
+        {Dialect::Unlha, "x -y -jf0 ", false, true, {}}, // self-extractor
+        {Dialect::Unlha, "x -jf0 ", false, false, {}},
+        {Dialect::UnZip, "-x -o -s -V -i -C -qq ", false, true, {}},
+        {Dialect::UnZip, "-x -j -o -s -V -i -C -qq ", true, true, {}},
+        {Dialect::UnZip, "-x -s -V -i -C -qq ", false, false, {}},
+        {Dialect::UnZip, "-x -j -s -V -i -C -qq ", true, false, {}},
+        {Dialect::SevenZip, "x -y ", false, true, {}},
+        {Dialect::SevenZip, "e -y ", true, true, {}},
+        {Dialect::SevenZip, "x ", false, false, {}},
+        {Dialect::SevenZip, "e ", true, false, {}},
+        {Dialect::Cab, "-x -o ", false, true, {}},
+        {Dialect::Cab, "-x -j -o ", true, true, {}},
+        {Dialect::Cab, "-x ", false, false, {}},
+        {Dialect::Cab, "-x -j ", true, false, {}},
+        {Dialect::Unrar, "-x -y -o ", false, true, {}},
+        {Dialect::Unrar, "-e -y -o ", true, true, {}},
+        {Dialect::Unrar, "-x ", false, false, {}},
+        {Dialect::Unrar, "-e ", true, false, {}},
+        {Dialect::Tar, "-x --use-directory=1 ", false, false, {}},
+        {Dialect::Tar, "-x --use-directory=0 ", true, false, {}},
+    };
+    for (const Form &f : forms) {
+        const auto c = parseCommand(f.dialect, std::string(f.line) + a);
+        ASSERT_TRUE(c) << f.line;
+        EXPECT_EQ(c->verb, Verb::Extract) << f.line;
+        EXPECT_EQ(c->flat, f.flat) << f.line;
+        EXPECT_EQ(c->overwrite, f.overwrite) << f.line;
+        EXPECT_EQ(c->archive, "/in/my archive.lzh") << f.line;
+        EXPECT_EQ(c->outputDir, "/out dir") << f.line;
+        EXPECT_TRUE(c->names.empty()) << f.line;
+    }
+}
+
+TEST(CommandLine, SingleEntryFormsOfTheViewer)
+{
+    const std::vector<Form> forms{
+        {Dialect::Unlha, "x -c0 -m0  \"/a.lzh\" \"/o/\" dir/file.txt -y -jf0", false, true, {"dir/file.txt"}},
+        {Dialect::Unlha, "e -c1 -m1 -y1  \"/a.lzh\" \"/o/\" \"my file.txt\" -y -jf0", true, true, {"my file.txt"}},
+        {Dialect::Unlha, "e \"/a.exe\" \"/o/\" x.txt -y -jf0", true, true, {"x.txt"}},
+        {Dialect::UnZip, "-x -o -s -V -i -C -qq \"/a.zip\" \"/o/\" d\\f.txt", false, true, {"d/f.txt"}},
+        {Dialect::UnZip, "-x -j -s -V -i -C -qq \"/a.zip\" \"/o/\" f.txt", true, false, {"f.txt"}},
+        {Dialect::SevenZip, "x -y \"/a.7z\" \"/o/\" f.txt", false, true, {"f.txt"}},
+        {Dialect::SevenZip, "e \"/a.7z\" \"/o/\" f.txt", true, false, {"f.txt"}},
+        {Dialect::Cab, "-x -j -o \"/a.exe\" \"/o/\" f.txt", true, true, {"f.txt"}},
+        {Dialect::Unrar, "-e -y -o \"/a.rar\" \"/o/\" f.txt", true, true, {"f.txt"}},
+        {Dialect::Unrar, "-x \"/a.rar\" \"/o/\" f.txt", false, false, {"f.txt"}},
+        {Dialect::Tar, "-x --use-directory=0 \"/a.tgz\" \"/o/\" f.txt", true, false, {"f.txt"}},
+        {Dialect::Tar, "-x --use-directory=1 \"/a.tgz\" \"/o/\" *", false, false, {"*"}},
+        // A Windows-style folder with its trailing backslash.
+        {Dialect::Cab, "-x \"/a.cab\" \"C:\\out\\\" *.*", false, false, {"*.*"}},
+    };
+    for (const Form &f : forms) {
+        const auto c = parseCommand(f.dialect, f.line);
+        ASSERT_TRUE(c) << f.line;
+        EXPECT_EQ(c->verb, Verb::Extract) << f.line;
+        EXPECT_EQ(c->flat, f.flat) << f.line;
+        EXPECT_EQ(c->overwrite, f.overwrite) << f.line;
+        EXPECT_EQ(c->names, f.names) << f.line;
+    }
+    EXPECT_EQ(parseCommand(Dialect::Cab, "-x \"/a.cab\" \"C:\\out\\\" *.*")->outputDir, "C:\\out");
+}
+
+TEST(CommandLine, QuotesBlanksUnknownSwitchesAndBadLines)
+{
+    EXPECT_EQ(tokenize("  a \"b c\"  d\"e f\"g "), (std::vector<std::string>{"a", "b c", "de fg"}));
+    EXPECT_EQ(tokenize("\"\""), (std::vector<std::string>{""}));
+    const auto c = parseCommand(Dialect::SevenZip, "x -bd -mmt=on --weird \"/a.7z\" \"/o/\"");
+    ASSERT_TRUE(c);
+    EXPECT_FALSE(c->overwrite);
+    // Without an output folder the archive's own folder is used.
+    EXPECT_EQ(parseCommand(Dialect::SevenZip, "x \"/in/a.7z\"")->outputDir, "/in");
+    EXPECT_FALSE(parseCommand(Dialect::SevenZip, "q \"/a.7z\" \"/o/\""));
+    EXPECT_FALSE(parseCommand(Dialect::Unlha, "x"));
+    EXPECT_FALSE(parseCommand(Dialect::Tar, "\"/a.tar\" \"/o/\""));
+    EXPECT_EQ(parseCommand(Dialect::Zip, "-d \"/a.zip\" \"f.txt\"")->verb, Verb::Delete);
+    EXPECT_EQ(parseCommand(Dialect::SevenZip, "d \"/a.7z\" \"f.txt\"")->verb, Verb::Delete);
+}
+
+TEST(CommandLine, WildcardsAndNames)
+{
+    EXPECT_TRUE(matchesName("dir/a.txt", "*"));
+    EXPECT_TRUE(matchesName("noext", "*.*"));
+    EXPECT_TRUE(matchesName("dir/a.txt", "*.TXT"));
+    EXPECT_TRUE(matchesName("dir/a.txt", "dir\\a.txt"));
+    EXPECT_TRUE(matchesName("dir/a.txt", "a.tx?"));
+    EXPECT_FALSE(matchesName("dir/a.txt", "other/a.txt"));
+    EXPECT_FALSE(matchesName("dir/a.txt", "*.zip"));
+    EXPECT_TRUE(matchesName(std::string(5000, 'a'), std::string(40, '*') + "b*") == false);
+}
+
+} // namespace

@@ -1,0 +1,282 @@
+// Extraction through the components on archives made here: legacy Japanese
+// names, overwrite rules, flat and partial extraction, single-file compressors,
+// self-extractors, large entries and every way an extraction must fail.
+#include "platform/TextCodec.h"
+#include "support/ArchiveBuilder.h"
+#include "support/ComponentLib.h"
+#include "support/TestEnvironment.h"
+#include "support/TreeSnapshot.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <sys/resource.h>
+
+using namespace salvo;
+using namespace salvo::test;
+
+namespace {
+
+class ExtractTest : public ::testing::Test {
+protected:
+    TempHome home;
+    QString out = home.path("out");
+
+    std::string put(const QString &name, const QByteArray &bytes)
+    {
+        writeFile(home.path("in/" + name), bytes);
+        return home.path("in/" + name).toStdString();
+    }
+    int extract(const std::string &archive, std::string *output = nullptr, bool flat = false,
+                bool overwrite = true)
+    {
+        const ComponentChoice c = componentFor(archive);
+        ComponentLib lib(c.file, c.prefix);
+        return lib.run(extractCommand(c.prefix, archive, out.toStdString(), flat, overwrite), output);
+    }
+    QByteArray read(const QString &relative) { return readFile(out + "/" + relative); }
+};
+
+QByteArray cp932(const QString &text)
+{
+    return encodeCp932(text);
+}
+
+TEST_F(ExtractTest, Cp932NamesInZipAndLzhBecomeUtf8)
+{
+    // 表 and ソ end in the byte 0x5C, the backslash: they must not split the name.
+    const std::vector<RawEntry> entries{
+        {cp932(QStringLiteral("表示\\ソフト.txt")), "soft"},
+        {cp932(QStringLiteral("能力.txt")), "nou"},
+        {cp932(QStringLiteral("予定\\")), "", true},
+    };
+    for (const auto &[name, bytes] : {std::pair{QStringLiteral("sjis.zip"), storedZip(entries)},
+                                      std::pair{QStringLiteral("sjis.lzh"), storedLzh(entries, 0)}}) {
+        QDir(out).removeRecursively();
+        std::string output;
+        const std::string archive = put(name, bytes);
+        ASSERT_EQ(extract(archive, &output), 0) << name.toStdString() << ": " << output;
+        EXPECT_EQ(read(QStringLiteral("表示/ソフト.txt")), "soft") << name.toStdString();
+        EXPECT_EQ(read(QStringLiteral("能力.txt")), "nou");
+        EXPECT_TRUE(QDir(out + QStringLiteral("/予定")).exists());
+
+        const ComponentChoice c = componentFor(archive);
+        std::vector<ListedEntry> listed;
+        ASSERT_TRUE(ComponentLib(c.file, c.prefix).list(archive, &listed));
+        ASSERT_EQ(listed.size(), 3u);
+        EXPECT_EQ(QString::fromStdString(listed[0].name), QStringLiteral("表示/ソフト.txt"));
+        EXPECT_EQ(QString::fromStdString(listed[1].name), QStringLiteral("能力.txt"));
+        EXPECT_EQ(listed[1].date, ((2020 - 1980) << 9) | (5 << 5) | 17);
+    }
+}
+
+TEST_F(ExtractTest, Utf8NamesStayAsTheyAre)
+{
+    const std::string zip = put("utf8.zip", storedZip({{QStringLiteral("日本語/ファイル.txt").toUtf8(), "x", false, true}}));
+    ASSERT_EQ(extract(zip), 0);
+    EXPECT_EQ(read(QStringLiteral("日本語/ファイル.txt")), "x");
+    const QByteArray name = QStringLiteral("フォルダ").toUtf8() + '\xff' + QStringLiteral("名前.txt").toUtf8();
+    const std::string lzh = put("level2.lzh", storedLzh({{name, "y"}}, 2));
+    ASSERT_EQ(extract(lzh), 0);
+    EXPECT_EQ(read(QStringLiteral("フォルダ/名前.txt")), "y");
+}
+
+int answerScript(void *user, const char *)
+{
+    auto *answers = static_cast<std::vector<int> *>(user);
+    if (answers->empty())
+        return SALVO_ANSWER_CANCEL;
+    const int a = answers->front();
+    answers->erase(answers->begin());
+    return a;
+}
+
+TEST_F(ExtractTest, OverwriteWithAndWithoutSwitchesAndCallback)
+{
+    const std::string zip = put("two.zip", storedZip({{"a.txt", "new a"}, {"b.txt", "new b"}}));
+    ComponentLib lib("unzip32.so", "UnZip");
+    auto reset = [&] {
+        QDir(out).removeRecursively();
+        writeFile(out + "/a.txt", "old a");
+        writeFile(out + "/b.txt", "old b");
+    };
+    std::string output;
+
+    // The switch: overwrite without asking.
+    reset();
+    EXPECT_EQ(lib.run(extractCommand("UnZip", zip, out.toStdString(), false, true), &output), 0);
+    EXPECT_EQ(read("a.txt"), "new a");
+
+    // No switch, no callback: existing files stay and the result says so.
+    reset();
+    lib.setCallback(nullptr, nullptr);
+    EXPECT_EQ(lib.run(extractCommand("UnZip", zip, out.toStdString(), false, false), &output), SALVO_E_USER_SKIP);
+    EXPECT_EQ(read("a.txt"), "old a");
+    EXPECT_NE(output.find("a.txt"), std::string::npos) << output;
+
+    // A callback: yes to one, no to the other.
+    std::vector<int> answers{SALVO_ANSWER_YES, SALVO_ANSWER_NO};
+    lib.setCallback(answerScript, &answers);
+    reset();
+    EXPECT_EQ(lib.run(extractCommand("UnZip", zip, out.toStdString(), false, false)), SALVO_E_USER_SKIP);
+    EXPECT_EQ(read("a.txt") + read("b.txt"), "new aold b");
+
+    // Yes to all is asked once.
+    answers = {SALVO_ANSWER_YES_TO_ALL};
+    reset();
+    EXPECT_EQ(lib.run(extractCommand("UnZip", zip, out.toStdString(), false, false)), 0);
+    EXPECT_EQ(read("a.txt") + read("b.txt"), "new anew b");
+    EXPECT_TRUE(answers.empty());
+
+    answers = {SALVO_ANSWER_CANCEL};
+    reset();
+    EXPECT_EQ(lib.run(extractCommand("UnZip", zip, out.toStdString(), false, false)), SALVO_E_USER_CANCEL);
+    EXPECT_EQ(read("a.txt"), "old a");
+    lib.setCallback(nullptr, nullptr);
+    // Nothing of the staging area is left behind in any case.
+    EXPECT_EQ(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"a.txt", "b.txt"}));
+}
+
+TEST_F(ExtractTest, FlatFormAndNamedEntries)
+{
+    const std::string tar = put("t.tar", writeArchive({{"top/sub/a.txt", "a", EntryKind::File, {}}, {"top/b.txt", "b", EntryKind::File, {}}, {"c.dat", "c", EntryKind::File, {}}},
+                                                      "pax"));
+    ASSERT_EQ(extract(tar, nullptr, true), 0);
+    EXPECT_EQ(snapshot(out), (std::map<std::string, std::string>{
+                                 {"a.txt", "file:a"}, {"b.txt", "file:b"}, {"c.dat", "file:c"}}));
+
+    QDir(out).removeRecursively();
+    ComponentLib lib("tar32.so", "Tar");
+    ASSERT_EQ(lib.run("-x --use-directory=1 \"" + tar + "\" \"" + out.toStdString() + "/\" *.txt"), 0);
+    EXPECT_EQ(snapshot(out).count("c.dat"), 0u);
+    EXPECT_EQ(read("top/sub/a.txt"), "a");
+    QDir(out).removeRecursively();
+    ASSERT_EQ(lib.run("-x --use-directory=1 \"" + tar + "\" \"" + out.toStdString() + "/\" top\\b.txt"), 0);
+    EXPECT_EQ(snapshot(out), (std::map<std::string, std::string>{{"top", "dir"}, {"top/b.txt", "file:b"}}));
+    std::string output;
+    EXPECT_EQ(lib.run("-x \"" + tar + "\" \"" + out.toStdString() + "/\" nothing.here", &output),
+              SALVO_E_NOT_FIND_FILE);
+}
+
+TEST_F(ExtractTest, SingleFileCompressorsAndCompressedTars)
+{
+    const QByteArray payload = QByteArray("payload ").repeated(1000);
+    ASSERT_EQ(extract(put("a.txt.gz", gzipWithName(payload, "original.txt"))), 0);
+    EXPECT_EQ(read("original.txt"), payload);
+    ASSERT_EQ(extract(put("noname.gz", gzipWithName(payload, {}))), 0);
+    EXPECT_EQ(read("noname"), payload);
+    for (const char *filter : {"bzip2", "xz", "compress", "zstd"}) {
+        const QString name = QStringLiteral("file-%1.%2").arg(filter, filter == std::string("compress") ? "Z" : "x");
+        ASSERT_EQ(extract(put(name, compressRaw(payload, filter))), 0) << filter;
+        EXPECT_EQ(read(QStringLiteral("file-%1").arg(filter)), payload) << filter;
+    }
+    ASSERT_EQ(extract(put("t.tgz", writeArchive({{"in/tar.txt", "tar"}}, "ustar", "gzip"))), 0);
+    EXPECT_EQ(read("in/tar.txt"), "tar");
+
+    ComponentLib tar("tar32.so", "Tar");
+    std::vector<ListedEntry> listed;
+    ASSERT_TRUE(tar.list(home.path("in/a.txt.gz").toStdString(), &listed));
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].name, "original.txt");
+    EXPECT_EQ(listed[0].size64, payload.size());
+    // A file that is neither compressed nor an archive is not one.
+    EXPECT_EQ(tar.check(put("plain.txt", "just text"), 0), 0);
+}
+
+TEST_F(ExtractTest, DamagedArchivesFailAndLeaveNothing)
+{
+    const QByteArray payload = QByteArray("0123456789").repeated(5000);
+    QByteArray gz = gzipWithName(payload, "x.txt");
+    QByteArray badTrailer = gz;
+    badTrailer[badTrailer.size() - 6] = char(badTrailer[badTrailer.size() - 6] ^ 0x01); // CRC byte
+    QByteArray badLength = gz;
+    badLength[badLength.size() - 2] = char(badLength[badLength.size() - 2] ^ 0x01);
+    const QByteArray tar = writeArchive({{"big.bin", payload}}, "ustar");
+    const QByteArray tgz = writeArchive({{"big.bin", payload}}, "ustar", "gzip");
+
+    const std::vector<std::pair<QString, QByteArray>> cases{
+        {"crc.gz", badTrailer},
+        {"length.gz", badLength},
+        {"short.gz", gz.left(gz.size() / 2)},
+        {"short.tar", tar.left(3000)},
+        {"short.tgz", tgz.left(tgz.size() - 20)},
+        {"crc.zip", storedZip({{"ok.txt", "fine"}, {"bad.txt", "damaged", false, false, 0, true}})},
+        {"crc.lzh", [] {
+             QByteArray l = storedLzh({{"f.txt", "abcdef"}}, 0);
+             l[l.size() - 3] = 'X'; // the data no longer matches its CRC-16
+             return l;
+         }()},
+        {"secret.zip", writeArchive({{"s.txt", "secret"}}, "zip", "none", "zip:encryption=zipcrypt", "pw")},
+        {"empty.zip", QByteArray()},
+        {"noise.7z", QByteArray(4096, '\x37')},
+    };
+    for (const auto &[name, bytes] : cases) {
+        std::string output;
+        const int r = extract(put(name, bytes), &output);
+        EXPECT_NE(r, 0) << name.toStdString();
+        EXPECT_FALSE(output.empty()) << name.toStdString();
+        EXPECT_TRUE(snapshot(out).empty()) << name.toStdString() << " left files behind";
+        if (name == "secret.zip") {
+            EXPECT_EQ(r, SALVO_E_PASSWORD_FILE) << output;
+        }
+        if (name.startsWith("crc") || name == "length.gz") {
+            EXPECT_EQ(r, SALVO_E_FILE_CRC) << name.toStdString() << ": " << output;
+        }
+    }
+}
+
+TEST_F(ExtractTest, SelfExtractingExecutablesAreReadByTheComponentInside)
+{
+    // A stub large enough for the 7z reader's search window.
+    QByteArray stub(0x28000, '\0');
+    stub[0] = 'M';
+    stub[1] = 'Z';
+    const std::string zipExe = put("zipsfx.exe", stub + storedZip({{"inside.txt", "zip sfx"}}));
+    const std::string sevenExe = put("7zsfx.exe", stub + writeArchive({{"seven.txt", "7z sfx"}}, "7zip"));
+    ComponentLib unzip("unzip32.so", "UnZip"), seven("7-zip32.so", "SevenZip"), lha("unlha32.so", "Unlha");
+    EXPECT_EQ(unzip.check(zipExe, 0), 1);
+    EXPECT_EQ(lha.check(zipExe, 0), 0);
+    EXPECT_EQ(seven.check(sevenExe, 0), 1);
+    EXPECT_EQ(unzip.count(zipExe), 1);
+    ASSERT_EQ(unzip.run("-x -o \"" + zipExe + "\" \"" + out.toStdString() + "/\""), 0);
+    ASSERT_EQ(seven.run("x -y \"" + sevenExe + "\" \"" + out.toStdString() + "/\""), 0);
+    EXPECT_EQ(read("inside.txt"), "zip sfx");
+    EXPECT_EQ(read("seven.txt"), "7z sfx");
+}
+
+TEST_F(ExtractTest, EntriesOf4GiBAndMoreAreNotWrapped)
+{
+    const qint64 huge = 5LL * 1024 * 1024 * 1024 + 7;
+    const std::string tar = put("sparse.tar", writeArchive({{"huge.bin", "head", EntryKind::File, {}, 0644, huge},
+                                                            {"small.txt", "s"}},
+                                                           "pax"));
+    std::vector<ListedEntry> listed;
+    ASSERT_TRUE(ComponentLib("tar32.so", "Tar").list(tar, &listed));
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].size32, 0xFFFFFFFFu);
+    EXPECT_EQ(listed[0].size64, huge);
+    EXPECT_EQ(listed[1].size32, 1u);
+}
+
+TEST_F(ExtractTest, AFullDiskFailsAndLeavesNoPartialFile)
+{
+    const std::string zip = put("big.zip", storedZip({{"small.txt", "s"}, {"big.bin", QByteArray(2 << 20, 'b')}}));
+    // The component runs in a process whose files may not grow beyond 256 KiB,
+    // as on a nearly full disk; its decoder process inherits the limit.
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.setChildProcessModifier([] {
+        struct rlimit limit {256 * 1024, 256 * 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    p.start(SALVO_DRIVER, {"unzip32.so", "UnZip", QString::fromStdString(extractCommand("UnZip", zip, out.toStdString()))});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QString printed = QString::fromUtf8(p.readAll());
+    EXPECT_EQ(p.exitCode(), 1) << printed.toStdString();
+    EXPECT_TRUE(printed.contains(QStringLiteral("result 0x8005"))) << printed.toStdString();
+    EXPECT_TRUE(snapshot(out).empty());
+}
+
+} // namespace

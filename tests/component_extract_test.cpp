@@ -160,6 +160,19 @@ TEST_F(ExtractTest, FlatFormAndNamedEntries)
               SALVO_E_NOT_FIND_FILE);
 }
 
+TEST_F(ExtractTest, DotSlashNamesOfTarsMadeWithDot)
+{
+    // "tar -C dir -cf a.tar ." stores "./" and "./name".
+    const std::string tar = put("dot.tar", writeArchive({{"./", {}, EntryKind::Folder, {}, 0755},
+                                                        {"./a.txt", "a", EntryKind::File, {}},
+                                                        {"./sub/./b.txt", "b", EntryKind::File, {}}},
+                                                       "ustar"));
+    std::string output;
+    ASSERT_EQ(extract(tar, &output), 0) << output;
+    EXPECT_EQ(snapshot(out), (std::map<std::string, std::string>{
+                                 {"a.txt", "file:a"}, {"sub", "dir"}, {"sub/b.txt", "file:b"}}));
+}
+
 TEST_F(ExtractTest, SingleFileCompressorsAndCompressedTars)
 {
     const QByteArray payload = QByteArray("payload ").repeated(1000);

@@ -109,7 +109,7 @@ std::string NameDecoder::decode(std::string_view raw) const
 bool safeParts(std::string_view name, std::vector<std::string> *parts)
 {
     parts->clear();
-    if (name.empty() || name.front() == '/')
+    if (!name.empty() && name.front() == '/')
         return false;
     // "C:" at the start is a Windows drive: as absolute as a leading "/".
     if (name.size() >= 2 && name[1] == ':')
@@ -129,7 +129,7 @@ bool safeParts(std::string_view name, std::vector<std::string> *parts)
         }
         start = slash + 1;
     }
-    return !parts->empty();
+    return true;
 }
 
 } // namespace salvo::arc

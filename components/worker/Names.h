@@ -29,8 +29,9 @@ private:
     bool m_cp932 = false;
 };
 
-// Splits a decoded name into safe path parts: "" and "." parts are dropped.
-// False for names that must not be written: absolute, with "..", or empty.
+// Splits a decoded name into safe path parts: "" and "." parts are dropped, so
+// "./" names the top folder itself and yields no parts. False for names that
+// must not be written: absolute, with a drive letter, with "..", or with NUL.
 bool safeParts(std::string_view name, std::vector<std::string> *parts);
 
 } // namespace salvo::arc

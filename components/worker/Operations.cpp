@@ -281,6 +281,11 @@ private:
             if (!safeParts(name, &parts))
                 return fail(SALVO_E_UNSAFE_PATH, "展開先の外を指す名前のため中止しました: " + name);
             const unsigned type = archive_entry_filetype(e);
+            if (parts.empty()) {
+                if (type == AE_IFDIR)
+                    continue; // "./": the output folder itself
+                return fail(SALVO_E_HEADER_BROKEN, "名前のない項目があります");
+            }
             if (m_req.flat) {
                 if (type == AE_IFDIR)
                     continue;
@@ -308,7 +313,7 @@ private:
         }
         if (const char *link = archive_entry_hardlink(e)) {
             std::vector<std::string> target;
-            if (!safeParts(withFolderMark(NameDecoderFor(src).decode(link), e), &target))
+            if (!safeParts(NameDecoderFor(src).decode(link), &target) || target.empty())
                 return fail(SALVO_E_UNSAFE_PATH, "展開先の外へのリンクのため中止しました: " + name);
             if (m_req.flat)
                 target.erase(target.begin(), target.end() - 1);

@@ -1,6 +1,7 @@
 // Calls one component from the command line: component_driver FILE PREFIX
-// COMMAND... prints the output buffer and exits with the result (non-zero
-// results as 1). "list" as the command prints the entries instead.
+// COMMAND prints the output buffer and exits with the result (non-zero results
+// as 1). "list ARCHIVE" prints the entries instead; "batch" runs one command
+// per line of standard input in this one process and prints the failures.
 #include "support/ComponentLib.h"
 
 #include <cstdio>
@@ -22,6 +23,24 @@ int main(int argc, char **argv)
         for (const auto &e : entries)
             std::printf("%lld\t%s\n", static_cast<long long>(e.size64), e.name.c_str());
         return 0;
+    }
+    if (std::string(argv[3]) == "batch") {
+        std::string line;
+        int failures = 0;
+        char buffer[65536];
+        while (std::fgets(buffer, sizeof buffer, stdin)) {
+            line = buffer;
+            while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+                line.pop_back();
+            if (line.empty())
+                continue;
+            std::string out;
+            if (lib.run(line, &out) != 0) {
+                ++failures;
+                std::printf("failed: %s\n%s", line.c_str(), out.c_str());
+            }
+        }
+        return failures == 0 ? 0 : 1;
     }
     std::string out;
     const int r = lib.run(argv[3], &out);

@@ -1,0 +1,357 @@
+// The adapter layer through the recording component: dispatch of every
+// catalogue row, the check codes, self-extractor detection, counts, sizes, the
+// single-top-folder test, listing rows and the ACE record.
+#include "app/settings/Settings.h"
+#include "archivers/ArchiveInspector.h"
+#include "archivers/Catalogue.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+
+using namespace salvo;
+using namespace salvo::test;
+
+namespace {
+
+class RecordingTest : public ::testing::Test {
+protected:
+    TempHome home;
+    QString folder = home.path("components");
+    Availability availability;
+    std::unique_ptr<ComponentCaller> caller;
+    std::unique_ptr<ArchiveInspector> inspector;
+
+    RecordingTest()
+    {
+        QDir().mkpath(folder);
+        qputenv("SALVO_RECORDING_LOG", home.path("calls.log").toLocal8Bit());
+        qputenv("SALVO_RECORDING_SCRIPT", home.path("script.txt").toLocal8Bit());
+        script({});
+    }
+    void install(std::initializer_list<Component> components)
+    {
+        for (Component c : components) {
+            const QString file = folder + "/" + componentInfo(c).fileName;
+            QFile::remove(file);
+            ASSERT_TRUE(QFile::copy(RECORDING_COMPONENT, file));
+            availability.present[int(c)] = true;
+            availability.files[int(c)] = file;
+            if (c == Component::UnArj32)
+                QFile::copy(RECORDING_COMPONENT, folder + "/unarj32.so");
+        }
+        caller = std::make_unique<ComponentCaller>(availability);
+        inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
+    }
+    void installAll()
+    {
+        install({Component::UnLha32, Component::UnZip32, Component::Zip32J, Component::Zip32, Component::Cab32,
+                 Component::UnGca32, Component::UnRar32, Component::SevenZip32, Component::Yz1, Component::UnArj32,
+                 Component::Tar32, Component::Bga32, Component::UnBel32, Component::UnImp32, Component::Kty32,
+                 Component::UnAceV2, Component::UnAce32, Component::Paqar32, Component::UnHki32});
+    }
+    void script(const QStringList &lines)
+    {
+        writeFile(home.path("script.txt"), lines.join('\n').toUtf8() + "\n");
+        QFile::remove(home.path("calls.log"));
+    }
+    QStringList calls()
+    {
+        QStringList out;
+        for (const QByteArray &l : readFile(home.path("calls.log")).split('\n')) {
+            if (!l.isEmpty())
+                out << QString::fromUtf8(l);
+        }
+        return out;
+    }
+    // Entry names and modes of the calls, without the archive path.
+    QStringList callNames()
+    {
+        QStringList out;
+        for (const QString &c : calls())
+            out << c.section('\t', 0, 1);
+        return out;
+    }
+    QString archive(const QString &name)
+    {
+        const QString path = home.path("in/" + name);
+        writeFile(path, "not read by the recording component");
+        return path;
+    }
+    void setUse7Zip(int value) { Settings(home.myPath()).write(ini::kUse7Zip, value); }
+};
+
+TEST(Catalogue, KeysIdsAndArchiveTypes)
+{
+    EXPECT_EQ(extensionKey("/a/b.ZIP"), "zip");
+    EXPECT_EQ(extensionKey("/a/b.tar.gz"), "gz");
+    EXPECT_EQ(extensionKey("/a/noext"), "/a/noext");
+    EXPECT_EQ(extensionKey("/a/dot."), "");
+    EXPECT_EQ(rowForKey("gz")->format, Format::Tar);
+    EXPECT_EQ(rowForKey("yz2a6")->format, Format::Yz2);
+    EXPECT_EQ(rowForKey("gza")->format, Format::Bga);
+    EXPECT_EQ(rowForKey("/a/noext"), nullptr);
+    EXPECT_EQ(ToArchiveType("7z", 1), "SevenZip");
+    EXPECT_EQ(ToArchiveType("yz2a6", 1), "YZ2");
+    EXPECT_EQ(ToArchiveType("pqa", 1), "Paqar");
+    EXPECT_EQ(ToArchiveType("bh", 1), "BH");
+    EXPECT_EQ(ToArchiveType("gz", 1), "");
+    EXPECT_EQ(ToArchiveType("SevenZip", 2), "7z");
+    EXPECT_EQ(ToArchiveType("Paqar", 0), "PQA");
+    EXPECT_EQ(ToArchiveType("lzh", 0), "LZH");
+    EXPECT_EQ(ToArchiveType("nonsense", 0), "");
+}
+
+TEST_F(RecordingTest, CheckCodesForEveryRow)
+{
+    installAll();
+    struct Case {
+        const char *name;
+        const char *script;
+        int code;
+        const char *expectedCall; // entry and mode
+    };
+    const Case cases[] = {
+        {"a.lzh", "", 0, "UnlhaCheckArchive\t0"},
+        {"a.LZH", "UnlhaCheckArchive 0", 2, "UnlhaCheckArchive\t0"},
+        {"a.zip", "UnZipGetVersion 89", 3, "UnZipGetVersion\t0"},
+        {"a.zip", "UnZipGetVersion 90", 0, "UnZipCheckArchive\t0"},
+        {"a.zip", "UnZipCheckArchive 0", 999, "UnZipCheckArchive\t0"},
+        {"a.cab", "", 0, "CabCheckArchive\t0"},
+        {"a.gca", "", 0, "UnGCACheckArchive\t16"},
+        {"a.rar", "UnrarCheckArchive 7", 2, "UnrarCheckArchive\t0"},
+        {"a.7z", "", 0, "SevenZipCheckArchive\t0"},
+        {"a.yz1", "Yz1CheckArchive 2", 4, "Yz1CheckArchive\t16"},
+        {"a.yz1", "Yz1CheckArchive 0", 2, "Yz1CheckArchive\t16"},
+        {"a.arj", "", 0, "UnarjCheckArchive\t0"},
+        {"a.tar.gz", "", 0, "TarCheckArchive\t0"},
+        {"a.bz2", "", 0, "TarCheckArchive\t0"},
+        {"a.gza", "", 0, "BgaCheckArchive\t1"},
+        {"a.bel", "", 0, "UnbelCheckArchive\t0"},
+        {"a.imp", "", 0, "UnImpCheckArchive\t0"},
+        {"a.kty", "", 0, "KtyCheckArchive\t0"},
+        {"a.ace", "", 0, ""},
+        {"a.pqa", "", 0, "PaqarCheckArchive\t0"},
+        {"a.hki", "", 0, ""},
+        {"noext", "", 5, ""},
+        {"a.txt", "", 5, ""},
+        {"a.", "", 5, ""},
+    };
+    for (const Case &c : cases) {
+        script(QString(c.script).split(';', Qt::SkipEmptyParts));
+        EXPECT_EQ(inspector->CheckArchiveFile(archive(c.name)), c.code) << c.name << " " << c.script;
+        if (*c.expectedCall) {
+            EXPECT_TRUE(callNames().contains(c.expectedCall)) << c.name << ": " << callNames().join(",").toStdString();
+        } else {
+            EXPECT_TRUE(calls().isEmpty()) << c.name;
+        }
+    }
+}
+
+TEST_F(RecordingTest, MissingComponentsGiveTheirCodes)
+{
+    install({Component::UnAce32, Component::UnLha32});
+    EXPECT_EQ(inspector->CheckArchiveFile(archive("a.cab")), 1);
+    EXPECT_EQ(inspector->CheckArchiveFile(archive("a.ace")), 1); // one of the two ACE components only
+    EXPECT_EQ(inspector->CheckArchiveFile(archive("a.hki")), 999);
+    EXPECT_EQ(inspector->CheckArchiveFile(archive("a.rk")), 1);
+    EXPECT_EQ(inspector->CheckArchiveFile(archive("a.yz2")), 1);
+    EXPECT_TRUE(calls().isEmpty());
+    // A component whose file has gone since start-up is not loaded.
+    QFile::remove(folder + "/unlha32.so");
+    EXPECT_EQ(inspector->CheckArchiveFile(archive("a.lzh")), 2);
+    EXPECT_EQ(inspector->GetArchiveFileCount(archive("a.lzh")), 0);
+    EXPECT_EQ(caller->run(Component::UnLha32, "Unlha", "x a.lzh", nullptr), kNotCalled);
+}
+
+TEST_F(RecordingTest, Use7ZipRoutesZipAndNeverLoadsTheZipComponent)
+{
+    installAll();
+    setUse7Zip(1);
+    script({"SevenZipEntries a/x.txt|10|5|500|0|0"});
+    const QString zip = archive("a.zip");
+    EXPECT_EQ(inspector->CheckArchiveFile(zip), 0);
+    EXPECT_EQ(inspector->GetArchiveFileCount(zip), 3);
+    EXPECT_EQ(inspector->GetArchiveOriginalSize(zip), 10);
+    EXPECT_FALSE(inspector->IsMultiRootArchive(zip));
+    const QVector<ListRow> rows = inspector->ListArchiveEntries(zip);
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].ratio, "50%");
+    for (const QString &call : calls())
+        EXPECT_TRUE(call.startsWith("SevenZip")) << call.toStdString();
+}
+
+TEST_F(RecordingTest, SelfExtractorDetectionOrderAndTheLastAcceptorWins)
+{
+    installAll();
+    const QString exe = archive("setup.exe");
+    const QStringList noneAccept{"UnlhaCheckArchive 0",  "UnZipCheckArchive 0", "CabCheckArchive 0",
+                                 "UnGCACheckArchive 0",  "UnrarCheckArchive 0", "SevenZipCheckArchive 0",
+                                 "Yz1CheckArchive 0",    "UnarjCheckArchive 0", "TarCheckArchive 0",
+                                 "BgaCheckArchive 0",    "UnImpCheckArchive 0", "UnaceCheckArchive 0",
+                                 "PaqarCheckArchive 0",  "UnHkiCheckArchive 0"};
+    script(noneAccept);
+    EXPECT_EQ(inspector->GetSfxArchiveType(exe), "");
+    EXPECT_EQ(inspector->CheckArchiveFile(exe), 6);
+    QStringList order;
+    for (const QString &c : callNames()) {
+        if (c.contains("CheckArchive"))
+            order << c;
+    }
+    EXPECT_EQ(order.mid(0, 14),
+              QStringList({"UnlhaCheckArchive\t0", "UnZipCheckArchive\t0", "CabCheckArchive\t0", "UnGCACheckArchive\t8",
+                           "UnrarCheckArchive\t0", "SevenZipCheckArchive\t0", "Yz1CheckArchive\t16",
+                           "UnarjCheckArchive\t0", "TarCheckArchive\t0", "BgaCheckArchive\t1", "UnImpCheckArchive\t0",
+                           "UnaceCheckArchive\t0", "PaqarCheckArchive\t0", "UnHkiCheckArchive\t0"}));
+
+    QStringList lhaAnd7z = noneAccept;
+    lhaAnd7z.removeAll("UnlhaCheckArchive 0");
+    lhaAnd7z.removeAll("SevenZipCheckArchive 0");
+    script(lhaAnd7z);
+    QString type;
+    EXPECT_EQ(inspector->GetSfxArchiveType(exe, &type), "7Z");
+    EXPECT_EQ(type, "SevenZip");
+
+    QStringList yz1Password = noneAccept;
+    yz1Password.replaceInStrings("Yz1CheckArchive 0", "Yz1CheckArchive 2");
+    script(yz1Password);
+    EXPECT_EQ(inspector->GetSfxArchiveType(exe), "YZ1");
+
+    // Zip inside an executable: only with Use7Zip off and a recent enough component.
+    QStringList zipOnly = noneAccept;
+    zipOnly.removeAll("UnZipCheckArchive 0");
+    script(zipOnly + QStringList{"UnZipGetVersion 89"});
+    EXPECT_EQ(inspector->GetSfxArchiveType(exe), "");
+    script(zipOnly);
+    EXPECT_EQ(inspector->GetSfxArchiveType(exe), "ZIP");
+    setUse7Zip(1);
+    script(zipOnly);
+    EXPECT_EQ(inspector->GetSfxArchiveType(exe), "");
+    EXPECT_FALSE(callNames().contains("UnZipCheckArchive\t0"));
+}
+
+TEST_F(RecordingTest, CountsAndSizesFollowEachRowsRules)
+{
+    installAll();
+    const QString entries = "a/one|100|50|500|0|0;a/two|200|50|250|0|0";
+    script({"UnImpEntries " + entries, "UnImpGetOriginalSize 7", "UnHkiEntries " + entries,
+            "UnHkiGetArcOriginalSize 11", "UnbelEntries " + entries, "KtyEntries " + entries,
+            "Yz1CheckArchive 2", "Yz1Entries " + entries, "Yz1GetFileCount 2"});
+    EXPECT_EQ(inspector->GetArchiveOriginalSize(archive("a.imp")), 14);
+    EXPECT_EQ(inspector->GetArchiveOriginalSize(archive("a.hki")), 22);
+    EXPECT_EQ(inspector->GetArchiveOriginalSize(archive("a.bel")), 100); // the first entry only
+    EXPECT_EQ(inspector->GetArchiveOriginalSize(archive("a.kty")), 300);
+    EXPECT_EQ(inspector->GetArchiveOriginalSize(archive("a.pqa")), 0);
+    // A password-protected YZ1 archive is counted and summed.
+    EXPECT_EQ(inspector->GetArchiveFileCount(archive("a.yz1")), 2);
+    EXPECT_EQ(inspector->GetArchiveOriginalSize(archive("a.yz1")), 300);
+    EXPECT_EQ(inspector->GetArchiveFileCount(archive("a.yz2")), 0);
+
+    // HKI counts without a check; the zip component newer than 0.90 too.
+    script({"UnZipGetVersion 91"});
+    inspector->GetArchiveFileCount(archive("a.hki"));
+    inspector->GetArchiveFileCount(archive("a.zip"));
+    EXPECT_EQ(callNames(), QStringList({"UnHkiGetFileCount\t0", "UnZipGetVersion\t0", "UnZipGetFileCount\t0"}));
+    script({"UnZipGetVersion 90"});
+    inspector->GetArchiveFileCount(archive("a.zip"));
+    EXPECT_EQ(callNames(), QStringList({"UnZipGetVersion\t0", "UnZipCheckArchive\t0", "UnZipGetFileCount\t0"}));
+
+    // The viewer's archive type comes along.
+    QString type;
+    inspector->GetArchiveFileCount(archive("a.7z"), &type);
+    EXPECT_EQ(type, "SevenZip");
+}
+
+TEST_F(RecordingTest, ListingRowsByTypeTag)
+{
+    installAll();
+    const int date = ((2020 - 1980) << 9) | (5 << 5) | 17, time = (12 << 11) | (30 << 5) | 5;
+    script({QStringLiteral("UnlhaEntries dir/a.txt|1234567|100|453|%1|%2;empty|0|0|0|%1|%2;<NONUL>|1|1|1|%1|%2")
+                .arg(date)
+                .arg(time),
+            "KtyEntries k|1000|250|0|0|0", "UnbelEntries b|1000|0|453|0|0", "CabEntries c|1000|400|400|0|0"});
+    const QVector<ListRow> lzh = inspector->ListArchiveEntries(archive("a.lzh"));
+    ASSERT_EQ(lzh.size(), 3);
+    EXPECT_EQ(lzh[0].name, "dir/a.txt");
+    EXPECT_EQ(lzh[0].date, "2020/05/17 12:30:10");
+    EXPECT_EQ(lzh[0].originalSize, "1,234,567");
+    EXPECT_EQ(lzh[0].compressedSize, "100");
+    EXPECT_EQ(lzh[0].ratio, "45.3%");
+    EXPECT_EQ(lzh[1].originalSize, "-");
+    EXPECT_EQ(lzh[1].ratio, "-");
+    EXPECT_EQ(lzh[2].name, ""); // a name field without its NUL
+    const QVector<ListRow> kty = inspector->ListArchiveEntries(archive("a.kty"));
+    EXPECT_EQ(kty[0].ratio, "25.0%");
+    const QVector<ListRow> bel = inspector->ListArchiveEntries(archive("a.bel"));
+    EXPECT_EQ(bel[0].name, "-");
+    EXPECT_EQ(bel[0].date, "-");
+    EXPECT_EQ(bel[0].ratio, "54.7%");
+    const QVector<ListRow> cab = inspector->ListArchiveEntries(archive("a.cab"));
+    EXPECT_EQ(cab[0].compressedSize, "-");
+    EXPECT_EQ(cab[0].ratio, "-");
+}
+
+TEST_F(RecordingTest, MultiRootAnswersAndTheWalkStopsEarly)
+{
+    installAll();
+    struct Case {
+        const char *entries;
+        bool multi;
+    };
+    const Case cases[] = {
+        {"a/x|1|1|0|0|0;a/y|1|1|0|0|0", false},
+        {"a/x|1|1|0|0|0;b/y|1|1|0|0|0;c/z|1|1|0|0|0", true},
+        {"x|1|1|0|0|0", false},
+        {"x|1|1|0|0|0;y|1|1|0|0|0;z|1|1|0|0|0", true},
+        {"a/x|1|1|0|0|0;y|1|1|0|0|0", true},
+        {"a\\x|1|1|0|0|0;a\\y|1|1|0|0|0", true}, // "\" does not separate
+        {"", false},
+    };
+    for (const Case &c : cases) {
+        script({QStringLiteral("UnrarEntries ") + c.entries});
+        EXPECT_EQ(inspector->IsMultiRootArchive(archive("a.rar")), c.multi) << c.entries;
+    }
+    // With three entries in three folders the answer is known at the second.
+    script({"UnrarEntries a/x|1|1|0|0|0;b/y|1|1|0|0|0;c/z|1|1|0|0|0"});
+    inspector->IsMultiRootArchive(archive("a.rar"));
+    EXPECT_EQ(callNames().filter("FindNext").size(), 1);
+    EXPECT_TRUE(callNames().contains("UnrarCloseArchive\t0"));
+    EXPECT_TRUE(callNames().contains(QStringLiteral("UnrarOpenArchive\t%1").arg(kOpenModeDriveLetter)));
+
+    EXPECT_FALSE(inspector->IsMultiRootArchive(archive("a.bel")));
+    EXPECT_TRUE(inspector->IsMultiRootArchive(archive("a.rk")));
+    EXPECT_TRUE(inspector->IsMultiRootArchive(archive("a.pqa")));
+    EXPECT_TRUE(inspector->IsMultiRootArchive(archive("a.unknown")));
+    script({"UnHkiEntries x|1|1|0|0|0"});
+    inspector->IsMultiRootArchive(archive("a.hki"));
+    EXPECT_TRUE(callNames().contains("UnHkiOpenArchive\t512"));
+    script({"UnrarOpenArchive 0"});
+    EXPECT_FALSE(inspector->IsMultiRootArchive(archive("a.rar")));
+}
+
+TEST_F(RecordingTest, AceRecordCarriesTheTextsInTheLocaleEncoding)
+{
+    install({Component::UnAceV2, Component::UnAce32});
+    for (const QString &list : {QStringLiteral("*.*"), QStringLiteral("even"), QStringLiteral("a/b.txt c.txt")}) {
+        script({"ACEExtract 3"});
+        EXPECT_EQ(caller->aceV2Extract(home.path("in/a.ace"), list, QStringLiteral("/out/日本語フォルダ")), 3);
+        ASSERT_EQ(calls().size(), 1);
+        EXPECT_EQ(calls()[0].section('\t', 2),
+                  home.path("in/a.ace") + "||" + list + "||0|" + QStringLiteral("/out/日本語フォルダ") + "|0|");
+    }
+}
+
+TEST_F(RecordingTest, MainEntryGetsTheCommandAndA1024CharacterBuffer)
+{
+    install({Component::UnLha32});
+    script({"Unlha 32768", "UnlhaOutput done"});
+    QString output;
+    EXPECT_EQ(caller->run(Component::UnLha32, "Unlha", QStringLiteral("x \"/in/日本.lzh\" \"/out/\""), nullptr, &output),
+              32768);
+    EXPECT_EQ(output, "done");
+    EXPECT_EQ(calls(), QStringList({QStringLiteral("Unlha\t1024\tx \"/in/日本.lzh\" \"/out/\"")}));
+    EXPECT_EQ(caller->version(Component::UnLha32, "Unlha"), 100);
+    EXPECT_EQ(caller->run(Component::Cab32, "Cab", "x", nullptr), kNotCalled);
+}
+
+} // namespace

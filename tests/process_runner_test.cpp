@@ -1,0 +1,158 @@
+// The process runner and the two console extractors, with stand-in programs
+// that print what rk and yz2dec print.
+#include "app/Availability.h"
+#include "archivers/ArchiveInspector.h"
+#include "engine/ConsoleExtractors.h"
+#include "engine/cExecute.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <thread>
+
+using namespace salvo;
+using namespace salvo::test;
+
+namespace {
+
+void program(const QString &path, const QByteArray &script)
+{
+    writeFile(path, "#!/bin/sh\n" + script);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST(QuoteIfBlank, BlanksNulAndLength)
+{
+    EXPECT_EQ(quoteIfBlank("/a/b.rk"), "/a/b.rk");
+    EXPECT_EQ(quoteIfBlank("/a b/c.rk"), "\"/a b/c.rk\"");
+    EXPECT_EQ(quoteIfBlank(QString("/a/b") + QChar(0) + "c d"), "/a/b");
+    EXPECT_EQ(quoteIfBlank(QString(300, 'x')).size(), 260);
+    EXPECT_EQ(splitArguments("-x \"a b\" c"), QStringList({"-x", "a b", "c"}));
+}
+
+TEST(ShellX, SplitsAtTheFirstPrefixThatNamesAFileAndWaits)
+{
+    TempHome home;
+    const QString tool = home.path("my tools/prog");
+    program(tool, "for a in \"$@\"; do printf '%s|' \"$a\"; done > \"$OUT\"\n");
+    qputenv("OUT", home.path("args.txt").toLocal8Bit());
+    cExecute runner;
+    ASSERT_TRUE(runner.ShellX(tool + " one \"two three\" four", kWindowHidden, nullptr, true));
+    EXPECT_EQ(readFile(home.path("args.txt")), "one|two three|four|");
+    // A hostile archive name is only ever an argument.
+    ASSERT_TRUE(runner.ShellX(tool + " \"a.rk; touch " + home.path("pwned") + "\"", kWindowHidden, nullptr, true));
+    EXPECT_FALSE(QFile::exists(home.path("pwned")));
+
+    QStringList opened;
+    cExecute::setDesktopOpener([&](const QString &p) {
+        opened << p;
+        return true;
+    });
+    EXPECT_TRUE(runner.ShellX(home.path("my tools"), kWindowNormal, nullptr, false));
+    EXPECT_EQ(opened, QStringList({home.path("my tools")}));
+    EXPECT_FALSE(runner.ShellX(home.path("missing folder"), kWindowNormal, nullptr, false));
+}
+
+TEST(ShellX, TheCancelFlagEndsTheWait)
+{
+    TempHome home;
+    program(home.path("forever"), "sleep 60\n");
+    cExecute runner;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        runner.Cancel = true;
+    });
+    QElapsedTimer t;
+    t.start();
+    EXPECT_TRUE(runner.ShellX(home.path("forever"), kWindowHidden, nullptr, true));
+    stopper.join();
+    EXPECT_LT(t.elapsed(), 5000);
+}
+
+class ConsoleTest : public ::testing::Test {
+protected:
+    TempHome home;
+    QString bin = home.path("bin/");
+    ConsoleExtractors console{home.myPath(), bin, bin};
+
+    ConsoleTest()
+    {
+        program(bin + "rk",
+                "case \"$1\" in\n"
+                "  '') echo 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcd1.03 (beta) !' ;;\n"
+                "  -i) case \"$2\" in *good*) echo 'Integrity check OK.' ;; *) echo 'CRC error' ;; esac ;;\n"
+                "  -va) printf 'h1\\nh2\\nh3\\nh4\\nh5\\nh6\\nh7\\na.txt 100 50 50%%\\nsub dir/b.txt 200 100\\n"
+                "  -------                    -------\\n   300 150\\nFinished. 2 files\\n' ;;\n"
+                "esac\n");
+        program(bin + "yz2dec",
+                "case \"$1\" in\n"
+                "  '') echo 'yz2dec - 0.57 alpha (C) somebody' ;;\n"
+                "  -t) echo '--- Normal end ---' ;;\n"
+                "  -l) printf '1\\n2\\n3\\n4\\n5\\n6\\n7\\nx.bin 4096 1024\\n\\nnot copied 1 1\\n--- Normal end ---\\n' ;;\n"
+                "esac\n");
+    }
+};
+
+TEST_F(ConsoleTest, VersionsTestsAndListings)
+{
+    EXPECT_EQ(console.rkVersion(), "1.03b");
+    EXPECT_EQ(console.yz2Version(), "0.57a");
+    writeFile(home.path("in/good.rk"), "rk");
+    writeFile(home.path("in/bad.rk"), "rk");
+    EXPECT_EQ(console.rkTest(home.path("in/good.rk")), 1);
+    EXPECT_EQ(console.rkTest(home.path("in/bad.rk")), 2);
+    EXPECT_EQ(console.rkTest(home.path("in/missing.rk")), 3);
+    EXPECT_EQ(console.yz2Test(home.path("in/good.rk")), 1);
+
+    const QString list = console.rkListing(home.path("in/good.rk"));
+    ASSERT_EQ(list, home.myPath() + "FileList.tmp");
+    const QVector<ComponentEntry> entries = ConsoleExtractors::readFileList(list);
+    ASSERT_EQ(entries.size(), 2);
+    EXPECT_EQ(entries[1].name, "sub dir/b.txt");
+    EXPECT_EQ(entries[1].originalSize64, 200);
+    EXPECT_EQ(entries[1].compressedSize, 100u);
+    EXPECT_FALSE(QFile::exists(home.myPath() + "rk.list"));
+
+    // Copying stops after the first empty line.
+    const QVector<ComponentEntry> yz2 = ConsoleExtractors::readFileList(console.yz2Listing(home.path("in/good.rk")));
+    ASSERT_EQ(yz2.size(), 1);
+    EXPECT_EQ(yz2[0].name, "x.bin");
+
+    // A program that never prints "Finished." gives no listing.
+    program(bin + "rk", "echo half a listing\n");
+    EXPECT_EQ(console.rkListing(home.path("in/good.rk")), "");
+    QFile::remove(bin + "rk");
+    EXPECT_EQ(console.rkVersion(), "Failed");
+}
+
+TEST_F(ConsoleTest, RkArchivesAreCountedSummedAndListedThroughTheProgram)
+{
+    Availability a;
+    a.present[int(Component::RkExe)] = true;
+    a.present[int(Component::Yz2Dec)] = true;
+    a.rkExePath = a.yz2DecPath = bin;
+    ComponentCaller caller(a);
+    ArchiveInspector inspector(caller, home.myPath());
+    writeFile(home.path("in/good.rk"), "rk");
+    EXPECT_EQ(inspector.CheckArchiveFile(home.path("in/good.rk")), 0);
+    EXPECT_EQ(inspector.GetArchiveFileCount(home.path("in/good.rk")), 2);
+    EXPECT_EQ(inspector.GetArchiveOriginalSize(home.path("in/good.rk")), 300);
+    const QVector<ListRow> rows = inspector.ListArchiveEntries(home.path("in/good.rk"));
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0].date, "-");
+    EXPECT_EQ(rows[0].ratio, "50%");
+    writeFile(home.path("in/a.yz2"), "yz2");
+    EXPECT_EQ(inspector.CheckArchiveFile(home.path("in/a.yz2")), 0);
+    EXPECT_EQ(inspector.GetArchiveOriginalSize(home.path("in/a.yz2")), 4096);
+    EXPECT_TRUE(inspector.IsMultiRootArchive(home.path("in/a.yz2")));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

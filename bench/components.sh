@@ -58,13 +58,13 @@ echo "inputs: big.tar.gz $(du -m big.tar.gz | cut -f1) MB, files.zip $(du -m fil
 
 # Best of three, the two sides taking turns, so that neither pays alone for a
 # cold cache.
-run_pair() { # name, our command, bsdtar command, folders to empty before each run
-  local name=$1 ours=$2 theirs=$3 clean=${4:-} t0 t1 a=999 b=999 i
+run_pair() { # name, our command, bsdtar command, our output folder, bsdtar's output folder
+  local name=$1 ours=$2 theirs=$3 mine=${4:-} reference=${5:-} t0 t1 a=999 b=999 i
   for i in 1 2 3; do
-    [ -n "$clean" ] && { rm -rf $clean; mkdir -p $clean; }
+    [ -n "$mine" ] && { rm -rf "$mine"; mkdir -p "$mine"; }
     sync; t0=$(now); eval "$ours" > /dev/null; t1=$(now)
     a=$(python3 -c "print(min($a, $t1 - $t0))")
-    [ -n "$clean" ] && { rm -rf $clean; mkdir -p $clean; }
+    [ -n "$reference" ] && { rm -rf "$reference"; mkdir -p "$reference"; }
     sync; t0=$(now); eval "$theirs" > /dev/null; t1=$(now)
     b=$(python3 -c "print(min($b, $t1 - $t0))")
   done
@@ -74,15 +74,15 @@ run_pair() { # name, our command, bsdtar command, folders to empty before each r
 rm -rf out; mkdir -p out/a out/a2 out/b out/b2 out/c out/c2
 run_pair "(a) 500 MB tar.gz" \
   "'$DRIVER' tar32.so Tar '-x --use-directory=1 \"$WORK/big.tar.gz\" \"$WORK/out/a/\"'" \
-  "bsdtar -xf big.tar.gz -C out/a2" "out/a out/a2"
+  "bsdtar -xf big.tar.gz -C out/a2" out/a out/a2
 run_pair "(b) 300 MB zip, 2,000 files" \
   "'$DRIVER' unzip32.so UnZip '-x -o \"$WORK/files.zip\" \"$WORK/out/b/\"'" \
-  "bsdtar -xf files.zip -C out/b2" "out/b out/b2"
+  "bsdtar -xf files.zip -C out/b2" out/b out/b2
 for f in small/*.zip; do echo "-x -o \"$WORK/$f\" \"$WORK/out/c/$(basename "$f" .zip)/\""; done > small.cmds
 run_pair "(c) $SMALL small zips" \
   "'$DRIVER' unzip32.so UnZip batch < small.cmds" \
   "for f in small/*.zip; do d=out/c2/\$(basename \$f .zip); mkdir -p \$d; bsdtar -xf \$f -C \$d; done" \
-  "out/c out/c2"
+  out/c out/c2
 run_pair "(d) list a $MANY-entry zip" \
   "'$DRIVER' unzip32.so UnZip list '$WORK/many.zip'" \
   "bsdtar -tf many.zip"

@@ -355,3 +355,102 @@ TEST_F(RecordingTest, MainEntryGetsTheCommandAndA1024CharacterBuffer)
 }
 
 } // namespace
+
+#include "support/ArchiveBuilder.h"
+
+namespace {
+
+// The real components on archives made here.
+class RealComponentsTest : public ::testing::Test {
+protected:
+    TempHome home;
+    Availability availability;
+    std::unique_ptr<ComponentCaller> caller;
+    std::unique_ptr<ArchiveInspector> inspector;
+
+    RealComponentsTest()
+    {
+        const QString build = QFileInfo(SALVO_BINARY).absolutePath();
+        const ComponentLocator locator(home.myPath(), {build}, {build});
+        for (const ComponentInfo &info : componentTable()) {
+            const QString file = locator.find(info);
+            availability.present[int(info.id)] = !file.isEmpty();
+            availability.files[int(info.id)] = file;
+        }
+        caller = std::make_unique<ComponentCaller>(availability);
+        inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
+    }
+    QString zip(const QString &name, const std::vector<Entry> &entries)
+    {
+        const QString path = home.path("in/" + name);
+        writeFile(path, writeArchive(entries, "zip"));
+        return path;
+    }
+};
+
+Entry file(const char *name, const QByteArray &data = "x")
+{
+    return {name, data, EntryKind::File, {}};
+}
+
+TEST_F(RealComponentsTest, CountSizeListingAndTopFolders)
+{
+    const QString oneFolder = zip("one.zip", {file("a/x", "12345"), file("a/y", "")});
+    const QString twoFolders = zip("two.zip", {file("a/x"), file("b/y")});
+    const QString rootFile = zip("root.zip", {file("x")});
+    const QString twoRoot = zip("tworoot.zip", {file("x"), file("y")});
+    const QString mixed = zip("mixed.zip", {file("a/x"), file("y")});
+
+    EXPECT_FALSE(inspector->IsMultiRootArchive(oneFolder));
+    EXPECT_TRUE(inspector->IsMultiRootArchive(twoFolders));
+    EXPECT_FALSE(inspector->IsMultiRootArchive(rootFile));
+    EXPECT_TRUE(inspector->IsMultiRootArchive(twoRoot));
+    EXPECT_TRUE(inspector->IsMultiRootArchive(mixed));
+
+    EXPECT_EQ(inspector->CheckArchiveFile(oneFolder), 0);
+    EXPECT_EQ(inspector->GetArchiveFileCount(oneFolder), 2);
+    EXPECT_EQ(inspector->GetArchiveOriginalSize(oneFolder), 5);
+    const QVector<ListRow> rows = inspector->ListArchiveEntries(oneFolder);
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0].name, "a/x");
+    EXPECT_EQ(rows[0].originalSize, "5");
+    EXPECT_EQ(rows[1].originalSize, "-"); // size 0
+    EXPECT_NE(rows[0].date, "-");
+
+    // Hostile and odd inputs give the "nothing found" answers.
+    writeFile(home.path("in/empty.zip"), "");
+    QDir().mkpath(home.path("in/folder.zip"));
+    for (const QString &odd : {home.path("in/empty.zip"), home.path("in/folder.zip"), home.path("in/gone.zip")}) {
+        EXPECT_EQ(inspector->CheckArchiveFile(odd), 999) << odd.toStdString();
+        EXPECT_EQ(inspector->GetArchiveFileCount(odd), 0);
+        EXPECT_EQ(inspector->GetArchiveOriginalSize(odd), 0);
+        EXPECT_FALSE(inspector->IsMultiRootArchive(odd));
+        EXPECT_TRUE(inspector->ListArchiveEntries(odd).isEmpty());
+    }
+    EXPECT_EQ(inspector->CheckArchiveFile(home.path("in/gone.lzh")), 2);
+}
+
+TEST_F(RealComponentsTest, CorpusArchivesThroughTheAdapter)
+{
+    const QString corpus = QStringLiteral(SALVO_SOURCE_DIR "/../shared/corpus/");
+    EXPECT_EQ(inspector->GetArchiveFileCount(corpus + "lha_lh6.lzh"), 6);
+    EXPECT_EQ(inspector->CheckArchiveFile(corpus + "cab_1.cab"), 0);
+    EXPECT_EQ(inspector->CheckArchiveFile(corpus + "7zip_malformed.7z"), 2);
+    EXPECT_TRUE(inspector->IsMultiRootArchive(corpus + "cab_1.cab"));
+    EXPECT_EQ(inspector->GetArchiveOriginalSize(corpus + "rar5_compressed.rar"), 1200);
+    EXPECT_EQ(inspector->GetArchiveOriginalSize(corpus + "compat_gtar_1.tar"), 0);
+    // A self-extractor holding a zip: the zip and the 7z components both read
+    // it, and the later one in the detection order wins.
+    QByteArray stub(0x28000, '\0');
+    stub[0] = 'M';
+    stub[1] = 'Z';
+    writeFile(home.path("in/setup.exe"), stub + writeArchive({file("inside/a.txt")}, "zip"));
+    QString type;
+    EXPECT_EQ(inspector->GetSfxArchiveType(home.path("in/setup.exe"), &type), "7Z");
+    EXPECT_EQ(type, "SevenZip");
+    EXPECT_EQ(inspector->CheckArchiveFile(home.path("in/setup.exe")), 0);
+    EXPECT_EQ(inspector->GetArchiveFileCount(home.path("in/setup.exe")), 1);
+    EXPECT_FALSE(inspector->IsMultiRootArchive(home.path("in/setup.exe")));
+}
+
+} // namespace

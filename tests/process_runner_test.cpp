@@ -126,6 +126,33 @@ TEST_F(ConsoleTest, VersionsTestsAndListings)
     EXPECT_EQ(console.rkVersion(), "Failed");
 }
 
+TEST_F(ConsoleTest, AProgramThatNeverEndsIsStoppedByTheCancelFlag)
+{
+    program(bin + "yz2dec", "sleep 60\n");
+    writeFile(home.path("in/a.yz2"), "yz2");
+    std::atomic<bool> stop{false};
+    console.setCancelFlag(&stop);
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop = true;
+    });
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(console.yz2Test(home.path("in/a.yz2")), 2);
+    stopper.join();
+    EXPECT_LT(t.elapsed(), 5000);
+}
+
+TEST_F(ConsoleTest, LongListingLinesAreCutNotFatal)
+{
+    program(bin + "rk", "printf '1\\n2\\n3\\n4\\n5\\n6\\n7\\n'; head -c 100000 /dev/zero | tr '\\0' a; "
+                        "printf ' 5 3\\nb.txt 10 5\\nFinished. 2 files\\n'\n");
+    writeFile(home.path("in/long.rk"), "rk");
+    const QVector<ComponentEntry> entries = ConsoleExtractors::readFileList(console.rkListing(home.path("in/long.rk")));
+    ASSERT_FALSE(entries.isEmpty());
+    EXPECT_EQ(entries.last().name, "b.txt");
+}
+
 TEST_F(ConsoleTest, RkArchivesAreCountedSummedAndListedThroughTheProgram)
 {
     Availability a;

@@ -331,11 +331,11 @@ QString ArchiveInspector::thousands(qint64 value)
 
 QString ArchiveInspector::dosDateText(quint16 date, quint16 time)
 {
-    const QDate d((date >> 9) + 1980, (date >> 5) & 15, date & 31);
-    const QTime t(time >> 11, (time >> 5) & 63, (time & 31) * 2);
-    if (!d.isValid() || !t.isValid())
+    const int year = (date >> 9) + 1980, month = (date >> 5) & 15, day = date & 31;
+    const int hour = time >> 11, minute = (time >> 5) & 63, second = (time & 31) * 2;
+    if (!QDate::isValid(year, month, day) || !QTime::isValid(hour, minute, second))
         return QStringLiteral("-");
-    return d.toString(QStringLiteral("yyyy/MM/dd")) + QLatin1Char(' ') + t.toString(QStringLiteral("hh:mm:ss"));
+    return QString::asprintf("%04d/%02d/%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
 }
 
 ListRow ArchiveInspector::formatRow(const ComponentEntry &e, const QString &tag)

@@ -71,6 +71,7 @@ QString ConsoleExtractors::capture(const QString &program, const QStringList &ar
     const QString output = m_myPath + captureName;
     QFile::remove(output);
     cExecute runner;
+    runner.linkCancel(m_cancel);
     if (!runner.runCaptured(program, arguments, output)) {
         QFile::remove(output);
         return {};

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVector>
 
+#include <atomic>
+
 namespace salvo {
 
 class ConsoleExtractors {
@@ -13,6 +15,9 @@ public:
     // myPath: the program folder (capture files and "FileList.tmp" go there);
     // rkFolder / yz2Folder: where the programs were found, ending in "/".
     ConsoleExtractors(QString myPath, QString rkFolder, QString yz2Folder);
+
+    // A flag that, once set, ends the wait for a program that does not end.
+    void setCancelFlag(const std::atomic<bool> *flag) { m_cancel = flag; }
 
     QString rkProgram() const { return m_rkFolder + QStringLiteral("rk"); }
     QString yz2Program() const { return m_yz2Folder + QStringLiteral("yz2dec"); }
@@ -38,6 +43,7 @@ private:
              const QString &captureName, const QString &okLine);
 
     QString m_myPath, m_rkFolder, m_yz2Folder;
+    const std::atomic<bool> *m_cancel = nullptr;
 };
 
 } // namespace salvo

@@ -81,7 +81,7 @@ bool cExecute::waitFor(QProcess &process)
     while (!process.waitForFinished(100)) {
         if (process.state() == QProcess::NotRunning)
             break;
-        if (Cancel) {
+        if (cancelled()) {
             process.kill();
             process.waitForFinished(1000);
             break;

@@ -30,11 +30,17 @@ public:
     // `outputFile`, and waits for it. Returns whether it started.
     bool runCaptured(const QString &program, const QStringList &arguments, const QString &outputFile);
 
+    // Another flag that also stops the wait (the run's stop request).
+    void linkCancel(const std::atomic<bool> *flag) { m_linked = flag; }
+
     // The handler that opens folders and documents (xdg-open; tests replace it).
     static void setDesktopOpener(std::function<bool(const QString &path)> opener);
 
 private:
     bool waitFor(QProcess &process);
+    bool cancelled() const { return Cancel || (m_linked && *m_linked); }
+
+    const std::atomic<bool> *m_linked = nullptr;
 };
 
 // True when the name (quotes removed) is an existing file or folder, or a

@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="cmake g++ make pkg-config
-qt6-base-dev qt6-qpa-plugins qt6-multimedia-dev libgl-dev
+qt6-base-dev qt6-qpa-plugins libqt6svg6 qt6-multimedia-dev libgl-dev
 libarchive-dev zlib1g-dev libcurl4-openssl-dev libgtest-dev
 lhasa gcab libarchive-tools python3-aiosmtpd
 fonts-noto-cjk xdg-utils"

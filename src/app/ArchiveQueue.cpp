@@ -148,13 +148,18 @@ void ArchiveQueue::removeRowsAt(QList<int> rows)
 {
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    // From the last to the first, so that earlier row numbers stay valid.
-    for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
-        if (*it < 0 || *it >= size())
-            continue;
-        beginRemoveRows({}, *it, *it);
-        m_entries.removeAt(*it);
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [this](int r) { return r < 0 || r >= size(); }), rows.end());
+    // From the last to the first, a run of neighbouring rows at a time, so that
+    // earlier row numbers stay valid and a large selection goes quickly.
+    qsizetype end = rows.size();
+    while (end > 0) {
+        qsizetype begin = end - 1;
+        while (begin > 0 && rows[begin - 1] == rows[begin] - 1)
+            --begin;
+        beginRemoveRows({}, rows[begin], rows[end - 1]);
+        m_entries.remove(rows[begin], rows[end - 1] - rows[begin] + 1);
         endRemoveRows();
+        end = begin;
     }
 }
 

@@ -1,6 +1,16 @@
 #include "Form1.h"
 
 #include "app/MainWindowState.h"
+#include "app/ProjectLinks.h"
+#include "app/QueueFiles.h"
+#include "about/frmAbout.h"
+#include "archivers/ArchiveInspector.h"
+#include "archivers/ComponentCaller.h"
+#include "engine/cExecute.h"
+#include "platform/ProgramFolder.h"
+#include "settings_ui/frmOption.h"
+#include "settings_ui/frmOptionEx.h"
+#include "viewers/frmFiltering.h"
 #include "app/StringTable.h"
 #include "app/settings/Settings.h"
 #include "platform/UserStore.h"
@@ -9,11 +19,20 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QThread>
 #include <QComboBox>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QMenu>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
@@ -55,6 +74,17 @@ Form1::Form1(QString myPath, LaunchMode mode, QWidget *parent)
     buildWidgets();
     buildMenus();
     resize(520, 380);
+    openUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+    ImageList1[1] = QPixmap(QStringLiteral(":/icons/make_folder.svg"));
+    ImageList1[2] = QPixmap(QStringLiteral(":/icons/no_folder.svg"));
+    ImageList1[3] = QPixmap(QStringLiteral(":/icons/keep_tree.svg"));
+    ImageList1[4] = QPixmap(QStringLiteral(":/icons/flat.svg"));
+    setAcceptDrops(true);
+    List1->installEventFilter(this);
+    List1->viewport()->installEventFilter(this);
+    Btn_Option->installEventFilter(this);
+    panels[3]->installEventFilter(this);
+    panels[4]->installEventFilter(this);
     // The elapsed-time display ticks once a second while a run is in progress.
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -183,6 +213,17 @@ void Form1::buildMenus()
     connect(MnuQuit, &QAction::triggered, this, &QWidget::close);
     connect(MnuModeExtract, &QAction::triggered, this, [this] { ModeChange(QStringLiteral("Extract")); });
     connect(MnuModeArchive, &QAction::triggered, this, [this] { ModeChange(QStringLiteral("Archive")); });
+    connect(MnuFileLoadFileList, &QAction::triggered, this, &Form1::MnuFileLoadFileList_Click);
+    connect(MnuFileSaveFileList, &QAction::triggered, this, &Form1::MnuFileSaveFileList_Click);
+    connect(MnuSort, &QAction::triggered, this, &Form1::MnuSort_Click);
+    connect(MnuFiltering, &QAction::triggered, this, &Form1::MnuFiltering_Click);
+    connect(MnuErrorLog, &QAction::triggered, this, &Form1::MnuErrorLog_Click);
+    connect(MnuDLLDown, &QAction::triggered, this, &Form1::MnuDLLDown_Click);
+    connect(MnuHelp, &QAction::triggered, this, &Form1::MnuHelp_Click);
+    connect(MnuOnlineHelp, &QAction::triggered, this, &Form1::MnuOnlineHelp_Click);
+    connect(MnuAbout, &QAction::triggered, this, &Form1::MnuAbout_Click);
+    connect(MnuOptGeneral, &QAction::triggered, this, &Form1::MnuOptGeneral_Click);
+    connect(MnuOptExtract, &QAction::triggered, this, &Form1::MnuOptExtract_Click);
 }
 
 void Form1::applyCaptions()
@@ -216,6 +257,8 @@ void Form1::applyCaptions()
 void Form1::startUp(const Availability &found, const QString &fileList)
 {
     availability = found;
+    m_caller = std::make_unique<ComponentCaller>(availability);
+    m_inspector = std::make_unique<ArchiveInspector>(*m_caller, MyPath);
 
     // Keep the zip component from showing result windows of its own while the
     // program drives it; the user's value is put back at exit.
@@ -270,9 +313,8 @@ void Form1::startUp(const Availability &found, const QString &fileList)
 
     QString mode = QStringLiteral("Extract");
     if (launchMode == LaunchMode::Normal) {
-        // Nothing checks archives yet at this point of start-up, so the first
-        // queued file counts as no readable archive and the stored mode holds.
-        mode = startupWorkingMode(ini.read(ini::kSlvoStartUpMode), m_queue.isEmpty(), false);
+        const bool firstIsArchive = !m_queue.isEmpty() && m_inspector->CheckArchiveFile(m_queue.at(0)) == kCheckOk;
+        mode = startupWorkingMode(ini.read(ini::kSlvoStartUpMode), m_queue.isEmpty(), firstIsArchive);
     }
     ModeChange(mode);
 
@@ -315,11 +357,11 @@ void Form1::StBarPicMkFldr()
         panel->setToolTip(QStringLiteral("自動モード"));
         break;
     case 1:
-        panel->setText(QStringLiteral("◆"));
+        panel->setPixmap(ImageList1[1]);
         panel->setToolTip(QStringLiteral("ファイル名でフォルダを作成する"));
         break;
     case 2:
-        panel->setText(QStringLiteral("◇"));
+        panel->setPixmap(ImageList1[2]);
         panel->setToolTip(QStringLiteral("ファイル名でフォルダを作成しない"));
         break;
     default:
@@ -331,10 +373,10 @@ void Form1::StBarPicIgnrDir()
 {
     QLabel *panel = panels[4];
     if (settings().read(ini::kDirectory) == 1) {
-        panel->setText(QStringLiteral("■"));
+        panel->setPixmap(ImageList1[4]);
         panel->setToolTip(QStringLiteral("書庫ファイル内のディレクトリを無視する"));
     } else {
-        panel->setText(QStringLiteral("□"));
+        panel->setPixmap(ImageList1[3]);
         panel->setToolTip(QStringLiteral("書庫ファイル内のディレクトリを有効にする"));
     }
 }
@@ -390,10 +432,23 @@ void Form1::Btn_Start_Click()
 
 void Form1::List1_DblClick()
 {
-    // Entry count and size come with the archive listing; until then the two
-    // panels are cleared.
-    setStatus(2, QString());
-    setStatus(3, QString());
+    static const QStringList kArchiveKeys{"lzh", "zip", "cab", "gca", "rar", "7z", "yz1", "yz2",
+                                          "yz2a6", "arj", "tar", "gz", "z", "bz2", "bza", "gza",
+                                          "bel", "imp", "kty", "ace", "rk", "bh", "hki", "exe"};
+    const QModelIndex current = List1->currentIndex();
+    const QString path = current.isValid() ? m_queue.at(current.row()) : QString();
+    if (path.isEmpty() || !kArchiveKeys.contains(path.section(QLatin1Char('.'), -1).toLower()) || !m_inspector) {
+        setStatus(2, QString());
+        setStatus(3, QString());
+        return;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const qint32 count = m_inspector->GetArchiveFileCount(path);
+    const qint64 size = m_inspector->GetArchiveOriginalSize(path);
+    QApplication::restoreOverrideCursor();
+    setStatus(2, QString::number(count) + QStringLiteral("個"));
+    setStatus(3, ArchiveInspector::thousands(size) + QStringLiteral("Bytes"));
+    // The content viewer opens here once it exists.
 }
 
 void Form1::showMessage(const QString &text, MessageIcon icon)
@@ -428,7 +483,6 @@ void Form1::endWithoutSaving()
 {
     m_saveOnClose = false;
     close();
-    QCoreApplication::exit(0);
 }
 
 void Form1::closeEvent(QCloseEvent *event)
@@ -436,7 +490,7 @@ void Form1::closeEvent(QCloseEvent *event)
     if (m_saveOnClose)
         shutDown();
     event->accept();
-    QCoreApplication::exit(0);
+    emit closed();
 }
 
 void Form1::shutDown()
@@ -481,6 +535,311 @@ void Form1::emptyTempFolder()
             QFile::remove(entry.filePath());
         }
     }
+}
+
+// --- Queue operations ----------------------------------------------------
+
+void Form1::LoadFileList(const QString &path, const QString &mode)
+{
+    if (mode == QLatin1String("New"))
+        m_queue.clear();
+    QStringList entries;
+    switch (loadFileList(path, &entries)) {
+    case LoadStatus::Ok:
+        m_queue.append(entries);
+        break;
+    case LoadStatus::TooLarge:
+        showMessage(QStringLiteral("ファイルリストが大きすぎるため読み込めません。\n(%1 MB まで)")
+                        .arg(kMaxListFileBytes / (1024 * 1024)),
+                    MessageIcon::Error);
+        break;
+    case LoadStatus::CannotOpen:
+        showMessage(QStringLiteral("ファイルリストを開けません。\n") + path, MessageIcon::Error);
+        break;
+    }
+}
+
+void Form1::SaveFileList(const QString &path)
+{
+    if (!saveFileList(path, m_queue.entries()))
+        showMessage(QStringLiteral("ファイルリストを保存できません。\n") + path, MessageIcon::Error);
+}
+
+void Form1::MnuFileLoadFileList_Click()
+{
+    QFileDialog dialog(this, QStringLiteral("ファイルを開く"), MyPath);
+    dialog.setObjectName(QStringLiteral("LoadListDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(listFileFilters());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        setStatus(1, QStringLiteral("キャンセルしました。"));
+        return;
+    }
+    LoadFileList(dialog.selectedFiles().constFirst(), QStringLiteral("New"));
+    setStatus(1, QStringLiteral("ファイルリストを読み込みました。"));
+}
+
+void Form1::MnuFileSaveFileList_Click()
+{
+    if (m_queue.isEmpty()) {
+        showMessage(QStringLiteral("登録されているファイルがありません。\n中止します。"), MessageIcon::Information);
+        setStatus(1, QStringLiteral("中止しました。"));
+        return;
+    }
+    QFileDialog dialog(this, QStringLiteral("ファイルを保存"), MyPath);
+    dialog.setObjectName(QStringLiteral("SaveListDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters(listFileFilters());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        setStatus(1, QStringLiteral("キャンセルしました。"));
+        return;
+    }
+    SaveFileList(listFileNameWithExtension(dialog.selectedFiles().constFirst()));
+    setStatus(1, QStringLiteral("ファイルリストを保存しました。"));
+}
+
+void Form1::MnuSort_Click()
+{
+    if (m_queue.isEmpty())
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    List1->setUpdatesEnabled(false);
+    QStringList entries = m_queue.entries();
+    sortQueueEntries(entries, settings().read(ini::kSort));
+    m_queue.setEntries(entries);
+    List1->setUpdatesEnabled(true);
+    QApplication::restoreOverrideCursor();
+}
+
+void Form1::RemoveSelectedEntries()
+{
+    QList<int> rows;
+    for (const QModelIndex &index : List1->selectionModel()->selectedIndexes())
+        rows << index.row();
+    List1->setUpdatesEnabled(false);
+    m_queue.removeRowsAt(rows);
+    List1->setUpdatesEnabled(true);
+    setStatus(1, QString::number(m_queue.size()) + QStringLiteral("ファイル登録済み(") + QString::number(rows.size())
+                     + QStringLiteral("消去)"));
+}
+
+void Form1::SelectAllEntries()
+{
+    List1->setUpdatesEnabled(false);
+    List1->selectAll();
+    List1->setUpdatesEnabled(true);
+}
+
+void Form1::dropPaths(const QStringList &paths, std::function<void()> done)
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ++m_scansRunning;
+    auto found = std::make_shared<QStringList>();
+    auto result = std::make_shared<AddResult>();
+    // Large folders are scanned off the window's thread, so it keeps painting.
+    QThread *scan = QThread::create([paths, found, result] {
+        for (const QString &path : paths) {
+            const AddResult one = collectPath(path, found.get());
+            result->added += one.added;
+            result->skipped += one.skipped;
+        }
+    });
+    connect(scan, &QThread::finished, this, [this, scan, found, result, done] {
+        scan->deleteLater();
+        m_queue.append(*found);
+        QFile::remove(MyPath + QStringLiteral("original.lst"));
+        --m_scansRunning;
+        QApplication::restoreOverrideCursor();
+        QString text = QString::number(m_queue.size()) + QStringLiteral("ファイル登録済み(")
+            + QString::number(result->added) + QStringLiteral("追加)");
+        if (result->skipped > 0)
+            text += QString::number(result->skipped) + QStringLiteral("件は見つからないため除外");
+        setStatus(1, text);
+        if (done)
+            done();
+    });
+    scan->start();
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent *event)
+{
+    QStringList paths;
+    for (const QUrl &url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    }
+    event->acceptProposedAction();
+    if (!paths.isEmpty())
+        dropPaths(paths);
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == List1 && event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+        if (mods == (Qt::ControlModifier | Qt::AltModifier) && key->key() == Qt::Key_0) {
+            showMessage(QStringLiteral("ｷﾀ━━━━━━(ﾟ∀ﾟ)━━━━━━!!"), MessageIcon::Information);
+            return true;
+        }
+        if (mods == Qt::ControlModifier) {
+            switch (key->key()) {
+            case Qt::Key_A:
+                SelectAllEntries();
+                return true;
+            case Qt::Key_E:
+                Btn_Start_Click();
+                return true;
+            case Qt::Key_O:
+                if (Slvo_MODE == QLatin1String("Extract"))
+                    MnuOptExtract_Click();
+                return true;
+            case Qt::Key_Q:
+                close();
+                return true;
+            default:
+                break;
+            }
+        }
+        if (mods == Qt::NoModifier && key->key() == Qt::Key_Delete) {
+            RemoveSelectedEntries();
+            return true;
+        }
+    }
+    if (event->type() == QEvent::MouseButtonRelease) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (watched == List1->viewport() && mouse->button() == Qt::RightButton) {
+            RemoveSelectedEntries();
+            return true;
+        }
+        if (watched == Btn_Option && mouse->button() == Qt::LeftButton) {
+            OptionMenu->popup(Btn_Option->mapToGlobal(QPoint(0, Btn_Option->height())));
+            return true;
+        }
+        if ((watched == panels[3] || watched == panels[4]) && mouse->button() == Qt::LeftButton) {
+            StatusBarPanelClick(watched == panels[3] ? 4 : 5);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Form1::StatusBarPanelClick(int panel)
+{
+    const Settings ini = settings();
+    if (panel == 4) {
+        const int value = ini.read(ini::kNormalFileNameFolder);
+        // 0 -> 1 -> 2 -> 0; any other value is written back as it is.
+        const int next = (value >= 0 && value <= 2) ? (value + 1) % 3 : value;
+        ini.write(ini::kNormalFileNameFolder, next);
+        StBarPicMkFldr();
+    } else if (panel == 5) {
+        const int value = ini.read(ini::kDirectory);
+        const int next = value == 0 ? 1 : value == 1 ? 0 : value;
+        ini.write(ini::kDirectory, next);
+        StBarPicIgnrDir();
+    }
+}
+
+// --- Other menu items ------------------------------------------------------
+
+void Form1::MnuErrorLog_Click()
+{
+    const QString log = MyPath + QStringLiteral("Log.txt");
+    if (!QFileInfo::exists(log)) {
+        showMessage(QStringLiteral("エラーログはまだありません。\n") + log, MessageIcon::Information);
+        return;
+    }
+    if (!openUrl(QUrl::fromLocalFile(log)))
+        showMessage(QStringLiteral("エラーログを開くプログラムが見つかりません。\n") + log, MessageIcon::Warning);
+}
+
+void Form1::MnuDLLDown_Click()
+{
+    const QString exeDir = withTrailingSlash(QCoreApplication::applicationDirPath());
+    for (const QString &folder : {MyPath, exeDir}) {
+        const QFileInfo caldix(folder + QStringLiteral("caldix"));
+        if (caldix.isFile() && caldix.isExecutable()) {
+            setEnabled(false);
+            cExecute runner;
+            runner.ShellX(quoteIfBlank(caldix.absoluteFilePath()), kWindowNormal, this, true);
+            setEnabled(true);
+            return;
+        }
+    }
+    // No installer: say what was looked for, what was found and where more go.
+    QStringList found, missing;
+    for (const ComponentInfo &info : componentTable()) {
+        if (info.kind == SearchKind::BuiltIn)
+            continue;
+        (availability.has(info.id) ? found : missing) << QLatin1String(info.fileName);
+    }
+    QString text = QStringLiteral("コンポーネントのインストーラ (caldix) はありません。\n\n");
+    text += QStringLiteral("見つかったコンポーネント: ") + (found.isEmpty() ? QStringLiteral("なし") : found.join(QStringLiteral(", ")));
+    text += QStringLiteral("\n見つからなかったコンポーネント: ") + missing.join(QStringLiteral(", "));
+    text += QStringLiteral("\n\nコンポーネントは次のフォルダに置いてください (次回の起動から使えます):\n");
+    text += componentSearchFolders(QCoreApplication::applicationDirPath()).join(QLatin1Char('\n'));
+    showMessage(text, MessageIcon::Information);
+}
+
+QString Form1::manualPath() const
+{
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    for (const QString &candidate : {exeDir + QStringLiteral("/../docs/manual/index.html"),
+                                     exeDir + QStringLiteral("/docs/manual/index.html"),
+                                     QStringLiteral(SALVO_DOC_INSTALL_DIR "/manual/index.html")}) {
+        if (QFileInfo::exists(candidate))
+            return QFileInfo(candidate).canonicalFilePath();
+    }
+    return {};
+}
+
+void Form1::MnuHelp_Click()
+{
+    const QString manual = manualPath();
+    if (manual.isEmpty() || !openUrl(QUrl::fromLocalFile(manual)))
+        showMessage(QStringLiteral("マニュアルを開けません。"), MessageIcon::Warning);
+}
+
+void Form1::MnuOnlineHelp_Click()
+{
+    openUrl(QUrl(QLatin1String(kOnlineManualPage)));
+}
+
+void Form1::MnuAbout_Click()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    frmAbout about(QStringLiteral("SalvoExtractor"), m_caller.get(), this);
+    QApplication::restoreOverrideCursor();
+    about.exec();
+}
+
+void Form1::MnuOptGeneral_Click()
+{
+    frmOption dialog(MyPath, this);
+    dialog.exec();
+}
+
+void Form1::MnuOptExtract_Click()
+{
+    frmOptionEx dialog(MyPath, this);
+    dialog.exec();
+    StBarPicMkFldr();
+    StBarPicIgnrDir();
+}
+
+void Form1::MnuFiltering_Click()
+{
+    frmFiltering dialog(this);
+    dialog.exec();
 }
 
 } // namespace salvo

@@ -7,6 +7,10 @@
 #include "engine/RunUi.h"
 
 #include <QMainWindow>
+#include <QPixmap>
+#include <QUrl>
+#include <functional>
+#include <memory>
 #include <optional>
 
 class QAction;
@@ -19,6 +23,8 @@ class QTimer;
 
 namespace salvo {
 
+class ArchiveInspector;
+class ComponentCaller;
 class Settings;
 
 class Form1 : public QMainWindow, public RunUi {
@@ -40,6 +46,36 @@ public:
 
     // Handles a file list handed over by a second instance.
     void receiveHandoff(const QString &fileList);
+
+    // Queue operations of the menus, keys and drag and drop.
+    void LoadFileList(const QString &path, const QString &mode);
+    void SaveFileList(const QString &path);
+    void MnuFileLoadFileList_Click();
+    void MnuFileSaveFileList_Click();
+    void MnuSort_Click();
+    void RemoveSelectedEntries();
+    void SelectAllEntries();
+    // Adds dropped files and folders; folders are scanned off the window's
+    // thread. `done` runs when they are in the queue.
+    void dropPaths(const QStringList &paths, std::function<void()> done = {});
+    // A click on status-bar panel 4 or 5.
+    void StatusBarPanelClick(int panel);
+    // The other menu items.
+    void MnuErrorLog_Click();
+    void MnuDLLDown_Click();
+    void MnuHelp_Click();
+    void MnuOnlineHelp_Click();
+    void MnuAbout_Click();
+    void MnuOptGeneral_Click();
+    void MnuOptExtract_Click();
+    void MnuFiltering_Click();
+    // The user manual's start page, or empty when it is not installed.
+    QString manualPath() const;
+
+    ComponentCaller *componentCaller() const { return m_caller.get(); }
+    ArchiveInspector *inspector() const { return m_inspector.get(); }
+    // Opens URLs and files on the desktop; tests replace it.
+    std::function<bool(const QUrl &)> openUrl;
 
     // RunUi
     void showMessage(const QString &text, MessageIcon icon) override;
@@ -64,8 +100,15 @@ public:
     // DD-mode run: the shutdown steps that save settings are skipped.
     void endWithoutSaving();
 
+signals:
+    // The main window has closed: the program ends.
+    void closed();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void buildWidgets();
@@ -77,6 +120,9 @@ private:
     Settings settings() const;
 
     ArchiveQueue m_queue;
+    std::unique_ptr<ComponentCaller> m_caller;
+    std::unique_ptr<ArchiveInspector> m_inspector;
+    int m_scansRunning = 0;
     bool m_shutDownDone = false;
     bool m_saveOnClose = true;
 
@@ -90,6 +136,8 @@ public:
     QPushButton *Btn_Option = nullptr;
     QPushButton *Btn_Close = nullptr;
     QStatusBar *StatusBar1 = nullptr;
+    // The four pictures of the two toggle panels.
+    QPixmap ImageList1[5];
     QLabel *panels[5] = {};
     QTimer *Timer1 = nullptr;
 

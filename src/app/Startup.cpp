@@ -48,6 +48,7 @@ int runSalvoExtractor(QApplication &app)
 
     Form1 form(myPath, request.mode);
     QObject::connect(&server, &HandoffServer::received, &form, &Form1::receiveHandoff);
+    QObject::connect(&form, &Form1::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
 
     const Availability availability =
         loadArchiverDllStatus(myPath, ComponentLocator::forProgram(myPath, exeDir), form);

@@ -50,14 +50,15 @@ struct ModalWatcher {
     void arm(std::function<void(QWidget *)> act = {}) { poll(state, std::move(act)); }
 
 private:
-    static void poll(std::shared_ptr<State> st, std::function<void(QWidget *)> act)
+    static void poll(std::shared_ptr<State> st, std::function<void(QWidget *)> act, QWidget *handled = nullptr)
     {
-        QTimer::singleShot(50, [st, act] {
+        QTimer::singleShot(50, [st, act, handled] {
             if (!st->alive || ++st->tries > 100)
                 return;
             QWidget *w = QApplication::activeModalWidget();
-            if (!w) {
-                poll(st, act);
+            if (!w || (handled && w != handled)) {
+                if (!handled)
+                    poll(st, act);
                 return;
             }
             st->title = w->windowTitle();
@@ -69,6 +70,8 @@ private:
                 act(w);
             else
                 w->close();
+            // A dialog still busy loading may ignore the first answer: try again.
+            poll(st, act, w);
         });
     }
 };
@@ -201,19 +204,22 @@ TEST_F(FormTest, ListFileDialogsAndSorting)
     EXPECT_EQ(empty.text, QStringLiteral("登録されているファイルがありません。\n中止します。"));
     EXPECT_EQ(form->statusText(1), QStringLiteral("中止しました。"));
 
+    std::vector<Form1::FileChoice> asked;
+    QString answer;
+    form->chooseFile = [&](const Form1::FileChoice &c) {
+        asked.push_back(c);
+        return answer;
+    };
     form->queue().append({"/z/b.lzh", "/a/c.zip"});
-    ModalWatcher save;
-    save.arm([&](QWidget *w) {
-        auto *dialog = static_cast<QFileDialog *>(w);
-        EXPECT_EQ(QDir(dialog->directory()).absolutePath() + "/", home.myPath());
-        dialog->selectFile(home.path("mylist"));
-        static_cast<QDialog *>(dialog)->accept();
-    });
+    answer = home.myPath() + "mylist";
     form->MnuFileSaveFileList_Click();
-    EXPECT_EQ(save.title, QStringLiteral("ファイルを保存"));
-    EXPECT_EQ(save.filters.size(), 4);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].title, QStringLiteral("ファイルを保存"));
+    EXPECT_EQ(asked[0].folder, home.myPath());
+    EXPECT_TRUE(asked[0].save);
+    EXPECT_EQ(asked[0].filters.size(), 4);
     EXPECT_EQ(form->statusText(1), QStringLiteral("ファイルリストを保存しました。"));
-    EXPECT_EQ(readFile(home.path("mylist.txt")), "/z/b.lzh\r\n/a/c.zip\r\n");
+    EXPECT_EQ(readFile(home.myPath() + "mylist.txt"), "/z/b.lzh\r\n/a/c.zip\r\n");
 
     settings().write(ini::kSort, 2);
     form->MnuSort_Click();
@@ -222,22 +228,23 @@ TEST_F(FormTest, ListFileDialogsAndSorting)
     form->MnuSort_Click();
     EXPECT_EQ(form->queue().entries(), QStringList({"/a/c.zip", "/z/b.lzh"}));
 
-    ModalWatcher load;
-    load.arm([&](QWidget *w) {
-        auto *dialog = static_cast<QFileDialog *>(w);
-        dialog->selectFile(home.path("mylist.txt"));
-        static_cast<QDialog *>(dialog)->accept();
-    });
+    answer = home.myPath() + "mylist.txt";
     form->MnuFileLoadFileList_Click();
-    EXPECT_EQ(load.title, QStringLiteral("ファイルを開く"));
+    EXPECT_EQ(asked.back().title, QStringLiteral("ファイルを開く"));
+    EXPECT_FALSE(asked.back().save);
     EXPECT_EQ(form->statusText(1), QStringLiteral("ファイルリストを読み込みました。"));
     EXPECT_EQ(form->queue().entries(), QStringList({"/z/b.lzh", "/a/c.zip"}));
 
-    ModalWatcher cancel;
-    cancel.arm([](QWidget *w) { static_cast<QDialog *>(w)->reject(); });
+    answer.clear();
     form->MnuFileLoadFileList_Click();
     EXPECT_EQ(form->statusText(1), QStringLiteral("キャンセルしました。"));
     EXPECT_EQ(form->queue().size(), 2);
+
+    // The dialog built from such a request.
+    const auto dialog = Form1::makeFileDialog(asked[0], form.get());
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("ファイルを保存"));
+    EXPECT_EQ(dialog->nameFilters(), asked[0].filters);
+    EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
 }
 
 TEST_F(FormTest, MenuItemsOpenWhatTheySay)

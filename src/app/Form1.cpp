@@ -75,6 +75,12 @@ Form1::Form1(QString myPath, LaunchMode mode, QWidget *parent)
     buildMenus();
     resize(520, 380);
     openUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+    chooseFile = [this](const FileChoice &choice) {
+        const std::unique_ptr<QFileDialog> dialog = makeFileDialog(choice, this);
+        if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+            return QString();
+        return dialog->selectedFiles().constFirst();
+    };
     ImageList1[1] = QPixmap(QStringLiteral(":/icons/make_folder.svg"));
     ImageList1[2] = QPixmap(QStringLiteral(":/icons/no_folder.svg"));
     ImageList1[3] = QPixmap(QStringLiteral(":/icons/keep_tree.svg"));
@@ -565,18 +571,27 @@ void Form1::SaveFileList(const QString &path)
         showMessage(QStringLiteral("ファイルリストを保存できません。\n") + path, MessageIcon::Error);
 }
 
+std::unique_ptr<QFileDialog> Form1::makeFileDialog(const FileChoice &choice, QWidget *parent)
+{
+    auto dialog = std::make_unique<QFileDialog>(parent, choice.title, choice.folder);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setNameFilters(choice.filters);
+    if (choice.save) {
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+    } else {
+        dialog->setFileMode(QFileDialog::ExistingFile);
+    }
+    return dialog;
+}
+
 void Form1::MnuFileLoadFileList_Click()
 {
-    QFileDialog dialog(this, QStringLiteral("ファイルを開く"), MyPath);
-    dialog.setObjectName(QStringLiteral("LoadListDialog"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(listFileFilters());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    const QString file = chooseFile({QStringLiteral("ファイルを開く"), MyPath, listFileFilters(), false});
+    if (file.isEmpty()) {
         setStatus(1, QStringLiteral("キャンセルしました。"));
         return;
     }
-    LoadFileList(dialog.selectedFiles().constFirst(), QStringLiteral("New"));
+    LoadFileList(file, QStringLiteral("New"));
     setStatus(1, QStringLiteral("ファイルリストを読み込みました。"));
 }
 
@@ -587,16 +602,12 @@ void Form1::MnuFileSaveFileList_Click()
         setStatus(1, QStringLiteral("中止しました。"));
         return;
     }
-    QFileDialog dialog(this, QStringLiteral("ファイルを保存"), MyPath);
-    dialog.setObjectName(QStringLiteral("SaveListDialog"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilters(listFileFilters());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    const QString file = chooseFile({QStringLiteral("ファイルを保存"), MyPath, listFileFilters(), true});
+    if (file.isEmpty()) {
         setStatus(1, QStringLiteral("キャンセルしました。"));
         return;
     }
-    SaveFileList(listFileNameWithExtension(dialog.selectedFiles().constFirst()));
+    SaveFileList(listFileNameWithExtension(file));
     setStatus(1, QStringLiteral("ファイルリストを保存しました。"));
 }
 
@@ -793,8 +804,8 @@ void Form1::MnuDLLDown_Click()
 QString Form1::manualPath() const
 {
     const QString exeDir = QCoreApplication::applicationDirPath();
-    for (const QString &candidate : {exeDir + QStringLiteral("/../docs/manual/index.html"),
-                                     exeDir + QStringLiteral("/docs/manual/index.html"),
+    for (const QString &candidate : {exeDir + QStringLiteral("/docs/manual/index.html"),
+                                     exeDir + QStringLiteral("/../docs/manual/index.html"),
                                      QStringLiteral(SALVO_DOC_INSTALL_DIR "/manual/index.html")}) {
         if (QFileInfo::exists(candidate))
             return QFileInfo(candidate).canonicalFilePath();

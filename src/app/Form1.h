@@ -14,6 +14,7 @@
 #include <optional>
 
 class QAction;
+class QFileDialog;
 class QComboBox;
 class QLabel;
 class QListView;
@@ -76,6 +77,15 @@ public:
     ArchiveInspector *inspector() const { return m_inspector.get(); }
     // Opens URLs and files on the desktop; tests replace it.
     std::function<bool(const QUrl &)> openUrl;
+    // What a list-file dialog is asked for, and the dialog that asks it.
+    struct FileChoice {
+        QString title, folder;
+        QStringList filters;
+        bool save = false;
+    };
+    static std::unique_ptr<QFileDialog> makeFileDialog(const FileChoice &choice, QWidget *parent);
+    // Shows the dialog and returns the chosen file, empty when cancelled; tests replace it.
+    std::function<QString(const FileChoice &)> chooseFile;
 
     // RunUi
     void showMessage(const QString &text, MessageIcon icon) override;

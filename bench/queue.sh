@@ -1,0 +1,31 @@
+#!/bin/bash
+# Queueing 100,000 files by dropping their folder and by loading a list file,
+# then sorting them, against `find DIR -type f` and `sort` on the same folder.
+#   bench/queue.sh [BUILD_DIR]     COUNT=100000 by default
+set -euo pipefail
+BUILD=$(cd "${1:-build}" && pwd)
+COUNT=${COUNT:-100000}
+WORK=${BENCH_WORK:-/tmp/salvo-bench-queue}
+mkdir -p "$WORK"
+cd "$WORK"
+if [ ! -f "tree-$COUNT.done" ]; then
+  rm -rf tree
+  python3 - "$COUNT" <<'PY'
+import os, random, sys
+n = int(sys.argv[1]); rnd = random.Random(2)
+for i in range(n):
+    d = f"tree/d{i % 100:02}/s{(i // 100) % 10}"
+    os.makedirs(d, exist_ok=True)
+    open(f"{d}/f{rnd.randrange(10**9):09}-{i}.zip", "w").close()
+PY
+  touch "tree-$COUNT.done"
+fi
+now() { date +%s.%N; }
+find "$WORK/tree" -type f > list.txt   # warm the cache; also the list file to load
+t0=$(now); find "$WORK/tree" -type f > found.txt; t1=$(now); sort found.txt > /dev/null; t2=$(now)
+findTime=$(python3 -c "print($t1 - $t0)"); sortTime=$(python3 -c "print($t2 - $t1)")
+read -r added loaded drop load sorting < <("$BUILD/bench/queue_driver" "$WORK/tree" list.txt)
+printf 'files: %s dropped, %s loaded from a list\n' "$added" "$loaded"
+printf 'drop a folder   %6.3f s   find %6.3f s   ratio %.2f\n' "$drop" "$findTime" "$(python3 -c "print($drop / $findTime)")"
+printf 'load a list     %6.3f s   find %6.3f s   ratio %.2f\n' "$load" "$findTime" "$(python3 -c "print($load / $findTime)")"
+printf 'sort            %6.3f s   sort %6.3f s   ratio %.2f\n' "$sorting" "$sortTime" "$(python3 -c "print($sorting / $sortTime)")"

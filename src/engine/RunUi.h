@@ -17,6 +17,16 @@ public:
     virtual bool askYesNo(const QString &text) = 0;
     // Text of status-bar panel 1..5.
     virtual void setStatus(int panel, const QString &text) = 0;
+
+    // The folder question of a run ("フォルダの選択"); empty when cancelled.
+    virtual QString askFolder(const QString &title) { (void)title; return {}; }
+    // The extraction loop begins (the elapsed-time display starts) and ends.
+    virtual void loopStarted() {}
+    virtual void loopFinished() {}
+    // The archive the loop is at: number (from 1), count and path.
+    virtual void progress(int number, int count, const QString &archive) { (void)number; (void)count; (void)archive; }
+    // Plays the completion sound; failures are ignored.
+    virtual void playSound(const QString &file) { (void)file; }
 };
 
 inline constexpr auto kMessageTitle = "SalvoExtractor";

@@ -1,0 +1,24 @@
+#pragma once
+// "Log.txt" in the program folder: each pre-scan appends a block of findings,
+// lines ended by CR LF, that begins with the start line.
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+
+namespace salvo {
+
+class RunLog {
+public:
+    explicit RunLog(const QString &myPath);
+    // Opens for appending and writes "...Extract Start on " with the date and time.
+    bool open(const QDateTime &now = QDateTime::currentDateTime());
+    void writeLine(const QString &line);
+    void close();
+
+    static QString startLine(const QDateTime &now);
+
+private:
+    QFile m_file;
+};
+
+} // namespace salvo

@@ -1,0 +1,121 @@
+// The extraction command line of every format and switch combination.
+#include "engine/CommandLines.h"
+
+#include <gtest/gtest.h>
+
+using namespace salvo;
+
+namespace {
+
+Availability everything()
+{
+    Availability a;
+    a.present.fill(true);
+    a.rkExePath = "/opt/rk tools/";
+    a.yz2DecPath = "/opt/yz2/";
+    return a;
+}
+
+struct Case {
+    const char *archive;
+    int overwrite;
+    bool flat;
+    const char *prefix;
+    const char *line;
+};
+
+TEST(CommandLines, EveryFormatAndSwitch)
+{
+    const Availability a = everything();
+    const Case cases[] = {
+        {"/in/a.lzh", 0, false, "Unlha", "x -c1 -m1 -y1 -jf0 \"/in/a.lzh\" \"/out/\""},
+        {"/in/a.LHA", 1, true, "Unlha", "e -c0 -m0 -jf0 \"/in/a.LHA\" \"/out/\""},
+        {"/in/a.zip", 0, false, "UnZip", "-x -o -s -V -i -C -qq \"/in/a.zip\" \"/out/\""},
+        {"/in/a.zip", 1, true, "UnZip", "-x -j -s -V -i -C -qq \"/in/a.zip\" \"/out/\""},
+        {"/in/a.cab", 0, true, "Cab", "-x -j -o \"/in/a.cab\" \"/out/\""},
+        {"/in/a.gca", 1, false, "UnGCA", "e -xx1 -yx1 -sx1 \"/in/a.gca\" \"/out/\""},
+        {"/in/a.rar", 0, false, "Unrar", "-x -y -o \"/in/a.rar\" \"/out/\""},
+        {"/in/a.rar", 1, true, "Unrar", "-e \"/in/a.rar\" \"/out/\""},
+        {"/in/a.7z", 0, true, "SevenZip", "e -y \"/in/a.7z\" \"/out/\""},
+        {"/in/a.yz1", 1, false, "Yz1", "x -x1 -y2 \"/in/a.yz1\" \"/out/\""},
+        {"/in/a.arj", 0, false, "Unarj", "x -y- \"/in/a.arj\" \"/out/\""},
+        {"/in/a.ard", 1, true, "Unarj", "e \"/in/a.ard\" \"/out/\""},
+        {"/in/a.gza", 0, true, "Bga", "x -a -j -o \"/in/a.gza\" \"/out/\""},
+        {"/in/a.imp", 1, false, "UnImp", "x -a -r -c2 \"/in/a.imp\" \"/out/\" *"},
+        {"/in/a.hki", 0, true, "UnHki", "e -ga0 \"/in/a.hki\" \"/out/\" *.*"},
+        {"/in/a.kty", 0, true, "Kty", "e c3 r \"/in/a.kty\" \"/out/\""},
+        {"/in/a.kty", 1, false, "Kty", "x c0 q r  \"/in/a.kty\" \"/out/\""},
+        {"/in/a.tar.gz", 0, false, "Tar", "-x --use-directory=1 \"/in/a.tar.gz\" \"/out/\""},
+        {"/in/a.bz2", 1, true, "Tar", "-x --use-directory=0 \"/in/a.bz2\" \"/out/\""},
+        {"/in/a.bel", 0, true, "Unbel", " \"/in/a.bel\" \"/out/\""},
+        {"/in/a.pqa", 0, true, "Paqar", "e -q2 -b\"/out\" \"/in/a.pqa\""},
+        {"/in/a.pqa", 1, false, "Paqar", "x  -b\"/out\" \"/in/a.pqa\""},
+        {"/in/Data.Lzh", 0, false, "Unlha", "x -c1 -m1 -y1 -jf0 \"/in/Data.Lzh\" \"/out/\""},
+    };
+    for (const Case &c : cases) {
+        ExtractionRequest r{c.archive, "/out", c.overwrite, c.flat};
+        const ExtractionCall call = buildExtractionCall(r, a);
+        EXPECT_EQ(call.kind, CallKind::Component) << c.archive;
+        EXPECT_STREQ(call.prefix, c.prefix) << c.archive;
+        EXPECT_EQ(call.commandLine, QString::fromUtf8(c.line)) << c.archive;
+    }
+}
+
+TEST(CommandLines, ZipBy7zConsoleProgramsAndAce)
+{
+    Availability a = everything();
+    ExtractionRequest zip{"/in/my a.zip", "/out dir", 0, true, true};
+    ExtractionCall call = buildExtractionCall(zip, a);
+    EXPECT_STREQ(call.prefix, "SevenZip");
+    EXPECT_EQ(call.commandLine, "e -y \"/in/my a.zip\" \"/out dir/\"");
+
+    const ExtractionCall rk = buildExtractionCall({"/in/a.rk", "/out", 0, false}, a);
+    EXPECT_EQ(rk.kind, CallKind::Console);
+    EXPECT_EQ(rk.commandLine, "\"/opt/rk tools/rk\" -x -y -O -D\"/out\" \"/in/a.rk\"");
+    const ExtractionCall yz2 = buildExtractionCall({"/in/a.yz2", "/out", 0, true}, a);
+    EXPECT_EQ(yz2.commandLine, "/opt/yz2/yz2dec -y -d/out /in/a.yz2 -j");
+    const ExtractionCall yz2Blank = buildExtractionCall({"/in/my a.yz2a6", "/o d", 1, false}, a);
+    EXPECT_EQ(yz2Blank.commandLine, "/opt/yz2/yz2dec -d\"/o d\" \"/in/my a.yz2a6\" -j");
+
+    ExtractionRequest ace{"/in/a.ace", "/out", 1, false, false, true};
+    EXPECT_EQ(buildExtractionCall(ace, a).commandLine, "x -y0 \"/in/a.ace\" \"/out/\"");
+    ace.overwrite = 0;
+    EXPECT_EQ(buildExtractionCall(ace, a).kind, CallKind::AceV2);
+    ace.overwrite = 1;
+    a.present[int(Component::UnAceV2)] = false;
+    EXPECT_EQ(buildExtractionCall(ace, a).kind, CallKind::None);
+}
+
+TEST(CommandLines, SelfExtractorsMissingComponentsAndUnknownTypes)
+{
+    const Availability a = everything();
+    ExtractionRequest exe{"/in/setup.exe", "/out", 0, false, true, false, "LZH"};
+    EXPECT_EQ(buildExtractionCall(exe, a).commandLine, "x -y -jf0 \"/in/setup.exe\" \"/out/\"");
+    exe.overwrite = 1;
+    EXPECT_EQ(buildExtractionCall(exe, a).commandLine, "x -jf0 \"/in/setup.exe\" \"/out/\"");
+    exe.sfxKind = "ZIP"; // zip-by-7z is not consulted
+    EXPECT_STREQ(buildExtractionCall(exe, a).prefix, "UnZip");
+    exe.sfxKind = "ACE";
+    EXPECT_EQ(buildExtractionCall(exe, a).kind, CallKind::AceV2);
+    exe.sfxKind = "RK";
+    exe.overwrite = 0;
+    EXPECT_EQ(buildExtractionCall(exe, a).commandLine, "/opt/rk tools/rk -x -y -O -D\"/out\" \"/in/setup.exe\"");
+    exe.sfxKind = "BGA";
+    EXPECT_EQ(buildExtractionCall(exe, a).kind, CallKind::None);
+
+    EXPECT_EQ(buildExtractionCall({"/in/a.txt", "/out"}, a).kind, CallKind::Unsupported);
+    EXPECT_EQ(buildExtractionCall({"/in/noext", "/out"}, a).kind, CallKind::Unsupported);
+    EXPECT_EQ(buildExtractionCall({"/in/a.lzh", "/out"}, Availability{}).kind, CallKind::None);
+
+    Availability onlyZip, onlySeven, both;
+    onlyZip.present[int(Component::UnZip32)] = true;
+    onlySeven.present[int(Component::SevenZip32)] = true;
+    both.present[int(Component::UnZip32)] = both.present[int(Component::SevenZip32)] = true;
+    EXPECT_FALSE(zipBy7zFor(1, onlyZip));
+    EXPECT_TRUE(zipBy7zFor(0, onlySeven));
+    EXPECT_TRUE(zipBy7zFor(1, both));
+    EXPECT_FALSE(zipBy7zFor(0, both));
+    EXPECT_FALSE(zipBy7zFor(1, Availability{}));
+}
+
+} // namespace

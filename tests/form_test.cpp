@@ -2,6 +2,7 @@
 // toggles, drag and drop, list-file dialogs and the menu items.
 #include "app/Form1.h"
 #include "app/settings/Settings.h"
+#include "support/ArchiveBuilder.h"
 #include "support/TestEnvironment.h"
 
 #include <QAction>
@@ -245,6 +246,61 @@ TEST_F(FormTest, ListFileDialogsAndSorting)
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("ファイルを保存"));
     EXPECT_EQ(dialog->nameFilters(), asked[0].filters);
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+}
+
+Availability realComponents(const QString &myPath)
+{
+    Availability a;
+    const QString build = QFileInfo(SALVO_BINARY).absolutePath();
+    const ComponentLocator locator(myPath, {build}, {build});
+    for (const ComponentInfo &info : componentTable()) {
+        const QString f = locator.find(info);
+        a.present[int(info.id)] = info.kind == SearchKind::BuiltIn || !f.isEmpty();
+        a.files[int(info.id)] = f;
+    }
+    return a;
+}
+
+TEST_F(FormTest, ARunInTheWindowKeepsWhatWasAddedMeanwhile)
+{
+    form = std::make_unique<Form1>(home.myPath(), LaunchMode::Normal);
+    form->startUp(realComponents(home.myPath()), {});
+    settings().write(ini::kEndNotice, 1);
+    settings().write(ini::kNormalFileNameFolder, 1);
+    QStringList archives;
+    for (int i = 0; i < 3; ++i) {
+        archives << home.path(QStringLiteral("in/a%1.zip").arg(i));
+        writeFile(archives.last(), writeArchive({{"f.txt", "x", EntryKind::File, {}}}, "zip"));
+    }
+    form->queue().append(archives);
+    int finished = -1;
+    QObject::connect(form.get(), &Form1::runFinished, [&](int n) { finished = n; });
+    form->Btn_Start_Click();
+    EXPECT_EQ(form->Btn_Start->text(), QStringLiteral("中止(&S)"));
+    form->queue().append({"/added/while/running.zip"});
+    ASSERT_TRUE(waitFor([&] { return finished >= 0; }));
+    EXPECT_EQ(finished, 3);
+    EXPECT_EQ(form->queue().entries(), QStringList({"/added/while/running.zip"}));
+    EXPECT_EQ(form->statusText(1), QStringLiteral("3個のファイルを解凍完了！"));
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_EQ(form->Btn_Start->text(), QStringLiteral("解凍(&S)"));
+    EXPECT_TRUE(QFile::exists(home.path("in/a2/f.txt")));
+
+    // Stop: the button stops the run after the archive in hand; the rest stays queued.
+    form->queue().clear();
+    QStringList many;
+    for (int i = 0; i < 200; ++i) {
+        many << home.path(QStringLiteral("many/m%1.zip").arg(i));
+        writeFile(many.last(), writeArchive({{"f.txt", "x", EntryKind::File, {}}}, "zip"));
+    }
+    form->queue().append(many);
+    finished = -1;
+    form->Btn_Start_Click();
+    form->Btn_Start_Click();
+    ASSERT_TRUE(waitFor([&] { return finished >= 0; }));
+    EXPECT_GT(form->queue().size(), 0);
+    EXPECT_EQ(form->queue().size() + finished, 200);
+    EXPECT_TRUE(form->statusText(1).endsWith(QStringLiteral("個のファイルを解凍して中止しました。")));
 }
 
 TEST_F(FormTest, MenuItemsOpenWhatTheySay)

@@ -5,7 +5,9 @@
 #include "app/HandoffServer.h"
 #include "app/settings/ProfileFile.h"
 #include "platform/UserStore.h"
+#include "support/ArchiveBuilder.h"
 #include "support/TestEnvironment.h"
+#include "support/TreeSnapshot.h"
 
 #include <QApplication>
 #include <QDir>
@@ -116,6 +118,49 @@ TEST_F(StartupTest, DdModeRunSavesNoWindowStateAndRestoresShowResult)
     EXPECT_TRUE(keysOf("EXTRACT_NORMAL").isEmpty());
     EXPECT_TRUE(keysOf("ARCHIVE_NORMAL").isEmpty());
     EXPECT_EQ(store.readInt32(kUnzip32SettingsKey, "ShowResult"), 5);
+}
+
+TEST_F(StartupTest, DdModeExtractsEveryFormatAndEnds)
+{
+    const auto file = [](const char *name, const QByteArray &data) { return Entry{name, data, EntryKind::File, {}}; };
+    writeFile(home.path("in/a.zip"), writeArchive({file("a.txt", "zip")}, "zip"));
+    writeFile(home.path("in/b.lzh"), storedLzh({{"b.txt", "lzh"}}, 0));
+    writeFile(home.path("in/c.7z"), writeArchive({file("c.txt", "7z")}, "7zip"));
+    writeFile(home.path("in/d.tar.gz"), writeArchive({file("d/d.txt", "tgz")}, "ustar", "gzip"));
+    writeFile(home.path("in/e.txt.gz"), gzipWithName("single", "e.txt"));
+    writeFile(home.path("in/bad.zip"), storedZip({{"bad.txt", "damaged", false, false, 0, true}}));
+    QFile::copy(SALVO_SOURCE_DIR "/../shared/corpus/cab_1.cab", home.path("in/f.cab"));
+    QFile::copy(SALVO_SOURCE_DIR "/../shared/corpus/rar5_stored.rar", home.path("in/g.rar"));
+    ini.writeText("EXTRACT_DDMODE", "FileNameFolder", "1");
+    ini.writeText("EXTRACT_DDMODE", "DeleteArchive", "1");
+    ini.writeText("DDMODE", "ExtractMode", "2");
+    ini.writeText("DDMODE", "TargetPath", home.path("out"));
+    ini.writeText("GENERAL", "EndNotice", "1");
+    ini.writeText("GENERAL", "ErrorSkip", "1");
+    QDir().mkpath(home.path("out"));
+
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    QStringList args{"/DDMODE"};
+    for (const char *n : {"a.zip", "b.lzh", "c.7z", "d.tar.gz", "e.txt.gz", "bad.zip", "f.cab", "g.rar"})
+        args << home.path(QString("in/") + n);
+    p.start(SALVO_BINARY, args);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_EQ(readFile(home.path("out/a/a.txt")), "zip");
+    EXPECT_EQ(readFile(home.path("out/b/b.txt")), "lzh");
+    EXPECT_EQ(readFile(home.path("out/c/c.txt")), "7z");
+    EXPECT_EQ(readFile(home.path("out/d.tar/d/d.txt")), "tgz");
+    EXPECT_EQ(readFile(home.path("out/e.txt/e.txt")), "single");
+    EXPECT_TRUE(QDir(home.path("out/f")).exists());
+    EXPECT_TRUE(QDir(home.path("out/g")).exists());
+    // Extracted archives are gone; the damaged one stays, and so does nothing of it.
+    EXPECT_FALSE(QFile::exists(home.path("in/a.zip")));
+    EXPECT_FALSE(QFile::exists(home.path("in/g.rar")));
+    EXPECT_TRUE(QFile::exists(home.path("in/bad.zip")));
+    EXPECT_FALSE(QFile::exists(home.path("out/bad/bad.txt")));
+    // A DD-mode run saves no window state.
+    EXPECT_TRUE(keysOf("ARCHIVE_NORMAL").isEmpty());
 }
 
 TEST_F(StartupTest, NormalCloseRestoresShowResultOnlyWhenItWasSet)

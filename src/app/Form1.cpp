@@ -1,6 +1,9 @@
 #include "Form1.h"
 
 #include "app/MainWindowState.h"
+#include "app/frmProgress.h"
+#include "engine/BatchRun.h"
+#include "salvo_archiver.h"
 #include "app/ProjectLinks.h"
 #include "app/QueueFiles.h"
 #include "about/frmAbout.h"
@@ -27,6 +30,8 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QThread>
+#include <QAudioOutput>
+#include <QMediaPlayer>
 #include <QComboBox>
 #include <QDir>
 #include <QDirIterator>
@@ -96,6 +101,8 @@ Form1::Form1(QString myPath, LaunchMode mode, QWidget *parent)
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(1000);
     Timer1->stop();
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    chooseFolder = [this](const QString &title) { return QFileDialog::getExistingDirectory(this, title); };
 }
 
 Form1::~Form1() = default;
@@ -265,6 +272,7 @@ void Form1::startUp(const Availability &found, const QString &fileList)
     availability = found;
     m_caller = std::make_unique<ComponentCaller>(availability);
     m_inspector = std::make_unique<ArchiveInspector>(*m_caller, MyPath);
+    m_caller->setOverwriteAsker([this](const QString &path) { return askOverwrite(path); });
 
     // Keep the zip component from showing result windows of its own while the
     // program drives it; the user's value is put back at exit.
@@ -421,9 +429,48 @@ void Form1::receiveHandoff(const QString &fileList)
 
 void Form1::Btn_Start_Click()
 {
+    if (m_runThread) {
+        // The button is the stop button while a run goes.
+        m_run->stop = true;
+        Btn_Start->setEnabled(false);
+        return;
+    }
+    if (Slvo_MODE != QLatin1String("Extract")) {
+        if (launchMode == LaunchMode::DdMode)
+            finishRun(RunOutcome{});
+        return;
+    }
+    const QStringList snapshot = m_queue.entries();
+    m_run = std::make_unique<BatchRun>(
+        RunSetup{MyPath, launchMode, cmbTargetPlace->currentIndex(), m_caller.get(), m_inspector.get()}, *this);
+    Btn_Start->setText(QStringLiteral("中止(&S)"));
+    auto outcome = std::make_shared<RunOutcome>();
+    BatchRun *run = m_run.get();
+    // The run works off the window's thread; what it shows comes back here.
+    m_runThread = QThread::create([run, snapshot, outcome] { *outcome = run->run(snapshot); });
+    connect(m_runThread, &QThread::finished, this, [this, outcome] { finishRun(*outcome); });
+    m_runThread->start();
+}
+
+void Form1::finishRun(const RunOutcome &outcome)
+{
+    if (m_runThread) {
+        m_runThread->wait();
+        m_runThread->deleteLater();
+        m_runThread = nullptr;
+    }
+    m_run.reset();
+    // Only what the run used up leaves the queue: files added meanwhile stay.
+    m_queue.removeRowsAt(QList<int>(outcome.consumed.begin(), outcome.consumed.end()));
+    Btn_Start->setEnabled(true);
+    Btn_Start->setText(loadResString(str::kJapaneseBase + (Slvo_MODE == QLatin1String("Archive") ? str::StartArchive
+                                                                                                : str::StartExtract)));
+    if (m_progress)
+        m_progress->hide();
+    emit runFinished(outcome.successCount);
     if (launchMode == LaunchMode::DdMode) {
-        // The DD-mode launch ends here: put the zip component's setting back and
-        // leave without saving the window's state.
+        // The DD-mode launch ends with its run: the zip component's setting goes
+        // back and nothing of the window's state is saved.
         if (availability.has(Component::UnZip32) && UNZIP32_Status && *UNZIP32_Status != 0
             && *UNZIP32_Status != -1) {
             UserStore().writeInt32(QLatin1String(kUnzip32SettingsKey), kShowResult, *UNZIP32_Status);
@@ -431,9 +478,93 @@ void Form1::Btn_Start_Click()
         endWithoutSaving();
         return;
     }
-    if (Slvo_MODE != QLatin1String("Extract"))
+    if (m_closeAfterRun)
+        close();
+}
+
+void Form1::Timer1_Timer()
+{
+    setStatus(2, elapsedText(QDateTime::currentMSecsSinceEpoch() - m_runStartMs));
+}
+
+template <typename F>
+void Form1::onWindowThread(F f)
+{
+    if (QThread::currentThread() == thread())
+        f();
+    else
+        QMetaObject::invokeMethod(this, f, Qt::BlockingQueuedConnection);
+}
+
+QString Form1::askFolder(const QString &title)
+{
+    QString answer;
+    onWindowThread([&] { answer = chooseFolder(title); });
+    return answer;
+}
+
+void Form1::loopStarted()
+{
+    onWindowThread([this] {
+        m_runStartMs = QDateTime::currentMSecsSinceEpoch();
+        panels[1]->setText(QStringLiteral("00:00:00"));
+        Timer1->start();
+    });
+}
+
+void Form1::loopFinished()
+{
+    onWindowThread([this] { Timer1->stop(); });
+}
+
+void Form1::progress(int number, int count, const QString &archive)
+{
+    if (launchMode != LaunchMode::DdMode)
         return;
-    setStatus(1, QStringLiteral("ファイルがありません。"));
+    onWindowThread([this, number, count, archive] {
+        if (!m_progress) {
+            m_progress = new frmProgress(this);
+            connect(m_progress, &frmProgress::stopRequested, this, [this] {
+                if (m_run)
+                    m_run->stop = true;
+            });
+        }
+        m_progress->show(number, count, archive);
+    });
+}
+
+void Form1::playSound(const QString &file)
+{
+    onWindowThread([this, file] {
+        if (file.isEmpty() || !QFileInfo::exists(file))
+            return; // a missing sound is no error
+        if (!m_player) {
+            m_player = new QMediaPlayer(this);
+            m_player->setAudioOutput(new QAudioOutput(m_player));
+        }
+        m_player->setSource(QUrl::fromLocalFile(file));
+        m_player->play();
+    });
+}
+
+int Form1::askOverwrite(const QString &path)
+{
+    int answer = SALVO_ANSWER_NO;
+    onWindowThread([&] {
+        QMessageBox box(QMessageBox::Question, QLatin1String(kMessageTitle),
+                        path + QStringLiteral("\nは既にあります。上書きしますか？"),
+                        QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::NoToAll
+                            | QMessageBox::Cancel,
+                        isVisible() ? this : nullptr);
+        switch (box.exec()) {
+        case QMessageBox::Yes: answer = SALVO_ANSWER_YES; break;
+        case QMessageBox::YesToAll: answer = SALVO_ANSWER_YES_TO_ALL; break;
+        case QMessageBox::NoToAll: answer = SALVO_ANSWER_NO_TO_ALL; break;
+        case QMessageBox::Cancel: answer = SALVO_ANSWER_CANCEL; break;
+        default: answer = SALVO_ANSWER_NO; break;
+        }
+    });
+    return answer;
 }
 
 void Form1::List1_DblClick()
@@ -459,6 +590,10 @@ void Form1::List1_DblClick()
 
 void Form1::showMessage(const QString &text, MessageIcon icon)
 {
+    if (QThread::currentThread() != thread()) {
+        onWindowThread([&] { showMessage(text, icon); });
+        return;
+    }
     const QMessageBox::Icon boxIcon = icon == MessageIcon::Error ? QMessageBox::Critical
         : icon == MessageIcon::Warning                          ? QMessageBox::Warning
                                                                 : QMessageBox::Information;
@@ -469,6 +604,11 @@ void Form1::showMessage(const QString &text, MessageIcon icon)
 
 bool Form1::askYesNo(const QString &text)
 {
+    if (QThread::currentThread() != thread()) {
+        bool answer = false;
+        onWindowThread([&] { answer = askYesNo(text); });
+        return answer;
+    }
     QMessageBox box(QMessageBox::Question, QLatin1String(kMessageTitle), text,
                     QMessageBox::Yes | QMessageBox::No, isVisible() ? this : nullptr);
     return box.exec() == QMessageBox::Yes;
@@ -476,6 +616,10 @@ bool Form1::askYesNo(const QString &text)
 
 void Form1::setStatus(int panel, const QString &text)
 {
+    if (QThread::currentThread() != thread()) {
+        onWindowThread([&] { setStatus(panel, text); });
+        return;
+    }
     if (panel >= 1 && panel <= 5)
         panels[panel - 1]->setText(text);
 }
@@ -493,6 +637,13 @@ void Form1::endWithoutSaving()
 
 void Form1::closeEvent(QCloseEvent *event)
 {
+    if (m_runThread) {
+        // A run in progress stops after its current archive; the window closes then.
+        m_closeAfterRun = true;
+        m_run->stop = true;
+        event->ignore();
+        return;
+    }
     if (m_saveOnClose)
         shutDown();
     event->accept();
@@ -586,6 +737,8 @@ std::unique_ptr<QFileDialog> Form1::makeFileDialog(const FileChoice &choice, QWi
 
 void Form1::MnuFileLoadFileList_Click()
 {
+    if (isRunning())
+        return; // the queue keeps its order while a run works through it
     const QString file = chooseFile({QStringLiteral("ファイルを開く"), MyPath, listFileFilters(), false});
     if (file.isEmpty()) {
         setStatus(1, QStringLiteral("キャンセルしました。"));
@@ -613,6 +766,8 @@ void Form1::MnuFileSaveFileList_Click()
 
 void Form1::MnuSort_Click()
 {
+    if (isRunning())
+        return; // the queue keeps its order while a run works through it
     if (m_queue.isEmpty())
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -626,6 +781,8 @@ void Form1::MnuSort_Click()
 
 void Form1::RemoveSelectedEntries()
 {
+    if (isRunning())
+        return; // the queue keeps its order while a run works through it
     QList<int> rows;
     for (const QModelIndex &index : List1->selectionModel()->selectedIndexes())
         rows << index.row();
@@ -849,6 +1006,8 @@ void Form1::MnuOptExtract_Click()
 
 void Form1::MnuFiltering_Click()
 {
+    if (isRunning())
+        return; // the queue keeps its order while a run works through it
     frmFiltering dialog(this);
     dialog.exec();
 }

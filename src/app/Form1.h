@@ -14,6 +14,7 @@
 #include <optional>
 
 class QAction;
+class QMediaPlayer;
 class QFileDialog;
 class QComboBox;
 class QLabel;
@@ -25,6 +26,9 @@ class QTimer;
 namespace salvo {
 
 class ArchiveInspector;
+class BatchRun;
+class frmProgress;
+struct RunOutcome;
 class ComponentCaller;
 class Settings;
 
@@ -87,11 +91,24 @@ public:
     // Shows the dialog and returns the chosen file, empty when cancelled; tests replace it.
     std::function<QString(const FileChoice &)> chooseFile;
 
-    // RunUi
+    // RunUi: callable from the run's thread; the window's own thread does the work.
     void showMessage(const QString &text, MessageIcon icon) override;
     bool askYesNo(const QString &text) override;
     void setStatus(int panel, const QString &text) override;
+    QString askFolder(const QString &title) override;
+    void loopStarted() override;
+    void loopFinished() override;
+    void progress(int number, int count, const QString &archive) override;
+    void playSound(const QString &file) override;
     QString statusText(int panel) const;
+
+    bool isRunning() const { return m_runThread != nullptr; }
+    void Timer1_Timer();
+    // Asks whether a component may replace an existing file (any thread).
+    int askOverwrite(const QString &path);
+    // Replaces the folder question (tests).
+    std::function<QString(const QString &title)> chooseFolder;
+    frmProgress *progressWindow() const { return m_progress; }
 
     // State other windows read.
     const QString MyPath;
@@ -113,6 +130,8 @@ public:
 signals:
     // The main window has closed: the program ends.
     void closed();
+    // A batch run has ended and its entries have left the queue.
+    void runFinished(int successCount);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -133,6 +152,14 @@ private:
     std::unique_ptr<ComponentCaller> m_caller;
     std::unique_ptr<ArchiveInspector> m_inspector;
     int m_scansRunning = 0;
+    void finishRun(const RunOutcome &outcome);
+    template <typename F> void onWindowThread(F f);
+    std::unique_ptr<BatchRun> m_run;
+    QThread *m_runThread = nullptr;
+    qint64 m_runStartMs = 0;
+    frmProgress *m_progress = nullptr;
+    bool m_closeAfterRun = false;
+    QMediaPlayer *m_player = nullptr;
     bool m_shutDownDone = false;
     bool m_saveOnClose = true;
 

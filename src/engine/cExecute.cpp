@@ -1,6 +1,7 @@
 #include "cExecute.h"
 
 #include "app/settings/ProfileFile.h"
+#include "platform/ProcessGroup.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -82,6 +83,7 @@ bool cExecute::waitFor(QProcess &process)
         if (process.state() == QProcess::NotRunning)
             break;
         if (cancelled()) {
+            killProcessGroup(process);
             process.kill();
             process.waitForFinished(1000);
             break;
@@ -117,6 +119,7 @@ bool cExecute::ShellX(const QString &commandLine, int, void *, bool wait)
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.setStandardOutputFile(QProcess::nullDevice());
+    runInOwnProcessGroup(process);
     process.start(program, args);
     if (!process.waitForStarted(10000))
         return false;
@@ -128,6 +131,7 @@ bool cExecute::runCaptured(const QString &program, const QStringList &arguments,
     QProcess process;
     process.setStandardOutputFile(outputFile, QIODevice::Truncate);
     process.setStandardErrorFile(QProcess::nullDevice());
+    runInOwnProcessGroup(process);
     process.start(program, arguments);
     if (!process.waitForStarted(10000))
         return false;

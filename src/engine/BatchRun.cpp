@@ -4,6 +4,7 @@
 #include "archivers/ArchiveInspector.h"
 #include "archivers/ComponentCaller.h"
 #include "engine/CommandLines.h"
+#include "engine/MailNotice.h"
 #include "engine/RunLog.h"
 #include "engine/RunUi.h"
 #include "engine/cExecute.h"
@@ -341,9 +342,14 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
 
 void BatchRun::completion(int successCount, const RunTarget &target)
 {
+    const Settings ini(m_setup.myPath);
+    if (ini.read(ini::kMailUse) == 1 && availability().has(Component::Basp21)) {
+        const QString answer = sendNotice(readMailSettings(ini), QStringLiteral("Extract"), successCount >= 1);
+        if (!answer.isEmpty())
+            m_ui.setStatus(1, answer);
+    }
     if (successCount < 1)
         return;
-    const Settings ini(m_setup.myPath);
     if (ini.read(ini::kUseSound) != 0)
         m_ui.playSound(cutAtNul(ini.read(ini::kSoundFilePath)));
     if (ini.read(ini::kOpenFolder) != 0 && !target.folderToOpen.isEmpty()

@@ -32,7 +32,7 @@ for i in range(small):
             z.writestr(f"f{k}.txt", text(2000))
 chunk = text(1 << 20)
 for a in range(20):
-    top = f"src/set{a:02}/top"
+    top = f"src/set{a:02}/top{a:02}"
     os.makedirs(top, exist_ok=True)
     for f in range(mb // 5):
         with open(f"{top}/part{f}.txt", "wb") as out:

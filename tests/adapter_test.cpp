@@ -357,6 +357,7 @@ TEST_F(RecordingTest, MainEntryGetsTheCommandAndA1024CharacterBuffer)
 } // namespace
 
 #include "support/ArchiveBuilder.h"
+#include "support/ComponentLib.h"
 
 namespace {
 
@@ -370,13 +371,7 @@ protected:
 
     RealComponentsTest()
     {
-        const QString build = QFileInfo(SALVO_BINARY).absolutePath();
-        const ComponentLocator locator(home.myPath(), {build}, {build});
-        for (const ComponentInfo &info : componentTable()) {
-            const QString file = locator.find(info);
-            availability.present[int(info.id)] = !file.isEmpty();
-            availability.files[int(info.id)] = file;
-        }
+        availability = builtComponents(home.myPath());
         caller = std::make_unique<ComponentCaller>(availability);
         inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
     }

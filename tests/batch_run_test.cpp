@@ -6,6 +6,7 @@
 #include "engine/BatchRun.h"
 #include "engine/cExecute.h"
 #include "support/ArchiveBuilder.h"
+#include "support/ComponentLib.h"
 #include "support/RecordingUi.h"
 #include "support/TestEnvironment.h"
 #include "support/TreeSnapshot.h"
@@ -36,13 +37,7 @@ protected:
 
     BatchRunTest()
     {
-        const QString build = QFileInfo(SALVO_BINARY).absolutePath();
-        const ComponentLocator locator(home.myPath(), {build}, {build});
-        for (const ComponentInfo &info : componentTable()) {
-            const QString f = locator.find(info);
-            availability.present[int(info.id)] = info.kind == SearchKind::BuiltIn || !f.isEmpty();
-            availability.files[int(info.id)] = f;
-        }
+        availability = builtComponents(home.myPath());
         caller = std::make_unique<ComponentCaller>(availability);
         inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
         cExecute::setDesktopOpener([this](const QString &p) {

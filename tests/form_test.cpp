@@ -3,6 +3,7 @@
 #include "app/Form1.h"
 #include "app/settings/Settings.h"
 #include "support/ArchiveBuilder.h"
+#include "support/ComponentLib.h"
 #include "support/TestEnvironment.h"
 
 #include <QAction>
@@ -22,15 +23,6 @@ using namespace salvo;
 using namespace salvo::test;
 
 namespace {
-
-bool waitFor(const std::function<bool()> &done, int ms = 10000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
 // Answers the next modal window that opens: records its title, text and
 // filters, then closes it (or hands it to `act`). Gives up after five seconds
@@ -162,7 +154,7 @@ TEST_F(FormTest, DropKeysAndRemoval)
     writeFile(home.myPath() + "original.lst", "old");
     bool done = false;
     form->dropPaths({home.path("in/tree"), home.path("in/c.rar"), home.path("in/gone.7z")}, [&] { done = true; });
-    ASSERT_TRUE(waitFor([&] { return done; }));
+    ASSERT_TRUE(waitUntil([&] { return done; }));
     EXPECT_EQ(form->queue().size(), 3);
     EXPECT_TRUE(form->statusText(1).startsWith(QStringLiteral("3ファイル登録済み(3追加)"))) << form->statusText(1).toStdString();
     EXPECT_FALSE(QFile::exists(home.myPath() + "original.lst"));
@@ -248,23 +240,10 @@ TEST_F(FormTest, ListFileDialogsAndSorting)
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
 }
 
-Availability realComponents(const QString &myPath)
-{
-    Availability a;
-    const QString build = QFileInfo(SALVO_BINARY).absolutePath();
-    const ComponentLocator locator(myPath, {build}, {build});
-    for (const ComponentInfo &info : componentTable()) {
-        const QString f = locator.find(info);
-        a.present[int(info.id)] = info.kind == SearchKind::BuiltIn || !f.isEmpty();
-        a.files[int(info.id)] = f;
-    }
-    return a;
-}
-
 TEST_F(FormTest, ARunInTheWindowKeepsWhatWasAddedMeanwhile)
 {
     form = std::make_unique<Form1>(home.myPath(), LaunchMode::Normal);
-    form->startUp(realComponents(home.myPath()), {});
+    form->startUp(builtComponents(home.myPath()), {});
     settings().write(ini::kEndNotice, 1);
     settings().write(ini::kNormalFileNameFolder, 1);
     QStringList archives;
@@ -278,7 +257,7 @@ TEST_F(FormTest, ARunInTheWindowKeepsWhatWasAddedMeanwhile)
     form->Btn_Start_Click();
     EXPECT_EQ(form->Btn_Start->text(), QStringLiteral("中止(&S)"));
     form->queue().append({"/added/while/running.zip"});
-    ASSERT_TRUE(waitFor([&] { return finished >= 0; }));
+    ASSERT_TRUE(waitUntil([&] { return finished >= 0; }));
     EXPECT_EQ(finished, 3);
     EXPECT_EQ(form->queue().entries(), QStringList({"/added/while/running.zip"}));
     EXPECT_EQ(form->statusText(1), QStringLiteral("3個のファイルを解凍完了！"));
@@ -297,7 +276,7 @@ TEST_F(FormTest, ARunInTheWindowKeepsWhatWasAddedMeanwhile)
     finished = -1;
     form->Btn_Start_Click();
     form->Btn_Start_Click();
-    ASSERT_TRUE(waitFor([&] { return finished >= 0; }));
+    ASSERT_TRUE(waitUntil([&] { return finished >= 0; }));
     EXPECT_GT(form->queue().size(), 0);
     EXPECT_EQ(form->queue().size() + finished, 200);
     EXPECT_TRUE(form->statusText(1).endsWith(QStringLiteral("個のファイルを解凍して中止しました。")));

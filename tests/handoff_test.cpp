@@ -26,15 +26,6 @@ QByteArray frame(HandoffFrame kind, const QByteArray &payload = {})
     return out + QByteArray(len, 4) + payload;
 }
 
-bool waitFor(const std::function<bool()> &done, int ms = 5000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
-
 TEST(HandoffDecoder, SplitsFramesAcrossReadsAndRejectsGarbage)
 {
     const QByteArray bytes = encodeHandoff(QStringLiteral("\"/日本語/a b.lzh\" /c.zip"));
@@ -91,7 +82,7 @@ TEST_F(HandoffServerTest, TwoConcurrentSendersNeverMixTheirTexts)
     b.write(frame(HandoffFrame::End));
     a.flush();
     b.flush();
-    ASSERT_TRUE(waitFor([&] { return received.size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return received.size() == 2; }));
     received.sort();
     EXPECT_EQ(received[0], textB);
     EXPECT_EQ(received[1], textA);
@@ -117,7 +108,7 @@ TEST_F(HandoffServerTest, AStaleSocketDoesNotBlockTheNextStart)
     QString sent = QStringLiteral("\"/tmp/表 ソ/能.lzh\"");
     // The sender blocks; the server needs the event loop, so send from a helper thread.
     std::thread sender([&] { sendToRunningInstance(socketPath, sent); });
-    ASSERT_TRUE(waitFor([&] { return received.size() >= 1; }));
+    ASSERT_TRUE(waitUntil([&] { return received.size() >= 1; }));
     sender.join();
     // Connecting for the running check itself sends nothing.
     EXPECT_EQ(received.back(), sent);
@@ -141,10 +132,10 @@ TEST_F(HandoffServerTest, GarbageAndStalledSendersAreDroppedWhileOthersAreServed
     good.write(encodeHandoff("/a.zip"));
     good.flush();
 
-    ASSERT_TRUE(waitFor([&] { return garbage.state() == QLocalSocket::UnconnectedState; }));
-    ASSERT_TRUE(waitFor([&] { return received == QStringList{"/a.zip"}; }));
+    ASSERT_TRUE(waitUntil([&] { return garbage.state() == QLocalSocket::UnconnectedState; }));
+    ASSERT_TRUE(waitUntil([&] { return received == QStringList{"/a.zip"}; }));
     EXPECT_EQ(stalled.state(), QLocalSocket::ConnectedState);
-    ASSERT_TRUE(waitFor([&] { return stalled.state() == QLocalSocket::UnconnectedState; },
+    ASSERT_TRUE(waitUntil([&] { return stalled.state() == QLocalSocket::UnconnectedState; },
                         HandoffServer::kConnectionTimeoutMs + 3000));
     EXPECT_EQ(received, QStringList{"/a.zip"});
 }

@@ -24,15 +24,6 @@ using namespace salvo::test;
 
 namespace {
 
-bool waitFor(const std::function<bool()> &done, int ms = 10000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
-
 class StartupTest : public ::testing::Test {
 protected:
     TempHome home;
@@ -48,7 +39,7 @@ protected:
         EXPECT_TRUE(p->waitForStarted(5000));
         return p;
     }
-    bool waitUntilServing() { return waitFor([&] { return instanceIsRunning(socketPath, 100); }); }
+    bool waitUntilServing() { return waitUntil([&] { return instanceIsRunning(socketPath, 100); }); }
     void terminate(QProcess &p)
     {
         ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
@@ -171,7 +162,7 @@ TEST_F(StartupTest, NormalCloseRestoresShowResultOnlyWhenItWasSet)
     auto p = start({});
     ASSERT_TRUE(waitUntilServing());
     // While the program runs the component is told to show nothing.
-    EXPECT_TRUE(waitFor([&] { return store.readInt32(kUnzip32SettingsKey, "ShowResult") == 0; }));
+    EXPECT_TRUE(waitUntil([&] { return store.readInt32(kUnzip32SettingsKey, "ShowResult") == 0; }));
     terminate(*p);
     // It was absent before: the program leaves its 0.
     EXPECT_EQ(store.readInt32(kUnzip32SettingsKey, "ShowResult"), 0);
@@ -205,10 +196,10 @@ TEST_F(StartupTest, ASecondInstanceHandsItsFilesToTheFirstAndEnds)
         second.setProcessChannelMode(QProcess::ForwardedChannels);
         second.start(SALVO_BINARY, args);
         // The event loop must run for the first instance to take the message.
-        ASSERT_TRUE(waitFor([&] { return second.state() == QProcess::NotRunning; }));
+        ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }));
         EXPECT_EQ(second.exitCode(), 0);
     }
-    ASSERT_TRUE(waitFor([&] { return form.queue().size() == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return form.queue().size() == 3; }));
     EXPECT_EQ(form.queue().entries(), QStringList({home.path(QStringLiteral("in/表 ソ.zip")), home.path("in/b.lzh"),
                                                    home.path("in/b.lzh")}));
     EXPECT_EQ(form.List1->model()->rowCount(), 3);

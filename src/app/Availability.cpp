@@ -183,6 +183,8 @@ Availability loadArchiverDllStatus(const QString &myPath, const ComponentLocator
         }
     }
 
+    // The findings go into the file in one write.
+    QList<ProfileFile::Write> writes;
     bool searched = false;
     for (const ComponentInfo &info : kTable) {
         const int i = static_cast<int>(info.id);
@@ -190,14 +192,15 @@ Availability loadArchiverDllStatus(const QString &myPath, const ComponentLocator
         if (recorded[i] && found)
             continue; // trusted: recorded present and still there
         searched = true;
-        status.writeText(kStatusSection, QLatin1String(info.recordKey),
-                         found ? QStringLiteral("True") : QStringLiteral("False"));
+        writes.append({kStatusSection, QLatin1String(info.recordKey),
+                       found ? QStringLiteral("True") : QStringLiteral("False")});
         if (info.pathKey)
-            status.writeText(kStatusSection, QLatin1String(info.pathKey), *pathMember(result, info.id));
+            writes.append({kStatusSection, QLatin1String(info.pathKey), *pathMember(result, info.id)});
     }
     if (searched)
-        status.writeText(kValueSection, kWriteDay, today.toString(kDateFormat));
-    status.writeInt(kValueSection, kVersion, kDllStatusVersion);
+        writes.append({kValueSection, kWriteDay, today.toString(kDateFormat)});
+    writes.append({kValueSection, kVersion, QString::number(kDllStatusVersion)});
+    status.writeTexts(writes);
     return result;
 }
 

@@ -496,6 +496,16 @@ void Form1::onWindowThread(F f)
         QMetaObject::invokeMethod(this, f, Qt::BlockingQueuedConnection);
 }
 
+template <typename F>
+void Form1::postToWindow(F f)
+{
+    // What only updates the window does not hold the run up; the order stays.
+    if (QThread::currentThread() == thread())
+        f();
+    else
+        QMetaObject::invokeMethod(this, f, Qt::QueuedConnection);
+}
+
 QString Form1::askFolder(const QString &title)
 {
     QString answer;
@@ -505,7 +515,7 @@ QString Form1::askFolder(const QString &title)
 
 void Form1::loopStarted()
 {
-    onWindowThread([this] {
+    postToWindow([this] {
         m_runStartMs = QDateTime::currentMSecsSinceEpoch();
         panels[1]->setText(QStringLiteral("00:00:00"));
         Timer1->start();
@@ -514,14 +524,14 @@ void Form1::loopStarted()
 
 void Form1::loopFinished()
 {
-    onWindowThread([this] { Timer1->stop(); });
+    postToWindow([this] { Timer1->stop(); });
 }
 
 void Form1::progress(int number, int count, const QString &archive)
 {
     if (launchMode != LaunchMode::DdMode)
         return;
-    onWindowThread([this, number, count, archive] {
+    postToWindow([this, number, count, archive] {
         if (!m_progress) {
             m_progress = new frmProgress(this);
             connect(m_progress, &frmProgress::stopRequested, this, [this] {
@@ -617,7 +627,7 @@ bool Form1::askYesNo(const QString &text)
 void Form1::setStatus(int panel, const QString &text)
 {
     if (QThread::currentThread() != thread()) {
-        onWindowThread([&] { setStatus(panel, text); });
+        postToWindow([this, panel, text] { setStatus(panel, text); });
         return;
     }
     if (panel >= 1 && panel <= 5)

@@ -154,6 +154,7 @@ private:
     int m_scansRunning = 0;
     void finishRun(const RunOutcome &outcome);
     template <typename F> void onWindowThread(F f);
+    template <typename F> void postToWindow(F f);
     std::unique_ptr<BatchRun> m_run;
     QThread *m_runThread = nullptr;
     qint64 m_runStartMs = 0;

@@ -1,6 +1,7 @@
 #include "MailNotice.h"
 
 #include "app/settings/Settings.h"
+#include "platform/TextCodec.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -17,20 +18,10 @@ namespace {
 constexpr auto kStoredPrefix = "SXE1:";
 const QByteArray kStoredKey = "SalvoExtractor mail password";
 
-QString oneLine(const QString &text)
-{
-    QString out = text;
-    for (QChar &c : out) {
-        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(0))
-            c = QLatin1Char(' ');
-    }
-    return out;
-}
-
 // An RFC 2047 encoded word for header values that are not plain ASCII.
 QByteArray headerText(const QString &text)
 {
-    const QString clean = oneLine(text);
+    const QString clean = singleLine(text);
     bool ascii = true;
     for (QChar c : clean)
         ascii = ascii && c.unicode() < 0x80;
@@ -181,7 +172,7 @@ QString sendNotice(const MailSettings &mail, const QString &word, bool success)
     const QString dateTime = locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ')
         + locale.toString(now.time(), QLocale::LongFormat);
 
-    const QByteArray from = oneLine(mail.from).toUtf8(), to = oneLine(mail.to).toUtf8();
+    const QByteArray from = singleLine(mail.from).toUtf8(), to = singleLine(mail.to).toUtf8();
     Upload upload;
     upload.data = "From: " + from + "\r\nTo: " + to + "\r\nSubject: " + headerText(noticeSubject(mail))
         + "\r\nDate: " + QLocale::c().toString(now, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss t")).toLatin1()

@@ -28,6 +28,16 @@ QByteArray encodeCp932(const QString &text)
     return encoder.encode(text);
 }
 
+QString singleLine(const QString &text)
+{
+    QString out = text;
+    for (QChar &c : out) {
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(0))
+            c = QLatin1Char(' ');
+    }
+    return out;
+}
+
 QString decodeUtf8OrCp932(const QByteArray &bytes)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);

@@ -12,4 +12,8 @@ bool isValidUtf8(const QByteArray &bytes);
 QString decodeCp932(const QByteArray &bytes);
 QByteArray encodeCp932(const QString &text);
 
+// The text on one line: CR, LF and NUL become blanks (values written into
+// line-based files and mail headers cannot add lines of their own).
+QString singleLine(const QString &text);
+
 } // namespace salvo

@@ -75,6 +75,19 @@ void ComponentLib::setCallback(SALVO_OVERWRITE_CALLBACK cb, void *user) const
     reinterpret_cast<SALVO_SET_OVERWRITE_CALLBACK>(symbol("SetOverwriteCallback"))(cb, user);
 }
 
+Availability builtComponents(const QString &myPath)
+{
+    const QString build = QString::fromStdString(buildDir());
+    const ComponentLocator locator(myPath, {build}, {build});
+    Availability a;
+    for (const ComponentInfo &info : componentTable()) {
+        const QString file = locator.find(info);
+        a.present[int(info.id)] = info.kind == SearchKind::BuiltIn || !file.isEmpty();
+        a.files[int(info.id)] = file;
+    }
+    return a;
+}
+
 ComponentChoice componentFor(const std::string &archive)
 {
     std::string ext = archive.substr(archive.find_last_of('.') + 1);

@@ -44,3 +44,12 @@ ComponentChoice componentFor(const std::string &archive);
 std::string buildDir();
 
 } // namespace salvo::test
+
+#include "app/Availability.h"
+
+namespace salvo::test {
+
+// The components built beside the program, as start-up would find them.
+Availability builtComponents(const QString &myPath);
+
+} // namespace salvo::test

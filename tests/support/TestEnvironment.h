@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace salvo::test {
 
 class TempHome {
@@ -26,6 +28,9 @@ private:
 
 void writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
+
+// Runs the event loop until `done` holds or `ms` pass; returns `done`.
+bool waitUntil(const std::function<bool()> &done, int ms = 10000);
 
 } // namespace salvo::test
 

@@ -134,17 +134,6 @@ bool lookup(const QString &path, const QString &section, const QString &key, QSt
     return true;
 }
 
-// Line breaks inside a value would smuggle in keys or sections of their own.
-QString singleLine(const QString &text)
-{
-    QString out = text;
-    for (QChar &c : out) {
-        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(0))
-            c = QLatin1Char(' ');
-    }
-    return out;
-}
-
 } // namespace
 
 QString cutAtNul(const QString &text)
@@ -202,18 +191,25 @@ qint16 ProfileFile::readInt(const QString &section, const QString &key, qint16 f
 
 bool ProfileFile::writeText(const QString &section, const QString &key, const QString &value) const
 {
+    return writeTexts({{section, key, value}});
+}
+
+bool ProfileFile::writeTexts(const QList<Write> &writes) const
+{
     Document doc = load(m_path);
-    const Location loc = locate(doc, section, key);
-    const QString cleanValue = singleLine(value);
-    if (loc.keyLine >= 0) {
-        QString name;
-        splitKey(doc.lines.at(loc.keyLine), &name, nullptr);
-        doc.lines[loc.keyLine] = name + QLatin1Char('=') + cleanValue;
-    } else if (loc.sectionLine >= 0) {
-        doc.lines.insert(loc.lastContent + 1, singleLine(key) + QLatin1Char('=') + cleanValue);
-    } else {
-        doc.lines.append(QLatin1Char('[') + singleLine(section) + QLatin1Char(']'));
-        doc.lines.append(singleLine(key) + QLatin1Char('=') + cleanValue);
+    for (const Write &w : writes) {
+        const Location loc = locate(doc, w.section, w.key);
+        const QString cleanValue = singleLine(w.value);
+        if (loc.keyLine >= 0) {
+            QString name;
+            splitKey(doc.lines.at(loc.keyLine), &name, nullptr);
+            doc.lines[loc.keyLine] = name + QLatin1Char('=') + cleanValue;
+        } else if (loc.sectionLine >= 0) {
+            doc.lines.insert(loc.lastContent + 1, singleLine(w.key) + QLatin1Char('=') + cleanValue);
+        } else {
+            doc.lines.append(QLatin1Char('[') + singleLine(w.section) + QLatin1Char(']'));
+            doc.lines.append(singleLine(w.key) + QLatin1Char('=') + cleanValue);
+        }
     }
 
     QSaveFile out(m_path);

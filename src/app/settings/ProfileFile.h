@@ -5,6 +5,7 @@
 // removed, texts come back cut to 255 characters and integers are read as 16-bit
 // signed numbers. Every call reads the file afresh: nothing is cached, so a value
 // written by one window is seen by the next reader at once.
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
@@ -33,6 +34,12 @@ public:
     // file could not be written (the old file then stays as it was).
     bool writeText(const QString &section, const QString &key, const QString &value) const;
     bool writeInt(const QString &section, const QString &key, int value) const;
+
+    // Several keys in one replacement of the file, as if written one by one.
+    struct Write {
+        QString section, key, value;
+    };
+    bool writeTexts(const QList<Write> &writes) const;
 
     // The classic integer reading of one text, exposed for the readers that take
     // numbers from other places (and for tests).

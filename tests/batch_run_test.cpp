@@ -86,6 +86,13 @@ TEST_F(BatchRunTest, FolderModesBesideEachArchive)
     EXPECT_EQ(run({lzh}).successCount, 1);
     EXPECT_TRUE(QFile::exists(in + "/a.b/x.txt"));
 
+    // The automatic mode always keeps the archive's tree, whatever "Directory" says.
+    settings().write(ini::kNormalFileNameFolder, 0);
+    settings().write(ini::kDirectory, 1);
+    QDir(in + "/top").removeRecursively();
+    EXPECT_EQ(run({oneFolder}).successCount, 1);
+    EXPECT_TRUE(QFile::exists(in + "/top/a.txt"));
+
     // Never, and flat with "Directory".
     settings().write(ini::kNormalFileNameFolder, 2);
     settings().write(ini::kDirectory, 1);
@@ -135,6 +142,9 @@ TEST_F(BatchRunTest, PreScanLogsRemovesAndAsks)
     EXPECT_TRUE(log[0].startsWith("...Extract Start on "));
     EXPECT_EQ(log[1], missing + " is not Exist!!");
     EXPECT_TRUE(messages().contains(QStringLiteral("エラーが1件ありました。詳細はErrorLogをご覧下さい。")));
+
+    // Beside each archive there is no free-space check.
+    EXPECT_EQ(ui.status[3], "");
 
     // A broken archive and an unknown type; answering No stops the run.
     const QString broken = put("broken.rar", "not a rar at all");

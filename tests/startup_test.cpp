@@ -111,8 +111,13 @@ TEST_F(StartupTest, DdModeRunSavesNoWindowStateAndRestoresShowResult)
     EXPECT_EQ(store.readInt32(kUnzip32SettingsKey, "ShowResult"), 5);
 }
 
-TEST_F(StartupTest, DdModeExtractsEveryFormatAndEnds)
+// Every format, in each folder mode and to each DD-mode target.
+class DdModeRunTest : public StartupTest, public ::testing::WithParamInterface<std::pair<int, int>> {
+};
+
+TEST_P(DdModeRunTest, ExtractsEveryFormatAndEnds)
 {
+    const auto [folderMode, extractMode] = GetParam();
     const auto file = [](const char *name, const QByteArray &data) { return Entry{name, data, EntryKind::File, {}}; };
     writeFile(home.path("in/a.zip"), writeArchive({file("a.txt", "zip")}, "zip"));
     writeFile(home.path("in/b.lzh"), storedLzh({{"b.txt", "lzh"}}, 0));
@@ -122,13 +127,14 @@ TEST_F(StartupTest, DdModeExtractsEveryFormatAndEnds)
     writeFile(home.path("in/bad.zip"), storedZip({{"bad.txt", "damaged", false, false, 0, true}}));
     QFile::copy(SALVO_SOURCE_DIR "/../shared/corpus/cab_1.cab", home.path("in/f.cab"));
     QFile::copy(SALVO_SOURCE_DIR "/../shared/corpus/rar5_stored.rar", home.path("in/g.rar"));
-    ini.writeText("EXTRACT_DDMODE", "FileNameFolder", "1");
+    ini.writeText("EXTRACT_DDMODE", "FileNameFolder", QString::number(folderMode));
     ini.writeText("EXTRACT_DDMODE", "DeleteArchive", "1");
-    ini.writeText("DDMODE", "ExtractMode", "2");
+    ini.writeText("DDMODE", "ExtractMode", QString::number(extractMode));
     ini.writeText("DDMODE", "TargetPath", home.path("out"));
     ini.writeText("GENERAL", "EndNotice", "1");
     ini.writeText("GENERAL", "ErrorSkip", "1");
     QDir().mkpath(home.path("out"));
+    QDir().mkpath(home.path("userhome/Desktop"));
 
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -138,21 +144,33 @@ TEST_F(StartupTest, DdModeExtractsEveryFormatAndEnds)
     p.start(SALVO_BINARY, args);
     ASSERT_TRUE(p.waitForFinished(60000));
     EXPECT_EQ(p.exitCode(), 0);
-    EXPECT_EQ(readFile(home.path("out/a/a.txt")), "zip");
-    EXPECT_EQ(readFile(home.path("out/b/b.txt")), "lzh");
-    EXPECT_EQ(readFile(home.path("out/c/c.txt")), "7z");
-    EXPECT_EQ(readFile(home.path("out/d.tar/d/d.txt")), "tgz");
-    EXPECT_EQ(readFile(home.path("out/e.txt/e.txt")), "single");
-    EXPECT_TRUE(QDir(home.path("out/f")).exists());
-    EXPECT_TRUE(QDir(home.path("out/g")).exists());
-    // Extracted archives are gone; the damaged one stays, and so does nothing of it.
+
+    const QString base = extractMode == 0 ? home.path("userhome/Desktop") : extractMode == 1 ? home.path("in") : home.path("out");
+    // Folder mode 1 always makes a folder; 2 never; 0 only for archives without one top
+    // folder (a single file at the top counts as one).
+    auto at = [&](const char *folder, const char *file) {
+        return readFile(base + (folderMode == 1 ? QString("/") + folder : QString()) + "/" + file);
+    };
+    EXPECT_EQ(at("a", "a.txt"), "zip");
+    EXPECT_EQ(at("b", "b.txt"), "lzh");
+    EXPECT_EQ(at("c", "c.txt"), "7z");
+    EXPECT_EQ(readFile(base + (folderMode == 1 ? "/d.tar" : "") + "/d/d.txt"), "tgz");
+    EXPECT_EQ(at("e.txt", "e.txt"), "single");
+    EXPECT_FALSE(snapshot(base).empty());
+    // Extracted archives are gone; the damaged one stays, and nothing of it.
     EXPECT_FALSE(QFile::exists(home.path("in/a.zip")));
     EXPECT_FALSE(QFile::exists(home.path("in/g.rar")));
+    EXPECT_FALSE(QFile::exists(home.path("in/f.cab")));
     EXPECT_TRUE(QFile::exists(home.path("in/bad.zip")));
-    EXPECT_FALSE(QFile::exists(home.path("out/bad/bad.txt")));
+    EXPECT_FALSE(QFile::exists(base + "/bad.txt"));
+    EXPECT_FALSE(QFile::exists(base + "/bad/bad.txt"));
     // A DD-mode run saves no window state.
     EXPECT_TRUE(keysOf("ARCHIVE_NORMAL").isEmpty());
 }
+
+INSTANTIATE_TEST_SUITE_P(FolderModesAndTargets, DdModeRunTest,
+                         ::testing::Values(std::pair{1, 2}, std::pair{0, 2}, std::pair{2, 2}, std::pair{1, 0},
+                                           std::pair{1, 1}));
 
 TEST_F(StartupTest, NormalCloseRestoresShowResultOnlyWhenItWasSet)
 {

@@ -460,6 +460,7 @@ void Form1::finishRun(const RunOutcome &outcome)
         m_runThread = nullptr;
     }
     m_run.reset();
+    flushPending();
     // Only what the run used up leaves the queue: files added meanwhile stay.
     m_queue.removeRowsAt(QList<int>(outcome.consumed.begin(), outcome.consumed.end()));
     Btn_Start->setEnabled(true);
@@ -467,6 +468,11 @@ void Form1::finishRun(const RunOutcome &outcome)
                                                                                                 : str::StartExtract)));
     if (m_progress)
         m_progress->hide();
+    // A flush still on its way would show the progress window again.
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        m_pendingProgress.reset();
+    }
     emit runFinished(outcome.successCount);
     if (launchMode == LaunchMode::DdMode) {
         // The DD-mode launch ends with its run: the zip component's setting goes
@@ -531,7 +537,45 @@ void Form1::progress(int number, int count, const QString &archive)
 {
     if (launchMode != LaunchMode::DdMode)
         return;
-    postToWindow([this, number, count, archive] {
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        m_pendingProgress = PendingProgress{number, count, archive};
+    }
+    scheduleFlush();
+}
+
+void Form1::scheduleFlush()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        if (m_flushScheduled)
+            return;
+        m_flushScheduled = true;
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { QTimer::singleShot(40, this, &Form1::flushPending); }, Qt::QueuedConnection);
+}
+
+void Form1::flushPending()
+{
+    QString texts[6];
+    bool set[6] = {};
+    std::optional<PendingProgress> progress;
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        for (int i = 1; i <= 5; ++i) {
+            texts[i] = m_pendingStatus[i];
+            set[i] = m_pendingSet[i];
+            m_pendingSet[i] = false;
+        }
+        progress.swap(m_pendingProgress);
+        m_flushScheduled = false;
+    }
+    for (int i = 1; i <= 5; ++i) {
+        if (set[i])
+            panels[i - 1]->setText(texts[i]);
+    }
+    if (progress) {
         if (!m_progress) {
             m_progress = new frmProgress(this);
             connect(m_progress, &frmProgress::stopRequested, this, [this] {
@@ -539,8 +583,8 @@ void Form1::progress(int number, int count, const QString &archive)
                     m_run->stop = true;
             });
         }
-        m_progress->show(number, count, archive);
-    });
+        m_progress->show(progress->number, progress->count, progress->archive);
+    }
 }
 
 void Form1::playSound(const QString &file)
@@ -627,7 +671,12 @@ bool Form1::askYesNo(const QString &text)
 void Form1::setStatus(int panel, const QString &text)
 {
     if (QThread::currentThread() != thread()) {
-        postToWindow([this, panel, text] { setStatus(panel, text); });
+        if (panel >= 1 && panel <= 5) {
+            std::lock_guard<std::mutex> lock(m_pendingMutex);
+            m_pendingStatus[panel] = text;
+            m_pendingSet[panel] = true;
+        }
+        scheduleFlush();
         return;
     }
     if (panel >= 1 && panel <= 5)

@@ -10,6 +10,7 @@
 #include <QPixmap>
 #include <QUrl>
 #include <functional>
+#include <mutex>
 #include <memory>
 #include <optional>
 
@@ -155,6 +156,19 @@ private:
     void finishRun(const RunOutcome &outcome);
     template <typename F> void onWindowThread(F f);
     template <typename F> void postToWindow(F f);
+    // Status texts and progress from the run are shown at most every 40 ms: the
+    // latest text of each panel wins, and painting never holds the run up.
+    void scheduleFlush();
+    void flushPending();
+    std::mutex m_pendingMutex;
+    QString m_pendingStatus[6];
+    bool m_pendingSet[6] = {};
+    bool m_flushScheduled = false;
+    struct PendingProgress {
+        int number, count;
+        QString archive;
+    };
+    std::optional<PendingProgress> m_pendingProgress;
     std::unique_ptr<BatchRun> m_run;
     QThread *m_runThread = nullptr;
     qint64 m_runStartMs = 0;

@@ -215,7 +215,8 @@ public:
             return result;
         }
         MoveOutcome moved = staging->moveInto(m_req.overwrite, m_hooks.ask);
-        staging->discard();
+        if (!staging->direct())
+            staging->discard();
         result.message += moved.message;
         if (moved.cancelled)
             result.code = SALVO_E_USER_CANCEL;

@@ -153,6 +153,19 @@ std::unique_ptr<SafeTree> SafeTree::createStaging(const std::string &outputDir, 
         *error = "展開先のフォルダを開けません: " + outputDir;
         return nullptr;
     }
+    if (DIR *probe = fdopendir(dup(outFd))) {
+        rewinddir(probe);
+        bool empty = true;
+        while (dirent *de = readdir(probe)) {
+            if (std::strcmp(de->d_name, ".") != 0 && std::strcmp(de->d_name, "..") != 0) {
+                empty = false;
+                break;
+            }
+        }
+        closedir(probe);
+        if (empty)
+            return std::unique_ptr<SafeTree>(new SafeTree(outputDir, outFd, std::string(), dup(outFd)));
+    }
     std::string templ = outputDir + "/.salvo-staging-XXXXXX";
     if (!mkdtemp(templ.data())) {
         *error = "展開先のフォルダに書き込めません: " + outputDir;
@@ -299,6 +312,8 @@ bool SafeTree::makeHardLink(const std::vector<std::string> &parts, const std::ve
 MoveOutcome SafeTree::moveInto(OverwritePolicy policy, const std::function<int(const std::string &)> &ask)
 {
     MoveOutcome out;
+    if (direct())
+        return out; // already in place
     merge(m_stagingFd, m_outFd, std::string(), policy, ask, &out);
     return out;
 }
@@ -312,6 +327,7 @@ void SafeTree::merge(int srcDir, int dstDir, const std::string &relative, Overwr
         close(listFd);
         return;
     }
+    rewinddir(d);
     std::vector<std::string> names;
     while (dirent *de = readdir(d)) {
         if (std::strcmp(de->d_name, ".") != 0 && std::strcmp(de->d_name, "..") != 0)
@@ -386,7 +402,21 @@ void SafeTree::merge(int srcDir, int dstDir, const std::string &relative, Overwr
 
 void SafeTree::discard()
 {
-    removeTree(m_outFd, m_stagingName.c_str());
+    if (!direct()) {
+        removeTree(m_outFd, m_stagingName.c_str());
+        return;
+    }
+    std::vector<std::string> names;
+    if (DIR *d = fdopendir(dup(m_outFd))) {
+        rewinddir(d); // the duplicate shares its position with earlier reads
+        while (dirent *de = readdir(d)) {
+            if (std::strcmp(de->d_name, ".") != 0 && std::strcmp(de->d_name, "..") != 0)
+                names.emplace_back(de->d_name);
+        }
+        closedir(d);
+    }
+    for (const std::string &name : names)
+        removeTree(m_outFd, name.c_str());
 }
 
 } // namespace salvo::arc

@@ -44,8 +44,11 @@ struct MoveOutcome {
 
 class SafeTree {
 public:
-    // Makes the output folder when missing and a staging folder inside it.
+    // Makes the output folder when missing and a staging folder inside it. An
+    // empty output folder is written directly: on failure everything in it is
+    // removed again, which leaves it as it was, without the staging folder's cost.
     static std::unique_ptr<SafeTree> createStaging(const std::string &outputDir, std::string *error);
+    bool direct() const { return m_stagingName.empty(); }
     ~SafeTree();
 
     bool makeFolder(const std::vector<std::string> &parts, mode_t mode, TreeError *err);
@@ -59,7 +62,8 @@ public:
     // Moves everything staged into the output folder. An existing file is
     // replaced (policy Force), asked about (Ask) or kept (Keep).
     MoveOutcome moveInto(OverwritePolicy policy, const std::function<int(const std::string &)> &ask);
-    // Removes whatever is left of the staging folder.
+    // Removes whatever is left of the staging folder (in direct mode: everything
+    // written, after a failure).
     void discard();
 
 private:

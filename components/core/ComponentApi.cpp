@@ -67,11 +67,11 @@ void copyField(char *field, size_t size, const std::string &text)
     std::memcpy(field, t.data(), t.size());
 }
 
-bool fetchListing(const ComponentSpec &spec, const char *archive, int *code, std::string *message,
+bool fetchListing(const ComponentTraits &traits, const char *archive, int *code, std::string *message,
                   std::vector<Entry> *entries)
 {
     std::string reply;
-    const std::string request = WireWriter(Msg::List).str(archive).u32(spec.formats).data();
+    const std::string request = WireWriter(Msg::List).str(archive).u32(traits.formats).data();
     if (!WorkerClient::instance().call(request, &reply, nullptr)) {
         *code = SALVO_E_WORKER;
         return false;
@@ -143,11 +143,11 @@ int findFrom(OpenArchiveState *state, SALVO_INDIVIDUALINFO *info)
 
 } // namespace
 
-int mainEntry(const ComponentSpec &spec, SALVO_HWND, const char *cmdLine, char *output, uint32_t outputSize) try {
+int mainEntry(const ComponentTraits &traits, SALVO_HWND, const char *cmdLine, char *output, uint32_t outputSize) try {
     copyOut("", output, outputSize);
     if (!cmdLine)
         return SALVO_E_COMMAND_NAME;
-    const std::optional<Command> command = parseCommand(spec.dialect, cmdLine);
+    const std::optional<Command> command = parseCommand(traits.dialect, cmdLine);
     if (!command) {
         copyOut("コマンドが正しくありません。\n", output, outputSize);
         return SALVO_E_COMMAND_NAME;
@@ -163,7 +163,7 @@ int mainEntry(const ComponentSpec &spec, SALVO_HWND, const char *cmdLine, char *
             if (g_callback)
                 policy = 0; // ask
         }
-        w.str(command->archive).u32(spec.formats).str(command->outputDir).u32(command->flat ? 1 : 0).u32(policy);
+        w.str(command->archive).u32(traits.formats).str(command->outputDir).u32(command->flat ? 1 : 0).u32(policy);
         w.u32(static_cast<uint32_t>(command->names.size()));
         for (const std::string &n : command->names)
             w.str(n);
@@ -178,13 +178,13 @@ int mainEntry(const ComponentSpec &spec, SALVO_HWND, const char *cmdLine, char *
         return r.ok() ? code : SALVO_E_INTERNAL;
     }
     case Verb::Test:
-        return checkArchive(spec, command->archive.c_str(), SALVO_CHECKARCHIVE_FULLCRC) == 1 ? SALVO_OK
+        return checkArchive(traits, command->archive.c_str(), SALVO_CHECKARCHIVE_FULLCRC) == 1 ? SALVO_OK
                                                                                             : SALVO_E_BROKEN_DATA;
     case Verb::List: {
         int code = SALVO_OK;
         std::string message;
         std::vector<Entry> entries;
-        fetchListing(spec, command->archive.c_str(), &code, &message, &entries);
+        fetchListing(traits, command->archive.c_str(), &code, &message, &entries);
         copyOut(code == SALVO_OK ? formatListing(entries) : message, output, outputSize);
         return code;
     }
@@ -196,12 +196,12 @@ int mainEntry(const ComponentSpec &spec, SALVO_HWND, const char *cmdLine, char *
     return SALVO_E_INTERNAL;
 }
 
-int checkArchive(const ComponentSpec &spec, const char *archive, int mode) try {
+int checkArchive(const ComponentTraits &traits, const char *archive, int mode) try {
     if (!archive)
         return 0;
     std::string reply;
     const std::string request =
-        WireWriter(Msg::Check).str(archive).u32(spec.formats).u32(static_cast<uint32_t>(mode)).data();
+        WireWriter(Msg::Check).str(archive).u32(traits.formats).u32(static_cast<uint32_t>(mode)).data();
     if (!WorkerClient::instance().call(request, &reply, nullptr))
         return 0;
     WireReader r(reply);
@@ -211,26 +211,26 @@ int checkArchive(const ComponentSpec &spec, const char *archive, int mode) try {
     return 0;
 }
 
-int getFileCount(const ComponentSpec &spec, const char *archive) try {
+int getFileCount(const ComponentTraits &traits, const char *archive) try {
     if (!archive)
         return -1;
     int code = SALVO_OK;
     std::string message;
     std::vector<Entry> entries;
-    if (!fetchListing(spec, archive, &code, &message, &entries) || code != SALVO_OK)
+    if (!fetchListing(traits, archive, &code, &message, &entries) || code != SALVO_OK)
         return -1;
     return static_cast<int>(std::min<size_t>(entries.size(), INT32_MAX));
 } catch (...) {
     return -1;
 }
 
-SALVO_HARC openArchive(const ComponentSpec &spec, SALVO_HWND, const char *archive, uint32_t) try {
+SALVO_HARC openArchive(const ComponentTraits &traits, SALVO_HWND, const char *archive, uint32_t) try {
     if (!archive)
         return nullptr;
     auto state = std::make_unique<OpenArchiveState>();
     int code = SALVO_OK;
     std::string message;
-    fetchListing(spec, archive, &code, &message, &state->entries);
+    fetchListing(traits, archive, &code, &message, &state->entries);
     // A damaged archive still shows the entries read before the damage.
     if (code != SALVO_OK && state->entries.empty())
         return nullptr;

@@ -3,8 +3,8 @@
 #include "core/Wire.h"
 
 namespace {
-constexpr salvo::arc::ComponentSpec kSpec{salvo::arc::Dialect::SevenZip, salvo::arc::kSevenZip | salvo::arc::kZip, 100, 0};
+constexpr salvo::arc::ComponentTraits kTraits{salvo::arc::Dialect::SevenZip, salvo::arc::kSevenZip | salvo::arc::kZip, 100, 0};
 } // namespace
 
-SALVO_DEFINE_COMPONENT(SevenZip, kSpec)
-SALVO_DEFINE_SUB_VERSION(SevenZip, kSpec)
+SALVO_DEFINE_COMPONENT(SevenZip, kTraits)
+SALVO_DEFINE_SUB_VERSION(SevenZip, kTraits)

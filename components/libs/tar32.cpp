@@ -3,7 +3,7 @@
 #include "core/Wire.h"
 
 namespace {
-constexpr salvo::arc::ComponentSpec kSpec{salvo::arc::Dialect::Tar, salvo::arc::kTar, 100, 0};
+constexpr salvo::arc::ComponentTraits kTraits{salvo::arc::Dialect::Tar, salvo::arc::kTar, 100, 0};
 } // namespace
 
-SALVO_DEFINE_COMPONENT(Tar, kSpec)
+SALVO_DEFINE_COMPONENT(Tar, kTraits)

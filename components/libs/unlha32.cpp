@@ -3,8 +3,8 @@
 #include "core/Wire.h"
 
 namespace {
-constexpr salvo::arc::ComponentSpec kSpec{salvo::arc::Dialect::Unlha, salvo::arc::kLha, 100, 0};
+constexpr salvo::arc::ComponentTraits kTraits{salvo::arc::Dialect::Unlha, salvo::arc::kLha, 100, 0};
 } // namespace
 
-SALVO_DEFINE_COMPONENT(Unlha, kSpec)
-SALVO_DEFINE_SUB_VERSION(Unlha, kSpec)
+SALVO_DEFINE_COMPONENT(Unlha, kTraits)
+SALVO_DEFINE_SUB_VERSION(Unlha, kTraits)

@@ -3,7 +3,7 @@
 #include "core/Wire.h"
 
 namespace {
-constexpr salvo::arc::ComponentSpec kSpec{salvo::arc::Dialect::Unrar, salvo::arc::kRar, 100, 0};
+constexpr salvo::arc::ComponentTraits kTraits{salvo::arc::Dialect::Unrar, salvo::arc::kRar, 100, 0};
 } // namespace
 
-SALVO_DEFINE_COMPONENT(Unrar, kSpec)
+SALVO_DEFINE_COMPONENT(Unrar, kTraits)

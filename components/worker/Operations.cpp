@@ -13,6 +13,27 @@
 namespace salvo::arc {
 namespace {
 
+// Calls `alive` at most once a second.
+class Heartbeat {
+public:
+    explicit Heartbeat(const AliveFn &alive) : m_alive(alive) {}
+    void beat()
+    {
+        if (!m_alive)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_last > std::chrono::seconds(1)) {
+            m_last = now;
+            m_alive();
+        }
+    }
+
+private:
+    const AliveFn &m_alive;
+    std::chrono::steady_clock::time_point m_last = std::chrono::steady_clock::now();
+};
+
+
 void dosDateTime(time_t t, uint16_t *date, uint16_t *time)
 {
     struct tm tm {};
@@ -74,7 +95,7 @@ bool needsLegacyNames(const std::string &path, uint32_t formats)
 
 namespace {
 
-Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *needLegacy)
+Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *needLegacy, Heartbeat &heartbeat)
 {
     Listing out;
     ArchiveSource src(path, formats, legacy);
@@ -87,6 +108,7 @@ Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *n
     archive_entry *e;
     int r;
     while ((r = archive_read_next_header(src.handle(), &e)) == ARCHIVE_OK || (r == ARCHIVE_WARN && !legacy)) {
+        heartbeat.beat();
         if (r == ARCHIVE_WARN || !isValidUtf8(rawEntryName(src, e)))
             *needLegacy = true;
         EntryInfo info;
@@ -105,8 +127,10 @@ Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *n
             la_int64_t offset;
             int d;
             info.size = 0;
-            while ((d = archive_read_data_block(src.handle(), &buf, &len, &offset)) == ARCHIVE_OK)
+            while ((d = archive_read_data_block(src.handle(), &buf, &len, &offset)) == ARCHIVE_OK) {
                 info.size = offset + static_cast<int64_t>(len);
+                heartbeat.beat();
+            }
             if (d != ARCHIVE_EOF) {
                 r = d;
                 break;
@@ -137,20 +161,23 @@ Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *n
 
 } // namespace
 
-Listing listArchive(const std::string &path, uint32_t formats)
+
+Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &alive)
 {
+    Heartbeat heartbeat(alive);
     bool needLegacy = false;
-    Listing first = listOnce(path, formats, false, &needLegacy);
+    Listing first = listOnce(path, formats, false, &needLegacy, heartbeat);
     if (!needLegacy && first.code == SALVO_OK)
         return first;
     // Legacy names, or headers that only read with a code page (see above).
     bool ignored = false;
-    Listing legacy = listOnce(path, formats, true, &ignored);
+    Listing legacy = listOnce(path, formats, true, &ignored, heartbeat);
     return (needLegacy || legacy.code == SALVO_OK) ? legacy : first;
 }
 
-int checkArchive(const std::string &path, uint32_t formats, int mode)
+int checkArchive(const std::string &path, uint32_t formats, int mode, const AliveFn &alive)
 {
+    Heartbeat heartbeat(alive);
     ArchiveSource src(path, formats);
     std::string message;
     if (src.open(&message) != SALVO_OK)
@@ -163,8 +190,8 @@ int checkArchive(const std::string &path, uint32_t formats, int mode)
         return 0; // an uncompressed file of any kind is no archive
     if (mode == SALVO_CHECKARCHIVE_RAPID)
         return 1;
-    while ((r = archive_read_next_header(src.handle(), &e)) == ARCHIVE_OK) {
-    }
+    while ((r = archive_read_next_header(src.handle(), &e)) == ARCHIVE_OK)
+        heartbeat.beat();
     return r == ARCHIVE_EOF ? 1 : 0;
 }
 

@@ -23,11 +23,14 @@ struct Listing {
     std::vector<EntryInfo> entries;
 };
 
-Listing listArchive(const std::string &path, uint32_t formats);
+// `alive` is called now and then while a long walk goes on (at most once a second).
+using AliveFn = std::function<void()>;
+
+Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &alive = {});
 
 // 1 when the archive is one this component reads: with mode 0 its first
 // header must read, with any other mode every header up to the end.
-int checkArchive(const std::string &path, uint32_t formats, int mode);
+int checkArchive(const std::string &path, uint32_t formats, int mode, const AliveFn &alive = {});
 
 enum class OverwritePolicy : uint32_t { Ask = 0, Force = 1, Keep = 2 };
 

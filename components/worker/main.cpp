@@ -32,7 +32,7 @@ void serveList(WireReader &in)
 {
     const std::string path = in.str();
     const uint32_t formats = in.u32();
-    const Listing listing = listArchive(path, formats);
+    const Listing listing = listArchive(path, formats, [] { reply(WireWriter(Msg::Alive)); });
     WireWriter w(Msg::Entries);
     w.u32(static_cast<uint32_t>(listing.code)).str(listing.message).u32(static_cast<uint32_t>(listing.entries.size()));
     for (const EntryInfo &e : listing.entries) {
@@ -48,7 +48,7 @@ void serveCheck(WireReader &in)
     const uint32_t formats = in.u32();
     const int mode = static_cast<int>(in.u32());
     WireWriter w(Msg::Result);
-    w.u32(static_cast<uint32_t>(checkArchive(path, formats, mode))).str("");
+    w.u32(static_cast<uint32_t>(checkArchive(path, formats, mode, [] { reply(WireWriter(Msg::Alive)); }))).str("");
     reply(w);
 }
 

@@ -2,7 +2,7 @@
 // standard input and asks each for its count, expanded size and top folders,
 // as the batch run does; "rows" lists one archive as the content viewer does.
 #include "app/Availability.h"
-#include "archivers/ArchiveInspector.h"
+#include "archivers/ArchiveInformation.h"
 #include "engine/RunUi.h"
 
 #include <QCoreApplication>
@@ -31,7 +31,7 @@ int main(int argc, char **argv)
     QuietUi ui;
     const Availability a = loadArchiverDllStatus(home, ComponentLocator::forProgram(home, exeDir), ui);
     ComponentCaller caller(a);
-    ArchiveInspector inspector(caller, home);
+    ArchiveInformation inspector(caller, home);
     const QString mode = QString::fromLocal8Bit(argv[1]);
     if (mode == QLatin1String("inspect")) {
         QTextStream in(stdin);

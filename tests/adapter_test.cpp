@@ -2,7 +2,7 @@
 // catalogue row, the check codes, self-extractor detection, counts, sizes, the
 // single-top-folder test, listing rows and the ACE record.
 #include "app/settings/Settings.h"
-#include "archivers/ArchiveInspector.h"
+#include "archivers/ArchiveInformation.h"
 #include "archivers/Catalogue.h"
 #include "support/TestEnvironment.h"
 
@@ -20,7 +20,7 @@ protected:
     QString folder = home.path("components");
     Availability availability;
     std::unique_ptr<ComponentCaller> caller;
-    std::unique_ptr<ArchiveInspector> inspector;
+    std::unique_ptr<ArchiveInformation> inspector;
 
     RecordingTest()
     {
@@ -41,7 +41,7 @@ protected:
                 QFile::copy(RECORDING_COMPONENT, folder + "/unarj32.so");
         }
         caller = std::make_unique<ComponentCaller>(availability);
-        inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
+        inspector = std::make_unique<ArchiveInformation>(*caller, home.myPath());
     }
     void installAll()
     {
@@ -367,13 +367,13 @@ protected:
     TempHome home;
     Availability availability;
     std::unique_ptr<ComponentCaller> caller;
-    std::unique_ptr<ArchiveInspector> inspector;
+    std::unique_ptr<ArchiveInformation> inspector;
 
     RealComponentsTest()
     {
         availability = builtComponents(home.myPath());
         caller = std::make_unique<ComponentCaller>(availability);
-        inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
+        inspector = std::make_unique<ArchiveInformation>(*caller, home.myPath());
     }
     QString zip(const QString &name, const std::vector<Entry> &entries)
     {

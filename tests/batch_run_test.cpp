@@ -2,7 +2,7 @@
 // folder modes, the pre-scan and its log, deletion after success, the texts of
 // the run and the completion actions.
 #include "app/settings/Settings.h"
-#include "archivers/ArchiveInspector.h"
+#include "archivers/ArchiveInformation.h"
 #include "engine/BatchRun.h"
 #include "engine/cExecute.h"
 #include "support/ArchiveBuilder.h"
@@ -30,7 +30,7 @@ protected:
     TempHome home;
     Availability availability;
     std::unique_ptr<ComponentCaller> caller;
-    std::unique_ptr<ArchiveInspector> inspector;
+    std::unique_ptr<ArchiveInformation> inspector;
     RecordingUi ui;
     QStringList opened;
     QString in = home.path("in");
@@ -39,7 +39,7 @@ protected:
     {
         availability = builtComponents(home.myPath());
         caller = std::make_unique<ComponentCaller>(availability);
-        inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
+        inspector = std::make_unique<ArchiveInformation>(*caller, home.myPath());
         cExecute::setDesktopOpener([this](const QString &p) {
             opened << p;
             return true;

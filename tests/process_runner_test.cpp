@@ -1,7 +1,7 @@
 // The process runner and the two console extractors, with stand-in programs
 // that print what rk and yz2dec print.
 #include "app/Availability.h"
-#include "archivers/ArchiveInspector.h"
+#include "archivers/ArchiveInformation.h"
 #include "engine/ConsoleExtractors.h"
 #include "engine/cExecute.h"
 #include "support/TestEnvironment.h"
@@ -160,7 +160,7 @@ TEST_F(ConsoleTest, RkArchivesAreCountedSummedAndListedThroughTheProgram)
     a.present[int(Component::Yz2Dec)] = true;
     a.rkExePath = a.yz2DecPath = bin;
     ComponentCaller caller(a);
-    ArchiveInspector inspector(caller, home.myPath());
+    ArchiveInformation inspector(caller, home.myPath());
     writeFile(home.path("in/good.rk"), "rk");
     EXPECT_EQ(inspector.CheckArchiveFile(home.path("in/good.rk")), 0);
     EXPECT_EQ(inspector.GetArchiveFileCount(home.path("in/good.rk")), 2);

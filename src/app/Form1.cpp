@@ -7,7 +7,7 @@
 #include "app/ProjectLinks.h"
 #include "app/QueueFiles.h"
 #include "about/frmAbout.h"
-#include "archivers/ArchiveInspector.h"
+#include "archivers/ArchiveInformation.h"
 #include "archivers/ComponentCaller.h"
 #include "engine/cExecute.h"
 #include "platform/ProgramFolder.h"
@@ -271,7 +271,7 @@ void Form1::startUp(const Availability &found, const QString &fileList)
 {
     availability = found;
     m_caller = std::make_unique<ComponentCaller>(availability);
-    m_inspector = std::make_unique<ArchiveInspector>(*m_caller, MyPath);
+    m_inspector = std::make_unique<ArchiveInformation>(*m_caller, MyPath);
     m_caller->setOverwriteAsker([this](const QString &path) { return askOverwrite(path); });
 
     // Keep the zip component from showing result windows of its own while the
@@ -638,7 +638,7 @@ void Form1::List1_DblClick()
     const qint64 size = m_inspector->GetArchiveOriginalSize(path);
     QApplication::restoreOverrideCursor();
     setStatus(2, QString::number(count) + QStringLiteral("個"));
-    setStatus(3, ArchiveInspector::thousands(size) + QStringLiteral("Bytes"));
+    setStatus(3, ArchiveInformation::thousands(size) + QStringLiteral("Bytes"));
     // The content viewer opens here once it exists.
 }
 

@@ -1,14 +1,14 @@
 #include "BatchRun.h"
 
 #include "app/settings/Settings.h"
-#include "archivers/ArchiveInspector.h"
+#include "archivers/ArchiveInformation.h"
 #include "archivers/ComponentCaller.h"
 #include "engine/CommandLines.h"
 #include "engine/MailNotice.h"
 #include "engine/RunLog.h"
 #include "engine/RunUi.h"
 #include "engine/cExecute.h"
-#include "platform/SpecialFolders.h"
+#include "platform/KnownFolders.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -191,7 +191,7 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
             ++*errors;
             diskError = true;
         }
-        m_ui.setStatus(3, ArchiveInspector::thousands(total) + QStringLiteral(" Bytes"));
+        m_ui.setStatus(3, ArchiveInformation::thousands(total) + QStringLiteral(" Bytes"));
     } else {
         m_ui.setStatus(3, QString());
     }

@@ -13,7 +13,7 @@
 
 namespace salvo {
 
-class ArchiveInspector;
+class ArchiveInformation;
 class ComponentCaller;
 class RunUi;
 
@@ -39,7 +39,7 @@ struct RunSetup {
     LaunchMode launchMode = LaunchMode::Normal;
     int targetPlaceIndex = 0; // the entry of the target drop-down (normal launch)
     ComponentCaller *caller = nullptr;
-    ArchiveInspector *inspector = nullptr;
+    ArchiveInformation *inspector = nullptr;
 };
 
 class BatchRun {

@@ -1,4 +1,4 @@
-#include "ArchiveInspector.h"
+#include "ArchiveInformation.h"
 
 #include "app/settings/Settings.h"
 
@@ -21,35 +21,35 @@ bool isZipThroughSevenZip(const CatalogueRow &member, const CatalogueRow &row)
 
 } // namespace
 
-ArchiveInspector::ArchiveInspector(ComponentCaller &caller, QString myPath)
+ArchiveInformation::ArchiveInformation(ComponentCaller &caller, QString myPath)
     : m_caller(caller), m_myPath(std::move(myPath))
 {
 }
 
-bool ArchiveInspector::use7Zip() const
+bool ArchiveInformation::use7Zip() const
 {
     return Settings(m_myPath).read(ini::kUse7Zip) != 0;
 }
 
-ConsoleExtractors ArchiveInspector::console() const
+ConsoleExtractors ArchiveInformation::console() const
 {
     const Availability &a = m_caller.availability();
     return ConsoleExtractors(m_myPath, a.rkExePath, a.yz2DecPath);
 }
 
-const CatalogueRow &ArchiveInspector::memberFor(const CatalogueRow &row, bool forceUnzip) const
+const CatalogueRow &ArchiveInformation::memberFor(const CatalogueRow &row, bool forceUnzip) const
 {
     if (row.format == Format::Zip && !forceUnzip && use7Zip())
         return sevenZipRow();
     return row;
 }
 
-int ArchiveInspector::test(const CatalogueRow &row, const QString &path, int mode)
+int ArchiveInformation::test(const CatalogueRow &row, const QString &path, int mode)
 {
     return m_caller.checkArchive(row.component, row.prefix, path, mode);
 }
 
-int ArchiveInspector::CheckArchiveFile(const QString &path)
+int ArchiveInformation::CheckArchiveFile(const QString &path)
 {
     const QString key = extensionKey(path);
     const CatalogueRow *row = rowForKey(key);
@@ -96,7 +96,7 @@ int ArchiveInspector::CheckArchiveFile(const QString &path)
     }
 }
 
-QString ArchiveInspector::GetSfxArchiveType(const QString &path, QString *archiveType)
+QString ArchiveInformation::GetSfxArchiveType(const QString &path, QString *archiveType)
 {
     QString found;
     // Every component that accepts the file overwrites the answer: the last wins.
@@ -132,7 +132,7 @@ QString ArchiveInspector::GetSfxArchiveType(const QString &path, QString *archiv
     return found;
 }
 
-qint32 ArchiveInspector::GetArchiveFileCount(const QString &path, QString *archiveType)
+qint32 ArchiveInformation::GetArchiveFileCount(const QString &path, QString *archiveType)
 {
     const CatalogueRow *row = rowForKey(extensionKey(path));
     if (archiveType)
@@ -187,13 +187,13 @@ qint32 ArchiveInspector::GetArchiveFileCount(const QString &path, QString *archi
     }
 }
 
-bool ArchiveInspector::walkRow(const CatalogueRow &row, const QString &path, const ComponentCaller::Visitor &visit,
+bool ArchiveInformation::walkRow(const CatalogueRow &row, const QString &path, const ComponentCaller::Visitor &visit,
                                quint32 openMode)
 {
     return m_caller.walk(row.component, row.prefix, path, openMode, nullptr, visit);
 }
 
-qint64 ArchiveInspector::GetArchiveOriginalSize(const QString &path, QString *archiveType)
+qint64 ArchiveInformation::GetArchiveOriginalSize(const QString &path, QString *archiveType)
 {
     const CatalogueRow *row = rowForKey(extensionKey(path));
     if (archiveType)
@@ -266,7 +266,7 @@ qint64 ArchiveInspector::GetArchiveOriginalSize(const QString &path, QString *ar
     }
 }
 
-bool ArchiveInspector::IsMultiRootArchive(const QString &path)
+bool ArchiveInformation::IsMultiRootArchive(const QString &path)
 {
     const CatalogueRow *row = rowForKey(extensionKey(path));
     if (!row)
@@ -319,7 +319,7 @@ bool ArchiveInspector::IsMultiRootArchive(const QString &path)
     return answer;
 }
 
-QString ArchiveInspector::thousands(qint64 value)
+QString ArchiveInformation::thousands(qint64 value)
 {
     if (value == 0)
         return {};
@@ -329,7 +329,7 @@ QString ArchiveInspector::thousands(qint64 value)
     return value < 0 ? QLatin1Char('-') + digits : digits;
 }
 
-QString ArchiveInspector::dosDateText(quint16 date, quint16 time)
+QString ArchiveInformation::dosDateText(quint16 date, quint16 time)
 {
     const int year = (date >> 9) + 1980, month = (date >> 5) & 15, day = date & 31;
     const int hour = time >> 11, minute = (time >> 5) & 63, second = (time & 31) * 2;
@@ -338,7 +338,7 @@ QString ArchiveInspector::dosDateText(quint16 date, quint16 time)
     return QString::asprintf("%04d/%02d/%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
 }
 
-ListRow ArchiveInspector::formatRow(const ComponentEntry &e, const QString &tag)
+ListRow ArchiveInformation::formatRow(const ComponentEntry &e, const QString &tag)
 {
     ListRow row;
     const bool bel = tag == QLatin1String("BEL");
@@ -367,7 +367,7 @@ ListRow ArchiveInspector::formatRow(const ComponentEntry &e, const QString &tag)
     return row;
 }
 
-QVector<ListRow> ArchiveInspector::ListArchiveEntries(const QString &path)
+QVector<ListRow> ArchiveInformation::ListArchiveEntries(const QString &path)
 {
     QVector<ListRow> rows;
     const CatalogueRow *row = rowForKey(extensionKey(path));

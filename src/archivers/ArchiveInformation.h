@@ -29,9 +29,9 @@ struct ListRow {
     QString name, date, originalSize, compressedSize, ratio;
 };
 
-class ArchiveInspector {
+class ArchiveInformation {
 public:
-    ArchiveInspector(ComponentCaller &caller, QString myPath);
+    ArchiveInformation(ComponentCaller &caller, QString myPath);
 
     int CheckArchiveFile(const QString &path);
     // The format id found inside a self-extractor ("" when none); `archiveType`

@@ -1,4 +1,4 @@
-#include "SpecialFolders.h"
+#include "KnownFolders.h"
 
 #include <QStandardPaths>
 

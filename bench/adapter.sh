@@ -3,13 +3,13 @@
 # viewer rows of a 100,000-entry zip, against bsdtar -tf on the same inputs.
 # Uses the inputs of bench/components.sh (run that first, same SCALE).
 set -euo pipefail
+source "$(dirname "$0")/common.sh"
 BUILD=$(cd "${1:-build}" && pwd)
 DRIVER="$BUILD/bench/adapter_driver"
 WORK=${BENCH_WORK:-/tmp/salvo-bench-components}
 cd "$WORK"
 HOME_DIR=$(mktemp -d)
 export SALVO_COMPONENT_PATH="$BUILD"
-now() { date +%s.%N; }
 best() { # command: best of three wall times
   local best=999 t0 t1 i
   for i in 1 2 3; do t0=$(now); eval "$1" > /dev/null; t1=$(now); best=$(python3 -c "print(min($best, $t1 - $t0))"); done

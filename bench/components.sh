@@ -4,16 +4,13 @@
 # bsdtar's) and the decoder's peak memory for the large tar.gz.
 #   bench/components.sh [BUILD_DIR]      SCALE=0.1 for a quick run
 set -euo pipefail
+source "$(dirname "$0")/common.sh"
 BUILD=$(cd "${1:-build}" && pwd)
 DRIVER="$BUILD/tests/component_driver"
-SCALE=${SCALE:-1}
 WORK=${BENCH_WORK:-/tmp/salvo-bench-components}
 mkdir -p "$WORK"
 cd "$WORK"
 
-scaled() { python3 -c "import sys; print(max(1, int($1 * $SCALE)))"; }
-now() { date +%s.%N; }
-ratio() { python3 -c "print(f'{$1 / $2:.2f}')"; }
 
 # Inputs, made once and kept between runs.
 TGZ_MB=$(scaled 500); ZIP_MB=$(scaled 300); SMALL=$(scaled 1000); MANY=$(scaled 100000)

@@ -4,13 +4,11 @@
 # about 1 GB expanded, in folder mode 1 and in the automatic mode 0.
 #   bench/ddmode.sh [BUILD_DIR]      SCALE=0.1 for a quick run
 set -euo pipefail
+source "$(dirname "$0")/common.sh"
 BUILD=$(cd "${1:-build}" && pwd)
-SCALE=${SCALE:-1}
 WORK=${BENCH_WORK:-/tmp/salvo-bench-ddmode}
 mkdir -p "$WORK"
 cd "$WORK"
-scaled() { python3 -c "print(max(1, int($1 * $SCALE)))"; }
-now() { date +%s.%N; }
 SMALL=$(scaled 1000); MB=$(scaled 50)
 
 if [ ! -f "inputs-$SCALE.done" ]; then

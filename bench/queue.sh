@@ -3,6 +3,7 @@
 # then sorting them, against `find DIR -type f` and `sort` on the same folder.
 #   bench/queue.sh [BUILD_DIR]     COUNT=100000 by default
 set -euo pipefail
+source "$(dirname "$0")/common.sh"
 BUILD=$(cd "${1:-build}" && pwd)
 COUNT=${COUNT:-100000}
 WORK=${BENCH_WORK:-/tmp/salvo-bench-queue}
@@ -20,7 +21,6 @@ for i in range(n):
 PY
   touch "tree-$COUNT.done"
 fi
-now() { date +%s.%N; }
 find "$WORK/tree" -type f > list.txt   # warm the cache; also the list file to load
 t0=$(now); find "$WORK/tree" -type f > found.txt; t1=$(now); sort found.txt > /dev/null; t2=$(now)
 findTime=$(python3 -c "print($t1 - $t0)"); sortTime=$(python3 -c "print($t2 - $t1)")

@@ -404,32 +404,31 @@ struct Lh5Encoder::State {
             if (codes[i] >= kLiterals)
                 ++pFreq[bitLength(distances[i])];
         }
+        // A block of one code only would need the format's table of a single
+        // symbol, which some readers (libarchive) mishandle: a second code,
+        // never sent, keeps the table an ordinary one. Far from the first, so
+        // that the lengths' own table has two codes as well.
+        if (std::count_if(cFreq, cFreq + kNC, [](uint32_t f) { return f != 0; }) == 1)
+            cFreq[codes[0] >= 255 ? 0 : kNC - 1] = 1;
         uint8_t cLen[kNC], pLen[kNP], tLen[kNT];
         uint16_t cCode[kNC], pCode[kNP], tCode[kNT];
-        const int cUsed = makeLengths(cFreq, kNC, cLen);
+        makeLengths(cFreq, kNC, cLen);
         makeCodes(cLen, kNC, cCode);
         bits.put(16, static_cast<uint32_t>(codes.size()));
-        if (cUsed >= 2) {
-            int n = kNC;
-            while (n > 0 && cLen[n - 1] == 0)
-                --n;
-            countLengthCodes(cLen, n, tFreq);
-            const int tUsed = makeLengths(tFreq, kNT, tLen);
-            makeCodes(tLen, kNT, tCode);
-            if (tUsed >= 2) {
-                writeLengths(tLen, kNT, kTBits, 3);
-            } else {
-                const int only = static_cast<int>(std::find_if(tFreq, tFreq + kNT, [](uint32_t f) { return f; }) - tFreq);
-                bits.put(kTBits, 0);
-                bits.put(kTBits, only);
-            }
-            writeCodeLengths(cLen, n, tLen, tCode);
+        int n = kNC;
+        while (n > 0 && cLen[n - 1] == 0)
+            --n;
+        countLengthCodes(cLen, n, tFreq);
+        const int tUsed = makeLengths(tFreq, kNT, tLen);
+        makeCodes(tLen, kNT, tCode);
+        if (tUsed >= 2) {
+            writeLengths(tLen, kNT, kTBits, 3);
         } else {
+            const int only = static_cast<int>(std::find_if(tFreq, tFreq + kNT, [](uint32_t f) { return f; }) - tFreq);
             bits.put(kTBits, 0);
-            bits.put(kTBits, 0);
-            bits.put(kCBits, 0);
-            bits.put(kCBits, codes[0]);
+            bits.put(kTBits, only);
         }
+        writeCodeLengths(cLen, n, tLen, tCode);
         const int pUsed = makeLengths(pFreq, kNP, pLen);
         makeCodes(pLen, kNP, pCode);
         if (pUsed >= 2) {
@@ -441,8 +440,7 @@ struct Lh5Encoder::State {
         }
         for (size_t i = 0; i < codes.size(); ++i) {
             const uint16_t c = codes[i];
-            if (cUsed >= 2)
-                bits.put(cLen[c], cCode[c]);
+            bits.put(cLen[c], cCode[c]);
             if (c >= kLiterals) {
                 const uint32_t d = distances[i];
                 const int p = bitLength(d);

@@ -170,6 +170,10 @@ public:
                 raw.push_back('/');
             for (char c : name)
                 raw.push_back(c == '\xFF' ? '/' : c);
+            const bool folderMethod = std::memcmp(&h[2], "-lhd-", 5) == 0;
+            // A symbolic link is a folder-method member named "name|target".
+            if (const size_t bar = raw.find('|'); folderMethod && bar != std::string::npos)
+                raw.resize(bar);
             if (!isAscii(raw))
                 (isValidUtf8(raw) ? anyUtf8 : anyLegacy) = true;
             ExistingEntry e;
@@ -178,7 +182,7 @@ public:
                 if (c == '\\')
                     c = '/';
             }
-            e.folder = std::memcmp(&h[2], "-lhd-", 5) == 0;
+            e.folder = folderMethod;
             while (!e.name.empty() && e.name.back() == '/')
                 e.name.pop_back();
             e.mtime = level == 2 || level == 3 ? le32(&h[15]) : 0;

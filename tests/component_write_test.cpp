@@ -16,6 +16,7 @@
 #include <chrono>
 #include <csignal>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <future>
 #include <random>
@@ -398,6 +399,113 @@ TEST_F(WriteTest, SevenZipKeepsEntriesAsTheyWereAndAddsWithoutSolidBlocks)
         EXPECT_NE(after.indexOf("Block = ", after.indexOf("Path = new one.txt")),
                   after.indexOf("Block = ", after.indexOf("Path = new two.txt")));
         EXPECT_TRUE(one.contains("Attributes = A -rw-")) << one.toStdString();
+    }
+}
+
+// The decoder process of this test that holds a file open in `folder`.
+pid_t writerIn(const QString &folder)
+{
+    DIR *proc = ::opendir("/proc");
+    pid_t found = -1;
+    while (dirent *d = ::readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(d->d_name));
+        if (pid <= 0)
+            continue;
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const size_t close = line.rfind(')');
+        if (close == std::string::npos || std::atoi(line.c_str() + close + 4) != getpid())
+            continue;
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+        for (const QString &fd : QDir(fds).entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+            const QString target = QFile::symLinkTarget(fds + "/" + fd);
+            if (target.startsWith(folder + "/") && target.contains(QLatin1String("deleted")))
+                found = pid;
+        }
+    }
+    ::closedir(proc);
+    return found;
+}
+
+TEST_F(WriteTest, EveryFailureLeavesTheArchiveAsItWas)
+{
+    struct Format {
+        QString name;
+        QByteArray bytes;
+        const char *file, *prefix, *remove, *add;
+    };
+    const std::vector<RawEntry> raw{{"one.txt", "one"}, {"two.txt", "two"}};
+    const std::vector<Entry> tree{{.name = "one.txt", .data = "one"}, {.name = "two.txt", .data = "two"}};
+    const std::vector<Format> formats{
+        {"f.zip", storedZip(raw), "zip32j.so", "Zip", "-d \"%1\" \"%2\"", "-u -S -D \"%1\" \"%2\" \"%3\""},
+        {"f.lzh", storedLzh(raw, 2), "unlha32.so", "Unlha", "d \"%1\" \"%2\"", "a -x \"%1\" \"%2\" \"%3\""},
+        {"f.7z", writeArchive(tree, "7zip"), "7-zip32.so", "SevenZip", "d \"%1\" \"%2\"", "a -t7z \"%1\" \"%2\" \"%3\" -ms=off"},
+    };
+    const QString sources = home.path("sources");
+    std::mt19937 rng(5);
+    QByteArray noise(48 << 20, '\0');
+    for (char &c : noise)
+        c = static_cast<char>(rng());
+    writeFile(sources + "/big.bin", noise);
+    writeFile(sources + "/small.txt", "small");
+    const std::string missing = list("../missing.tmp", {"small.txt", "missing.txt"});
+    const std::string big = list("../big.tmp", {"big.bin"});
+    for (const Format &f : formats) {
+        const std::string arc = put(f.name, f.bytes);
+        const std::vector<std::string> files = folderNames();
+        auto command = [&](const char *form, const std::string &second, const std::string &third = {}) {
+            const QString text = QString::fromLatin1(form).arg(QString::fromStdString(arc), QString::fromStdString(second));
+            return (third.empty() ? text : text.arg(QString::fromStdString(third))).toStdString();
+        };
+        auto unchanged = [&](const char *what) {
+            EXPECT_EQ(readFile(QString::fromStdString(arc)), f.bytes) << f.name.toStdString() << ": " << what;
+            EXPECT_EQ(folderNames(), files) << f.name.toStdString() << ": " << what;
+        };
+        std::string counts;
+
+        EXPECT_EQ(run(f.file, f.prefix, command(f.remove, "nope.txt"), &counts), SALVO_E_NOT_FIND_FILE);
+        EXPECT_EQ(counts, "0 1");
+        unchanged("entry not found");
+
+        EXPECT_EQ(run(f.file, f.prefix, command(f.add, sources.toStdString() + "/", missing), &counts), SALVO_E_NOT_FIND_FILE);
+        unchanged("source missing");
+
+        ::chmod(arc.c_str(), 0444);
+        EXPECT_EQ(run(f.file, f.prefix, command(f.remove, "one.txt")), SALVO_E_CANNOT_WRITE);
+        unchanged("read-only archive");
+        ::chmod(arc.c_str(), 0644);
+
+        // A full disk: no file of the decoder may grow past 4 KiB.
+        const QString log = home.path("driver.log");
+        const pid_t child = fork();
+        if (child == 0) {
+            const int fd = ::open(log.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(fd, 1);
+            struct rlimit limit {4096, 4096};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            const std::string add = command(f.add, sources.toStdString() + "/", big);
+            ::execl(SALVO_DRIVER, SALVO_DRIVER, f.file, f.prefix, add.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        EXPECT_TRUE(readFile(log).contains("result 0x8005")) << readFile(log).toStdString();
+        unchanged("full disk");
+
+        // The decoder killed while it writes.
+        auto adding = std::async(std::launch::async, [&] { return run(f.file, f.prefix, command(f.add, sources.toStdString() + "/", big)); });
+        pid_t writer = -1;
+        for (int i = 0; i < 20000 && writer < 0 && adding.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready; ++i) {
+            writer = writerIn(dir);
+            if (writer < 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_GT(writer, 0) << f.name.toStdString() << ": the write ended before it could be stopped";
+        ::kill(writer, SIGKILL);
+        EXPECT_EQ(adding.get(), SALVO_E_WORKER);
+        unchanged("decoder killed");
     }
 }
 

@@ -576,7 +576,7 @@ public:
         m_subSizes.push_back(m_fileSize);
         m_subCrcs.push_back(m_fileCrc);
     }
-    bool files() const { return !m_subSizes.empty(); }
+    int error() const { return m_out.error() ? m_out.error() : EIO; }
     bool open() const { return m_open; }
 
     // Ends the folder and describes it.
@@ -1018,7 +1018,7 @@ private:
             if (n == 0)
                 break;
             if (!encoder.write(buffer, static_cast<size_t>(n)))
-                return writeFailure(EIO, message);
+                return writeFailure(encoder.error(), message);
             total += static_cast<uint64_t>(n);
             ticker.tick();
         }
@@ -1048,7 +1048,7 @@ private:
             if (got == 0)
                 break;
             if (!encoder.write(chunk.data(), static_cast<size_t>(got))) {
-                code = writeFailure(EIO, message);
+                code = writeFailure(encoder.error(), message);
                 break;
             }
             ticker.tick();

@@ -42,7 +42,7 @@ private:
         case ZIP_SOURCE_READ: {
             if (ticker)
                 ticker->tick();
-            const ssize_t n = ::pread(m_file.sourceFd(), data, len, m_readPos);
+            const ssize_t n = read(static_cast<unsigned char *>(data), len);
             if (n < 0) {
                 zip_error_set(&m_error, ZIP_ER_READ, errno);
                 return -1;
@@ -112,6 +112,29 @@ private:
         }
     }
 
+    // libzip reads in small pieces; they are served from larger reads.
+    ssize_t read(unsigned char *data, size_t len)
+    {
+        size_t done = 0;
+        while (done < len) {
+            const int64_t at = m_readPos + static_cast<int64_t>(done);
+            if (at < m_cacheStart || at >= m_cacheStart + static_cast<int64_t>(m_cacheLength)) {
+                const ssize_t got = ::pread(m_file.sourceFd(), m_cache.data(), m_cache.size(), at);
+                if (got < 0)
+                    return -1;
+                m_cacheStart = at;
+                m_cacheLength = static_cast<size_t>(got);
+                if (got == 0)
+                    break;
+            }
+            const size_t offset = static_cast<size_t>(at - m_cacheStart);
+            const size_t n = std::min(len - done, m_cacheLength - offset);
+            std::memcpy(data + done, m_cache.data() + offset, n);
+            done += n;
+        }
+        return static_cast<ssize_t>(done);
+    }
+
     // Writes go through a buffer while they follow each other; libzip seeks
     // back only to complete a local header.
     bool append(const void *data, size_t len)
@@ -164,6 +187,9 @@ private:
     zip_error_t m_error;
     int64_t m_readPos = 0, m_writePos = 0, m_writeEnd = 0;
     std::vector<unsigned char> m_buffer;
+    std::vector<unsigned char> m_cache = std::vector<unsigned char>(1 << 20);
+    int64_t m_cacheStart = 0;
+    size_t m_cacheLength = 0;
     int64_t m_bufferStart = 0;
     size_t m_bufferUsed = 0;
     bool m_removed = false;

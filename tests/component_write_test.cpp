@@ -314,6 +314,10 @@ TEST_F(WriteTest, LzhOfEveryHeaderLevelAndCp932Names)
                   SALVO_E_FILE_OPEN);
         EXPECT_NE(output.find("CP932"), std::string::npos) << output;
         EXPECT_EQ(readFile(QString::fromStdString(arc)), bytes);
+        // So is a target folder that climbs out of the archive's tree.
+        EXPECT_EQ(run("unlha32.so", "Unlha", "a -x \"" + arc + "\" -jb\"../up\" \"" + at("jp/") + "\" \"" + at("jp.tmp") + "\""),
+                  SALVO_E_UNSAFE_PATH);
+        EXPECT_EQ(readFile(QString::fromStdString(arc)), bytes);
     }
 }
 

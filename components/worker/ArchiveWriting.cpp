@@ -3,6 +3,7 @@
 #include "ArchiveRewrite.h"
 #include "core/CommandLine.h"
 #include "core/Wire.h"
+#include "Names.h"
 #include "salvo_archiver.h"
 
 #include <algorithm>
@@ -329,6 +330,13 @@ WriteResult addFiles(const WriteRequest &req, const AliveFn &alive)
 
     // The files to add, each with its name inside the archive.
     const std::string target = trimmedName(req.targetFolder);
+    // Every part of the target folder is a plain name ("..", "." and empty parts are refused).
+    std::vector<std::string> targetParts;
+    const bool plainTarget = target.empty()
+                             || (safeParts(target, &targetParts)
+                                 && targetParts.size() == static_cast<size_t>(std::count(target.begin(), target.end(), '/') + 1));
+    if (!plainTarget)
+        return fail(SALVO_E_UNSAFE_PATH, "追加先のフォルダ名が正しくありません: " + req.targetFolder + "\n");
     SourceCollector sources(req, archiveStat);
     bool ok = true;
     if (req.names.empty())
@@ -365,7 +373,12 @@ WriteResult addFiles(const WriteRequest &req, const AliveFn &alive)
     }
     if (!ok)
         return fail(sources.code(), sources.message());
-    std::vector<NewItem> found = std::move(sources.items());
+    // A name met twice (the same file listed twice) is added once.
+    std::vector<NewItem> found;
+    for (NewItem &item : sources.items()) {
+        if (std::none_of(found.begin(), found.end(), [&](const NewItem &f) { return sameName(f.name, item.name); }))
+            found.push_back(std::move(item));
+    }
     int requested = 0;
     for (const NewItem &item : found)
         requested += item.folder ? 0 : 1;

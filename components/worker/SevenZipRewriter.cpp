@@ -1006,8 +1006,13 @@ private:
                 return failed(archive_error_string(m_reader) ? archive_error_string(m_reader) : "header");
             ++m_readerIndex;
         }
+        // libarchive gives the entries in the header's order; the names tell.
         const char *name = archive_entry_pathname_utf8(e);
-        if (!name || m_files[index].name != name)
+        auto slashed = [](std::string n) {
+            std::replace(n.begin(), n.end(), '\\', '/');
+            return n;
+        };
+        if (!name || slashed(m_files[index].name) != slashed(name))
             return failed("entry order");
         char buffer[1 << 16];
         uint64_t total = 0;

@@ -5,8 +5,8 @@ set -eu
 
 PACKAGES="cmake g++ make pkg-config
 qt6-base-dev qt6-qpa-plugins libqt6svg6 qt6-multimedia-dev libgl-dev
-libarchive-dev zlib1g-dev libcurl4-openssl-dev libgtest-dev
-lhasa gcab libarchive-tools python3-aiosmtpd
+libarchive-dev zlib1g-dev libcurl4-openssl-dev libgtest-dev libzip-dev liblzma-dev
+lhasa gcab libarchive-tools python3-aiosmtpd jlha-utils 7zip zip unzip
 fonts-noto-cjk xdg-utils"
 
 missing=""

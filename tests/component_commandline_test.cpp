@@ -104,6 +104,50 @@ TEST(CommandLine, QuotesBlanksUnknownSwitchesAndBadLines)
     EXPECT_EQ(parseCommand(Dialect::SevenZip, "d \"/a.7z\" \"f.txt\"")->verb, Verb::Delete);
 }
 
+TEST(CommandLine, EveryDeleteAndAddFormTheViewerSends)
+{
+    struct WriteForm {
+        Dialect dialect;
+        const char *line;
+        Verb verb;
+        std::string target, type;
+        bool recursive, noFolders, update, solid;
+        std::vector<std::string> names;
+    };
+    const std::vector<WriteForm> forms{
+        {Dialect::Unlha, "d -jyd \"/a.lzh\" \"f.txt\"", Verb::Delete, "", "", false, false, false, true, {"f.txt"}},
+        {Dialect::Unlha, "d \"/a.lzh\" \"dir/f.txt\"", Verb::Delete, "", "", false, false, false, true, {"dir/f.txt"}},
+        {Dialect::Zip, "-d \"/a.zip\" \"f.txt\"", Verb::Delete, "", "", false, false, false, true, {"f.txt"}},
+        {Dialect::SevenZip, "d \"/a.7z\" \"f.txt\"", Verb::Delete, "", "", false, false, false, true, {"f.txt"}},
+        {Dialect::Unlha, "a -x \"/a.lzh\" \"/b/\" \"/l.tmp\"", Verb::Add, "", "", false, false, false, true, {"/l.tmp"}},
+        {Dialect::Unlha, "a -x \"/a.lzh\"  -jb\"x\\y z\" \"/b/\" \"/l.tmp\"", Verb::Add, "x/y z", "", false, false, false, true,
+         {"/l.tmp"}},
+        // "-D" stores no folder entries; it is not "-d", which deletes.
+        {Dialect::Zip, "-u -S -D \"/a.zip\" \"/b/\" \"/l.tmp\"", Verb::Add, "", "", false, true, true, true, {"/l.tmp"}},
+        {Dialect::Zip, "-u -S -D -r \"/a.zip\" \"/b/\" *.*", Verb::Add, "", "", true, true, true, true, {"*.*"}},
+        {Dialect::SevenZip, "a -tzip \"/a.zip\" \"/b/\" \"/l.tmp\"", Verb::Add, "", "zip", false, false, false, true, {"/l.tmp"}},
+        {Dialect::SevenZip, "a -tzip -r \"/a.zip\" \"/b/\" *.* -ms=off", Verb::Add, "", "zip", true, false, false, false, {"*.*"}},
+        {Dialect::SevenZip, "a -t7z \"/a.7z\" \"/b/\" \"@/l.tmp\" -ms=off", Verb::Add, "", "7z", false, false, false, false,
+         {"@/l.tmp"}},
+        {Dialect::SevenZip, "a -t7z -r \"/a.7z\" \"/b/\" *.* -ms=off", Verb::Add, "", "7z", true, false, false, false, {"*.*"}},
+    };
+    for (const WriteForm &f : forms) {
+        const auto c = parseCommand(f.dialect, f.line);
+        ASSERT_TRUE(c) << f.line;
+        EXPECT_EQ(c->verb, f.verb) << f.line;
+        EXPECT_EQ(c->archive.substr(0, 3), "/a.") << f.line;
+        if (f.verb == Verb::Add)
+            EXPECT_EQ(c->outputDir, "/b") << f.line;
+        EXPECT_EQ(c->targetFolder, f.target) << f.line;
+        EXPECT_EQ(c->archiveType, f.type) << f.line;
+        EXPECT_EQ(c->recursive, f.recursive) << f.line;
+        EXPECT_EQ(c->noFolderEntries, f.noFolders) << f.line;
+        EXPECT_EQ(c->updateOnly, f.update) << f.line;
+        EXPECT_EQ(c->solid, f.solid) << f.line;
+        EXPECT_EQ(c->names, f.names) << f.line;
+    }
+}
+
 TEST(CommandLine, WildcardsAndNames)
 {
     EXPECT_TRUE(matchesName("dir/a.txt", "*"));

@@ -22,6 +22,13 @@ std::string lower(std::string s)
     return s;
 }
 
+std::string normalizeSeparators(std::string_view s)
+{
+    std::string out(s);
+    std::replace(out.begin(), out.end(), '\\', '/');
+    return out;
+}
+
 // Verbs that stand as a word of their own ("x", "e", ...).
 bool letterVerb(Dialect d, const std::string &token, Command &c)
 {
@@ -47,6 +54,20 @@ bool letterVerb(Dialect d, const std::string &token, Command &c)
     return true;
 }
 
+// The zip writer's switches, where case matters ("-d" deletes, "-D" stores no
+// folder entries).
+void applyZipSwitch(const std::string &s, Command &c)
+{
+    if (s == "-d")
+        c.verb = Verb::Delete;
+    else if (s == "-u" || s == "-f")
+        c.updateOnly = true;
+    else if (s == "-D")
+        c.noFolderEntries = true;
+    else if (s == "-r")
+        c.recursive = true;
+}
+
 void applySwitch(Dialect d, const std::string &token, Command &c)
 {
     const std::string s = lower(token);
@@ -54,24 +75,36 @@ void applySwitch(Dialect d, const std::string &token, Command &c)
     case Dialect::Unlha:
         if (s == "-m1" || s == "-y" || s == "-y1")
             c.overwrite = true;
+        else if (s.compare(0, 3, "-jb") == 0)
+            c.targetFolder = normalizeSeparators(token.substr(3));
+        else if (s == "-r" || s == "-r1" || s == "-r2")
+            c.recursive = true;
         break;
     case Dialect::SevenZip:
         if (s == "-y" || s == "-aoa")
             c.overwrite = true;
         else if (s.size() > 2 && s.compare(0, 2, "-o") == 0)
             c.outputDir = token.substr(2);
+        else if (s == "-tzip" || s == "-t7z")
+            c.archiveType = s.substr(2);
+        else if (s == "-r")
+            c.recursive = true;
+        else if (s == "-ms=off" || s == "-ms-")
+            c.solid = false;
+        else if (s == "-ms=on" || s == "-ms+")
+            c.solid = true;
+        break;
+    case Dialect::Zip:
+        applyZipSwitch(token, c);
         break;
     case Dialect::UnZip:
     case Dialect::Cab:
-    case Dialect::Zip:
         if (s == "-x")
             c.verb = Verb::Extract;
         else if (s == "-j")
             c.flat = true;
         else if (s == "-o")
             c.overwrite = true;
-        else if (s == "-d" && d == Dialect::Zip)
-            c.verb = Verb::Delete;
         else if (s == "-t")
             c.verb = Verb::Test;
         else if (s == "-l")
@@ -102,13 +135,6 @@ void applySwitch(Dialect d, const std::string &token, Command &c)
             c.verb = Verb::List;
         break;
     }
-}
-
-std::string normalizeSeparators(std::string_view s)
-{
-    std::string out(s);
-    std::replace(out.begin(), out.end(), '\\', '/');
-    return out;
 }
 
 bool glob(const char *p, const char *n)
@@ -180,6 +206,13 @@ std::optional<Command> parseCommand(Dialect dialect, std::string_view line)
     // The zip dialects extract when no other verb is named.
     if (c.verb == Verb::None && (dialect == Dialect::UnZip || dialect == Dialect::Cab))
         c.verb = Verb::Extract;
+    // The zip writer adds (or updates) unless told to delete.
+    if (c.verb == Verb::None && dialect == Dialect::Zip)
+        c.verb = Verb::Add;
+    while (!c.targetFolder.empty() && c.targetFolder.back() == '/')
+        c.targetFolder.pop_back();
+    while (!c.targetFolder.empty() && c.targetFolder.front() == '/')
+        c.targetFolder.erase(0, 1);
     if (c.verb == Verb::None || positional.empty())
         return std::nullopt;
 

@@ -20,6 +20,15 @@ struct Command {
     std::string archive;
     std::string outputDir;          // without a trailing separator
     std::vector<std::string> names; // entry names or masks; empty means every entry
+
+    // Adding (the base folder of the files to add is `outputDir`; `names`
+    // holds list files or masks) and deleting (`names` holds entry names).
+    std::string targetFolder;      // folder inside the archive that receives the files ("" = top)
+    std::string archiveType;       // "zip" or "7z" when the command names one
+    bool recursive = false;        // a mask also matches in the folders under the base folder
+    bool noFolderEntries = false;  // store no entries for folders (zip)
+    bool updateOnly = false;       // replace an existing entry only by a newer file (zip)
+    bool solid = true;             // new entries may share one compressed stream (7z)
 };
 
 std::vector<std::string> tokenize(std::string_view line);

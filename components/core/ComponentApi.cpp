@@ -1,6 +1,7 @@
 #include "ComponentApi.h"
 
 #include "Wire.h"
+#include "WriteCommands.h"
 #include "WorkerClient.h"
 
 #include <algorithm>
@@ -188,6 +189,9 @@ int mainEntry(const ComponentTraits &traits, SALVO_HWND, const char *cmdLine, ch
         copyOut(code == SALVO_OK ? formatListing(entries) : message, output, outputSize);
         return code;
     }
+    case Verb::Delete:
+    case Verb::Add:
+        return runWriteCommand(traits, *command, output, outputSize);
     default:
         copyOut("この操作には対応していません。\n", output, outputSize);
         return SALVO_E_NOT_SUPPORT;

@@ -1,21 +1,18 @@
-// zip32j.so and zip32.so: the zip writers. They answer their version; writing
-// archives comes with the viewer's editing.
+// zip32j.so and zip32.so: the zip writers. They take the delete and add
+// command lines of the content viewer; reading is the unzip component's work.
 #include "core/ComponentApi.h"
+#include "core/Wire.h"
 
-#include <cstring>
+namespace {
+constexpr salvo::arc::ComponentTraits kTraits{salvo::arc::Dialect::Zip, salvo::arc::kZip, 100, 0};
+} // namespace
 
-SALVO_EXPORT int Zip(SALVO_HWND, const char *, char *output, uint32_t size)
+SALVO_EXPORT int Zip(SALVO_HWND h, const char *c, char *o, uint32_t n)
 {
-    static const char kText[] = "この操作には対応していません。\n";
-    if (output && size > 0) {
-        const size_t n = std::min<size_t>(sizeof kText - 1, size - 1);
-        std::memcpy(output, kText, n);
-        output[n] = '\0';
-    }
-    return SALVO_E_NOT_SUPPORT;
+    return salvo::arc::mainEntry(kTraits, h, c, o, n);
 }
 
 SALVO_EXPORT uint16_t ZipGetVersion(void)
 {
-    return 100;
+    return kTraits.version;
 }

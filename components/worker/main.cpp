@@ -3,6 +3,7 @@
 // fails that one archive and never the program. It serves requests on its
 // standard input (a socket shared with the component) until that closes.
 #include "../core/Wire.h"
+#include "ArchiveWriting.h"
 #include "Operations.h"
 #include "salvo_archiver.h"
 
@@ -81,6 +82,35 @@ void serveExtract(WireReader &in)
     reply(WireWriter(Msg::Result).u32(static_cast<uint32_t>(result.code)).str(result.message));
 }
 
+void serveWrite(WireReader &in, bool adding)
+{
+    WriteRequest req;
+    req.archive = in.str();
+    req.formats = in.u32();
+    req.tempPath = in.str();
+    if (adding) {
+        req.kind = static_cast<WriteKind>(in.u32());
+        const uint32_t flags = in.u32();
+        req.recursive = flags & 1;
+        req.noFolderEntries = flags & 2;
+        req.updateOnly = flags & 4;
+        req.solid = flags & 8;
+        req.baseDir = in.str();
+        req.targetFolder = in.str();
+    }
+    const uint32_t count = in.u32();
+    for (uint32_t i = 0; i < count && in.ok(); ++i)
+        req.names.push_back(in.str());
+    if (!in.ok()) {
+        reply(WireWriter(Msg::Result).u32(SALVO_E_INTERNAL).u32(0).u32(0).str("bad request"));
+        return;
+    }
+    const AliveFn alive = [] { reply(WireWriter(Msg::Alive)); };
+    const WriteResult r = adding ? addFiles(req, alive) : deleteEntries(req, alive);
+    reply(WireWriter(Msg::Result).u32(static_cast<uint32_t>(r.code)).u32(static_cast<uint32_t>(r.done))
+              .u32(static_cast<uint32_t>(r.requested)).str(r.message));
+}
+
 } // namespace
 
 int main()
@@ -109,6 +139,10 @@ int main()
             break;
         case Msg::Extract:
             serveExtract(in);
+            break;
+        case Msg::Delete:
+        case Msg::Add:
+            serveWrite(in, in.kind() == Msg::Add);
             break;
         default:
             reply(WireWriter(Msg::Result).u32(SALVO_E_INTERNAL).str("unknown request"));

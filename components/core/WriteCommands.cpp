@@ -1,0 +1,97 @@
+#include "WriteCommands.h"
+
+#include "Wire.h"
+#include "WorkerClient.h"
+
+#include <atomic>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace salvo::arc {
+namespace {
+
+void copyText(const std::string &text, char *output, uint32_t size)
+{
+    if (!output || size == 0)
+        return;
+    size_t n = std::min<size_t>(text.size(), size - 1);
+    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+        --n;
+    std::memcpy(output, text.data(), n);
+    output[n] = '\0';
+}
+
+std::string absolute(const std::string &path)
+{
+    if (path.empty() || path[0] == '/')
+        return path;
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd))
+        return path;
+    return std::string(cwd) + "/" + path;
+}
+
+// The archive's real path (symbolic links resolved), so that its replacement
+// is made beside the file itself.
+std::string realArchivePath(const std::string &path)
+{
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved))
+        return resolved;
+    return absolute(path);
+}
+
+// A name for the replacement in the archive's folder, unique to this process.
+std::string temporaryName(const std::string &archive)
+{
+    static std::atomic<unsigned> counter{0};
+    const size_t slash = archive.find_last_of('/');
+    const std::string folder = archive.substr(0, slash + 1), name = archive.substr(slash + 1);
+    return folder + "." + name + ".salvo-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".tmp";
+}
+
+} // namespace
+
+int runWriteCommand(const ComponentTraits &traits, const Command &command, char *output, uint32_t outputSize)
+{
+    const bool adding = command.verb == Verb::Add;
+    const std::string archive = realArchivePath(command.archive);
+    const std::string temp = temporaryName(archive);
+    WireWriter w(adding ? Msg::Add : Msg::Delete);
+    w.str(archive).u32(traits.formats).str(temp);
+    if (adding) {
+        uint32_t kind = 0;
+        if (command.archiveType == "zip")
+            kind = 1;
+        else if (command.archiveType == "7z")
+            kind = 2;
+        const uint32_t flags = (command.recursive ? 1u : 0u) | (command.noFolderEntries ? 2u : 0u)
+                               | (command.updateOnly ? 4u : 0u) | (command.solid ? 8u : 0u);
+        w.u32(kind).u32(flags).str(absolute(command.outputDir)).str(command.targetFolder);
+    }
+    w.u32(static_cast<uint32_t>(command.names.size()));
+    for (const std::string &n : command.names)
+        w.str(n);
+    std::string reply;
+    if (!WorkerClient::instance().call(w.data(), &reply, nullptr)) {
+        // The decoder died while it wrote: its replacement file never took the
+        // archive's place; if it already had a name, that goes too.
+        ::unlink(temp.c_str());
+        copyText("0 " + std::to_string(adding ? 0 : command.names.size()) + "\n"
+                     + "書庫の更新中に処理が異常終了しました。書庫は変更されていません: " + command.archive + "\n",
+                 output, outputSize);
+        return SALVO_E_WORKER;
+    }
+    WireReader r(reply);
+    const int code = static_cast<int>(r.u32());
+    const uint32_t done = r.u32(), requested = r.u32();
+    const std::string message = r.str();
+    if (!r.ok())
+        return SALVO_E_INTERNAL;
+    copyText(std::to_string(done) + " " + std::to_string(requested) + "\n" + message, output, outputSize);
+    return code;
+}
+
+} // namespace salvo::arc

@@ -1,0 +1,215 @@
+#include "ArchiveRewrite.h"
+
+#include "salvo_archiver.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace salvo::arc {
+
+namespace {
+
+std::string folderOf(const std::string &path)
+{
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+} // namespace
+
+int writeFailure(int error, std::string *message)
+{
+    if (error == ENOSPC || error == EFBIG || error == EDQUOT) {
+        *message = "ディスクの空き容量が足りないため書庫を更新できません。";
+        return SALVO_E_DISK_SPACE;
+    }
+    *message = std::string("書庫の一時ファイルに書き込めません: ") + std::strerror(error);
+    return SALVO_E_CANNOT_WRITE;
+}
+
+ReplacementFile::~ReplacementFile()
+{
+    discard();
+    if (m_source >= 0)
+        ::close(m_source);
+}
+
+void ReplacementFile::discard()
+{
+    if (m_target >= 0)
+        ::close(m_target);
+    m_target = -1;
+    if (m_named)
+        ::unlink(m_tempPath.c_str());
+    m_named = false;
+}
+
+int ReplacementFile::open(const std::string &archive, const std::string &tempPath, std::string *message)
+{
+    m_archive = archive;
+    m_tempPath = tempPath;
+    m_source = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_source < 0 || fstat(m_source, &m_sourceStat) != 0 || !S_ISREG(m_sourceStat.st_mode)) {
+        *message = "書庫を開けません: " + archive;
+        return SALVO_E_ARC_FILE_OPEN;
+    }
+    // A file without write permission is one the user protected: leave it.
+    if ((m_sourceStat.st_mode & 0222) == 0) {
+        *message = "書庫が読み取り専用のため更新できません: " + archive;
+        return SALVO_E_CANNOT_WRITE;
+    }
+    if (folderOf(tempPath) != folderOf(archive)) {
+        *message = "一時ファイルの場所が正しくありません。";
+        return SALVO_E_INTERNAL;
+    }
+    m_target = ::open(folderOf(archive).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (m_target < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        m_target = ::open(tempPath.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0600);
+        m_named = m_target >= 0;
+    }
+    if (m_target < 0) {
+        const int error = errno;
+        *message = "書庫のフォルダに一時ファイルを作れません: " + std::string(std::strerror(error));
+        return error == ENOSPC || error == EDQUOT ? SALVO_E_DISK_SPACE : SALVO_E_CANNOT_WRITE;
+    }
+    return SALVO_OK;
+}
+
+int ReplacementFile::commit(std::string *message)
+{
+    // The archive keeps its permissions and, where allowed, its owner.
+    if (fchmod(m_target, m_sourceStat.st_mode & 07777) != 0)
+        return writeFailure(errno, message);
+    if (fchown(m_target, m_sourceStat.st_uid, m_sourceStat.st_gid) != 0 && errno != EPERM) {
+        // Keeping the owner is best effort.
+    }
+    if (fsync(m_target) != 0)
+        return writeFailure(errno, message);
+    if (!m_named) {
+        const std::string self = "/proc/self/fd/" + std::to_string(m_target);
+        ::unlink(m_tempPath.c_str()); // a leftover of a process killed at this very step
+        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, m_tempPath.c_str(), AT_SYMLINK_FOLLOW) != 0)
+            return writeFailure(errno, message);
+        m_named = true;
+    }
+    if (::rename(m_tempPath.c_str(), m_archive.c_str()) != 0)
+        return writeFailure(errno, message);
+    m_named = false;
+    ::close(m_target);
+    m_target = -1;
+    const int dir = ::open(folderOf(m_archive).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        ::close(dir);
+    }
+    return SALVO_OK;
+}
+
+OutputStream::OutputStream(int fd) : m_fd(fd), m_buffer(1 << 20) {}
+
+bool OutputStream::flush()
+{
+    size_t done = 0;
+    while (done < m_used && m_error == 0) {
+        const ssize_t w = ::write(m_fd, m_buffer.data() + done, m_used - done);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            m_error = w < 0 ? errno : ENOSPC;
+        else
+            done += static_cast<size_t>(w);
+    }
+    m_used = 0;
+    return m_error == 0;
+}
+
+bool OutputStream::write(const void *data, size_t length)
+{
+    const auto *p = static_cast<const unsigned char *>(data);
+    while (length > 0 && m_error == 0) {
+        if (m_used == m_buffer.size() && !flush())
+            return false;
+        const size_t n = std::min(length, m_buffer.size() - m_used);
+        std::memcpy(m_buffer.data() + m_used, p, n);
+        m_used += n;
+        p += n;
+        length -= n;
+        m_position += static_cast<int64_t>(n);
+    }
+    return m_error == 0;
+}
+
+bool OutputStream::truncate(int64_t offset)
+{
+    if (!flush())
+        return false;
+    if (ftruncate(m_fd, offset) != 0 || lseek(m_fd, offset, SEEK_SET) != offset)
+        m_error = errno;
+    m_position = offset;
+    return m_error == 0;
+}
+
+bool OutputStream::writeAt(int64_t offset, const void *data, size_t length)
+{
+    if (!flush())
+        return false;
+    const ssize_t w = ::pwrite(m_fd, data, length, offset);
+    if (w != static_cast<ssize_t>(length))
+        m_error = w < 0 ? errno : ENOSPC;
+    return m_error == 0;
+}
+
+bool OutputStream::copyFrom(int fd, int64_t offset, int64_t length)
+{
+    if (!flush())
+        return false;
+    // In the kernel where it can; a plain copy otherwise.
+    off_t in = offset;
+    while (length > 0) {
+        const ssize_t n = copy_file_range(fd, &in, m_fd, nullptr, static_cast<size_t>(std::min<int64_t>(length, 1 << 30)), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL) {
+                m_error = errno;
+                return false;
+            }
+            break;
+        }
+        in += n;
+        length -= n;
+        m_position += n;
+    }
+    std::vector<unsigned char> chunk(1 << 20);
+    while (length > 0) {
+        const ssize_t got = ::pread(fd, chunk.data(), static_cast<size_t>(std::min<int64_t>(length, chunk.size())), in);
+        if (got <= 0) {
+            m_error = got < 0 ? errno : EIO;
+            return false;
+        }
+        if (!write(chunk.data(), static_cast<size_t>(got)))
+            return false;
+        in += got;
+        length -= got;
+    }
+    return flush();
+}
+
+void AliveTicker::tick()
+{
+    if (!m_alive)
+        return;
+    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch()).count();
+    if (now - m_last >= 1000) {
+        m_last = now;
+        m_alive();
+    }
+}
+
+} // namespace salvo::arc

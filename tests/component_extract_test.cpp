@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QProcess>
 
+#include "worker/Blake2sp.h"
+
 #include <sys/resource.h>
 
 using namespace salvo;
@@ -238,6 +240,174 @@ TEST_F(ExtractTest, DamagedArchivesFailAndLeaveNothing)
             EXPECT_EQ(r, SALVO_E_FILE_CRC) << name.toStdString() << ": " << output;
         }
     }
+}
+
+// The test verb of each component ("" where the dialect has none).
+std::string testCommand(const std::string &prefix, const std::string &archive)
+{
+    const std::string quoted = "\"" + archive + "\"";
+    if (prefix == "Unlha" || prefix == "SevenZip")
+        return "t " + quoted;
+    if (prefix == "Tar")
+        return {};
+    return "-t " + quoted;
+}
+
+QByteArray flipped(QByteArray bytes, qsizetype at)
+{
+    bytes[at] = char(bytes[at] ^ 0x10);
+    return bytes;
+}
+
+// A cabinet made by gcab from files written here (stored, with CFDATA checksums).
+QByteArray gcabArchive(const TempHome &home, const std::vector<std::pair<QString, QByteArray>> &files)
+{
+    const QString dir = home.path("cab-source");
+    QStringList names;
+    for (const auto &[name, data] : files) {
+        writeFile(dir + "/" + name, data);
+        names << name;
+    }
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.start("gcab", QStringList{"-c", home.path("made.cab")} + names);
+    EXPECT_TRUE(p.waitForFinished(60000) && p.exitCode() == 0) << p.readAllStandardError().toStdString();
+    return readFile(home.path("made.cab"));
+}
+
+struct Damaged {
+    QString name; // the extension chooses the component
+    QByteArray bytes;
+    bool headersToo = false; // the damage shows in the headers: the basic check fails as well
+    int code = 0;            // the result it must give, where the kind of damage is certain
+};
+
+TEST_F(ExtractTest, DamagedArchivesOfEveryFormatFailEverywhere)
+{
+    const QByteArray a = QByteArray("first entry ").repeated(250), b = QByteArray("second entry ").repeated(150);
+    const std::vector<RawEntry> raw{{"first.txt", a}, {"second.txt", b}};
+    auto lying = [&] {
+        std::vector<RawEntry> r = raw;
+        r[0].statedSize = a.size() + 4096; // the header says more than there is
+        return r;
+    };
+
+    std::vector<qsizetype> at4, at5;
+    const QByteArray rar4 = storedRar(raw, 4, &at4), rar5 = storedRar(raw, 5, &at5);
+    std::vector<RawEntry> hashed = raw;
+    hashed[0].blake2 = true;
+    const QByteArray rar5Blake = storedRar(hashed, 5);
+    const QByteArray zip = storedZip(raw), lzh = storedLzh(raw, 0);
+    const QByteArray sevenZip = writeArchive({{"first.txt", a}, {"second.txt", b}}, "7zip", "none", "7zip:compression=store");
+    const QByteArray cab = gcabArchive(home, {{"first.txt", a}, {"second.txt", b}});
+    const QByteArray tar = writeArchive({{"first.txt", a}, {"second.txt", b}}, "ustar");
+    std::vector<std::pair<QString, QByteArray>> good{{"good.rar", rar4}, {"good5.rar", rar5}, {"blake.rar", rar5Blake},
+                                                     {"good.zip", zip}, {"good.lzh", lzh}, {"good.7z", sevenZip},
+                                                     {"good.cab", cab}, {"good.tar", tar}};
+    std::vector<Damaged> damaged{
+        // A flipped bit in the data of a stored entry.
+        {"flip.rar", flipped(rar4, rar4.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
+        {"flip5.rar", flipped(rar5, rar5.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
+        {"flipblake.rar", flipped(rar5Blake, rar5Blake.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
+        {"flip.zip", flipped(zip, zip.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
+        {"flip.lzh", flipped(lzh, lzh.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
+        {"flip.7z", flipped(sevenZip, sevenZip.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
+        {"flip.cab", flipped(cab, cab.indexOf(a) + 100)},
+        {"fliphead.tar", flipped(tar, 512 + ((a.size() + 511) / 512) * 512 + 3), true}, // tar has no data checks
+        // Cut inside the second entry's header, and right after the first entry.
+        {"cuthead.rar", rar4.left(at4[1] + 10), true},
+        {"cuthead5.rar", rar5.left(at5[1] + 5), true},
+        {"cutafter.rar", rar4.left(at4[1]), true, SALVO_E_UNEXPECTED_EOF},
+        {"cutafter5.rar", rar5.left(at5[1]), true, SALVO_E_UNEXPECTED_EOF},
+        {"cutend.rar", rar4.left(at4[2]), true, SALVO_E_UNEXPECTED_EOF},
+        {"cutend5.rar", rar5.left(at5[2]), true, SALVO_E_UNEXPECTED_EOF},
+        {"cuthead.lzh", lzh.left(lzh.indexOf("second.txt") - 5), true},
+        {"cutafter.lzh", lzh.left(lzh.indexOf("second.txt") - 22), true, SALVO_E_UNEXPECTED_EOF},
+        {"cutend.lzh", lzh.left(lzh.size() - 1), true, SALVO_E_UNEXPECTED_EOF},
+        {"cuthead.zip", zip.left(zip.indexOf("second.txt") + 4), true},
+        {"cuthead.7z", sevenZip.left(sevenZip.size() - 10), true},
+        {"cuthead.cab", cab.left(cab.indexOf(a) + 100), false},
+        {"cuthead.tar", tar.left(512 + ((a.size() + 511) / 512) * 512 + 100), true},
+        // Headers that say more than the data holds.
+        {"lie.rar", storedRar(lying(), 4), false, SALVO_E_HEADER_BROKEN},
+        {"lie5.rar", storedRar(lying(), 5), false, SALVO_E_HEADER_BROKEN},
+        {"lie.zip", storedZip(lying()), false, SALVO_E_HEADER_BROKEN},
+        {"lie.lzh", storedLzh(lying(), 0), false, SALVO_E_HEADER_BROKEN},
+        // A 7z start header that says "nothing follows" without its CRC agreeing.
+        {"start.7z", [&] {
+             QByteArray s = sevenZip;
+             s.replace(20, 8, QByteArray(8, '\0'));
+             return s;
+         }(), true, SALVO_E_HEADER_BROKEN},
+    };
+    // Compressors: a flipped bit in the compressed stream, and a cut.
+    const QByteArray payload = QByteArray("0123456789abcdef").repeated(4000);
+    for (const auto &[ext, bytes] : std::vector<std::pair<QString, QByteArray>>{
+             {"tgz", writeArchive({{"first.txt", payload}}, "ustar", "gzip")},
+             {"tbz2", writeArchive({{"first.txt", payload}}, "ustar", "bzip2")},
+             {"txz", writeArchive({{"first.txt", payload}}, "ustar", "xz")},
+             {"gz", gzipWithName(payload, "payload.txt")},
+             {"bz2", compressRaw(payload, "bzip2")},
+             {"xz", compressRaw(payload, "xz")}}) {
+        good.push_back({"good." + ext, bytes});
+        damaged.push_back({"flip." + ext, flipped(bytes, bytes.size() / 2)});
+        damaged.push_back({"cut." + ext, bytes.left(bytes.size() - 9), false,
+                           ext.contains("gz") ? SALVO_E_UNEXPECTED_EOF : 0});
+    }
+
+    for (const auto &[name, bytes] : good) {
+        const std::string archive = put(name, bytes);
+        const ComponentChoice c = componentFor(archive);
+        ComponentLib lib(c.file, c.prefix);
+        std::string output;
+        QDir(out).removeRecursively();
+        EXPECT_EQ(extract(archive, &output), 0) << name.toStdString() << ": " << output;
+        EXPECT_EQ(lib.check(archive, SALVO_CHECKARCHIVE_BASIC), 1) << name.toStdString();
+        EXPECT_EQ(lib.check(archive, SALVO_CHECKARCHIVE_FULLCRC), 1) << name.toStdString();
+        if (!testCommand(c.prefix, archive).empty()) {
+            EXPECT_EQ(lib.run(testCommand(c.prefix, archive), &output), 0) << name.toStdString() << ": " << output;
+        }
+        if (name.endsWith(".rar")) {
+            EXPECT_EQ(read("first.txt"), a) << name.toStdString();
+        }
+    }
+    for (const Damaged &d : damaged) {
+        const std::string archive = put(d.name, d.bytes);
+        const std::string what = d.name.toStdString();
+        const ComponentChoice c = componentFor(archive);
+        ComponentLib lib(c.file, c.prefix);
+        std::string output;
+        QDir(out).removeRecursively();
+        const int result = extract(archive, &output);
+        EXPECT_NE(result, 0) << what;
+        if (d.code) {
+            EXPECT_EQ(result, d.code) << what << ": " << output;
+        }
+        EXPECT_FALSE(output.empty()) << what;
+        EXPECT_TRUE(snapshot(out).empty()) << what << " left files behind";
+        EXPECT_EQ(lib.check(archive, SALVO_CHECKARCHIVE_FULLCRC), 0) << what;
+        if (d.headersToo) {
+            EXPECT_EQ(lib.check(archive, SALVO_CHECKARCHIVE_BASIC), 0) << what;
+        }
+        if (!testCommand(c.prefix, archive).empty()) {
+            EXPECT_NE(lib.run(testCommand(c.prefix, archive), &output), 0) << what;
+        }
+    }
+}
+
+TEST(Blake2sp, KnownAnswers)
+{
+    auto hex = [](const QByteArray &data) {
+        salvo::arc::Blake2sp h;
+        h.update(data.constData(), static_cast<size_t>(data.size()));
+        const auto d = h.finish();
+        return QByteArray(reinterpret_cast<const char *>(d.data()), 32).toHex();
+    };
+    QByteArray counting(1000, '\0');
+    for (int i = 0; i < counting.size(); ++i)
+        counting[i] = char(i * 7 + 3);
+    EXPECT_EQ(hex({}), "dd0e891776933f43c7d032b08a917e25741f8aa9a12c12e1cac8801500f2ca4f");
+    EXPECT_EQ(hex(counting), "f970123bbbae325434ca917f79d3724ce95d1074f8ce94c9038a70ab68dd419d");
 }
 
 TEST_F(ExtractTest, SelfExtractingExecutablesAreReadByTheComponentInside)

@@ -55,6 +55,32 @@ const std::vector<Hostile> kHostile{
      [] { return writeArchive({{"escape", {}, EntryKind::Symlink, "../../sentinel/secret.txt"}}, "pax"); }},
     {"tar_symlink_absolute.tar",
      [] { return writeArchive({{"escape", {}, EntryKind::Symlink, "/etc/passwd"}}, "pax"); }},
+    // Each link stays inside by its text; followed through the others they lead out.
+    {"tar_link_chain.tar",
+     [] {
+         return writeArchive({{"s", {}, EntryKind::Symlink, "."}, {"x", {}, EntryKind::Symlink, "s/.."}}, "pax");
+     }},
+    {"tar_link_chain_made_later.tar",
+     [] {
+         return writeArchive({{"x", {}, EntryKind::Symlink, "s/.."}, {"s", {}, EntryKind::Symlink, "."}}, "pax");
+     }},
+    {"tar_link_chain_to_sentinel.tar",
+     [] {
+         return writeArchive({{"s", {}, EntryKind::Symlink, "."},
+                              {"up", {}, EntryKind::Symlink, "s/.."},
+                              {"over", {}, EntryKind::Symlink, "up/../sentinel"}},
+                             "pax");
+     }},
+    {"tar_link_chain_in_folder.tar",
+     [] {
+         return writeArchive({{"d", {}, EntryKind::Folder, {}, 0755},
+                              {"d/s", {}, EntryKind::Symlink, "."},
+                              {"d/x", {}, EntryKind::Symlink, "s/../.."}},
+                             "pax");
+     },
+     false},
+    {"zip_link_chain.zip",
+     [] { return storedZip({{"s", ".", false, false, 0120777}, {"x", "s/..", false, false, 0120777}}); }},
     {"tar_hardlink_outside.tar",
      [] { return writeArchive({{"hard", {}, EntryKind::HardLink, "../../sentinel/secret.txt"}}, "pax"); }},
     {"tar_hardlink_absolute.tar",

@@ -291,7 +291,10 @@ QByteArray writeArchive(const std::vector<Entry> &entries, const char *format, c
     EXPECT_EQ(archive_write_open_memory(a, buffer.data(), buffer.size(), &used), ARCHIVE_OK);
     for (const Entry &e : entries) {
         archive_entry *ae = archive_entry_new();
-        archive_entry_set_pathname_utf8(ae, e.name.toUtf8().constData());
+        if (e.rawName.isEmpty())
+            archive_entry_set_pathname_utf8(ae, e.name.toUtf8().constData());
+        else
+            archive_entry_copy_pathname(ae, e.rawName.constData());
         archive_entry_set_mtime(ae, 1589718600, 0);
         switch (e.kind) {
         case EntryKind::File:

@@ -37,6 +37,7 @@ struct Entry {
     QString link;       // symbolic or hard link target
     quint32 mode = 0644;
     qint64 sparseSize = -1; // a file of this size that is all hole but its data
+    QByteArray rawName;     // when set, the name's bytes exactly (a legacy code page), instead of `name`
 };
 
 // libarchive writer: format "ustar", "pax", "gnutar", "zip", "7zip"; filter

@@ -49,6 +49,8 @@ protected:
     QByteArray read(const QString &relative) { return readFile(out + "/" + relative); }
 };
 
+const QString kCorpus = QStringLiteral(SALVO_SOURCE_DIR "/../shared/corpus");
+
 QByteArray cp932(const QString &text)
 {
     return encodeCp932(text);
@@ -218,8 +220,6 @@ TEST_F(ExtractTest, FlatExtractionAsksAboutNamesWrittenEarlier)
         lib.setCallback(nullptr, nullptr);
     }
 }
-
-const QString kCorpus = QStringLiteral(SALVO_SOURCE_DIR "/../shared/corpus");
 
 TEST_F(ExtractTest, FlatExtractionLeavesOutOnlyLinksThatWouldLeadElsewhere)
 {
@@ -628,6 +628,15 @@ TEST_F(ExtractTest, DamagedArchivesOfEveryFormatFailEverywhere)
              return s;
          }(), true, SALVO_E_HEADER_BROKEN},
     };
+    // Compressed entries as other archivers wrote them.
+    for (const auto &[name, flipAt] : std::vector<std::pair<QString, qsizetype>>{
+             {"lha_lh6.lzh", 400}, {"rar_compress_normal.rar", 3000}, {"rar5_compressed.rar", 300}}) {
+        const QByteArray bytes = readFile(kCorpus + "/" + name);
+        good.push_back({"corpus_" + name, bytes});
+        damaged.push_back({"flip_" + name, flipped(bytes, flipAt)});
+        damaged.push_back({"cut_" + name, bytes.left(bytes.size() - (name.endsWith(".lzh") ? 1 : 4)), true,
+                           SALVO_E_UNEXPECTED_EOF});
+    }
     // Compressors: a flipped bit in the compressed stream, and a cut.
     const QByteArray payload = QByteArray("0123456789abcdef").repeated(4000);
     for (const auto &[ext, bytes] : std::vector<std::pair<QString, QByteArray>>{
@@ -655,7 +664,7 @@ TEST_F(ExtractTest, DamagedArchivesOfEveryFormatFailEverywhere)
         if (!testCommand(c.prefix, archive).empty()) {
             EXPECT_EQ(lib.run(testCommand(c.prefix, archive), &output), 0) << name.toStdString() << ": " << output;
         }
-        if (name.endsWith(".rar")) {
+        if (name.startsWith("good") && name.endsWith(".rar")) {
             EXPECT_EQ(read("first.txt"), a) << name.toStdString();
         }
     }

@@ -1,6 +1,7 @@
 #include "TreeRemoval.h"
 
 #include <cstring>
+#include <functional>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,24 +9,44 @@
 
 namespace salvo::arc {
 
-std::vector<std::string> folderNames(int dirFd)
+namespace {
+
+// Calls `take` for each name until it returns false.
+void forEachName(int dirFd, const std::function<bool(const char *)> &take)
 {
-    std::vector<std::string> names;
     const int fd = dup(dirFd);
     if (fd < 0)
-        return names;
+        return;
     DIR *d = fdopendir(fd);
     if (!d) {
         close(fd);
-        return names;
+        return;
     }
     rewinddir(d); // the duplicate shares its position with earlier reads
     while (dirent *de = readdir(d)) {
-        if (std::strcmp(de->d_name, ".") != 0 && std::strcmp(de->d_name, "..") != 0)
-            names.emplace_back(de->d_name);
+        if (std::strcmp(de->d_name, ".") != 0 && std::strcmp(de->d_name, "..") != 0 && !take(de->d_name))
+            break;
     }
     closedir(d);
+}
+
+} // namespace
+
+std::vector<std::string> folderNames(int dirFd)
+{
+    std::vector<std::string> names;
+    forEachName(dirFd, [&names](const char *name) {
+        names.emplace_back(name);
+        return true;
+    });
     return names;
+}
+
+bool folderIsEmpty(int dirFd)
+{
+    bool empty = true;
+    forEachName(dirFd, [&empty](const char *) { return empty = false; });
+    return empty;
 }
 
 void removeTree(int parentFd, const char *name)
@@ -61,7 +82,7 @@ CreatedOutput::CreatedOutput(std::string outputDir) : m_outputDir(std::move(outp
     }
     if (m_missingFolders.empty()) {
         const int out = open(m_outputDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        m_wasEmpty = out >= 0 && folderNames(out).empty();
+        m_wasEmpty = out >= 0 && folderIsEmpty(out);
         if (out >= 0)
             close(out);
     } else {

@@ -10,6 +10,8 @@ namespace salvo::arc {
 // The names in a folder given by a descriptor (without "." and ".."); the
 // descriptor itself stays open and keeps its position.
 std::vector<std::string> folderNames(int dirFd);
+// Whether that folder holds nothing (it stops at the first name).
+bool folderIsEmpty(int dirFd);
 
 // Removes a name and, for a real folder, everything below it; links are
 // removed as links.

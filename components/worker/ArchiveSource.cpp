@@ -454,21 +454,23 @@ int ArchiveSource::failureCode(int status, Stage stage, archive_entry *entry, bo
     if ((entry && archive_entry_is_encrypted(entry))
         || (stage == Stage::Header && archive_read_has_encrypted_entries(m_archive) > 0))
         return SALVO_E_PASSWORD_FILE;
-    // A decompressor that failed at the end of its input: the file is cut short.
-    if (m_decompressorFailed && inputUsedUp())
+    // libarchive only warns about one kind of failure in an entry's data: a
+    // checksum that does not match once all of it is out.
+    if (stage == Stage::Data && status == ARCHIVE_WARN)
+        return SALVO_E_FILE_CRC;
+    // The reading ran into the end of the file: the archive is cut short.
+    if (inputUsedUp())
         return SALVO_E_UNEXPECTED_EOF;
     switch (stage) {
     case Stage::Open:
-        return inputUsedUp() ? SALVO_E_UNEXPECTED_EOF : SALVO_E_NOT_ARC_FILE;
+        return SALVO_E_NOT_ARC_FILE;
     case Stage::Header:
-        // A header that runs into the end of the file.
-        return inputUsedUp() ? SALVO_E_UNEXPECTED_EOF : SALVO_E_HEADER_BROKEN;
+        return SALVO_E_HEADER_BROKEN;
     case Stage::Data:
         break;
     }
-    // A check that fails once all the data is out (libarchive only warns about
-    // some) is a checksum that does not match.
-    return (status == ARCHIVE_WARN || allDataRead) ? SALVO_E_FILE_CRC : SALVO_E_BROKEN_DATA;
+    // A failure once all the data is out is its check failing.
+    return allDataRead ? SALVO_E_FILE_CRC : SALVO_E_BROKEN_DATA;
 }
 
 } // namespace salvo::arc

@@ -144,24 +144,38 @@ bool validRar5MainHeader(int fd, int64_t at, int64_t fileSize)
     return c.vint() == 1 && c.ok();
 }
 
-// The first RAR signature that is followed by a valid main header.
+bool rarStartsAt(int fd, int64_t at, int64_t fileSize, bool *v5)
+{
+    uint8_t signature[8];
+    if (at + 8 > fileSize || !readAt(fd, at, signature, 8))
+        return false;
+    if (std::memcmp(signature, kRar4Signature, 7) == 0 && validRar4MainHeader(fd, at + 7, fileSize)) {
+        *v5 = false;
+        return true;
+    }
+    if (std::memcmp(signature, kRar5Signature, 8) == 0 && validRar5MainHeader(fd, at + 8, fileSize)) {
+        *v5 = true;
+        return true;
+    }
+    return false;
+}
+
+// The first RAR signature that is followed by a valid main header: at the
+// start, or behind a self-extractor's program.
 int64_t findRarStart(int fd, int64_t fileSize, bool *v5)
 {
+    if (rarStartsAt(fd, 0, fileSize, v5))
+        return 0;
     const int64_t window = std::min(fileSize, kSignatureWindow);
-    std::vector<uint8_t> bytes(static_cast<size_t>(window));
-    if (window < 8 || !readAt(fd, 0, bytes.data(), bytes.size()))
-        return -1;
-    for (size_t i = 0; i + 8 <= bytes.size(); ++i) {
-        if (bytes[i] != 'R' || std::memcmp(bytes.data() + i, kRar4Signature, 6) != 0)
-            continue;
-        if (bytes[i + 6] == 0x00 && validRar4MainHeader(fd, static_cast<int64_t>(i) + 7, fileSize)) {
-            *v5 = false;
-            return static_cast<int64_t>(i);
-        }
-        if (std::memcmp(bytes.data() + i, kRar5Signature, 8) == 0
-            && validRar5MainHeader(fd, static_cast<int64_t>(i) + 8, fileSize)) {
-            *v5 = true;
-            return static_cast<int64_t>(i);
+    std::vector<uint8_t> chunk(64 * 1024 + 8);
+    for (int64_t base = 0; base + 8 <= window; base += 64 * 1024) {
+        const size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(chunk.size()), fileSize - base));
+        if (!readAt(fd, base, chunk.data(), n))
+            return -1;
+        for (size_t i = 0; i + 6 <= n && i < 64 * 1024; ++i) {
+            if (chunk[i] == 'R' && std::memcmp(chunk.data() + i, kRar4Signature, 6) == 0
+                && rarStartsAt(fd, base + static_cast<int64_t>(i), fileSize, v5))
+                return base + static_cast<int64_t>(i);
         }
     }
     return -1;

@@ -247,9 +247,6 @@ ExtractResult checkArchive(const std::string &path, uint32_t formats, int mode, 
     int r = archive_read_next_header(src.handle(), &e);
     if (r == ARCHIVE_OK && src.isRawStream() && !src.compressed())
         return {SALVO_E_NOT_ARC_FILE, "書庫ではありません"}; // an uncompressed file of any kind is no archive
-    FormatChecks checks(src, formats);
-    if (CheckFailure f = checks.atStart())
-        return {f.code, f.text};
     if (r == ARCHIVE_EOF)
         return {SALVO_E_NOT_ARC_FILE, "項目がありません"};
     if (r != ARCHIVE_OK)
@@ -257,6 +254,9 @@ ExtractResult checkArchive(const std::string &path, uint32_t formats, int mode, 
     const int level = mode & 7;
     if (level == SALVO_CHECKARCHIVE_RAPID)
         return {};
+    FormatChecks checks(src, formats);
+    if (CheckFailure f = checks.atStart())
+        return {f.code, f.text};
     const bool readData = level >= SALVO_CHECKARCHIVE_FULLCRC;
     for (; r == ARCHIVE_OK; r = archive_read_next_header(src.handle(), &e)) {
         heartbeat.beat();
@@ -474,7 +474,7 @@ private:
                 return {};
             }
             if (!tree.makeSymlink(parts, target, &err))
-                return fail(err.code ? err.code : SALVO_E_UNSAFE_PATH, err.text + ": " + name);
+                return fail(err.code, err.text + ": " + name);
             ++m_written;
             return {};
         }

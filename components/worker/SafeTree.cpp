@@ -164,7 +164,7 @@ std::unique_ptr<SafeTree> SafeTree::createStaging(const std::string &outputDir, 
         return nullptr;
     }
     std::unique_ptr<SafeTree> tree;
-    if (folderNames(outFd).empty()) {
+    if (folderIsEmpty(outFd)) {
         const int again = dup(outFd);
         if (again >= 0)
             tree.reset(new SafeTree(outputDir, outFd, std::string(), again));

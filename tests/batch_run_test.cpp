@@ -197,6 +197,29 @@ TEST_F(BatchRunTest, DeleteOnlyWhatTrulySucceededAndCountTheRest)
     EXPECT_EQ(messages().last(), QStringLiteral("2個のファイルを解凍完了！"));
 }
 
+TEST_F(BatchRunTest, TheOverwriteSettingHoldsForEveryFormat)
+{
+    // The tar form has no overwrite switch; it must not ask when the others do not.
+    settings().write(ini::kNormalFileNameFolder, 2);
+    const QString tar = put("t.tar", writeArchive({file("t.txt", "tar new")}, "ustar"));
+    const QString zip = put("z.zip", storedZip({{"z.txt", "zip new"}}));
+    int asked = 0;
+    caller->setOverwriteAsker([&asked](const QString &) {
+        ++asked;
+        return SALVO_ANSWER_NO;
+    });
+    for (const int overwrite : {0, 1}) {
+        settings().write(ini::kNormalOverWrite, overwrite);
+        writeFile(in + "/t.txt", "old");
+        writeFile(in + "/z.txt", "old");
+        asked = 0;
+        run({tar, zip});
+        EXPECT_EQ(asked, overwrite == 0 ? 0 : 2);
+        EXPECT_EQ(readFile(in + "/t.txt"), overwrite == 0 ? "tar new" : "old");
+        EXPECT_EQ(readFile(in + "/z.txt"), overwrite == 0 ? "zip new" : "old");
+    }
+}
+
 TEST_F(BatchRunTest, MessagesOfTheLoopWithoutErrorSkip)
 {
     settings().write(ini::kNormalFileNameFolder, 1);

@@ -1,5 +1,7 @@
-// Every command line the program sends to a component, read by its dialect.
+// Every command line the program sends to a component, read by its dialect,
+// and the entry names a component reads from an archive.
 #include "core/CommandLine.h"
+#include "worker/Names.h"
 
 #include <gtest/gtest.h>
 
@@ -158,6 +160,25 @@ TEST(CommandLine, WildcardsAndNames)
     EXPECT_FALSE(matchesName("dir/a.txt", "other/a.txt"));
     EXPECT_FALSE(matchesName("dir/a.txt", "*.zip"));
     EXPECT_TRUE(matchesName(std::string(5000, 'a'), std::string(40, '*') + "b*") == false);
+}
+
+TEST(EntryNames, LegacyNamesAreDecodedBeforeTheirSeparatorsAreRead)
+{
+    // 表示\ソフト.txt in CP932: 表 and ソ end in 0x5C, the byte of the
+    // backslash that separates folders in names made on Windows.
+    const std::string raw = "\x95\x5c\x8e\xa6\x5c\x83\x5c\x83\x74\x83\x67.txt";
+    // Names decided on the way (a compressed stream) and names of an archive
+    // reopened with the code page whose decoding was left to us.
+    NameDecoder onTheWay(true, false);
+    onTheWay.observe("plain.txt");
+    EXPECT_EQ(onTheWay.decode("dir\\plain.txt"), "dir/plain.txt");
+    onTheWay.observe(raw);
+    EXPECT_EQ(onTheWay.decode(raw), "表示/ソフト.txt");
+    EXPECT_EQ(NameDecoder(true, true).decode(raw), "表示/ソフト.txt");
+    // Where "\" is no separator (tar) it stays part of the name.
+    NameDecoder tar(false, false);
+    tar.observe(raw);
+    EXPECT_EQ(tar.decode(raw), "表示\\ソフト.txt");
 }
 
 } // namespace

@@ -11,7 +11,18 @@
 #include <QFile>
 #include <QProcess>
 
+#include "worker/Blake2sp.h"
+
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <future>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace salvo;
 using namespace salvo::test;
@@ -37,6 +48,8 @@ protected:
     }
     QByteArray read(const QString &relative) { return readFile(out + "/" + relative); }
 };
+
+const QString kCorpus = QStringLiteral(SALVO_SOURCE_DIR "/../shared/corpus");
 
 QByteArray cp932(const QString &text)
 {
@@ -69,6 +82,19 @@ TEST_F(ExtractTest, Cp932NamesInZipAndLzhBecomeUtf8)
         EXPECT_EQ(QString::fromStdString(listed[1].name), QStringLiteral("能力.txt"));
         EXPECT_EQ(listed[1].date, ((2020 - 1980) << 9) | (5 << 5) | 17);
     }
+}
+
+TEST_F(ExtractTest, Cp932NamesInACompressedTarBecomeUtf8)
+{
+    // A compressed stream is read once: its first legacy name switches the rest.
+    const std::string tgz = put("sjis.tgz", writeArchive({{"plain.txt", "plain"},
+                                                          {{}, "soft", EntryKind::File, {}, 0644, -1,
+                                                           cp932(QStringLiteral("表示/ソフト.txt"))}},
+                                                         "ustar", "gzip"));
+    std::string output;
+    ASSERT_EQ(extract(tgz, &output), 0) << output;
+    EXPECT_EQ(read(QStringLiteral("表示/ソフト.txt")), "soft");
+    EXPECT_EQ(read("plain.txt"), "plain");
 }
 
 TEST_F(ExtractTest, Utf8NamesStayAsTheyAre)
@@ -137,6 +163,270 @@ TEST_F(ExtractTest, OverwriteWithAndWithoutSwitchesAndCallback)
     // Nothing of the staging area is left behind in any case.
     EXPECT_EQ(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList({"a.txt", "b.txt"}));
+}
+
+struct Questions {
+    std::vector<int> answers;
+    std::vector<std::string> asked;
+};
+
+int answerAndNote(void *user, const char *path)
+{
+    auto *q = static_cast<Questions *>(user);
+    q->asked.push_back(path);
+    const int a = q->answers.empty() ? SALVO_ANSWER_CANCEL : q->answers.front();
+    if (!q->answers.empty())
+        q->answers.erase(q->answers.begin());
+    return a;
+}
+
+TEST_F(ExtractTest, FlatExtractionAsksAboutNamesWrittenEarlier)
+{
+    // Without folders the two dup.txt meet: the second one replaces the first
+    // only as it would replace a file that was there before.
+    const std::string zip = put("dup.zip", storedZip({{"x/dup.txt", "first"}, {"y/dup.txt", "second"}, {"z/o.txt", "o"}}));
+    ComponentLib lib("unzip32.so", "UnZip");
+    for (const bool outputHoldsFiles : {false, true}) { // written directly, or through a staging folder
+        auto reset = [&] {
+            QDir(out).removeRecursively();
+            if (outputHoldsFiles)
+                writeFile(out + "/keep.txt", "keep");
+        };
+        const std::string flatAsk = "-x -j \"" + zip + "\" \"" + out.toStdString() + "/\"";
+        std::string output;
+        reset();
+        lib.setCallback(nullptr, nullptr);
+        EXPECT_EQ(lib.run(extractCommand("UnZip", zip, out.toStdString(), true, true), &output), 0) << output;
+        EXPECT_EQ(read("dup.txt"), "second");
+
+        reset();
+        EXPECT_EQ(lib.run(flatAsk, &output), SALVO_E_USER_SKIP) << output;
+        EXPECT_EQ(read("dup.txt"), "first");
+        EXPECT_EQ(read("o.txt"), "o");
+        EXPECT_NE(output.find("y/dup.txt"), std::string::npos) << output;
+
+        Questions q{{SALVO_ANSWER_NO}, {}};
+        lib.setCallback(answerAndNote, &q);
+        reset();
+        EXPECT_EQ(lib.run(flatAsk), SALVO_E_USER_SKIP);
+        EXPECT_EQ(read("dup.txt"), "first");
+        EXPECT_EQ(q.asked, std::vector<std::string>{out.toStdString() + "/dup.txt"});
+
+        q = {{SALVO_ANSWER_YES}, {}};
+        reset();
+        EXPECT_EQ(lib.run(flatAsk), 0);
+        EXPECT_EQ(read("dup.txt"), "second");
+        EXPECT_EQ(q.asked.size(), 1u);
+        lib.setCallback(nullptr, nullptr);
+    }
+}
+
+TEST_F(ExtractTest, FlatExtractionLeavesOutOnlyLinksThatWouldLeadElsewhere)
+{
+    // dir2/symlink1 -> ../file1 would point above the output folder without
+    // its folder: that link alone is left out, and the archive is not counted
+    // as extracted whole.
+    for (const char *name : {"lha_header0.lzh", "lha_header1.lzh", "lha_header2.lzh", "lha_lh0.lzh", "lha_lh6.lzh"}) {
+        const std::string archive = put(name, readFile(kCorpus + "/" + name));
+        const QString tree = home.path("tree");
+        ComponentLib lib("unlha32.so", "Unlha");
+        ASSERT_EQ(lib.run(extractCommand("Unlha", archive, tree.toStdString())), 0) << name;
+        QDir(out).removeRecursively();
+        std::string output;
+        EXPECT_EQ(extract(archive, &output, true), SALVO_E_UNSAFE_PATH) << name << ": " << output;
+        EXPECT_NE(output.find("dir2/symlink1"), std::string::npos) << output;
+        const auto flat = snapshot(out);
+        EXPECT_EQ(flat.size(), 2u) << name;
+        EXPECT_EQ(flat.count("file1") ? flat.at("file1") : "", snapshot(tree).at("file1")) << name;
+        EXPECT_EQ(flat.count("file2") ? flat.at("file2") : "", snapshot(tree).at("file2")) << name;
+        QDir(tree).removeRecursively();
+    }
+}
+
+TEST_F(ExtractTest, TheArchiveBeingReadIsNeverWrittenOver)
+{
+    // Extracted beside itself, an entry of the archive's own name (or a folder
+    // of that name) would replace it: that archive fails, and stays as it was.
+    const QString in = home.path("in");
+    struct Case {
+        QString name;
+        QByteArray bytes;
+        bool flat;
+    };
+    const std::vector<Case> cases{
+        {"self.zip", storedZip({{"other.txt", "o"}, {"self.zip", "not the archive"}}), false},
+        {"deep.zip", storedZip({{"other.txt", "o"}, {"sub/deep.zip", "not the archive"}}), true},
+        {"dir.tar", writeArchive({{"other.txt", "o"}, {"dir.tar/inner.txt", "i"}}, "ustar"), false},
+    };
+    for (const Case &c : cases) {
+        const std::string archive = put(c.name, c.bytes);
+        struct stat before {};
+        ::stat(archive.c_str(), &before);
+        const ComponentChoice choice = componentFor(archive);
+        std::string output;
+        const int result =
+            ComponentLib(choice.file, choice.prefix).run(extractCommand(choice.prefix, archive, in.toStdString(), c.flat), &output);
+        EXPECT_NE(result, 0) << c.name.toStdString();
+        struct stat after {};
+        ::stat(archive.c_str(), &after);
+        EXPECT_EQ(readFile(in + "/" + c.name), c.bytes) << c.name.toStdString();
+        EXPECT_EQ(after.st_ino, before.st_ino) << c.name.toStdString();
+        EXPECT_EQ(QDir(in).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{c.name})
+            << c.name.toStdString() << ": " << output;
+        QFile::remove(in + "/" + c.name);
+    }
+}
+
+// Kills this process's decoders while the question is open.
+struct Killer {
+    int asked = 0;
+};
+
+void killDecoders()
+{
+    const QStringList pids = QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &pid : pids) {
+        bool number = false;
+        const int n = pid.toInt(&number);
+        if (!number)
+            continue;
+        const QByteArray stat = readFile("/proc/" + pid + "/stat");
+        const qsizetype open = stat.indexOf('('), close = stat.lastIndexOf(')');
+        if (open < 0 || close < open)
+            continue;
+        const QList<QByteArray> rest = stat.mid(close + 2).split(' ');
+        if (stat.mid(open + 1, close - open - 1).startsWith("salvo-archive") && rest.size() > 1
+            && rest[1].toInt() == ::getpid())
+            ::kill(n, SIGKILL);
+    }
+}
+
+int killAndAnswerYes(void *user, const char *)
+{
+    ++static_cast<Killer *>(user)->asked;
+    killDecoders();
+    return SALVO_ANSWER_YES;
+}
+
+TEST_F(ExtractTest, AKilledDecoderLeavesNothingBehind)
+{
+    ComponentLib lib("unzip32.so", "UnZip");
+    Killer killer;
+    lib.setCallback(killAndAnswerYes, &killer);
+
+    // Through a staging folder: the output folder already holds a.txt.
+    writeFile(out + "/a.txt", "old a");
+    const std::string zip = put("two.zip", storedZip({{"a.txt", "new a"}, {"sub/new.txt", "new"}}));
+    std::string output;
+    EXPECT_EQ(lib.run("-x \"" + zip + "\" \"" + out.toStdString() + "/\"", &output), SALVO_E_WORKER) << output;
+    EXPECT_EQ(killer.asked, 1);
+    EXPECT_EQ(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"a.txt"});
+    EXPECT_EQ(read("a.txt"), "old a");
+
+    // Straight into a new output folder: the question comes in the middle of
+    // the archive, with a file written and more to come.
+    const QString fresh = home.path("fresh/deeper/out");
+    const std::string dup = put("dup.zip", storedZip({{"x/dup.txt", "first"}, {"y/dup.txt", "second"}, {"z.txt", "z"}}));
+    EXPECT_EQ(lib.run("-x -j \"" + dup + "\" \"" + fresh.toStdString() + "/\"", &output), SALVO_E_WORKER) << output;
+    EXPECT_EQ(killer.asked, 2);
+    EXPECT_FALSE(QFileInfo::exists(home.path("fresh")));
+    lib.setCallback(nullptr, nullptr);
+
+    // The next call gets a fresh decoder.
+    EXPECT_EQ(lib.run(extractCommand("UnZip", dup, fresh.toStdString(), true, true)), 0);
+}
+
+struct SecondCaller {
+    const ComponentLib *lib = nullptr;
+    std::string archive;
+    std::thread thread;
+    std::promise<void> done;
+    int count = -2, check = -2;
+    bool served = false;
+};
+
+int callAgainWhileAsked(void *user, const char *)
+{
+    auto *c = static_cast<SecondCaller *>(user);
+    std::future<void> finished = c->done.get_future();
+    c->thread = std::thread([c] {
+        c->count = c->lib->count(c->archive);
+        c->check = c->lib->check(c->archive, SALVO_CHECKARCHIVE_BASIC);
+        c->done.set_value();
+    });
+    // Waiting for the other call is the point; the limit only keeps a
+    // deadlocked component from hanging the test run.
+    c->served = finished.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    return SALVO_ANSWER_YES;
+}
+
+TEST_F(ExtractTest, AnOpenQuestionDoesNotBlockOtherCalls)
+{
+    ComponentLib lib("unzip32.so", "UnZip");
+    const std::string zip = put("a.zip", storedZip({{"a.txt", "new a"}, {"b.txt", "b"}}));
+    writeFile(out + "/a.txt", "old a");
+    SecondCaller second;
+    second.lib = &lib;
+    second.archive = zip;
+    lib.setCallback(callAgainWhileAsked, &second);
+    EXPECT_EQ(lib.run("-x \"" + zip + "\" \"" + out.toStdString() + "/\""), 0);
+    lib.setCallback(nullptr, nullptr);
+    ASSERT_TRUE(second.thread.joinable());
+    second.thread.join();
+    EXPECT_TRUE(second.served);
+    EXPECT_EQ(second.count, 2);
+    EXPECT_EQ(second.check, 1);
+    EXPECT_EQ(read("a.txt"), "new a");
+}
+
+TEST_F(ExtractTest, OnlyRegularFilesAreArchives)
+{
+    // Named like archives: a FIFO (opening it would wait for a writer), a
+    // socket and a device. Every entry point refuses them at once.
+    QDir().mkpath(home.path("in"));
+    const std::string fifo = home.path("in/pipe.zip").toStdString();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string socketPath = home.path("in/socket.lzh").toStdString();
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    const std::string device = home.path("in/zero.7z").toStdString();
+    ASSERT_TRUE(QFile::link("/dev/zero", QString::fromStdString(device)));
+
+    std::atomic<bool> finished{false};
+    std::thread calls([&] {
+        for (const std::string &archive : {fifo, socketPath, device}) {
+            const ComponentChoice c = componentFor(archive);
+            ComponentLib lib(c.file, c.prefix);
+            std::string output;
+            EXPECT_EQ(lib.run(extractCommand(c.prefix, archive, out.toStdString()), &output), SALVO_E_ARC_FILE_OPEN)
+                << archive << ": " << output;
+            EXPECT_EQ(lib.check(archive, SALVO_CHECKARCHIVE_RAPID), 0) << archive;
+            EXPECT_EQ(lib.check(archive, SALVO_CHECKARCHIVE_FULLCRC), 0) << archive;
+            EXPECT_EQ(lib.count(archive), -1) << archive;
+            std::vector<ListedEntry> listed;
+            EXPECT_FALSE(lib.list(archive, &listed)) << archive;
+        }
+        finished = true;
+    });
+    // A component that waits on the FIFO is let go by opening its other end;
+    // that it had to be is the failure.
+    bool waited = false;
+    for (int i = 0; !finished && i < 300; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    while (!finished) {
+        waited = true;
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    calls.join();
+    ::close(sock);
+    EXPECT_FALSE(waited);
+    EXPECT_TRUE(snapshot(out).empty());
 }
 
 TEST_F(ExtractTest, FlatFormAndNamedEntries)
@@ -238,6 +528,183 @@ TEST_F(ExtractTest, DamagedArchivesFailAndLeaveNothing)
             EXPECT_EQ(r, SALVO_E_FILE_CRC) << name.toStdString() << ": " << output;
         }
     }
+}
+
+// The test verb of each component ("" where the dialect has none).
+std::string testCommand(const std::string &prefix, const std::string &archive)
+{
+    const std::string quoted = "\"" + archive + "\"";
+    if (prefix == "Unlha" || prefix == "SevenZip")
+        return "t " + quoted;
+    if (prefix == "Tar")
+        return {};
+    return "-t " + quoted;
+}
+
+QByteArray flipped(QByteArray bytes, qsizetype at)
+{
+    bytes[at] = char(bytes[at] ^ 0x10);
+    return bytes;
+}
+
+// A cabinet made by gcab from files written here (stored, with CFDATA checksums).
+QByteArray gcabArchive(const TempHome &home, const std::vector<std::pair<QString, QByteArray>> &files)
+{
+    const QString dir = home.path("cab-source");
+    QStringList names;
+    for (const auto &[name, data] : files) {
+        writeFile(dir + "/" + name, data);
+        names << name;
+    }
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.start("gcab", QStringList{"-c", home.path("made.cab")} + names);
+    EXPECT_TRUE(p.waitForFinished(60000) && p.exitCode() == 0) << p.readAllStandardError().toStdString();
+    return readFile(home.path("made.cab"));
+}
+
+struct Damaged {
+    QString name; // the extension chooses the component
+    QByteArray bytes;
+    bool headersToo = false; // the damage shows in the headers: the basic check fails as well
+    int code = 0;            // the result it must give, where the kind of damage is certain
+};
+
+TEST_F(ExtractTest, DamagedArchivesOfEveryFormatFailEverywhere)
+{
+    const QByteArray a = QByteArray("first entry ").repeated(250), b = QByteArray("second entry ").repeated(150);
+    const std::vector<RawEntry> raw{{"first.txt", a}, {"second.txt", b}};
+    auto lying = [&] {
+        std::vector<RawEntry> r = raw;
+        r[0].statedSize = a.size() + 4096; // the header says more than there is
+        return r;
+    };
+
+    std::vector<qsizetype> at4, at5;
+    const QByteArray rar4 = storedRar(raw, 4, &at4), rar5 = storedRar(raw, 5, &at5);
+    std::vector<RawEntry> hashed = raw;
+    hashed[0].blake2 = true;
+    const QByteArray rar5Blake = storedRar(hashed, 5);
+    const QByteArray zip = storedZip(raw), lzh = storedLzh(raw, 0);
+    const QByteArray sevenZip = writeArchive({{"first.txt", a}, {"second.txt", b}}, "7zip", "none", "7zip:compression=store");
+    const QByteArray cab = gcabArchive(home, {{"first.txt", a}, {"second.txt", b}});
+    const QByteArray tar = writeArchive({{"first.txt", a}, {"second.txt", b}}, "ustar");
+    std::vector<std::pair<QString, QByteArray>> good{{"good.rar", rar4}, {"good5.rar", rar5}, {"blake.rar", rar5Blake},
+                                                     {"good.zip", zip}, {"good.lzh", lzh}, {"good.7z", sevenZip},
+                                                     {"good.cab", cab}, {"good.tar", tar}};
+    std::vector<Damaged> damaged{
+        // A flipped bit in the data of a stored entry.
+        {"flip.rar", flipped(rar4, rar4.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
+        {"flip5.rar", flipped(rar5, rar5.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
+        {"flipblake.rar", flipped(rar5Blake, rar5Blake.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
+        {"flip.zip", flipped(zip, zip.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
+        {"flip.lzh", flipped(lzh, lzh.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
+        {"flip.7z", flipped(sevenZip, sevenZip.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
+        {"flip.cab", flipped(cab, cab.indexOf(a) + 100)},
+        {"fliphead.tar", flipped(tar, 512 + ((a.size() + 511) / 512) * 512 + 3), true}, // tar has no data checks
+        // Cut inside the second entry's header, and right after the first entry.
+        {"cuthead.rar", rar4.left(at4[1] + 10), true},
+        {"cuthead5.rar", rar5.left(at5[1] + 5), true},
+        {"cutafter.rar", rar4.left(at4[1]), true, SALVO_E_UNEXPECTED_EOF},
+        {"cutafter5.rar", rar5.left(at5[1]), true, SALVO_E_UNEXPECTED_EOF},
+        {"cutend.rar", rar4.left(at4[2]), true, SALVO_E_UNEXPECTED_EOF},
+        {"cutend5.rar", rar5.left(at5[2]), true, SALVO_E_UNEXPECTED_EOF},
+        {"cuthead.lzh", lzh.left(lzh.indexOf("second.txt") - 5), true},
+        {"cutafter.lzh", lzh.left(lzh.indexOf("second.txt") - 22), true, SALVO_E_UNEXPECTED_EOF},
+        {"cutend.lzh", lzh.left(lzh.size() - 1), true, SALVO_E_UNEXPECTED_EOF},
+        {"cuthead.zip", zip.left(zip.indexOf("second.txt") + 4), true},
+        {"cuthead.7z", sevenZip.left(sevenZip.size() - 10), true},
+        {"cuthead.cab", cab.left(cab.indexOf(a) + 100), false},
+        {"cuthead.tar", tar.left(512 + ((a.size() + 511) / 512) * 512 + 100), true},
+        // Headers that say more than the data holds.
+        {"lie.rar", storedRar(lying(), 4), false, SALVO_E_HEADER_BROKEN},
+        {"lie5.rar", storedRar(lying(), 5), false, SALVO_E_HEADER_BROKEN},
+        {"lie.zip", storedZip(lying()), false, SALVO_E_HEADER_BROKEN},
+        {"lie.lzh", storedLzh(lying(), 0), false, SALVO_E_HEADER_BROKEN},
+        // A 7z start header that says "nothing follows" without its CRC agreeing.
+        {"start.7z", [&] {
+             QByteArray s = sevenZip;
+             s.replace(20, 8, QByteArray(8, '\0'));
+             return s;
+         }(), true, SALVO_E_HEADER_BROKEN},
+    };
+    // Compressed entries as other archivers wrote them.
+    for (const auto &[name, flipAt] : std::vector<std::pair<QString, qsizetype>>{
+             {"lha_lh6.lzh", 400}, {"rar_compress_normal.rar", 3000}, {"rar5_compressed.rar", 300}}) {
+        const QByteArray bytes = readFile(kCorpus + "/" + name);
+        good.push_back({"corpus_" + name, bytes});
+        damaged.push_back({"flip_" + name, flipped(bytes, flipAt)});
+        damaged.push_back({"cut_" + name, bytes.left(bytes.size() - (name.endsWith(".lzh") ? 1 : 4)), true,
+                           SALVO_E_UNEXPECTED_EOF});
+    }
+    // Compressors: a flipped bit in the compressed stream, and a cut.
+    const QByteArray payload = QByteArray("0123456789abcdef").repeated(4000);
+    for (const auto &[ext, bytes] : std::vector<std::pair<QString, QByteArray>>{
+             {"tgz", writeArchive({{"first.txt", payload}}, "ustar", "gzip")},
+             {"tbz2", writeArchive({{"first.txt", payload}}, "ustar", "bzip2")},
+             {"txz", writeArchive({{"first.txt", payload}}, "ustar", "xz")},
+             {"gz", gzipWithName(payload, "payload.txt")},
+             {"bz2", compressRaw(payload, "bzip2")},
+             {"xz", compressRaw(payload, "xz")}}) {
+        good.push_back({"good." + ext, bytes});
+        damaged.push_back({"flip." + ext, flipped(bytes, bytes.size() / 2)});
+        damaged.push_back({"cut." + ext, bytes.left(bytes.size() - 9), false,
+                           ext.contains("gz") ? SALVO_E_UNEXPECTED_EOF : 0});
+    }
+
+    for (const auto &[name, bytes] : good) {
+        const std::string archive = put(name, bytes);
+        const ComponentChoice c = componentFor(archive);
+        ComponentLib lib(c.file, c.prefix);
+        std::string output;
+        QDir(out).removeRecursively();
+        EXPECT_EQ(extract(archive, &output), 0) << name.toStdString() << ": " << output;
+        EXPECT_EQ(lib.check(archive, SALVO_CHECKARCHIVE_BASIC), 1) << name.toStdString();
+        EXPECT_EQ(lib.check(archive, SALVO_CHECKARCHIVE_FULLCRC), 1) << name.toStdString();
+        if (!testCommand(c.prefix, archive).empty()) {
+            EXPECT_EQ(lib.run(testCommand(c.prefix, archive), &output), 0) << name.toStdString() << ": " << output;
+        }
+        if (name.startsWith("good") && name.endsWith(".rar")) {
+            EXPECT_EQ(read("first.txt"), a) << name.toStdString();
+        }
+    }
+    for (const Damaged &d : damaged) {
+        const std::string archive = put(d.name, d.bytes);
+        const std::string what = d.name.toStdString();
+        const ComponentChoice c = componentFor(archive);
+        ComponentLib lib(c.file, c.prefix);
+        std::string output;
+        QDir(out).removeRecursively();
+        const int result = extract(archive, &output);
+        EXPECT_NE(result, 0) << what;
+        if (d.code) {
+            EXPECT_EQ(result, d.code) << what << ": " << output;
+        }
+        EXPECT_FALSE(output.empty()) << what;
+        EXPECT_TRUE(snapshot(out).empty()) << what << " left files behind";
+        EXPECT_EQ(lib.check(archive, SALVO_CHECKARCHIVE_FULLCRC), 0) << what;
+        if (d.headersToo) {
+            EXPECT_EQ(lib.check(archive, SALVO_CHECKARCHIVE_BASIC), 0) << what;
+        }
+        if (!testCommand(c.prefix, archive).empty()) {
+            EXPECT_NE(lib.run(testCommand(c.prefix, archive), &output), 0) << what;
+        }
+    }
+}
+
+TEST(Blake2sp, KnownAnswers)
+{
+    auto hex = [](const QByteArray &data) {
+        salvo::arc::Blake2sp h;
+        h.update(data.constData(), static_cast<size_t>(data.size()));
+        const auto d = h.finish();
+        return QByteArray(reinterpret_cast<const char *>(d.data()), 32).toHex();
+    };
+    QByteArray counting(1000, '\0');
+    for (int i = 0; i < counting.size(); ++i)
+        counting[i] = char(i * 7 + 3);
+    EXPECT_EQ(hex({}), "dd0e891776933f43c7d032b08a917e25741f8aa9a12c12e1cac8801500f2ca4f");
+    EXPECT_EQ(hex(counting), "f970123bbbae325434ca917f79d3724ce95d1074f8ce94c9038a70ab68dd419d");
 }
 
 TEST_F(ExtractTest, SelfExtractingExecutablesAreReadByTheComponentInside)

@@ -1,5 +1,6 @@
 #include "ComponentApi.h"
 
+#include "TreeRemoval.h"
 #include "Wire.h"
 #include "WriteCommands.h"
 #include "WorkerClient.h"
@@ -73,7 +74,7 @@ bool fetchListing(const ComponentTraits &traits, const char *archive, int *code,
 {
     std::string reply;
     const std::string request = WireWriter(Msg::List).str(archive).u32(traits.formats).data();
-    if (!WorkerClient::instance().call(request, &reply, nullptr)) {
+    if (!WorkerClient::instance().call(request, &reply)) {
         *code = SALVO_E_WORKER;
         return false;
     }
@@ -96,12 +97,41 @@ bool fetchListing(const ComponentTraits &traits, const char *archive, int *code,
     return r.ok();
 }
 
-int askThroughCallback(const std::string &path)
+struct Callback {
+    SALVO_OVERWRITE_CALLBACK function = nullptr;
+    void *user = nullptr;
+};
+
+Callback currentCallback()
 {
     std::lock_guard<std::mutex> lock(g_callbackMutex);
-    if (!g_callback)
+    return {g_callback, g_callbackUser};
+}
+
+// The question goes out without any lock held: the program may call this
+// component again while it waits for the user's answer.
+int askThroughCallback(const std::string &path)
+{
+    const Callback callback = currentCallback();
+    if (!callback.function)
         return SALVO_ANSWER_NO;
-    return g_callback(g_callbackUser, path.c_str());
+    return callback.function(callback.user, path.c_str());
+}
+
+// Asks the decoder whether an archive is whole; its code and message.
+int checkThroughWorker(const ComponentTraits &traits, const char *archive, int mode, std::string *message)
+{
+    std::string reply;
+    const std::string request =
+        WireWriter(Msg::Check).str(archive).u32(traits.formats).u32(static_cast<uint32_t>(mode)).data();
+    if (!WorkerClient::instance().call(request, &reply)) {
+        *message = std::string("書庫の検査中に展開処理が異常終了しました: ") + archive + "\n";
+        return SALVO_E_WORKER;
+    }
+    WireReader r(reply);
+    const int code = static_cast<int>(r.u32());
+    *message = r.str();
+    return r.ok() ? code : SALVO_E_INTERNAL;
 }
 
 std::string formatListing(const std::vector<Entry> &entries)
@@ -155,21 +185,27 @@ int mainEntry(const ComponentTraits &traits, SALVO_HWND, const char *cmdLine, ch
     }
     switch (command->verb) {
     case Verb::Extract: {
+        // The overwrite switches replace without asking; without them the
+        // registered callback is asked, and with none existing files stay.
+        OverwritePolicy policy = OverwritePolicy::Keep;
+        if (command->overwrite)
+            policy = OverwritePolicy::Force;
+        else if (currentCallback().function)
+            policy = OverwritePolicy::Ask;
         WireWriter w(Msg::Extract);
-        uint32_t policy = 2; // keep existing files
-        if (command->overwrite) {
-            policy = 1;
-        } else {
-            std::lock_guard<std::mutex> lock(g_callbackMutex);
-            if (g_callback)
-                policy = 0; // ask
-        }
-        w.str(command->archive).u32(traits.formats).str(command->outputDir).u32(command->flat ? 1 : 0).u32(policy);
+        w.str(command->archive).u32(traits.formats).str(command->outputDir).u32(command->flat ? 1 : 0);
+        w.u32(static_cast<uint32_t>(policy));
         w.u32(static_cast<uint32_t>(command->names.size()));
         for (const std::string &n : command->names)
             w.str(n);
+        CreatedOutput created(command->outputDir);
+        CallHooks hooks;
+        hooks.ask = askThroughCallback;
+        hooks.staging = [&created](const std::string &staging) { created.setStaging(staging); };
         std::string reply;
-        if (!WorkerClient::instance().call(w.data(), &reply, askThroughCallback)) {
+        if (!WorkerClient::instance().call(w.data(), &reply, hooks)) {
+            // The decoder died or hung in the middle: what it wrote is incomplete.
+            created.remove();
             copyOut("書庫の展開中に展開処理が異常終了しました: " + command->archive + "\n", output, outputSize);
             return SALVO_E_WORKER;
         }
@@ -178,9 +214,12 @@ int mainEntry(const ComponentTraits &traits, SALVO_HWND, const char *cmdLine, ch
         copyOut(r.str(), output, outputSize);
         return r.ok() ? code : SALVO_E_INTERNAL;
     }
-    case Verb::Test:
-        return checkArchive(traits, command->archive.c_str(), SALVO_CHECKARCHIVE_FULLCRC) == 1 ? SALVO_OK
-                                                                                            : SALVO_E_BROKEN_DATA;
+    case Verb::Test: {
+        std::string message;
+        const int code = checkThroughWorker(traits, command->archive.c_str(), SALVO_CHECKARCHIVE_FULLCRC, &message);
+        copyOut(code == SALVO_OK ? "書庫は正常です。\n" : message, output, outputSize);
+        return code;
+    }
     case Verb::List: {
         int code = SALVO_OK;
         std::string message;
@@ -203,14 +242,8 @@ int mainEntry(const ComponentTraits &traits, SALVO_HWND, const char *cmdLine, ch
 int checkArchive(const ComponentTraits &traits, const char *archive, int mode) try {
     if (!archive)
         return 0;
-    std::string reply;
-    const std::string request =
-        WireWriter(Msg::Check).str(archive).u32(traits.formats).u32(static_cast<uint32_t>(mode)).data();
-    if (!WorkerClient::instance().call(request, &reply, nullptr))
-        return 0;
-    WireReader r(reply);
-    const uint32_t answer = r.u32();
-    return r.ok() && answer == 1 ? 1 : 0;
+    std::string message;
+    return checkThroughWorker(traits, archive, mode, &message) == SALVO_OK ? 1 : 0;
 } catch (...) {
     return 0;
 }

@@ -22,7 +22,11 @@ enum class Msg : uint8_t {
     Result = 'r',   // code, message (after Delete and Add: code, done, requested, message)
     Ask = 'A',      // full path of an existing file
     Alive = 'H',    // the worker is still making progress
+    Staging = 'S',  // where an extraction writes: a staging folder's name, "" for the output folder itself
 };
+
+// What an extraction does with a file that is already there.
+enum class OverwritePolicy : uint32_t { Ask = 0, Force = 1, Keep = 2 };
 
 // Format families a component reads.
 enum Formats : uint32_t {

@@ -38,12 +38,13 @@ WorkerClient &WorkerClient::instance()
 
 WorkerClient::~WorkerClient()
 {
-    stop();
+    for (Worker &w : m_idle)
+        stop(&w);
 }
 
-bool WorkerClient::start()
+bool WorkerClient::start(Worker *w)
 {
-    if (m_pid > 0)
+    if (w->pid > 0)
         return true;
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
@@ -62,53 +63,82 @@ bool WorkerClient::start()
         close(fds[0]);
         return false;
     }
-    m_pid = pid;
-    m_fd = fds[0];
+    w->pid = pid;
+    w->fd = fds[0];
     return true;
 }
 
-void WorkerClient::stop()
+void WorkerClient::stop(Worker *w)
 {
-    if (m_fd >= 0)
-        close(m_fd);
-    m_fd = -1;
-    if (m_pid > 0) {
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, nullptr, 0);
+    if (w->fd >= 0)
+        close(w->fd);
+    w->fd = -1;
+    if (w->pid > 0) {
+        kill(w->pid, SIGKILL);
+        waitpid(w->pid, nullptr, 0);
     }
-    m_pid = -1;
+    w->pid = -1;
 }
 
-bool WorkerClient::call(const std::string &request, std::string *reply,
-                        const std::function<int(const std::string &path)> &ask)
+WorkerClient::Worker WorkerClient::take()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_idle.empty())
+        return {};
+    Worker w = m_idle.back();
+    m_idle.pop_back();
+    return w;
+}
+
+void WorkerClient::giveBack(Worker w)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_idle.size() < kIdleKept) {
+            m_idle.push_back(w);
+            return;
+        }
+    }
+    stop(&w);
+}
+
+bool WorkerClient::call(const std::string &request, std::string *reply, const CallHooks &hooks)
+{
+    Worker w = take();
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!start())
+        if (!start(&w))
             return false;
-        if (sendMessage(m_fd, request))
+        if (sendMessage(w.fd, request))
             break;
-        stop(); // it died since the last call: start a fresh one
+        stop(&w); // it died since the last call: start a fresh one
         if (attempt == 1)
             return false;
     }
     for (;;) {
-        const ReadStatus s = readMessage(m_fd, reply, kSilenceLimitMs);
+        const ReadStatus s = readMessage(w.fd, reply, kSilenceLimitMs);
         if (s != ReadStatus::Ok) {
-            stop();
+            stop(&w);
             return false;
         }
         WireReader r(*reply);
         if (r.kind() == Msg::Alive)
             continue;
+        if (r.kind() == Msg::Staging) {
+            const std::string name = r.str();
+            if (hooks.staging && r.ok())
+                hooks.staging(name);
+            continue;
+        }
         if (r.kind() == Msg::Ask) {
-            const int answer = ask ? ask(r.str()) : SALVO_ANSWER_NO;
-            if (!sendMessage(m_fd, WireWriter(Msg::Answer).u32(static_cast<uint32_t>(answer)).data())) {
-                stop();
+            const std::string path = r.str();
+            const int answer = hooks.ask ? hooks.ask(path) : SALVO_ANSWER_NO;
+            if (!sendMessage(w.fd, WireWriter(Msg::Answer).u32(static_cast<uint32_t>(answer)).data())) {
+                stop(&w);
                 return false;
             }
             continue;
         }
+        giveBack(w);
         return true;
     }
 }

@@ -1,35 +1,52 @@
 #pragma once
-// The component's end of its decoder process: started on first use, kept for
-// the next calls, restarted when it died, killed when it stops answering.
+// The component's end of its decoder processes: started on first use, kept for
+// the next calls, restarted when one died, killed when it stops answering.
+// Each call has a decoder of its own for as long as it runs, and no lock is
+// held while a call waits or asks: a second call made meanwhile (from another
+// thread, or from within an overwrite question) is served by another decoder.
 #include <functional>
 #include <mutex>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace salvo::arc {
+
+// What a call does with the messages that come before its answer.
+struct CallHooks {
+    // An existing file would be replaced: returns a SALVO_ANSWER_*.
+    std::function<int(const std::string &path)> ask;
+    // Where an extraction writes (see Msg::Staging).
+    std::function<void(const std::string &staging)> staging;
+};
 
 class WorkerClient {
 public:
     // Longest silence of the decoder before it counts as hung.
     static constexpr int kSilenceLimitMs = 60000;
+    // Idle decoders kept for the next calls.
+    static constexpr size_t kIdleKept = 1;
 
     static WorkerClient &instance();
     ~WorkerClient();
 
-    // Sends a request and returns the final answer. Ask messages are answered
-    // through `ask` on the way. False when the decoder failed, died or hung
-    // (it is then stopped and the next call starts a new one).
-    bool call(const std::string &request, std::string *reply,
-              const std::function<int(const std::string &path)> &ask);
+    // Sends a request and returns the final answer. False when the decoder
+    // failed, died or hung (it is then stopped; the next call starts another).
+    bool call(const std::string &request, std::string *reply, const CallHooks &hooks = {});
 
 private:
+    struct Worker {
+        pid_t pid = -1;
+        int fd = -1;
+    };
     WorkerClient() = default;
-    bool start();
-    void stop();
+    static bool start(Worker *w);
+    static void stop(Worker *w);
+    Worker take();
+    void giveBack(Worker w);
 
-    std::mutex m_mutex;
-    pid_t m_pid = -1;
-    int m_fd = -1;
+    std::mutex m_mutex; // guards m_idle only
+    std::vector<Worker> m_idle;
 };
 
 } // namespace salvo::arc

@@ -11,8 +11,9 @@
 
 namespace salvo::arc {
 
-// Inflates every member of a gzip file in turn; zlib checks each member's CRC
-// and length, which is what makes a damaged .gz fail instead of passing.
+// Inflates every member of a gzip file in turn. The framing (header, CRC32 and
+// length of each member) is read here, so that a damaged .gz fails instead of
+// passing and the kind of damage is known without reading any message text.
 class GzipSource {
 public:
     explicit GzipSource(int fd) : m_fd(fd)
@@ -20,16 +21,17 @@ public:
         m_in.resize(256 * 1024);
         m_out.resize(256 * 1024);
         std::memset(&m_z, 0, sizeof m_z);
-        inflateInit2(&m_z, 15 + 16);
+        m_ready = inflateInit2(&m_z, -15) == Z_OK;
     }
-    ~GzipSource()
-    {
-        inflateEnd(&m_z);
-        ::close(m_fd);
-    }
+    ~GzipSource() { inflateEnd(&m_z); }
+
+    // The SALVO_E_ code of the damage found, 0 while none was.
+    int failure() const { return m_failure; }
+    // The whole file has been read.
+    bool finished() const { return m_state == State::Done; }
 
     // Reads the original name of the first member's header, if it has one.
-    std::string headerName()
+    std::string headerName() const
     {
         unsigned char head[10];
         if (::pread(m_fd, head, 10, 0) != 10 || !(head[3] & 0x08))
@@ -53,83 +55,180 @@ public:
         return static_cast<GzipSource *>(self)->next(a, buffer);
     }
 
-private:
-    la_ssize_t next(archive *a, const void **buffer)
+    // Reads the rest of the file, checking every member to its trailer.
+    bool drain(archive *a)
     {
-        *buffer = m_out.data();
-        m_z.next_out = reinterpret_cast<Bytef *>(m_out.data());
-        m_z.avail_out = static_cast<uInt>(m_out.size());
-        while (m_z.avail_out == m_out.size() && !m_done) {
-            if (m_z.avail_in == 0) {
-                const ssize_t got = ::read(m_fd, m_in.data(), m_in.size());
-                if (got < 0) {
-                    archive_set_error(a, EIO, "gzip: the file could not be read");
-                    return -1;
-                }
-                if (got == 0) {
-                    if (m_memberOpen) {
-                        archive_set_error(a, EILSEQ, "gzip: unexpected end of file");
-                        return -1;
-                    }
-                    m_done = true;
-                    break;
-                }
-                m_z.next_in = reinterpret_cast<Bytef *>(m_in.data());
-                m_z.avail_in = static_cast<uInt>(got);
-            }
-            if (!m_memberOpen) {
-                // Another member follows only when the gzip magic does; other
-                // bytes after the last member (padding) are ignored.
-                if (m_z.avail_in < 2 && !fillAtLeast(2)) {
-                    m_done = true;
-                    break;
-                }
-                if (m_z.next_in[0] != 0x1f || m_z.next_in[1] != 0x8b) {
-                    if (m_members == 0) {
-                        archive_set_error(a, EILSEQ, "gzip: not a gzip file");
-                        return -1;
-                    }
-                    m_done = true;
-                    break;
-                }
-                inflateReset(&m_z);
-                m_memberOpen = true;
-            }
-            const int r = inflate(&m_z, Z_NO_FLUSH);
-            if (r == Z_STREAM_END) {
-                m_memberOpen = false;
-                ++m_members;
-            } else if (r != Z_OK && r != Z_BUF_ERROR) {
-                archive_set_error(a, EILSEQ, "gzip: %s",
-                                  m_z.msg ? m_z.msg : "damaged data");
-                return -1;
-            }
+        const void *ignored;
+        while (m_state != State::Done) {
+            if (next(a, &ignored) < 0)
+                return false;
         }
-        return static_cast<la_ssize_t>(m_out.size() - m_z.avail_out);
+        return true;
     }
 
-    // Moves pending input to the front and reads until `n` bytes are there.
-    bool fillAtLeast(size_t n)
+private:
+    enum class State { Header, Body, Trailer, Between, Done };
+
+    la_ssize_t fail(archive *a, int code, const char *text)
     {
+        m_failure = code;
+        archive_set_error(a, code == SALVO_E_CANNOT_READ ? EIO : EILSEQ, "gzip: %s", text);
+        return -1;
+    }
+
+    la_ssize_t next(archive *a, const void **buffer)
+    {
+        if (m_failure)
+            return -1;
+        if (!m_ready)
+            return fail(a, SALVO_E_ENOUGH_MEMORY, "out of memory");
+        *buffer = m_out.data();
+        size_t produced = 0;
+        while (produced == 0 && m_state != State::Done) {
+            switch (m_state) {
+            case State::Header:
+                if (!readHeader())
+                    return fail(a, m_readError ? SALVO_E_CANNOT_READ : m_headerFailure, "damaged or incomplete header");
+                inflateReset(&m_z);
+                m_crc = crc32(0, nullptr, 0);
+                m_length = 0;
+                m_state = State::Body;
+                break;
+            case State::Body: {
+                if (m_z.avail_in == 0 && !need(1))
+                    return fail(a, m_readError ? SALVO_E_CANNOT_READ : SALVO_E_UNEXPECTED_EOF, "unexpected end of file");
+                m_z.next_out = reinterpret_cast<Bytef *>(m_out.data());
+                m_z.avail_out = static_cast<uInt>(m_out.size());
+                const int r = inflate(&m_z, Z_NO_FLUSH);
+                produced = m_out.size() - m_z.avail_out;
+                m_crc = crc32(m_crc, reinterpret_cast<const Bytef *>(m_out.data()), static_cast<uInt>(produced));
+                m_length += produced;
+                if (r == Z_STREAM_END)
+                    m_state = State::Trailer;
+                else if (r == Z_MEM_ERROR)
+                    return fail(a, SALVO_E_ENOUGH_MEMORY, "out of memory");
+                else if (r != Z_OK)
+                    return fail(a, SALVO_E_BROKEN_DATA, "damaged data");
+                break;
+            }
+            case State::Trailer: {
+                if (!need(8))
+                    return fail(a, m_readError ? SALVO_E_CANNOT_READ : SALVO_E_UNEXPECTED_EOF, "unexpected end of file");
+                const auto *t = m_z.next_in;
+                const uint32_t crc = t[0] | t[1] << 8 | t[2] << 16 | uint32_t(t[3]) << 24;
+                const uint32_t length = t[4] | t[5] << 8 | t[6] << 16 | uint32_t(t[7]) << 24;
+                consume(8);
+                if (crc != m_crc)
+                    return fail(a, SALVO_E_FILE_CRC, "CRC of the data does not match");
+                if (length != static_cast<uint32_t>(m_length))
+                    return fail(a, SALVO_E_FILE_CRC, "length of the data does not match");
+                m_state = State::Between;
+                break;
+            }
+            case State::Between:
+                // Another member follows only when the gzip magic does; other
+                // bytes after the last member (padding) are ignored.
+                m_state = need(2) && m_z.next_in[0] == 0x1f && m_z.next_in[1] == 0x8b ? State::Header : State::Done;
+                break;
+            case State::Done:
+                break;
+            }
+        }
+        return static_cast<la_ssize_t>(produced);
+    }
+
+    // Reads a member header (RFC 1952) and leaves the input at its data.
+    bool readHeader()
+    {
+        m_headerFailure = SALVO_E_UNEXPECTED_EOF;
+        m_headerCrc = crc32(0, nullptr, 0);
+        if (!need(10))
+            return false;
+        const unsigned char *h = m_z.next_in;
+        const unsigned flags = h[3];
+        if (h[0] != 0x1f || h[1] != 0x8b || h[2] != 8 || (flags & 0xE0)) {
+            m_headerFailure = SALVO_E_HEADER_BROKEN;
+            return false;
+        }
+        consumeHeader(10);
+        if (flags & 0x04) {
+            if (!need(2))
+                return false;
+            const size_t xlen = m_z.next_in[0] | m_z.next_in[1] << 8;
+            consumeHeader(2);
+            if (!need(xlen))
+                return false;
+            consumeHeader(xlen);
+        }
+        for (const unsigned field : {0x08u, 0x10u}) { // name, comment: zero-terminated
+            if (!(flags & field))
+                continue;
+            for (;;) {
+                if (!need(1))
+                    return false;
+                const bool end = m_z.next_in[0] == 0;
+                consumeHeader(1);
+                if (end)
+                    break;
+            }
+        }
+        if (flags & 0x02) {
+            if (!need(2))
+                return false;
+            const unsigned stored = m_z.next_in[0] | m_z.next_in[1] << 8;
+            if (stored != (m_headerCrc & 0xFFFF)) {
+                m_headerFailure = SALVO_E_HEADER_BROKEN;
+                return false;
+            }
+            consume(2);
+        }
+        return true;
+    }
+
+    // Makes at least `n` bytes of input available; false at the end of the file.
+    bool need(size_t n)
+    {
+        if (m_z.avail_in >= n)
+            return true;
         std::memmove(m_in.data(), m_z.next_in, m_z.avail_in);
         size_t have = m_z.avail_in;
+        m_z.next_in = reinterpret_cast<Bytef *>(m_in.data());
         while (have < n) {
             const ssize_t got = ::read(m_fd, m_in.data() + have, m_in.size() - have);
-            if (got <= 0)
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                m_readError = got < 0;
                 break;
+            }
             have += static_cast<size_t>(got);
         }
-        m_z.next_in = reinterpret_cast<Bytef *>(m_in.data());
         m_z.avail_in = static_cast<uInt>(have);
         return have >= n;
     }
 
-    int m_fd;
+    void consume(size_t n)
+    {
+        m_z.next_in += n;
+        m_z.avail_in -= static_cast<uInt>(n);
+    }
+
+    void consumeHeader(size_t n)
+    {
+        m_headerCrc = crc32(m_headerCrc, m_z.next_in, static_cast<uInt>(n));
+        consume(n);
+    }
+
+    int m_fd; // owned by the ArchiveSource
     z_stream m_z;
+    bool m_ready = false;
     std::string m_in, m_out;
-    bool m_memberOpen = false;
-    bool m_done = false;
-    int m_members = 0;
+    State m_state = State::Header;
+    uLong m_crc = 0, m_headerCrc = 0;
+    uint64_t m_length = 0;
+    int m_failure = 0;
+    int m_headerFailure = 0;
+    bool m_readError = false;
 };
 
 ArchiveSource::ArchiveSource(std::string path, uint32_t formats, bool legacyNames)
@@ -141,20 +240,34 @@ ArchiveSource::~ArchiveSource()
 {
     if (m_archive)
         archive_read_free(m_archive);
+    if (m_decompressor)
+        archive_read_free(m_decompressor);
+    m_gzip.reset();
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
-
-namespace {
-
-bool startsWithGzipMagic(int fd)
-{
-    unsigned char magic[2];
-    return ::pread(fd, magic, 2, 0) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
-}
-
-} // namespace
 
 int ArchiveSource::open(std::string *message)
 {
+    // Only a regular file is an archive. Anything else is refused before it is
+    // opened: opening a FIFO would wait for a writer, a device could have side
+    // effects.
+    struct stat st {};
+    if (::stat(m_path.c_str(), &st) != 0) {
+        *message = "書庫を開けません: " + m_path;
+        return SALVO_E_ARC_FILE_OPEN;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *message = "通常のファイルではないため開きません: " + m_path;
+        return SALVO_E_ARC_FILE_OPEN;
+    }
+    m_fd = ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd < 0 || fstat(m_fd, &m_stat) != 0 || !S_ISREG(m_stat.st_mode)) {
+        *message = "書庫を開けません: " + m_path;
+        return SALVO_E_ARC_FILE_OPEN;
+    }
+    fcntl(m_fd, F_SETFL, fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
+
     m_archive = archive_read_new();
     if (!m_archive)
         return SALVO_E_ENOUGH_MEMORY;
@@ -174,37 +287,108 @@ int ArchiveSource::open(std::string *message)
         archive_read_support_format_tar(m_archive);
         archive_read_support_format_gnutar(m_archive);
         archive_read_support_format_raw(m_archive);
-        archive_read_support_filter_all(m_archive);
     }
 
     if (m_legacyNames)
         archive_read_set_options(m_archive, "hdrcharset=CP932");
 
-    const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *message = "書庫を開けません: " + m_path;
-        return SALVO_E_ARC_FILE_OPEN;
-    }
+    unsigned char magic[2];
     int r;
-    if ((m_formats & kTar) && startsWithGzipMagic(fd)) {
-        m_gzip = std::make_unique<GzipSource>(fd);
+    if ((m_formats & kTar) && ::pread(m_fd, magic, 2, 0) == 2 && magic[0] == 0x1f && magic[1] == 0x8b) {
+        m_gzip = std::make_unique<GzipSource>(m_fd);
         r = archive_read_open(m_archive, m_gzip.get(), nullptr, &GzipSource::read, nullptr);
+    } else if (m_formats & kTar) {
+        const int code = openDecompressor(message);
+        if (code != SALVO_OK)
+            return code;
+        r = m_decompressor ? archive_read_open(m_archive, this, nullptr, &ArchiveSource::readDecompressed, nullptr)
+                           : archive_read_open_fd(m_archive, m_fd, 256 * 1024);
     } else {
-        ::close(fd);
-        r = archive_read_open_filename(m_archive, m_path.c_str(), 256 * 1024);
+        r = archive_read_open_fd(m_archive, m_fd, 256 * 1024);
     }
     if (r != ARCHIVE_OK) {
         *message = errorText();
-        // A damaged stream can show itself while the first block is read.
-        const int code = failureCode(r);
-        return code == SALVO_E_BROKEN_DATA ? SALVO_E_NOT_ARC_FILE : code;
+        return failureCode(r, Stage::Open);
     }
     return SALVO_OK;
 }
 
+// Any compressor libarchive knows, as the lower stage; none when the file is
+// not compressed (then it is read directly).
+int ArchiveSource::openDecompressor(std::string *message)
+{
+    m_decompressor = archive_read_new();
+    if (!m_decompressor)
+        return SALVO_E_ENOUGH_MEMORY;
+    archive_read_support_filter_all(m_decompressor);
+    archive_read_support_format_raw(m_decompressor);
+    archive_entry *e;
+    if (archive_read_open_fd(m_decompressor, m_fd, 256 * 1024) == ARCHIVE_OK
+        && archive_filter_count(m_decompressor) <= 1) {
+        archive_read_free(m_decompressor);
+        m_decompressor = nullptr;
+        lseek(m_fd, 0, SEEK_SET);
+        return SALVO_OK;
+    }
+    if (archive_errno(m_decompressor) == 0 && archive_read_next_header(m_decompressor, &e) == ARCHIVE_OK)
+        return SALVO_OK;
+    const int e2 = archive_errno(m_decompressor);
+    *message = archive_error_string(m_decompressor) ? archive_error_string(m_decompressor) : "不明なエラー";
+    if (e2 == ENOMEM)
+        return SALVO_E_ENOUGH_MEMORY;
+    if (e2 > 0 && e2 != EILSEQ && e2 != EINVAL)
+        return SALVO_E_CANNOT_READ;
+    return inputUsedUp() ? SALVO_E_UNEXPECTED_EOF : SALVO_E_NOT_ARC_FILE;
+}
+
+la_ssize_t ArchiveSource::readDecompressed(archive *a, void *self, const void **buffer)
+{
+    auto *me = static_cast<ArchiveSource *>(self);
+    size_t length = 0;
+    la_int64_t offset = 0;
+    const int r = archive_read_data_block(me->m_decompressor, buffer, &length, &offset);
+    if (r == ARCHIVE_EOF)
+        return 0;
+    if (r != ARCHIVE_OK) {
+        me->m_decompressorFailed = true;
+        const char *text = archive_error_string(me->m_decompressor);
+        archive_set_error(a, archive_errno(me->m_decompressor), "%s", text ? text : "decompression failed");
+        return -1;
+    }
+    return static_cast<la_ssize_t>(length);
+}
+
+CheckFailure ArchiveSource::finishStream()
+{
+    if (m_gzip && !m_gzip->drain(m_archive))
+        return {m_gzip->failure(), errorText()};
+    if (m_decompressor && !m_decompressorFailed) {
+        const void *buffer;
+        size_t length;
+        la_int64_t offset;
+        int r;
+        while ((r = archive_read_data_block(m_decompressor, &buffer, &length, &offset)) == ARCHIVE_OK) {
+        }
+        if (r != ARCHIVE_EOF) {
+            m_decompressorFailed = true;
+            const char *text = archive_error_string(m_decompressor);
+            archive_set_error(m_archive, archive_errno(m_decompressor), "%s", text ? text : "decompression failed");
+            return {failureCode(r, Stage::Data), errorText()};
+        }
+    }
+    return {};
+}
+
+bool ArchiveSource::inputUsedUp() const
+{
+    // What the reader below the format consumed of the file itself.
+    archive *bottom = m_decompressor ? m_decompressor : m_archive;
+    return bottom && archive_filter_bytes(bottom, -1) >= static_cast<int64_t>(m_stat.st_size);
+}
+
 bool ArchiveSource::compressed() const
 {
-    return m_gzip || (m_archive && archive_filter_count(m_archive) > 1);
+    return m_gzip || m_decompressor;
 }
 
 bool ArchiveSource::isRawStream() const
@@ -237,29 +421,56 @@ bool ArchiveSource::backslashIsSeparator() const
     return format != ARCHIVE_FORMAT_TAR && format != ARCHIVE_FORMAT_RAW;
 }
 
+int64_t ArchiveSource::position() const
+{
+    return m_archive ? archive_filter_bytes(m_archive, 0) : 0;
+}
+
 std::string ArchiveSource::errorText() const
 {
     const char *e = m_archive ? archive_error_string(m_archive) : nullptr;
     return e ? e : "不明なエラー";
 }
 
-int ArchiveSource::failureCode(int status) const
+namespace {
+// The error numbers libarchive sets for its own kinds of failure (its
+// ARCHIVE_ERRNO_FILE_FORMAT and ARCHIVE_ERRNO_PROGRAMMER; "miscellaneous" is -1).
+constexpr int kFileFormatError = EILSEQ;
+constexpr int kProgrammerError = EINVAL;
+} // namespace
+
+int ArchiveSource::failureCode(int status, Stage stage, archive_entry *entry, bool allDataRead) const
 {
-    const std::string text = errorText();
-    auto has = [&](const char *word) { return strcasestr(text.c_str(), word) != nullptr; };
-    if (has("passphrase") || has("encrypt") || has("password"))
+    // Our own gzip reader knows exactly what went wrong.
+    if (m_gzip && m_gzip->failure())
+        return m_gzip->failure();
+    const int e = m_archive ? archive_errno(m_archive) : 0;
+    if (e == ENOMEM)
+        return SALVO_E_ENOUGH_MEMORY;
+    // libarchive's own kinds are "file format" and "miscellaneous"; any other
+    // error number comes from the system, reading the archive.
+    if (e > 0 && e != kFileFormatError && e != kProgrammerError)
+        return SALVO_E_CANNOT_READ;
+    if ((entry && archive_entry_is_encrypted(entry))
+        || (stage == Stage::Header && archive_read_has_encrypted_entries(m_archive) > 0))
         return SALVO_E_PASSWORD_FILE;
-    if (has("crc") || has("checksum") || has("data check") || has("length check"))
+    // libarchive only warns about one kind of failure in an entry's data: a
+    // checksum that does not match once all of it is out.
+    if (stage == Stage::Data && status == ARCHIVE_WARN)
         return SALVO_E_FILE_CRC;
-    if (has("truncated") || has("unexpected end") || has("premature"))
+    // The reading ran into the end of the file: the archive is cut short.
+    if (inputUsedUp())
         return SALVO_E_UNEXPECTED_EOF;
-    if (has("unsupported") || has("not supported"))
-        return SALVO_E_METHOD;
-    if (has("header"))
+    switch (stage) {
+    case Stage::Open:
+        return SALVO_E_NOT_ARC_FILE;
+    case Stage::Header:
         return SALVO_E_HEADER_BROKEN;
-    if (status == ARCHIVE_WARN)
-        return SALVO_E_BROKEN_DATA;
-    return SALVO_E_BROKEN_DATA;
+    case Stage::Data:
+        break;
+    }
+    // A failure once all the data is out is its check failing.
+    return allDataRead ? SALVO_E_FILE_CRC : SALVO_E_BROKEN_DATA;
 }
 
 } // namespace salvo::arc

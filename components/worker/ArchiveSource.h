@@ -1,16 +1,27 @@
 #pragma once
 // Opens one archive with libarchive, restricted to the formats of the asking
-// component. A gzip stream is inflated here with zlib rather than by
-// libarchive, because libarchive does not check the gzip trailer (CRC and size).
+// component. Only regular files are opened. A compressed tar is read in two
+// stages, the decompressor below and the tar reader above, so that the
+// compressed stream can be read to its true end (and its checks verified)
+// after the tar reader has seen the end of the archive. A gzip stream is
+// inflated here with zlib rather than by libarchive, because libarchive does
+// not check the gzip trailer (CRC and size).
 #include <archive.h>
 #include <archive_entry.h>
 
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 
 namespace salvo::arc {
 
 class GzipSource;
+
+struct CheckFailure {
+    int code = 0; // SALVO_E_..., 0 when all is well
+    std::string text;
+    explicit operator bool() const { return code != 0; }
+};
 
 class ArchiveSource {
 public:
@@ -36,16 +47,38 @@ public:
     const std::string &path() const { return m_path; }
     bool backslashIsSeparator() const;
 
-    // Maps the state of the last failed libarchive call to a result code.
-    int failureCode(int status) const;
+    // The archive file, open for reading, and what the system says of it.
+    int fd() const { return m_fd; }
+    const struct stat &fileStat() const { return m_stat; }
+    // Where the format reader is in the (uncompressed) archive.
+    int64_t position() const;
+    // After the format reader saw the archive's end: reads what is left of a
+    // compressed stream, which verifies its checks (a cut or damaged trailer
+    // fails here).
+    CheckFailure finishStream();
+
+    // Maps the last failed libarchive call to a result code, from libarchive's
+    // error number and where the reading stood: opening the archive, reading a
+    // header, or reading an entry's data (`allDataRead`: all the data its
+    // header announced had come out).
+    enum class Stage { Open, Header, Data };
+    int failureCode(int status, Stage stage, archive_entry *entry = nullptr, bool allDataRead = false) const;
     std::string errorText() const;
 
 private:
     std::string m_path;
     uint32_t m_formats;
     bool m_legacyNames;
+    int m_fd = -1;
+    struct stat m_stat {};
     archive *m_archive = nullptr;
     std::unique_ptr<GzipSource> m_gzip;
+    archive *m_decompressor = nullptr; // the stage below a compressed tar (not gzip)
+    bool m_decompressorFailed = false;
+
+    int openDecompressor(std::string *message);
+    static la_ssize_t readDecompressed(archive *a, void *self, const void **buffer);
+    bool inputUsedUp() const;
 };
 
 } // namespace salvo::arc

@@ -1,17 +1,21 @@
 #include "Operations.h"
 
 #include "ArchiveSource.h"
+#include "FormatChecks.h"
 #include "core/CommandLine.h"
 #include "Names.h"
 #include "SafeTree.h"
 #include "salvo_archiver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <sys/stat.h>
 
 namespace salvo::arc {
 namespace {
+
+using Stage = ArchiveSource::Stage;
 
 // Calls `alive` at most once a second.
 class Heartbeat {
@@ -32,7 +36,6 @@ private:
     const AliveFn &m_alive;
     std::chrono::steady_clock::time_point m_last = std::chrono::steady_clock::now();
 };
-
 
 void dosDateTime(time_t t, uint16_t *date, uint16_t *time)
 {
@@ -72,6 +75,15 @@ std::string withFolderMark(std::string name, archive_entry *e)
     return name;
 }
 
+// libarchive said the archive ends here: the compressed stream around it and
+// the format's own end marker must agree.
+CheckFailure endOfArchive(ArchiveSource &src, const FormatChecks &checks)
+{
+    if (CheckFailure f = src.finishStream())
+        return f;
+    return checks.atEnd(src.position());
+}
+
 // Reads the entries' names without their data and tells whether they must be
 // read as CP932: a name that is not UTF-8, or a header that libarchive could
 // not read without a code page (the LZH reader gives up on such a name). A
@@ -91,9 +103,40 @@ bool needsLegacyNames(const std::string &path, uint32_t formats)
     return r != ARCHIVE_EOF;
 }
 
-} // namespace
+// Where a block of an entry's data goes (nowhere when the data is only checked).
+using DataSink = std::function<bool(const void *data, size_t length, int64_t offset, TreeError *err)>;
 
-namespace {
+// Reads the data of the current entry, block by block. It is whole only when
+// every call answered OK, the format's own checks hold and the data is as long
+// as its header says: a header that lies about the size is damage, and only a
+// sparse tar entry may end in a hole.
+CheckFailure readEntryData(ArchiveSource &src, FormatChecks &checks, archive_entry *e, const DataSink &sink,
+                           Heartbeat &heartbeat)
+{
+    const int64_t stated = archive_entry_size_is_set(e) ? archive_entry_size(e) : -1;
+    int64_t end = 0;
+    const void *buf;
+    size_t len;
+    la_int64_t offset;
+    int d;
+    while ((d = archive_read_data_block(src.handle(), &buf, &len, &offset)) == ARCHIVE_OK) {
+        TreeError err;
+        if (sink && !sink(buf, len, offset, &err))
+            return {err.code, err.text};
+        checks.data(buf, len);
+        end = std::max<int64_t>(end, offset + static_cast<int64_t>(len));
+        heartbeat.beat();
+    }
+    if (d != ARCHIVE_EOF)
+        return {src.failureCode(d, Stage::Data, e, stated >= 0 && end >= stated), src.errorText()};
+    if (CheckFailure f = checks.endEntry())
+        return f;
+    const bool sparse = archive_entry_sparse_count(e) > 0;
+    if (stated >= 0 && (sparse ? end > stated : end != stated))
+        return {SALVO_E_HEADER_BROKEN, "ヘッダーの示す大きさ (" + std::to_string(stated) + ") とデータの大きさ ("
+                                           + std::to_string(end) + ") が違います"};
+    return {};
+}
 
 Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *needLegacy, Heartbeat &heartbeat)
 {
@@ -106,9 +149,21 @@ Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *n
     std::vector<std::string> raw;
     std::vector<bool> folder;
     archive_entry *e;
-    int r;
-    while ((r = archive_read_next_header(src.handle(), &e)) == ARCHIVE_OK || (r == ARCHIVE_WARN && !legacy)) {
+    int r = archive_read_next_header(src.handle(), &e);
+    FormatChecks checks(src, formats);
+    if (CheckFailure f = checks.atStart()) {
+        out.code = f.code;
+        out.message = f.text;
+        return out;
+    }
+    Stage stage = Stage::Header;
+    for (; r == ARCHIVE_OK || (r == ARCHIVE_WARN && !legacy); r = archive_read_next_header(src.handle(), &e)) {
         heartbeat.beat();
+        if (CheckFailure f = checks.beginEntry(e)) {
+            out.code = f.code;
+            out.message = f.text;
+            break;
+        }
         if (r == ARCHIVE_WARN || !isValidUtf8(rawEntryName(src, e)))
             *needLegacy = true;
         EntryInfo info;
@@ -133,6 +188,7 @@ Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *n
             }
             if (d != ARCHIVE_EOF) {
                 r = d;
+                stage = Stage::Data;
                 break;
             }
         }
@@ -143,9 +199,14 @@ Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *n
             info.size = 0;
         out.entries.push_back(std::move(info));
     }
-    if (r != ARCHIVE_EOF) {
-        out.code = src.failureCode(r);
+    if (out.code == SALVO_OK && r != ARCHIVE_EOF) {
+        out.code = src.failureCode(r, stage, e);
         out.message = src.errorText();
+    } else if (out.code == SALVO_OK) {
+        if (CheckFailure f = endOfArchive(src, checks)) {
+            out.code = f.code;
+            out.message = f.text;
+        }
     }
     NameDecoder decoder(src.backslashIsSeparator(), legacy);
     for (const std::string &name : raw)
@@ -161,7 +222,6 @@ Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *n
 
 } // namespace
 
-
 Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &alive)
 {
     Heartbeat heartbeat(alive);
@@ -175,31 +235,57 @@ Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &al
     return (needLegacy || legacy.code == SALVO_OK) ? legacy : first;
 }
 
-int checkArchive(const std::string &path, uint32_t formats, int mode, const AliveFn &alive)
+ExtractResult checkArchive(const std::string &path, uint32_t formats, int mode, const AliveFn &alive)
 {
     Heartbeat heartbeat(alive);
     ArchiveSource src(path, formats);
-    std::string message;
-    if (src.open(&message) != SALVO_OK)
-        return 0;
+    ExtractResult out;
+    out.code = src.open(&out.message);
+    if (out.code != SALVO_OK)
+        return out;
     archive_entry *e;
     int r = archive_read_next_header(src.handle(), &e);
+    if (r == ARCHIVE_OK && src.isRawStream() && !src.compressed())
+        return {SALVO_E_NOT_ARC_FILE, "書庫ではありません"}; // an uncompressed file of any kind is no archive
+    if (r == ARCHIVE_EOF)
+        return {SALVO_E_NOT_ARC_FILE, "項目がありません"};
     if (r != ARCHIVE_OK)
-        return 0;
-    if (src.isRawStream() && !src.compressed())
-        return 0; // an uncompressed file of any kind is no archive
-    if (mode == SALVO_CHECKARCHIVE_RAPID)
-        return 1;
-    while ((r = archive_read_next_header(src.handle(), &e)) == ARCHIVE_OK)
+        return {src.failureCode(r, Stage::Header), src.errorText()};
+    const int level = mode & 7;
+    if (level == SALVO_CHECKARCHIVE_RAPID)
+        return {};
+    FormatChecks checks(src, formats);
+    if (CheckFailure f = checks.atStart())
+        return {f.code, f.text};
+    const bool readData = level >= SALVO_CHECKARCHIVE_FULLCRC;
+    for (; r == ARCHIVE_OK; r = archive_read_next_header(src.handle(), &e)) {
         heartbeat.beat();
-    return r == ARCHIVE_EOF ? 1 : 0;
+        if (CheckFailure f = checks.beginEntry(e))
+            return {f.code, f.text};
+        const unsigned type = archive_entry_filetype(e);
+        if (!readData || (type != AE_IFREG && type != 0) || archive_entry_hardlink(e))
+            continue;
+        const char *name = archive_entry_pathname(e);
+        if (checks.entryEncrypted())
+            return {SALVO_E_PASSWORD_FILE, std::string("暗号化されています(パスワードが必要です): ") + (name ? name : "")};
+        if (CheckFailure f = readEntryData(src, checks, e, {}, heartbeat))
+            return {f.code, f.text + ": " + (name ? name : "")};
+    }
+    if (r != ARCHIVE_EOF)
+        return {src.failureCode(r, Stage::Header), src.errorText()};
+    if (CheckFailure f = endOfArchive(src, checks))
+        return {f.code, f.text};
+    return {};
 }
 
 namespace {
 
 class Extraction {
 public:
-    Extraction(const ExtractRequest &req, const ExtractHooks &hooks) : m_req(req), m_hooks(hooks) {}
+    Extraction(const ExtractRequest &req, const ExtractHooks &hooks)
+        : m_req(req), m_hooks(hooks), m_heartbeat(hooks.alive)
+    {
+    }
 
     ExtractResult run()
     {
@@ -227,29 +313,37 @@ public:
         }
 
         std::string error;
-        std::unique_ptr<SafeTree> staging = SafeTree::createStaging(m_req.outputDir, &error);
-        if (!staging) {
+        std::unique_ptr<SafeTree> tree = SafeTree::createStaging(m_req.outputDir, &error);
+        if (!tree) {
             result.code = SALVO_E_MAKEDIRECTORY;
             result.message = error;
             return result;
         }
+        if (m_hooks.staging)
+            m_hooks.staging(tree->stagingName());
+        tree->setOverwriteRule(m_req.overwrite, m_hooks.ask);
+        tree->protect(src->fileStat().st_dev, src->fileStat().st_ino);
 
+        FormatChecks checks(*src, m_req.formats);
         NameDecoder decoder(src->backslashIsSeparator(), legacy);
         m_decoder = &decoder;
-        result = readEntries(*src, first, e, seekable, *staging);
+        result = readEntries(*src, checks, first, e, seekable, *tree);
+        std::string offender;
+        if (result.code == SALVO_OK && !tree->linksStayInside(&offender))
+            result = fail(SALVO_E_UNSAFE_PATH, "展開先の外を指すリンクのため中止しました: " + offender);
         if (result.code != SALVO_OK) {
-            staging->discard();
+            tree->discard();
             return result;
         }
-        MoveOutcome moved = staging->moveInto(m_req.overwrite, m_hooks.ask);
-        if (!staging->direct())
-            staging->discard();
-        result.message += moved.message;
+        MoveOutcome moved = tree->moveInto();
+        result.message = m_notes + moved.message;
         if (moved.cancelled)
             result.code = SALVO_E_USER_CANCEL;
         else if (moved.failed)
             result.code = moved.failCode;
-        else if (moved.kept > 0)
+        else if (m_linksLeftOut > 0)
+            result.code = SALVO_E_UNSAFE_PATH;
+        else if (moved.kept + m_kept > 0)
             result.code = SALVO_E_USER_SKIP;
         if (result.code == SALVO_OK)
             result.message += std::to_string(m_written) + "個のファイルを展開しました。\n";
@@ -257,16 +351,6 @@ public:
     }
 
 private:
-    void alive()
-    {
-        const auto now = std::chrono::steady_clock::now();
-        if (now - m_lastAlive > std::chrono::seconds(1)) {
-            m_lastAlive = now;
-            if (m_hooks.alive)
-                m_hooks.alive();
-        }
-    }
-
     bool wanted(const std::string &name) const
     {
         if (m_req.names.empty())
@@ -278,31 +362,32 @@ private:
         return false;
     }
 
-    ExtractResult fail(int code, const std::string &text)
-    {
-        return ExtractResult{code, text + "\n"};
-    }
+    ExtractResult fail(int code, const std::string &text) { return ExtractResult{code, text + "\n"}; }
 
-    ExtractResult readEntries(ArchiveSource &src, int r, archive_entry *e, bool namesDecided, SafeTree &tree)
+    ExtractResult readEntries(ArchiveSource &src, FormatChecks &checks, int r, archive_entry *e, bool namesDecided,
+                              SafeTree &tree)
     {
         if (r != ARCHIVE_OK && r != ARCHIVE_EOF)
-            return fail(src.failureCode(r), src.errorText());
+            return fail(src.failureCode(r, Stage::Header), src.errorText());
         if (r == ARCHIVE_OK && src.isRawStream() && !src.compressed())
             return fail(SALVO_E_NOT_ARC_FILE, "書庫ではありません: " + m_req.archive);
+        if (CheckFailure f = checks.atStart())
+            return fail(f.code, f.text + ": " + m_req.archive);
         NameDecoder &decoder = *m_decoder;
-        const bool decideFirst = namesDecided;
 
         int matched = 0;
         for (; r == ARCHIVE_OK; r = archive_read_next_header(src.handle(), &e)) {
-            alive();
+            m_heartbeat.beat();
+            if (CheckFailure f = checks.beginEntry(e))
+                return fail(f.code, f.text + ": " + m_req.archive);
             const std::string raw = rawEntryName(src, e);
-            if (!decideFirst)
+            if (!namesDecided)
                 decoder.observe(raw);
             const std::string name = withFolderMark(decoder.decode(raw), e);
             if (!wanted(name))
                 continue;
             ++matched;
-            if (archive_entry_is_encrypted(e))
+            if (checks.entryEncrypted())
                 return fail(SALVO_E_PASSWORD_FILE, "暗号化されています(パスワードが必要です): " + name);
 
             std::vector<std::string> parts;
@@ -314,23 +399,46 @@ private:
                     continue; // "./": the output folder itself
                 return fail(SALVO_E_HEADER_BROKEN, "名前のない項目があります");
             }
+            const std::vector<std::string> stored = parts;
             if (m_req.flat) {
                 if (type == AE_IFDIR)
                     continue;
                 parts.erase(parts.begin(), parts.end() - 1);
             }
-            const ExtractResult one = writeEntry(src, tree, e, name, parts, type);
+            const ExtractResult one = writeEntry(src, checks, tree, e, name, stored, parts, type);
             if (one.code != SALVO_OK)
                 return one;
         }
         if (r != ARCHIVE_EOF)
-            return fail(src.failureCode(r), src.errorText() + ": " + m_req.archive);
+            return fail(src.failureCode(r, Stage::Header), src.errorText() + ": " + m_req.archive);
+        if (CheckFailure f = endOfArchive(src, checks))
+            return fail(f.code, f.text + ": " + m_req.archive);
         if (!m_req.names.empty() && matched == 0)
             return fail(SALVO_E_NOT_FIND_FILE, "指定されたファイルが書庫にありません");
         return {};
     }
 
-    ExtractResult writeEntry(ArchiveSource &src, SafeTree &tree, archive_entry *e, const std::string &name,
+    // Without folders, two entries of the same name meet: the later one
+    // replaces the earlier only as an existing file would be replaced.
+    // False when the entry is to be left out (`stop` says whether to stop).
+    bool mayWrite(SafeTree &tree, const std::vector<std::string> &parts, const std::string &name, ExtractResult *stop)
+    {
+        if (!m_req.flat || !tree.holds(parts))
+            return true;
+        const int answer = tree.decide(parts.back());
+        if (answer == SALVO_ANSWER_YES || answer == SALVO_ANSWER_YES_TO_ALL)
+            return true;
+        if (answer == SALVO_ANSWER_CANCEL) {
+            *stop = fail(SALVO_E_USER_CANCEL, "中止しました。");
+        } else {
+            ++m_kept;
+            m_notes += "同じ名前のファイルを先に展開したため展開しませんでした: " + name + "\n";
+        }
+        return false;
+    }
+
+    ExtractResult writeEntry(ArchiveSource &src, FormatChecks &checks, SafeTree &tree, archive_entry *e,
+                             const std::string &name, const std::vector<std::string> &stored,
                              const std::vector<std::string> &parts, unsigned type)
     {
         TreeError err;
@@ -339,9 +447,12 @@ private:
                 return fail(err.code, err.text + ": " + name);
             return {};
         }
+        ExtractResult stop;
+        if (!mayWrite(tree, parts, name, &stop))
+            return stop;
         if (const char *link = archive_entry_hardlink(e)) {
             std::vector<std::string> target;
-            if (!safeParts(NameDecoderFor(src).decode(link), &target) || target.empty())
+            if (!safeParts(m_decoder->decode(link), &target) || target.empty())
                 return fail(SALVO_E_UNSAFE_PATH, "展開先の外へのリンクのため中止しました: " + name);
             if (m_req.flat)
                 target.erase(target.begin(), target.end() - 1);
@@ -351,10 +462,19 @@ private:
             return {};
         }
         if (type == AE_IFLNK) {
-            const char *target = archive_entry_symlink(e);
-            if (!target || !tree.makeSymlink(parts, NameDecoderFor(src).decode(target), &err))
-                return fail(err.code ? err.code : SALVO_E_UNSAFE_PATH,
-                            "展開先の外を指すリンクのため中止しました: " + name);
+            const char *text = archive_entry_symlink(e);
+            const std::string target = text ? m_decoder->decode(text) : std::string();
+            // A link that leads out from where the archive puts it is hostile;
+            // one that only leads out because it lost its folders is left out.
+            if (!SafeTree::staysInsideByText(stored, target))
+                return fail(SALVO_E_UNSAFE_PATH, "展開先の外を指すリンクのため中止しました: " + name);
+            if (stored.size() != parts.size() && !tree.staysInside(parts, target)) {
+                ++m_linksLeftOut;
+                m_notes += "フォルダなしではリンク先が変わるため作成しませんでした: " + name + "\n";
+                return {};
+            }
+            if (!tree.makeSymlink(parts, target, &err))
+                return fail(err.code, err.text + ": " + name);
             ++m_written;
             return {};
         }
@@ -366,32 +486,26 @@ private:
         FileWriter out = tree.createFile(parts, &err);
         if (!out.ok())
             return fail(err.code, err.text + ": " + name);
-        const void *buf;
-        size_t len;
-        la_int64_t offset;
-        int d;
-        while ((d = archive_read_data_block(src.handle(), &buf, &len, &offset)) == ARCHIVE_OK) {
-            if (!out.write(buf, len, offset, &err))
-                return fail(err.code, err.text + ": " + name);
-            alive();
-        }
-        if (d != ARCHIVE_EOF)
-            return fail(src.failureCode(d), src.errorText() + ": " + name);
-        const int64_t size = archive_entry_size_is_set(e) ? archive_entry_size(e) : -1;
-        if (!out.finish(size, archive_entry_mode(e), archive_entry_mtime_is_set(e) ? archive_entry_mtime(e) : -1,
+        const DataSink sink = [&out](const void *data, size_t length, int64_t offset, TreeError *error) {
+            return out.write(data, length, offset, error);
+        };
+        if (CheckFailure f = readEntryData(src, checks, e, sink, m_heartbeat))
+            return fail(f.code, f.text + ": " + name);
+        const int64_t sparseSize = archive_entry_sparse_count(e) > 0 ? archive_entry_size(e) : -1;
+        if (!out.finish(sparseSize, archive_entry_mode(e), archive_entry_mtime_is_set(e) ? archive_entry_mtime(e) : -1,
                         archive_entry_mtime_nsec(e), &err))
             return fail(err.code, err.text + ": " + name);
         ++m_written;
         return {};
     }
 
-    // Link targets are decoded the way the entry names are.
-    const NameDecoder &NameDecoderFor(ArchiveSource &) const { return *m_decoder; }
-
     const ExtractRequest &m_req;
     const ExtractHooks &m_hooks;
-    std::chrono::steady_clock::time_point m_lastAlive = std::chrono::steady_clock::now();
+    Heartbeat m_heartbeat;
     int m_written = 0;
+    int m_kept = 0;         // entries left out for an earlier one of the same name
+    int m_linksLeftOut = 0; // links that would lead elsewhere without their folders
+    std::string m_notes;
     NameDecoder *m_decoder = nullptr;
 };
 

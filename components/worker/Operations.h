@@ -1,5 +1,7 @@
 #pragma once
 // What the decoder process does for a component: list, check, extract.
+#include "core/Wire.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -28,11 +30,16 @@ using AliveFn = std::function<void()>;
 
 Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &alive = {});
 
-// 1 when the archive is one this component reads: with mode 0 its first
-// header must read, with any other mode every header up to the end.
-int checkArchive(const std::string &path, uint32_t formats, int mode, const AliveFn &alive = {});
+struct ExtractResult {
+    int code = 0;
+    std::string message; // for the output buffer
+};
 
-enum class OverwritePolicy : uint32_t { Ask = 0, Force = 1, Keep = 2 };
+// SALVO_OK when the archive is one this component reads and is whole: with
+// the rapid mode its first header must read, with the basic mode every header
+// up to the archive's true end, and with the full-CRC mode (the test verb)
+// every entry's data too, checked as an extraction checks it.
+ExtractResult checkArchive(const std::string &path, uint32_t formats, int mode, const AliveFn &alive = {});
 
 struct ExtractRequest {
     std::string archive;
@@ -43,16 +50,14 @@ struct ExtractRequest {
     std::vector<std::string> names;
 };
 
-struct ExtractResult {
-    int code = 0;
-    std::string message; // for the output buffer
-};
-
 struct ExtractHooks {
     // Asks whether an existing file may be replaced; returns a SALVO_ANSWER_*.
     std::function<int(const std::string &path)> ask;
     // Called now and then while work goes on.
     std::function<void()> alive;
+    // Told where the extraction writes before it writes anything: the staging
+    // folder's name, or "" for the (empty) output folder itself.
+    std::function<void(const std::string &staging)> staging;
 };
 
 ExtractResult extractArchive(const ExtractRequest &request, const ExtractHooks &hooks);

@@ -1,6 +1,7 @@
 #include "SafeTree.h"
 
 #include "Operations.h"
+#include "core/TreeRemoval.h"
 #include "salvo_archiver.h"
 
 #include <algorithm>
@@ -8,13 +9,16 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
+#include <deque>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace salvo::arc {
 namespace {
+
+// The kernel's limit of links followed for one path.
+constexpr int kMaxLinkHops = 40;
 
 bool setError(TreeError *err, int code, const std::string &text)
 {
@@ -34,34 +38,8 @@ std::string writeErrorText(int e)
                                                       : std::string("書き込めません (") + std::strerror(e) + ")";
 }
 
-// Removes a name and, for a real folder, everything below it; links are
-// removed as links.
-void removeTree(int parent, const char *name)
-{
-    struct stat st {};
-    if (fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return;
-    if (!S_ISDIR(st.st_mode)) {
-        unlinkat(parent, name, 0);
-        return;
-    }
-    const int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) {
-        fchmod(fd, 0700);
-        if (DIR *d = fdopendir(fd)) {
-            while (dirent *de = readdir(d)) {
-                if (std::strcmp(de->d_name, ".") != 0 && std::strcmp(de->d_name, "..") != 0)
-                    removeTree(dirfd(d), de->d_name);
-            }
-            closedir(d);
-        } else {
-            close(fd);
-        }
-    }
-    unlinkat(parent, name, AT_REMOVEDIR);
-}
-
-bool makeFolders(const std::string &path)
+// Makes every missing folder of `path` and notes the ones it made.
+bool makeFolders(const std::string &path, std::vector<std::string> *created)
 {
     std::string partial;
     size_t pos = 0;
@@ -70,12 +48,43 @@ bool makeFolders(const std::string &path)
         if (slash == std::string::npos)
             slash = path.size();
         partial = path.substr(0, slash);
-        if (!partial.empty() && mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST)
-            return false;
+        if (!partial.empty()) {
+            if (mkdir(partial.c_str(), 0777) == 0)
+                created->push_back(partial);
+            else if (errno != EEXIST)
+                return false;
+        }
         pos = slash + 1;
     }
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<std::string> splitTarget(const std::string &target)
+{
+    std::vector<std::string> parts;
+    size_t pos = 0;
+    while (pos <= target.size()) {
+        size_t slash = target.find('/', pos);
+        if (slash == std::string::npos)
+            slash = target.size();
+        parts.push_back(target.substr(pos, slash - pos));
+        pos = slash + 1;
+    }
+    return parts;
+}
+
+bool absoluteTarget(const std::string &target)
+{
+    return target.empty() || target.front() == '/' || (target.size() >= 2 && target[1] == ':');
+}
+
+std::string joined(const std::vector<std::string> &parts)
+{
+    std::string out;
+    for (const std::string &p : parts)
+        out += (out.empty() ? "" : "/") + p;
+    return out;
 }
 
 } // namespace
@@ -106,9 +115,9 @@ bool FileWriter::write(const void *data, size_t length, int64_t offset, TreeErro
     return true;
 }
 
-bool FileWriter::finish(int64_t size, mode_t mode, time_t mtime, long nsec, TreeError *err)
+bool FileWriter::finish(int64_t sparseSize, mode_t mode, time_t mtime, long nsec, TreeError *err)
 {
-    if (size > m_end && ftruncate(m_fd, size) != 0)
+    if (sparseSize > m_end && ftruncate(m_fd, sparseSize) != 0)
         return setError(err, writeErrorCode(errno), writeErrorText(errno));
     const mode_t um = umask(0);
     umask(um);
@@ -130,7 +139,7 @@ bool FileWriter::finish(int64_t size, mode_t mode, time_t mtime, long nsec, Tree
 
 SafeTree::SafeTree(std::string outputDir, int outFd, std::string stagingName, int stagingFd)
     : m_outputDir(std::move(outputDir)), m_outFd(outFd), m_stagingName(std::move(stagingName)),
-      m_stagingFd(stagingFd)
+      m_stagingFd(stagingFd), m_policy(OverwritePolicy::Keep)
 {
     m_umask = umask(0);
     umask(m_umask);
@@ -144,7 +153,8 @@ SafeTree::~SafeTree()
 
 std::unique_ptr<SafeTree> SafeTree::createStaging(const std::string &outputDir, std::string *error)
 {
-    if (!makeFolders(outputDir)) {
+    std::vector<std::string> created;
+    if (!makeFolders(outputDir, &created)) {
         *error = "展開先のフォルダを作成できません: " + outputDir;
         return nullptr;
     }
@@ -153,34 +163,44 @@ std::unique_ptr<SafeTree> SafeTree::createStaging(const std::string &outputDir, 
         *error = "展開先のフォルダを開けません: " + outputDir;
         return nullptr;
     }
-    if (DIR *probe = fdopendir(dup(outFd))) {
-        rewinddir(probe);
-        bool empty = true;
-        while (dirent *de = readdir(probe)) {
-            if (std::strcmp(de->d_name, ".") != 0 && std::strcmp(de->d_name, "..") != 0) {
-                empty = false;
-                break;
-            }
+    std::unique_ptr<SafeTree> tree;
+    if (folderIsEmpty(outFd)) {
+        const int again = dup(outFd);
+        if (again >= 0)
+            tree.reset(new SafeTree(outputDir, outFd, std::string(), again));
+    } else {
+        std::string templ = outputDir + "/.salvo-staging-XXXXXX";
+        if (mkdtemp(templ.data())) {
+            const std::string name = templ.substr(templ.find_last_of('/') + 1);
+            const int stagingFd = openat(outFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (stagingFd >= 0)
+                tree.reset(new SafeTree(outputDir, outFd, name, stagingFd));
+            else
+                unlinkat(outFd, name.c_str(), AT_REMOVEDIR);
         }
-        closedir(probe);
-        if (empty)
-            return std::unique_ptr<SafeTree>(new SafeTree(outputDir, outFd, std::string(), dup(outFd)));
     }
-    std::string templ = outputDir + "/.salvo-staging-XXXXXX";
-    if (!mkdtemp(templ.data())) {
-        *error = "展開先のフォルダに書き込めません: " + outputDir;
+    if (!tree) {
         close(outFd);
-        return nullptr;
-    }
-    const std::string name = templ.substr(templ.find_last_of('/') + 1);
-    const int stagingFd = openat(outFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (stagingFd < 0) {
-        unlinkat(outFd, name.c_str(), AT_REMOVEDIR);
-        close(outFd);
+        for (auto it = created.rbegin(); it != created.rend(); ++it)
+            rmdir(it->c_str());
         *error = "展開先のフォルダに書き込めません: " + outputDir;
         return nullptr;
     }
-    return std::unique_ptr<SafeTree>(new SafeTree(outputDir, outFd, name, stagingFd));
+    tree->m_createdFolders = std::move(created);
+    return tree;
+}
+
+void SafeTree::setOverwriteRule(OverwritePolicy policy, AskFn ask)
+{
+    m_policy = policy;
+    m_ask = std::move(ask);
+}
+
+void SafeTree::protect(dev_t device, ino_t inode)
+{
+    m_protected = true;
+    m_device = device;
+    m_inode = inode;
 }
 
 int SafeTree::openParent(const std::vector<std::string> &parts, bool create, TreeError *err)
@@ -251,27 +271,96 @@ FileWriter SafeTree::createFile(const std::vector<std::string> &parts, TreeError
     return FileWriter(fd);
 }
 
-bool SafeTree::makeSymlink(const std::vector<std::string> &parts, const std::string &target, TreeError *err)
+bool SafeTree::staysInsideByText(const std::vector<std::string> &parts, const std::string &target)
 {
-    // Read the target from the link's own folder; it must never climb above the
-    // top of the extracted tree.
-    if (target.empty() || target.front() == '/' || (target.size() >= 2 && target[1] == ':'))
-        return setError(err, SALVO_E_UNSAFE_PATH, "展開先の外を指すリンクです");
+    if (absoluteTarget(target))
+        return false;
     long depth = static_cast<long>(parts.size()) - 1;
-    size_t pos = 0;
-    while (pos <= target.size()) {
-        size_t slash = target.find('/', pos);
-        if (slash == std::string::npos)
-            slash = target.size();
-        const std::string part = target.substr(pos, slash - pos);
+    for (const std::string &part : splitTarget(target)) {
         if (part == "..") {
             if (--depth < 0)
-                return setError(err, SALVO_E_UNSAFE_PATH, "展開先の外を指すリンクです");
+                return false;
         } else if (!part.empty() && part != ".") {
             ++depth;
         }
-        pos = slash + 1;
     }
+    return true;
+}
+
+int SafeTree::openFolder(int root, const std::vector<std::string> &parts, size_t count)
+{
+    int fd = dup(root);
+    for (size_t i = 0; i < count && fd >= 0; ++i) {
+        const int next = openat(fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+// Whether the name at `path` (whose folders hold no links) is a link, and
+// where to. What was written now hides what the output folder held before.
+bool SafeTree::linkAt(const std::vector<std::string> &path, std::string *target)
+{
+    for (const int root : {m_stagingFd, m_outFd}) {
+        const int parent = openFolder(root, path, path.size() - 1);
+        if (parent < 0)
+            continue;
+        struct stat st {};
+        const bool there = fstatat(parent, path.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        bool link = false;
+        if (there && S_ISLNK(st.st_mode)) {
+            std::string buffer(PATH_MAX, '\0');
+            const ssize_t n = readlinkat(parent, path.back().c_str(), buffer.data(), buffer.size());
+            link = n >= 0;
+            *target = buffer.substr(0, n > 0 ? static_cast<size_t>(n) : 0);
+        }
+        close(parent);
+        if (there)
+            return link;
+    }
+    return false;
+}
+
+bool SafeTree::staysInside(const std::vector<std::string> &parts, const std::string &target)
+{
+    if (absoluteTarget(target))
+        return false;
+    // Resolves the target one part at a time, as the kernel would: `at` is the
+    // folder reached so far, never through a link.
+    std::vector<std::string> at(parts.begin(), parts.end() - 1);
+    std::deque<std::string> todo;
+    for (const std::string &part : splitTarget(target))
+        todo.push_back(part);
+    int hops = 0;
+    while (!todo.empty()) {
+        const std::string part = todo.front();
+        todo.pop_front();
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (at.empty())
+                return false;
+            at.pop_back();
+            continue;
+        }
+        at.push_back(part);
+        std::string next;
+        if (linkAt(at, &next)) {
+            if (++hops > kMaxLinkHops || absoluteTarget(next))
+                return false;
+            at.pop_back();
+            const std::vector<std::string> more = splitTarget(next);
+            todo.insert(todo.begin(), more.begin(), more.end());
+        }
+    }
+    return true;
+}
+
+bool SafeTree::makeSymlink(const std::vector<std::string> &parts, const std::string &target, TreeError *err)
+{
+    if (!staysInside(parts, target))
+        return setError(err, SALVO_E_UNSAFE_PATH, "展開先の外を指すリンクです");
     const int parent = openParent(parts, true, err);
     if (parent < 0)
         return false;
@@ -281,7 +370,22 @@ bool SafeTree::makeSymlink(const std::vector<std::string> &parts, const std::str
         unlinkat(parent, leaf, 0);
     const bool ok = symlinkat(target.c_str(), parent, leaf) == 0;
     close(parent);
-    return ok || setError(err, SALVO_E_FILE_OPEN, "リンクを作成できません");
+    if (!ok)
+        return setError(err, SALVO_E_FILE_OPEN, "リンクを作成できません");
+    m_links.push_back(parts);
+    return true;
+}
+
+bool SafeTree::linksStayInside(std::string *offender)
+{
+    for (const std::vector<std::string> &parts : m_links) {
+        std::string target;
+        if (linkAt(parts, &target) && !staysInside(parts, target)) {
+            *offender = joined(parts);
+            return false;
+        }
+    }
+    return true;
 }
 
 bool SafeTree::makeHardLink(const std::vector<std::string> &parts, const std::vector<std::string> &target,
@@ -309,31 +413,80 @@ bool SafeTree::makeHardLink(const std::vector<std::string> &parts, const std::ve
     return ok || setError(err, SALVO_E_FILE_OPEN, "リンクを作成できません");
 }
 
-MoveOutcome SafeTree::moveInto(OverwritePolicy policy, const std::function<int(const std::string &)> &ask)
+bool SafeTree::holds(const std::vector<std::string> &parts)
+{
+    const int parent = openFolder(m_stagingFd, parts, parts.size() - 1);
+    if (parent < 0)
+        return false;
+    struct stat st {};
+    const bool there = fstatat(parent, parts.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    close(parent);
+    return there;
+}
+
+int SafeTree::decide(const std::string &relative)
+{
+    int answer = SALVO_ANSWER_NO;
+    if (m_policy == OverwritePolicy::Force || m_yesToAll)
+        answer = SALVO_ANSWER_YES;
+    else if (m_policy == OverwritePolicy::Ask && !m_noToAll && m_ask)
+        answer = m_ask(m_outputDir + "/" + relative);
+    if (answer == SALVO_ANSWER_YES_TO_ALL)
+        m_yesToAll = true;
+    if (answer == SALVO_ANSWER_NO_TO_ALL)
+        m_noToAll = true;
+    return answer;
+}
+
+MoveOutcome SafeTree::moveInto()
 {
     MoveOutcome out;
     if (direct())
         return out; // already in place
-    merge(m_stagingFd, m_outFd, std::string(), policy, ask, &out);
+    // The archive being read is never replaced, not even by a folder of its
+    // name: such an archive fails before anything is moved.
+    std::string clash;
+    if (m_protected && findProtected(m_stagingFd, m_outFd, std::string(), &clash)) {
+        out.failed = true;
+        out.failCode = SALVO_E_FILE_OPEN;
+        out.message += "展開中の書庫と同じファイルには書き込みません: " + clash + "\n";
+    } else {
+        merge(m_stagingFd, m_outFd, std::string(), &out);
+    }
+    removeTree(m_outFd, m_stagingName.c_str());
     return out;
 }
 
-void SafeTree::merge(int srcDir, int dstDir, const std::string &relative, OverwritePolicy policy,
-                     const std::function<int(const std::string &)> &ask, MoveOutcome *out)
+bool SafeTree::findProtected(int srcDir, int dstDir, const std::string &relative, std::string *found)
 {
-    const int listFd = dup(srcDir);
-    DIR *d = fdopendir(listFd);
-    if (!d) {
-        close(listFd);
-        return;
+    for (const std::string &name : folderNames(srcDir)) {
+        const std::string rel = relative.empty() ? name : relative + "/" + name;
+        struct stat src {}, dst {};
+        if (fstatat(srcDir, name.c_str(), &src, AT_SYMLINK_NOFOLLOW) != 0
+            || fstatat(dstDir, name.c_str(), &dst, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (dst.st_dev == m_device && dst.st_ino == m_inode) {
+            *found = rel;
+            return true;
+        }
+        if (S_ISDIR(src.st_mode) && S_ISDIR(dst.st_mode)) {
+            const int s = openat(srcDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int t = openat(dstDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const bool inside = s >= 0 && t >= 0 && findProtected(s, t, rel, found);
+            if (s >= 0)
+                close(s);
+            if (t >= 0)
+                close(t);
+            if (inside)
+                return true;
+        }
     }
-    rewinddir(d);
-    std::vector<std::string> names;
-    while (dirent *de = readdir(d)) {
-        if (std::strcmp(de->d_name, ".") != 0 && std::strcmp(de->d_name, "..") != 0)
-            names.emplace_back(de->d_name);
-    }
-    closedir(d);
+    return false;
+}
+
+void SafeTree::merge(int srcDir, int dstDir, const std::string &relative, MoveOutcome *out)
+{
+    std::vector<std::string> names = folderNames(srcDir);
     // In name order, so that questions come in an order the user can follow.
     std::sort(names.begin(), names.end());
 
@@ -357,7 +510,7 @@ void SafeTree::merge(int srcDir, int dstDir, const std::string &relative, Overwr
             const int s = openat(srcDir, n, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             const int t = openat(dstDir, n, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (s >= 0 && t >= 0)
-                merge(s, t, rel, policy, ask, out);
+                merge(s, t, rel, out);
             if (s >= 0)
                 close(s);
             if (t >= 0)
@@ -369,15 +522,7 @@ void SafeTree::merge(int srcDir, int dstDir, const std::string &relative, Overwr
             out->message += "同じ名前のフォルダがあるため展開しませんでした: " + rel + "\n";
             continue;
         }
-        int answer = SALVO_ANSWER_NO;
-        if (policy == OverwritePolicy::Force || m_yesToAll)
-            answer = SALVO_ANSWER_YES;
-        else if (policy == OverwritePolicy::Ask && !m_noToAll && ask)
-            answer = ask(m_outputDir + "/" + rel);
-        if (answer == SALVO_ANSWER_YES_TO_ALL)
-            m_yesToAll = true;
-        if (answer == SALVO_ANSWER_NO_TO_ALL)
-            m_noToAll = true;
+        const int answer = decide(rel);
         if (answer == SALVO_ANSWER_CANCEL) {
             out->cancelled = true;
             out->message += "中止しました。\n";
@@ -406,17 +551,10 @@ void SafeTree::discard()
         removeTree(m_outFd, m_stagingName.c_str());
         return;
     }
-    std::vector<std::string> names;
-    if (DIR *d = fdopendir(dup(m_outFd))) {
-        rewinddir(d); // the duplicate shares its position with earlier reads
-        while (dirent *de = readdir(d)) {
-            if (std::strcmp(de->d_name, ".") != 0 && std::strcmp(de->d_name, "..") != 0)
-                names.emplace_back(de->d_name);
-        }
-        closedir(d);
-    }
-    for (const std::string &name : names)
+    for (const std::string &name : folderNames(m_outFd))
         removeTree(m_outFd, name.c_str());
+    for (auto it = m_createdFolders.rbegin(); it != m_createdFolders.rend(); ++it)
+        rmdir(it->c_str());
 }
 
 } // namespace salvo::arc

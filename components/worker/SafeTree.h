@@ -1,8 +1,9 @@
 #pragma once
 // Writes an archive's entries into a private staging folder inside the output
 // folder, then moves them into place. Every path is walked one part at a time
-// with O_NOFOLLOW, so no write ever passes through a symbolic link, and nothing
-// is written outside the output folder.
+// with O_NOFOLLOW, so no write ever passes through a symbolic link, nothing is
+// written outside the output folder, and no symbolic link is left that leads
+// out of it.
 #include <sys/types.h>
 
 #include <functional>
@@ -26,8 +27,9 @@ public:
     ~FileWriter();
     bool ok() const { return m_fd >= 0; }
     bool write(const void *data, size_t length, int64_t offset, TreeError *err);
-    // Sets the final size (sparse tails), permissions and time, and closes.
-    bool finish(int64_t size, mode_t mode, time_t mtime, long nsec, TreeError *err);
+    // Sets permissions and time, and closes. `sparseSize` (or -1) is the size
+    // of a sparse entry whose data ends in a hole: the file grows to it.
+    bool finish(int64_t sparseSize, mode_t mode, time_t mtime, long nsec, TreeError *err);
 
 private:
     int m_fd;
@@ -42,6 +44,8 @@ struct MoveOutcome {
     std::string message;
 };
 
+using AskFn = std::function<int(const std::string &path)>;
+
 class SafeTree {
 public:
     // Makes the output folder when missing and a staging folder inside it. An
@@ -49,35 +53,66 @@ public:
     // removed again, which leaves it as it was, without the staging folder's cost.
     static std::unique_ptr<SafeTree> createStaging(const std::string &outputDir, std::string *error);
     bool direct() const { return m_stagingName.empty(); }
+    // The staging folder's name in the output folder; "" when writing directly.
+    const std::string &stagingName() const { return m_stagingName; }
     ~SafeTree();
+
+    // What happens to a file that is already there, asked once per name; the
+    // answers "yes to all" and "no to all" hold for the rest of the extraction.
+    void setOverwriteRule(OverwritePolicy policy, AskFn ask);
+    // The archive being read: it is never replaced, whatever its name.
+    void protect(dev_t device, ino_t inode);
 
     bool makeFolder(const std::vector<std::string> &parts, mode_t mode, TreeError *err);
     FileWriter createFile(const std::vector<std::string> &parts, TreeError *err);
-    // A symbolic link whose target, read from the link's own folder, stays inside.
+    // A symbolic link whose target, followed from the link's own folder through
+    // the links made before it, stays inside.
     bool makeSymlink(const std::vector<std::string> &parts, const std::string &target, TreeError *err);
     // A hard link to a file extracted before it.
     bool makeHardLink(const std::vector<std::string> &parts, const std::vector<std::string> &target,
                       TreeError *err);
 
-    // Moves everything staged into the output folder. An existing file is
-    // replaced (policy Force), asked about (Ask) or kept (Keep).
-    MoveOutcome moveInto(OverwritePolicy policy, const std::function<int(const std::string &)> &ask);
-    // Removes whatever is left of the staging folder (in direct mode: everything
-    // written, after a failure).
+    // True when this extraction already wrote something at `parts`.
+    bool holds(const std::vector<std::string> &parts);
+    // Whether a file already there may be replaced: a SALVO_ANSWER_*.
+    int decide(const std::string &relative);
+
+    // Whether `target`, read from the folder of a link at `parts` and followed
+    // through the links in the tree, stays inside it.
+    bool staysInside(const std::vector<std::string> &parts, const std::string &target);
+    // The same, counting ".." in the text alone.
+    static bool staysInsideByText(const std::vector<std::string> &parts, const std::string &target);
+    // Every link made is checked again once all are there (a later link can
+    // change where an earlier one leads); false and the first offender if not.
+    bool linksStayInside(std::string *offender);
+
+    // Moves everything staged into the output folder and removes the staging
+    // folder. An existing file is replaced, asked about or kept by the rule.
+    MoveOutcome moveInto();
+    // After a failure: removes whatever was written, and the folders made for it.
     void discard();
 
 private:
     SafeTree(std::string outputDir, int outFd, std::string stagingName, int stagingFd);
     int openParent(const std::vector<std::string> &parts, bool create, TreeError *err);
-    void merge(int srcDir, int dstDir, const std::string &relative, OverwritePolicy policy,
-               const std::function<int(const std::string &)> &ask, MoveOutcome *out);
+    int openFolder(int root, const std::vector<std::string> &parts, size_t count);
+    bool linkAt(const std::vector<std::string> &path, std::string *target);
+    bool findProtected(int srcDir, int dstDir, const std::string &relative, std::string *found);
+    void merge(int srcDir, int dstDir, const std::string &relative, MoveOutcome *out);
 
     std::string m_outputDir;
     int m_outFd;
     std::string m_stagingName;
     int m_stagingFd;
     mode_t m_umask;
+    std::vector<std::string> m_createdFolders; // made for the output folder, outermost first
+    std::vector<std::vector<std::string>> m_links;
+    OverwritePolicy m_policy;
+    AskFn m_ask;
     bool m_yesToAll = false, m_noToAll = false;
+    bool m_protected = false;
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
 };
 
 } // namespace salvo::arc

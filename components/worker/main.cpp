@@ -48,9 +48,8 @@ void serveCheck(WireReader &in)
     const std::string path = in.str();
     const uint32_t formats = in.u32();
     const int mode = static_cast<int>(in.u32());
-    WireWriter w(Msg::Result);
-    w.u32(static_cast<uint32_t>(checkArchive(path, formats, mode, [] { reply(WireWriter(Msg::Alive)); }))).str("");
-    reply(w);
+    const ExtractResult result = checkArchive(path, formats, mode, [] { reply(WireWriter(Msg::Alive)); });
+    reply(WireWriter(Msg::Result).u32(static_cast<uint32_t>(result.code)).str(result.message));
 }
 
 void serveExtract(WireReader &in)
@@ -70,6 +69,7 @@ void serveExtract(WireReader &in)
     }
     ExtractHooks hooks;
     hooks.alive = [] { reply(WireWriter(Msg::Alive)); };
+    hooks.staging = [](const std::string &staging) { reply(WireWriter(Msg::Staging).str(staging)); };
     hooks.ask = [](const std::string &path) {
         reply(WireWriter(Msg::Ask).str(path));
         std::string answer;

@@ -62,6 +62,21 @@ public:
     // components' answers (yes, no, yes to all, no to all, cancel).
     void setOverwriteAsker(std::function<int(const QString &path)> asker);
 
+    // While one of these lives on a thread, components called on that thread
+    // that ask about replacing a file get "yes to all" without the asker: the
+    // setting says to overwrite, and a command line without an overwrite
+    // switch (the tar form has none) must not bring the question back.
+    class OverwriteWithoutAsking {
+    public:
+        OverwriteWithoutAsking();
+        ~OverwriteWithoutAsking();
+        OverwriteWithoutAsking(const OverwriteWithoutAsking &) = delete;
+        OverwriteWithoutAsking &operator=(const OverwriteWithoutAsking &) = delete;
+
+    private:
+        bool m_previous;
+    };
+
 private:
     struct Library;
     void *entry(Component component, const char *prefix, const char *suffix, const QString &fileOverride = {});

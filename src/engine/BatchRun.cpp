@@ -16,6 +16,8 @@
 #include <QFileInfo>
 #include <QStorageInfo>
 
+#include <optional>
+
 namespace salvo {
 namespace {
 
@@ -254,6 +256,11 @@ int BatchRun::extractOne(const QString &archive, const QString &outputDir, bool 
     case CallKind::None:
         return -1;
     case CallKind::Component: {
+        // OverWrite 0 overwrites without asking in every format, also in those
+        // whose command line has no switch for it.
+        std::optional<ComponentCaller::OverwriteWithoutAsking> withoutAsking;
+        if (overwrite == 0)
+            withoutAsking.emplace();
         const int r = m_setup.caller->run(call.component, call.prefix, call.commandLine, nullptr);
         *trueSuccess = r == 0;
         return r;

@@ -1,5 +1,7 @@
 #include "ArchiveBuilder.h"
 
+#include "worker/Blake2sp.h"
+
 #include <archive.h>
 #include <archive_entry.h>
 #include <zlib.h>
@@ -32,6 +34,28 @@ quint16 crc16(const QByteArray &data)
             crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
     }
     return crc;
+}
+
+quint32 crcOf(const QByteArray &data)
+{
+    return static_cast<quint32>(crc32(0, reinterpret_cast<const Bytef *>(data.constData()),
+                                      static_cast<uInt>(data.size())));
+}
+
+quint32 statedSize(const RawEntry &e)
+{
+    return static_cast<quint32>(e.statedSize >= 0 ? e.statedSize : e.data.size());
+}
+
+// RAR 5's variable-length integers: seven bits a byte, low bits first.
+QByteArray vint(quint64 v)
+{
+    QByteArray out;
+    do {
+        out.append(char((v & 0x7F) | (v > 0x7F ? 0x80 : 0)));
+        v >>= 7;
+    } while (v);
+    return out;
 }
 
 constexpr quint16 kDosTime = (12 << 11) | (30 << 5);             // 12:30:00
@@ -71,7 +95,7 @@ QByteArray storedZip(const std::vector<RawEntry> &entries)
         le16(central, kDosDate);
         le32(central, crc);
         le32(central, e.data.size());
-        le32(central, e.data.size());
+        le32(central, statedSize(e));
         le16(central, e.name.size());
         le16(central, 0);
         le16(central, 0);
@@ -103,7 +127,7 @@ QByteArray storedLzh(const std::vector<RawEntry> &entries, int level)
         if (level == 0) {
             QByteArray body = e.folder ? QByteArray("-lhd-") : QByteArray("-lh0-");
             le32(body, e.data.size());
-            le32(body, e.data.size());
+            le32(body, statedSize(e));
             le16(body, kDosTime);
             le16(body, kDosDate);
             body.append(char(0x20));
@@ -165,6 +189,88 @@ QByteArray storedLzh(const std::vector<RawEntry> &entries, int level)
     return out;
 }
 
+QByteArray storedRar(const std::vector<RawEntry> &entries, int version, std::vector<qsizetype> *offsets)
+{
+    QByteArray out;
+    auto mark = [&] {
+        if (offsets)
+            offsets->push_back(out.size());
+    };
+    if (version == 4) {
+        // Blocks: CRC16 of the rest, type, flags, size; file blocks carry their data.
+        auto block = [&out](quint8 type, quint16 flags, const QByteArray &fields, const QByteArray &data) {
+            QByteArray h;
+            h.append(char(type));
+            le16(h, flags);
+            le16(h, static_cast<quint16>(7 + fields.size()));
+            h += fields;
+            le16(out, static_cast<quint16>(crcOf(h) & 0xFFFF));
+            out += h + data;
+        };
+        out = QByteArray("Rar!\x1a\x07\x00", 7);
+        block(0x73, 0, QByteArray(6, '\0'), {});
+        for (const RawEntry &e : entries) {
+            mark();
+            QByteArray f;
+            le32(f, e.data.size());
+            le32(f, statedSize(e));
+            f.append(char(2)); // made on Windows
+            le32(f, e.badCrc ? crcOf(e.data) ^ 0x5A5A5A5Au : crcOf(e.data));
+            le16(f, kDosTime);
+            le16(f, kDosDate);
+            f.append(char(29));   // version 2.9 reads it
+            f.append(char(0x30)); // stored
+            le16(f, static_cast<quint16>(e.name.size()));
+            le32(f, e.folder ? 0x10 : 0x20);
+            f += e.name;
+            block(0x74, static_cast<quint16>(0x8000 | (e.folder ? 0xE0 : 0)), f, e.data);
+        }
+        mark();
+        block(0x7B, 0x4000, {}, {});
+        return out;
+    }
+    // RAR 5 headers: CRC32, size, type, flags, extra area size, data size, fields.
+    auto header = [&out](quint64 type, const QByteArray &fields, const QByteArray &extra, const QByteArray &data) {
+        quint64 flags = (extra.isEmpty() ? 0 : 0x1) | (data.isEmpty() ? 0 : 0x2);
+        QByteArray body = vint(type) + vint(flags);
+        if (!extra.isEmpty())
+            body += vint(static_cast<quint64>(extra.size()));
+        if (!data.isEmpty())
+            body += vint(static_cast<quint64>(data.size()));
+        body += fields + extra;
+        const QByteArray sized = vint(static_cast<quint64>(body.size())) + body;
+        le32(out, crcOf(sized));
+        out += sized + data;
+    };
+    out = QByteArray("Rar!\x1a\x07\x01\x00", 8);
+    header(1, vint(0), {}, {});
+    for (const RawEntry &e : entries) {
+        mark();
+        QByteArray f = vint((e.folder ? 0x1 : 0) | (e.blake2 || e.folder ? 0 : 0x4));
+        f += vint(statedSize(e));
+        f += vint(e.folder ? 0x10 : 0x20);
+        if (!e.blake2 && !e.folder)
+            le32(f, e.badCrc ? crcOf(e.data) ^ 0x5A5A5A5Au : crcOf(e.data));
+        f += vint(0); // stored, version 0
+        f += vint(0); // made on Windows
+        f += vint(static_cast<quint64>(e.name.size())) + e.name;
+        QByteArray extra;
+        if (e.blake2) {
+            salvo::arc::Blake2sp hash;
+            hash.update(e.data.constData(), static_cast<size_t>(e.data.size()));
+            auto digest = hash.finish();
+            if (e.badCrc)
+                digest[0] ^= 0x5A;
+            const QByteArray record = vint(2) + vint(0) + QByteArray(reinterpret_cast<const char *>(digest.data()), 32);
+            extra = vint(static_cast<quint64>(record.size())) + record;
+        }
+        header(2, f, extra, e.data);
+    }
+    mark();
+    header(5, vint(0), {}, {});
+    return out;
+}
+
 QByteArray writeArchive(const std::vector<Entry> &entries, const char *format, const char *filter,
                         const char *options, const char *passphrase)
 {
@@ -185,7 +291,10 @@ QByteArray writeArchive(const std::vector<Entry> &entries, const char *format, c
     EXPECT_EQ(archive_write_open_memory(a, buffer.data(), buffer.size(), &used), ARCHIVE_OK);
     for (const Entry &e : entries) {
         archive_entry *ae = archive_entry_new();
-        archive_entry_set_pathname_utf8(ae, e.name.toUtf8().constData());
+        if (e.rawName.isEmpty())
+            archive_entry_set_pathname_utf8(ae, e.name.toUtf8().constData());
+        else
+            archive_entry_copy_pathname(ae, e.rawName.constData());
         archive_entry_set_mtime(ae, 1589718600, 0);
         switch (e.kind) {
         case EntryKind::File:

@@ -1,8 +1,8 @@
 #pragma once
 // Archives written by the tests themselves: libarchive's writer for the
-// formats it writes, and small hand-made writers for stored ZIP and LZH where a
-// test needs exact control of the bytes (legacy CP932 names, bad checksums,
-// hostile names).
+// formats it writes, and small hand-made writers for stored ZIP, LZH and RAR
+// where a test needs exact control of the bytes (legacy CP932 names, bad
+// checksums, hostile names, sizes that lie).
 #include <QByteArray>
 #include <QString>
 #include <vector>
@@ -16,12 +16,17 @@ struct RawEntry {
     bool utf8Flag = false;   // zip: general purpose bit 11
     quint32 unixMode = 0;    // zip: external attributes, upper half
     bool badCrc = false;     // store a wrong checksum
+    qint64 statedSize = -1;  // the original size the header states, when not the data's
+    bool blake2 = false;     // RAR 5: a BLAKE2sp hash instead of the CRC32
 };
 
 // A zip archive with stored (uncompressed) entries.
 QByteArray storedZip(const std::vector<RawEntry> &entries);
 // An LZH archive with -lh0- (stored) entries, header level 0 or 2.
 QByteArray storedLzh(const std::vector<RawEntry> &entries, int level);
+// A RAR archive (version 4 or 5) with stored entries. `offsets`, when given,
+// receives where each entry's header begins, and finally where the end header does.
+QByteArray storedRar(const std::vector<RawEntry> &entries, int version, std::vector<qsizetype> *offsets = nullptr);
 
 enum class EntryKind { File, Folder, Symlink, HardLink, Fifo };
 
@@ -32,6 +37,7 @@ struct Entry {
     QString link;       // symbolic or hard link target
     quint32 mode = 0644;
     qint64 sparseSize = -1; // a file of this size that is all hole but its data
+    QByteArray rawName;     // when set, the name's bytes exactly (a legacy code page), instead of `name`
 };
 
 // libarchive writer: format "ustar", "pax", "gnutar", "zip", "7zip"; filter

@@ -75,7 +75,7 @@ int runWriteCommand(const ComponentTraits &traits, const Command &command, char 
     for (const std::string &n : command.names)
         w.str(n);
     std::string reply;
-    if (!WorkerClient::instance().call(w.data(), &reply, nullptr)) {
+    if (!WorkerClient::instance().call(w.data(), &reply)) {
         // The decoder died while it wrote: its replacement file never took the
         // archive's place; if it already had a name, that goes too.
         ::unlink(temp.c_str());

@@ -1,9 +1,9 @@
 // The adapter layer through the recording component: dispatch of every
 // catalogue row, the check codes, self-extractor detection, counts, sizes, the
 // single-top-folder test, listing rows and the ACE record.
-#include "app/settings/Settings.h"
-#include "archivers/ArchiveInformation.h"
-#include "archivers/Catalogue.h"
+#include "settings/Settings.h"
+#include "archivers/ArchiveInspector.h"
+#include "archivers/FormatTable.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>

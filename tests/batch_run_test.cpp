@@ -1,10 +1,10 @@
 // Whole batch runs over real archives through the real components: targets,
 // folder modes, the pre-scan and its log, deletion after success, the texts of
 // the run and the completion actions.
-#include "app/settings/Settings.h"
-#include "archivers/ArchiveInformation.h"
+#include "settings/Settings.h"
+#include "archivers/ArchiveInspector.h"
 #include "engine/BatchRun.h"
-#include "engine/cExecute.h"
+#include "engine/ProcessRunner.h"
 #include "support/ArchiveBuilder.h"
 #include "support/ComponentLib.h"
 #include "support/RecordingUi.h"

@@ -1,5 +1,5 @@
 // The extraction command line of every format and switch combination.
-#include "engine/CommandLines.h"
+#include "engine/ExtractionCommands.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Launch-mode classification of the command line and the start-up rules that
 // need no window.
-#include "app/LaunchMode.h"
+#include "app/LaunchRequest.h"
 #include "app/MainWindowState.h"
 #include "app/StringTable.h"
 

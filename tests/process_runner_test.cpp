@@ -1,9 +1,9 @@
 // The process runner and the two console extractors, with stand-in programs
 // that print what rk and yz2dec print.
-#include "app/Availability.h"
-#include "archivers/ArchiveInformation.h"
-#include "engine/ConsoleExtractors.h"
-#include "engine/cExecute.h"
+#include "archivers/Availability.h"
+#include "archivers/ArchiveInspector.h"
+#include "archivers/ConsoleExtractors.h"
+#include "engine/ProcessRunner.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>

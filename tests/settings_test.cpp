@@ -1,7 +1,7 @@
 // The settings file layer: classic private-profile reading rules, writes that
 // keep the rest of the file, and a write that fails leaving the old file intact.
-#include "app/settings/ProfileFile.h"
-#include "app/settings/Settings.h"
+#include "settings/ProfileFile.h"
+#include "settings/Settings.h"
 #include "platform/TextCodec.h"
 #include "support/TestEnvironment.h"
 

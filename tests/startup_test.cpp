@@ -1,10 +1,10 @@
 // The real SalvoExtractor binary: what start-up and shutdown write in each
 // launch mode, and a second instance handing its files to the first.
-#include "app/Form1.h"
+#include "ui/main/MainWindow.h"
 #include "app/HandoffProtocol.h"
 #include "app/HandoffServer.h"
-#include "app/settings/ProfileFile.h"
-#include "platform/UserStore.h"
+#include "settings/ProfileFile.h"
+#include "settings/UserStore.h"
 #include "support/ArchiveBuilder.h"
 #include "support/TestEnvironment.h"
 #include "support/TreeSnapshot.h"

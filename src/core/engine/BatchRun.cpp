@@ -1,0 +1,365 @@
+#include "BatchRun.h"
+
+#include "settings/Settings.h"
+#include "archivers/ArchiveInspector.h"
+#include "archivers/ComponentCaller.h"
+#include "engine/ExtractionCommands.h"
+#include "engine/MailNotice.h"
+#include "engine/RunLog.h"
+#include "engine/RunUi.h"
+#include "engine/ProcessRunner.h"
+#include "platform/KnownFolders.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QStorageInfo>
+
+namespace salvo {
+namespace {
+
+QString folderPart(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : path.left(slash);
+}
+
+// Bytes available to the user on the file system that holds `folder`, or that
+// will hold it once made.
+qint64 availableBytes(const QString &folder)
+{
+    QString existing = QDir::cleanPath(folder);
+    while (!existing.isEmpty() && !QFileInfo(existing).isDir())
+        existing = folderPart(existing);
+    if (existing.isEmpty())
+        existing = QStringLiteral("/");
+    const QStorageInfo storage(existing);
+    return storage.isValid() ? storage.bytesAvailable() : -1;
+}
+
+const char *checkLine(int code)
+{
+    switch (code) {
+    case kCheckNoComponent: return " : Archiver DLL is not Exist!";
+    case kCheckBroken: return " is Abnormal Archive or Broken!";
+    case kCheckPassword: return " is protected by Password!(Yz1)";
+    case kCheckNotArchive: return " is not Archive!";
+    case kCheckNotSfx: return " is not Self-Extracter EXE File Or don't have DLL!";
+    case kCheckInternal: return " : Internal Error.";
+    default: return nullptr;
+    }
+}
+
+} // namespace
+
+QString elapsedText(qint64 ms)
+{
+    const qint64 s = ms / 1000;
+    return QString::asprintf("%02lld:%02lld:%02lld", s / 3600, (s / 60) % 60, s % 60);
+}
+
+BatchRun::BatchRun(RunSetup setup, RunUi &ui) : m_setup(std::move(setup)), m_ui(ui) {}
+
+const Availability &BatchRun::availability() const
+{
+    return m_setup.caller->availability();
+}
+
+RunTarget BatchRun::chooseTarget(const QStringList &queue)
+{
+    const Settings ini(m_setup.myPath);
+    RunTarget t;
+    auto fixedAt = [&t](const QString &folder, int kind) {
+        t.fixed = true;
+        t.folder = folder;
+        t.kind = kind;
+        t.folderToOpen = folder;
+    };
+    if (m_setup.launchMode == LaunchMode::DdMode) {
+        switch (ini.read(ini::kDdExtractMode)) {
+        case 1:
+            t.kind = 1; // the folder to open is that of the first archive extracted
+            break;
+        case 2:
+            fixedAt(cutAtNul(ini.read(ini::kDdTargetPath)), 2);
+            break;
+        default:
+            fixedAt(specialFolderPath(kDesktopFolder), 3);
+            break;
+        }
+        return t;
+    }
+    switch (m_setup.targetPlaceIndex) {
+    case 1: {
+        const QString answer = m_ui.askFolder(QStringLiteral("フォルダの選択"));
+        if (answer.isEmpty())
+            t.cancelled = true;
+        else
+            fixedAt(answer, 2);
+        break;
+    }
+    case 2:
+        fixedAt(cutAtNul(ini.read(ini::kAlwaysPath)), 2);
+        break;
+    case 3:
+        fixedAt(specialFolderPath(kDesktopFolder), 3);
+        break;
+    case 4:
+        fixedAt(specialFolderPath(kProgramFilesFolder), 2);
+        break;
+    default:
+        t.kind = 1;
+        t.folderToOpen = queue.isEmpty() ? QString() : folderPart(queue.first());
+        break;
+    }
+    return t;
+}
+
+RunOutcome BatchRun::run(const QStringList &queue)
+{
+    RunOutcome outcome;
+    RunTarget target = chooseTarget(queue);
+    if (target.cancelled) {
+        m_ui.setStatus(1, QStringLiteral("解凍は中止しました。"));
+        return outcome;
+    }
+    std::vector<Item> items;
+    for (int i = 0; i < queue.size(); ++i)
+        items.push_back({queue.at(i), i});
+
+    const Settings ini(m_setup.myPath);
+    int successes = 0;
+    if (ini.read(ini::kPreScan) != 0) {
+        int errors = 0;
+        if (preScan(items, target, &errors, outcome)) {
+            successes = extractionLoop(items, target, outcome);
+        } else {
+            m_ui.setStatus(1, QStringLiteral("解凍中止。"));
+            m_ui.showMessage(QStringLiteral("書庫または環境に問題があるため、解凍を中止します。"), MessageIcon::Error);
+        }
+        if (errors > 0) {
+            const QString n = QString::number(errors);
+            m_ui.setStatus(1, QStringLiteral("エラーが") + n + QStringLiteral("件ありました。"));
+            m_ui.showMessage(QStringLiteral("エラーが") + n + QStringLiteral("件ありました。詳細はErrorLogをご覧下さい。"),
+                             MessageIcon::Information);
+        }
+    } else {
+        successes = extractionLoop(items, target, outcome);
+    }
+    outcome.successCount = successes;
+    completion(successes, target);
+    return outcome;
+}
+
+bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *errors, RunOutcome &outcome)
+{
+    RunLog log(m_setup.myPath);
+    log.open();
+    m_ui.setStatus(1, QStringLiteral("書庫のチェック中."));
+    for (auto it = items.begin(); it != items.end();) {
+        if (!QFileInfo::exists(it->path)) {
+            log.writeLine(it->path + QStringLiteral(" is not Exist!!"));
+            outcome.consumed.insert(it->position);
+            it = items.erase(it);
+            ++*errors;
+        } else {
+            ++it;
+        }
+    }
+    m_ui.setStatus(1, QStringLiteral("書庫のチェック中.."));
+    for (auto it = items.begin(); it != items.end();) {
+        const int code = m_setup.inspector->CheckArchiveFile(it->path);
+        if (code == kCheckOk || (code != kCheckVersionLow && !checkLine(code))) {
+            ++it;
+            continue;
+        }
+        log.writeLine(code == kCheckVersionLow ? QStringLiteral("UnZip32.DLL Version is low!")
+                                               : it->path + QLatin1String(checkLine(code)));
+        outcome.consumed.insert(it->position);
+        it = items.erase(it);
+        ++*errors;
+    }
+    m_ui.setStatus(1, QStringLiteral("書庫のチェック中..."));
+    bool diskError = false;
+    if (target.fixed) {
+        qint64 total = 0;
+        for (const Item &item : items)
+            total += m_setup.inspector->GetArchiveOriginalSize(item.path);
+        if (availableBytes(target.folder) <= total) {
+            log.writeLine(QStringLiteral("Disk Size Error"));
+            ++*errors;
+            diskError = true;
+        }
+        m_ui.setStatus(3, ArchiveInformation::thousands(total) + QStringLiteral(" Bytes"));
+    } else {
+        m_ui.setStatus(3, QString());
+    }
+    if (items.empty()) {
+        m_ui.setStatus(3, QString());
+        diskError = false;
+    }
+    bool goOn = true;
+    if (diskError)
+        goOn = false;
+    else if (*errors >= 1)
+        goOn = m_ui.askYesNo(QStringLiteral("エラーが") + QString::number(*errors) + QStringLiteral("あります。\n解凍を続行しますか？"));
+    log.close();
+    return goOn;
+}
+
+QString BatchRun::outputFolderFor(const QString &archive, const RunTarget &target, int folderPerArchive, QString *error)
+{
+    const QString base = target.fixed ? QDir::cleanPath(target.folder) : folderPart(archive);
+    int mode = folderPerArchive;
+    if (mode == 0)
+        mode = m_setup.inspector->IsMultiRootArchive(archive) ? 1 : 2;
+    if (mode != 1)
+        return base;
+    QString name = QFileInfo(archive).fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot > 0)
+        name.truncate(dot);
+    const QString folder = base + QLatin1Char('/') + name;
+    const QFileInfo info(folder);
+    if (info.isDir())
+        return folder;
+    // One level only: the base folder must be there.
+    if (info.exists() || !QDir(base).exists() || !QDir(base).mkdir(name)) {
+        *error = QStringLiteral("解凍先のフォルダを作成できません: ") + folder;
+        return {};
+    }
+    return folder;
+}
+
+int BatchRun::extractOne(const QString &archive, const QString &outputDir, bool ignoreDirectories, int overwrite,
+                         bool zipBy7z, bool errorSkip, bool *trueSuccess)
+{
+    *trueSuccess = false;
+    ExtractionRequest request;
+    request.archive = archive;
+    request.outputDir = outputDir;
+    request.overwrite = overwrite;
+    request.ignoreDirectories = ignoreDirectories;
+    request.zipBy7z = zipBy7z;
+    request.useUnace32 = Settings(m_setup.myPath).read(ini::kUseUnace32) != 0;
+    if (archive.section(QLatin1Char('.'), -1).compare(QLatin1String("exe"), Qt::CaseInsensitive) == 0)
+        request.sfxKind = m_setup.inspector->GetSfxArchiveType(archive);
+    const ExtractionCall call = buildExtractionCall(request, availability());
+    switch (call.kind) {
+    case CallKind::Unsupported:
+        if (!errorSkip)
+            m_ui.showMessage(QStringLiteral("対応していない形式のファイルです"), MessageIcon::Error);
+        return -1;
+    case CallKind::None:
+        return -1;
+    case CallKind::Component: {
+        const int r = m_setup.caller->run(call.component, call.prefix, call.commandLine, nullptr);
+        *trueSuccess = r == 0;
+        return r;
+    }
+    case CallKind::AceV2: {
+        const int r = m_setup.caller->aceV2Extract(archive, QStringLiteral("*.*"), outputDir);
+        *trueSuccess = r == 0;
+        return r;
+    }
+    case CallKind::Console: {
+        // A console extractor counts as done whatever it returns; that is not a
+        // verified success, so its archive is never deleted.
+        cExecute runner;
+        runner.linkCancel(&stop);
+        runner.ShellX(call.commandLine, kWindowHidden, nullptr, true);
+        return 0;
+    }
+    }
+    return -1;
+}
+
+int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOutcome &outcome)
+{
+    const Settings ini(m_setup.myPath);
+    const bool dd = m_setup.launchMode == LaunchMode::DdMode;
+    const int folderPerArchive = ini.read(dd ? ini::kDdFileNameFolder : ini::kNormalFileNameFolder);
+    const bool ignoreDirectories = !dd && folderPerArchive != 0 && ini.read(ini::kDirectory) != 0;
+    const bool deleteAfter = ini.read(dd ? ini::kDdDeleteArchive : ini::kNormalDeleteArchive) != 0;
+    const bool errorSkip = ini.read(ini::kErrorSkip) != 0;
+    const int overwrite = ini.read(dd ? ini::kDdOverWrite : ini::kNormalOverWrite);
+    const bool zipBy7z = zipBy7zFor(ini.read(ini::kUse7Zip), availability());
+
+    const int n = static_cast<int>(items.size());
+    if (n == 0) {
+        m_ui.setStatus(1, QStringLiteral("ファイルがありません。"));
+        m_ui.showMessage(QStringLiteral("ファイルがありません。"), MessageIcon::Information);
+        return 0;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    m_ui.setStatus(2, QStringLiteral("00:00:00"));
+    m_ui.loopStarted();
+
+    int successes = 0, done = 0;
+    for (int i = 0; i < n; ++i) {
+        if (stop) {
+            outcome.stopped = true;
+            break;
+        }
+        const QString &archive = items[i].path;
+        outcome.consumed.insert(items[i].position);
+        ++done;
+        m_ui.setStatus(1, QString::number(i + 1) + QStringLiteral("個目(全体:") + QString::number(n)
+                              + QStringLiteral("個)のファイルを解凍中"));
+        m_ui.progress(i + 1, n, archive);
+        if (!QFileInfo::exists(archive) && !errorSkip) {
+            m_ui.showMessage(QStringLiteral("存在しないファイルです。場所を確認してください。"), MessageIcon::Error);
+            continue;
+        }
+        QString error;
+        const QString outputDir = outputFolderFor(archive, target, folderPerArchive, &error);
+        if (outputDir.isEmpty()) {
+            m_ui.setStatus(1, error);
+            if (!errorSkip)
+                m_ui.showMessage(error, MessageIcon::Error);
+            continue;
+        }
+        bool trueSuccess = false;
+        if (extractOne(archive, outputDir, ignoreDirectories, overwrite, zipBy7z, errorSkip, &trueSuccess) != 0)
+            continue;
+        ++successes;
+        if (target.kind == 1 && target.folderToOpen.isEmpty())
+            target.folderToOpen = folderPart(archive);
+        // Only an extraction the component reported whole lets the archive go.
+        if (deleteAfter && trueSuccess)
+            QFile::remove(archive);
+    }
+    m_ui.loopFinished();
+    m_ui.setStatus(2, elapsedText(clock.elapsed()));
+    if (outcome.stopped)
+        m_ui.setStatus(1, QString::number(done) + QStringLiteral("個のファイルを解凍して中止しました。"));
+    else
+        m_ui.setStatus(1, QString::number(n) + QStringLiteral("個のファイルを解凍完了！"));
+    return successes;
+}
+
+void BatchRun::completion(int successCount, const RunTarget &target)
+{
+    const Settings ini(m_setup.myPath);
+    if (ini.read(ini::kMailUse) == 1 && availability().has(Component::Basp21)) {
+        const QString answer = sendNotice(readMailSettings(ini), QStringLiteral("Extract"), successCount >= 1);
+        if (!answer.isEmpty())
+            m_ui.setStatus(1, answer);
+    }
+    if (successCount < 1)
+        return;
+    if (ini.read(ini::kUseSound) != 0)
+        m_ui.playSound(cutAtNul(ini.read(ini::kSoundFilePath)));
+    if (ini.read(ini::kOpenFolder) != 0 && !target.folderToOpen.isEmpty()
+        && (target.kind == 2 || (target.kind == 1 && successCount == 1))) {
+        cExecute runner;
+        runner.ShellX(quoteIfBlank(target.folderToOpen), kWindowNormal, nullptr, false);
+    }
+    if (ini.read(ini::kEndNotice) == 0)
+        m_ui.showMessage(QString::number(successCount) + QStringLiteral("個のファイルを解凍完了！"),
+                         MessageIcon::Information);
+}
+
+} // namespace salvo

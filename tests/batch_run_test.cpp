@@ -40,7 +40,7 @@ protected:
         availability = builtComponents(home.myPath());
         caller = std::make_unique<ComponentCaller>(availability);
         inspector = std::make_unique<ArchiveInformation>(*caller, home.myPath());
-        cExecute::setDesktopOpener([this](const QString &p) {
+        ProcessRunner::setDesktopOpener([this](const QString &p) {
             opened << p;
             return true;
         });

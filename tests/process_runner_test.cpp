@@ -31,41 +31,41 @@ TEST(QuoteIfBlank, BlanksNulAndLength)
     EXPECT_EQ(splitArguments("-x \"a b\" c"), QStringList({"-x", "a b", "c"}));
 }
 
-TEST(ShellX, SplitsAtTheFirstPrefixThatNamesAFileAndWaits)
+TEST(ProcessRunner, SplitsAtTheFirstPrefixThatNamesAFileAndWaits)
 {
     TempHome home;
     const QString tool = home.path("my tools/prog");
     program(tool, "for a in \"$@\"; do printf '%s|' \"$a\"; done > \"$OUT\"\n");
     qputenv("OUT", home.path("args.txt").toLocal8Bit());
-    cExecute runner;
-    ASSERT_TRUE(runner.ShellX(tool + " one \"two three\" four", kWindowHidden, nullptr, true));
+    ProcessRunner runner;
+    ASSERT_TRUE(runner.runAndWait(tool + " one \"two three\" four"));
     EXPECT_EQ(readFile(home.path("args.txt")), "one|two three|four|");
     // A hostile archive name is only ever an argument.
-    ASSERT_TRUE(runner.ShellX(tool + " \"a.rk; touch " + home.path("pwned") + "\"", kWindowHidden, nullptr, true));
+    ASSERT_TRUE(runner.runAndWait(tool + " \"a.rk; touch " + home.path("pwned") + "\""));
     EXPECT_FALSE(QFile::exists(home.path("pwned")));
 
     QStringList opened;
-    cExecute::setDesktopOpener([&](const QString &p) {
+    ProcessRunner::setDesktopOpener([&](const QString &p) {
         opened << p;
         return true;
     });
-    EXPECT_TRUE(runner.ShellX(home.path("my tools"), kWindowNormal, nullptr, false));
+    EXPECT_TRUE(runner.start(home.path("my tools")));
     EXPECT_EQ(opened, QStringList({home.path("my tools")}));
-    EXPECT_FALSE(runner.ShellX(home.path("missing folder"), kWindowNormal, nullptr, false));
+    EXPECT_FALSE(runner.start(home.path("missing folder")));
 }
 
-TEST(ShellX, TheCancelFlagEndsTheWait)
+TEST(ProcessRunner, TheCancelFlagEndsTheWait)
 {
     TempHome home;
     program(home.path("forever"), "sleep 60\n");
-    cExecute runner;
+    ProcessRunner runner;
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        runner.Cancel = true;
+        runner.cancel = true;
     });
     QElapsedTimer t;
     t.start();
-    EXPECT_TRUE(runner.ShellX(home.path("forever"), kWindowHidden, nullptr, true));
+    EXPECT_TRUE(runner.runAndWait(home.path("forever")));
     stopper.join();
     EXPECT_LT(t.elapsed(), 5000);
 }

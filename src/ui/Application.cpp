@@ -55,7 +55,7 @@ int runSalvoExtractor(QApplication &app)
                               [&form](const QString &message) { form.showMessage(message, MessageIcon::Error); });
     form.startUp(availability, request.fileList);
 
-    frmOption *options = nullptr;
+    GeneralOptionsDialog *options = nullptr;
     switch (request.mode) {
     case LaunchMode::Normal:
         form.show();
@@ -63,9 +63,9 @@ int runSalvoExtractor(QApplication &app)
     case LaunchMode::DdMode:
         break; // the run starts from the event loop; its window stays hidden
     case LaunchMode::DdModeSetting:
-        options = new frmOption(myPath);
+        options = new GeneralOptionsDialog(myPath);
         options->setAttribute(Qt::WA_DeleteOnClose);
-        options->MODETYPE = QStringLiteral("DDMODE_SETTING");
+        options->launchMode = LaunchMode::DdModeSetting;
         // Closing the dialog in any way closes the main window, which ends the program.
         QObject::connect(options, &QDialog::finished, &form, &QWidget::close);
         options->show();

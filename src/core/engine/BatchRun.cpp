@@ -266,9 +266,9 @@ int BatchRun::extractOne(const QString &archive, const QString &outputDir, bool 
     case CallKind::Console: {
         // A console extractor counts as done whatever it returns; that is not a
         // verified success, so its archive is never deleted.
-        cExecute runner;
+        ProcessRunner runner;
         runner.linkCancel(&stop);
-        runner.ShellX(call.commandLine, kWindowHidden, nullptr, true);
+        runner.runAndWait(call.commandLine);
         return 0;
     }
     }
@@ -354,8 +354,7 @@ void BatchRun::completion(int successCount, const RunTarget &target)
         m_ui.playSound(cutAtNul(ini.read(ini::kSoundFilePath)));
     if (ini.read(ini::kOpenFolder) != 0 && !target.folderToOpen.isEmpty()
         && (target.kind == 2 || (target.kind == 1 && successCount == 1))) {
-        cExecute runner;
-        runner.ShellX(quoteIfBlank(target.folderToOpen), kWindowNormal, nullptr, false);
+        ProcessRunner().start(quoteIfBlank(target.folderToOpen));
     }
     if (ini.read(ini::kEndNotice) == 0)
         m_ui.showMessage(QString::number(successCount) + QStringLiteral("個のファイルを解凍完了！"),

@@ -1,7 +1,8 @@
 #include "ProcessRunner.h"
 
-#include "settings/ProfileFile.h"
+#include "CommandLineSplitter.h"
 #include "platform/ChildProcess.h"
+#include "settings/ProfileFile.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -28,12 +29,12 @@ QString unquoted(QString text)
 
 } // namespace
 
-void cExecute::setDesktopOpener(std::function<bool(const QString &)> opener)
+void ProcessRunner::setDesktopOpener(std::function<bool(const QString &)> opener)
 {
     desktopOpener() = std::move(opener);
 }
 
-bool fileTest(const QString &name)
+bool isFileOrProgram(const QString &name)
 {
     const QString n = unquoted(name);
     if (n.isEmpty())
@@ -51,34 +52,29 @@ QString quoteIfBlank(const QString &path)
 
 QStringList splitArguments(const QString &parameters)
 {
-    QStringList args;
-    QString current;
-    bool inQuotes = false, inToken = false;
-    for (QChar ch : parameters) {
-        if (ch == QLatin1Char('"')) {
-            inQuotes = !inQuotes;
-            inToken = true;
-        } else if (ch == QLatin1Char(' ') && !inQuotes) {
-            if (inToken)
-                args << current;
-            current.clear();
-            inToken = false;
-        } else {
-            current += ch;
-            inToken = true;
-        }
-    }
-    if (inToken)
-        args << current;
-    return args;
+    QStringList arguments;
+    const std::u16string_view line(reinterpret_cast<const char16_t *>(parameters.utf16()), parameters.size());
+    for (const std::u16string &argument : splitCommandLine(line))
+        arguments << QString::fromStdU16String(argument);
+    return arguments;
 }
 
-bool cExecute::ShellX(const QString &commandLine, int, void *, bool wait)
+bool ProcessRunner::start(const QString &commandLine)
+{
+    return launch(commandLine, false);
+}
+
+bool ProcessRunner::runAndWait(const QString &commandLine)
+{
+    return launch(commandLine, true);
+}
+
+bool ProcessRunner::launch(const QString &commandLine, bool wait)
 {
     QString program = commandLine, parameters;
     for (qsizetype blank = commandLine.indexOf(QLatin1Char(' '), 1); blank > 0;
          blank = commandLine.indexOf(QLatin1Char(' '), blank + 1)) {
-        if (fileTest(commandLine.left(blank))) {
+        if (isFileOrProgram(commandLine.left(blank))) {
             program = commandLine.left(blank);
             parameters = commandLine.mid(blank + 1);
             break;

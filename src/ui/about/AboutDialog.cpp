@@ -22,7 +22,7 @@ QString versionText(int hundredths)
     return QString::number(hundredths / 100.0, 'f', 2);
 }
 
-frmAbout::frmAbout(const QString &title, ComponentCaller *caller, QWidget *parent) : QDialog(parent)
+AboutDialog::AboutDialog(const QString &title, ComponentCaller *caller, QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(title + QStringLiteral("のﾊﾞｰｼﾞｮﾝ情報"));

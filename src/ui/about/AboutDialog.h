@@ -8,10 +8,10 @@ namespace salvo {
 
 class ComponentCaller;
 
-class frmAbout : public QDialog {
+class AboutDialog : public QDialog {
     Q_OBJECT
 public:
-    frmAbout(const QString &title, ComponentCaller *caller, QWidget *parent = nullptr);
+    AboutDialog(const QString &title, ComponentCaller *caller, QWidget *parent = nullptr);
 
     QTreeWidget *list = nullptr;
 };

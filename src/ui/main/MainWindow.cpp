@@ -577,13 +577,13 @@ void Form1::flushPending()
     }
     if (progress) {
         if (!m_progress) {
-            m_progress = new frmProgress(this);
-            connect(m_progress, &frmProgress::stopRequested, this, [this] {
+            m_progress = new ProgressWindow(this);
+            connect(m_progress, &ProgressWindow::stopRequested, this, [this] {
                 if (m_run)
                     m_run->stop = true;
             });
         }
-        m_progress->show(progress->number, progress->count, progress->archive);
+        m_progress->showArchive(progress->number, progress->count, progress->archive);
     }
 }
 
@@ -996,8 +996,8 @@ void Form1::MnuDLLDown_Click()
         const QFileInfo caldix(folder + QStringLiteral("caldix"));
         if (caldix.isFile() && caldix.isExecutable()) {
             setEnabled(false);
-            cExecute runner;
-            runner.ShellX(quoteIfBlank(caldix.absoluteFilePath()), kWindowNormal, this, true);
+            ProcessRunner runner;
+            runner.runAndWait(quoteIfBlank(caldix.absoluteFilePath()));
             setEnabled(true);
             return;
         }
@@ -1044,20 +1044,20 @@ void Form1::MnuOnlineHelp_Click()
 void Form1::MnuAbout_Click()
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    frmAbout about(QStringLiteral("SalvoExtractor"), m_caller.get(), this);
+    AboutDialog about(QStringLiteral("SalvoExtractor"), m_caller.get(), this);
     QApplication::restoreOverrideCursor();
     about.exec();
 }
 
 void Form1::MnuOptGeneral_Click()
 {
-    frmOption dialog(MyPath, this);
+    GeneralOptionsDialog dialog(MyPath, this);
     dialog.exec();
 }
 
 void Form1::MnuOptExtract_Click()
 {
-    frmOptionEx dialog(MyPath, this);
+    ExtractionOptionsDialog dialog(MyPath, this);
     dialog.exec();
     StBarPicMkFldr();
     StBarPicIgnrDir();
@@ -1067,7 +1067,7 @@ void Form1::MnuFiltering_Click()
 {
     if (isRunning())
         return; // the queue keeps its order while a run works through it
-    frmFiltering dialog(this);
+    QueueFilterDialog dialog(this);
     dialog.exec();
 }
 

@@ -28,7 +28,7 @@ namespace salvo {
 
 class ArchiveInformation;
 class BatchRun;
-class frmProgress;
+class ProgressWindow;
 struct RunOutcome;
 class ComponentCaller;
 class Settings;
@@ -109,7 +109,7 @@ public:
     int askOverwrite(const QString &path);
     // Replaces the folder question (tests).
     std::function<QString(const QString &title)> chooseFolder;
-    frmProgress *progressWindow() const { return m_progress; }
+    ProgressWindow *progressWindow() const { return m_progress; }
 
     // State other windows read.
     const QString MyPath;
@@ -172,7 +172,7 @@ private:
     std::unique_ptr<BatchRun> m_run;
     QThread *m_runThread = nullptr;
     qint64 m_runStartMs = 0;
-    frmProgress *m_progress = nullptr;
+    ProgressWindow *m_progress = nullptr;
     bool m_closeAfterRun = false;
     QMediaPlayer *m_player = nullptr;
     bool m_shutDownDone = false;

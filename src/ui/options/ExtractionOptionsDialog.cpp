@@ -6,7 +6,7 @@
 
 namespace salvo {
 
-frmOptionEx::frmOptionEx(QString myPath, QWidget *parent) : QDialog(parent), m_myPath(std::move(myPath))
+ExtractionOptionsDialog::ExtractionOptionsDialog(QString myPath, QWidget *parent) : QDialog(parent), m_myPath(std::move(myPath))
 {
     setObjectName(QStringLiteral("frmOptionEx"));
     setWindowTitle(QStringLiteral("解凍設定"));

@@ -4,10 +4,10 @@
 
 namespace salvo {
 
-class frmOptionEx : public QDialog {
+class ExtractionOptionsDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit frmOptionEx(QString myPath, QWidget *parent = nullptr);
+    explicit ExtractionOptionsDialog(QString myPath, QWidget *parent = nullptr);
 
 private:
     QString m_myPath;

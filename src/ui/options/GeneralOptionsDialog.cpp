@@ -6,7 +6,7 @@
 
 namespace salvo {
 
-frmOption::frmOption(QString myPath, QWidget *parent) : QDialog(parent), m_myPath(std::move(myPath))
+GeneralOptionsDialog::GeneralOptionsDialog(QString myPath, QWidget *parent) : QDialog(parent), m_myPath(std::move(myPath))
 {
     setObjectName(QStringLiteral("frmOption"));
     setWindowTitle(QStringLiteral("一般設定"));

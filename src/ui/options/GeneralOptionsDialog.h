@@ -1,16 +1,18 @@
 #pragma once
-// The general options dialog. With the mode "DDMODE_SETTING" (the settings-only
-// launch) closing it ends the program.
+// The general options dialog. Opened by the settings-only launch (launch mode
+// DdModeSetting), closing it ends the program.
+#include "settings/Modes.h"
+
 #include <QDialog>
 
 namespace salvo {
 
-class frmOption : public QDialog {
+class GeneralOptionsDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit frmOption(QString myPath, QWidget *parent = nullptr);
+    explicit GeneralOptionsDialog(QString myPath, QWidget *parent = nullptr);
 
-    QString MODETYPE;
+    LaunchMode launchMode = LaunchMode::Normal;
 
 private:
     QString m_myPath;

@@ -8,18 +8,19 @@ class QPushButton;
 
 namespace salvo {
 
-class frmProgress : public QDialog {
+class ProgressWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit frmProgress(QWidget *parent = nullptr);
-    void show(int number, int count, const QString &archive);
+    explicit ProgressWindow(QWidget *parent = nullptr);
+    // Shows the window with the archive the run is at: number (from 1) and count.
+    void showArchive(int number, int count, const QString &archive);
 
 signals:
     void stopRequested();
 
 public:
-    QLabel *lblProgress = nullptr;
-    QPushButton *cmdStop = nullptr;
+    QLabel *label = nullptr;
+    QPushButton *stopButton = nullptr;
 };
 
 } // namespace salvo

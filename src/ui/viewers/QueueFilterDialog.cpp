@@ -6,7 +6,7 @@
 
 namespace salvo {
 
-frmFiltering::frmFiltering(QWidget *parent) : QDialog(parent)
+QueueFilterDialog::QueueFilterDialog(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmFiltering"));
     setWindowTitle(QStringLiteral("フィルタリング"));

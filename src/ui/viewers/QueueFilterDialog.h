@@ -4,10 +4,10 @@
 
 namespace salvo {
 
-class frmFiltering : public QDialog {
+class QueueFilterDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit frmFiltering(QWidget *parent = nullptr);
+    explicit QueueFilterDialog(QWidget *parent = nullptr);
 };
 
 } // namespace salvo

@@ -30,7 +30,7 @@ protected:
     TempHome home;
     Availability availability;
     std::unique_ptr<ComponentCaller> caller;
-    std::unique_ptr<ArchiveInformation> inspector;
+    std::unique_ptr<ArchiveInspector> inspector;
     RecordingUi ui;
     QStringList opened;
     QString in = home.path("in");
@@ -39,7 +39,7 @@ protected:
     {
         availability = builtComponents(home.myPath());
         caller = std::make_unique<ComponentCaller>(availability);
-        inspector = std::make_unique<ArchiveInformation>(*caller, home.myPath());
+        inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
         ProcessRunner::setDesktopOpener([this](const QString &p) {
             opened << p;
             return true;

@@ -160,19 +160,19 @@ TEST_F(ConsoleTest, RkArchivesAreCountedSummedAndListedThroughTheProgram)
     a.present[int(Component::Yz2Dec)] = true;
     a.rkExePath = a.yz2DecPath = bin;
     ComponentCaller caller(a);
-    ArchiveInformation inspector(caller, home.myPath());
+    ArchiveInspector inspector(caller, home.myPath());
     writeFile(home.path("in/good.rk"), "rk");
-    EXPECT_EQ(inspector.CheckArchiveFile(home.path("in/good.rk")), 0);
-    EXPECT_EQ(inspector.GetArchiveFileCount(home.path("in/good.rk")), 2);
-    EXPECT_EQ(inspector.GetArchiveOriginalSize(home.path("in/good.rk")), 300);
-    const QVector<ListRow> rows = inspector.ListArchiveEntries(home.path("in/good.rk"));
+    EXPECT_EQ(inspector.check(home.path("in/good.rk")), 0);
+    EXPECT_EQ(inspector.entryCount(home.path("in/good.rk")), 2);
+    EXPECT_EQ(inspector.expandedSize(home.path("in/good.rk")), 300);
+    const QVector<ListRow> rows = inspector.listEntries(home.path("in/good.rk"));
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows[0].date, "-");
     EXPECT_EQ(rows[0].ratio, "50%");
     writeFile(home.path("in/a.yz2"), "yz2");
-    EXPECT_EQ(inspector.CheckArchiveFile(home.path("in/a.yz2")), 0);
-    EXPECT_EQ(inspector.GetArchiveOriginalSize(home.path("in/a.yz2")), 4096);
-    EXPECT_TRUE(inspector.IsMultiRootArchive(home.path("in/a.yz2")));
+    EXPECT_EQ(inspector.check(home.path("in/a.yz2")), 0);
+    EXPECT_EQ(inspector.expandedSize(home.path("in/a.yz2")), 4096);
+    EXPECT_TRUE(inspector.isMultiRoot(home.path("in/a.yz2")));
 }
 
 } // namespace

@@ -169,7 +169,8 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
     }
     m_ui.setStatus(1, QStringLiteral("書庫のチェック中.."));
     for (auto it = items.begin(); it != items.end();) {
-        const int code = m_setup.inspector->CheckArchiveFile(it->path);
+        it->format = m_setup.inspector->identify(it->path);
+        const int code = m_setup.inspector->check(*it->format);
         if (code == kCheckOk || (code != kCheckVersionLow && !checkLine(code))) {
             ++it;
             continue;
@@ -185,13 +186,13 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
     if (target.fixed) {
         qint64 total = 0;
         for (const Item &item : items)
-            total += m_setup.inspector->GetArchiveOriginalSize(item.path);
+            total += m_setup.inspector->expandedSize(*item.format);
         if (availableBytes(target.folder) <= total) {
             log.writeLine(QStringLiteral("Disk Size Error"));
             ++*errors;
             diskError = true;
         }
-        m_ui.setStatus(3, ArchiveInformation::thousands(total) + QStringLiteral(" Bytes"));
+        m_ui.setStatus(3, thousands(total) + QStringLiteral(" Bytes"));
     } else {
         m_ui.setStatus(3, QString());
     }
@@ -208,15 +209,16 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
     return goOn;
 }
 
-QString BatchRun::outputFolderFor(const QString &archive, const RunTarget &target, int folderPerArchive, QString *error)
+QString BatchRun::outputFolderFor(const ArchiveFormat &archive, const RunTarget &target, int folderPerArchive,
+                                  QString *error)
 {
-    const QString base = target.fixed ? QDir::cleanPath(target.folder) : folderPart(archive);
+    const QString base = target.fixed ? QDir::cleanPath(target.folder) : folderPart(archive.path);
     int mode = folderPerArchive;
     if (mode == 0)
-        mode = m_setup.inspector->IsMultiRootArchive(archive) ? 1 : 2;
+        mode = m_setup.inspector->isMultiRoot(archive) ? 1 : 2;
     if (mode != 1)
         return base;
-    QString name = QFileInfo(archive).fileName();
+    QString name = QFileInfo(archive.path).fileName();
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot > 0)
         name.truncate(dot);
@@ -232,19 +234,18 @@ QString BatchRun::outputFolderFor(const QString &archive, const RunTarget &targe
     return folder;
 }
 
-int BatchRun::extractOne(const QString &archive, const QString &outputDir, bool ignoreDirectories, int overwrite,
+int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir, bool ignoreDirectories, int overwrite,
                          bool zipBy7z, bool errorSkip, bool *trueSuccess)
 {
     *trueSuccess = false;
     ExtractionRequest request;
-    request.archive = archive;
+    request.archive = archive.path;
     request.outputDir = outputDir;
     request.overwrite = overwrite;
     request.ignoreDirectories = ignoreDirectories;
     request.zipBy7z = zipBy7z;
     request.useUnace32 = Settings(m_setup.myPath).read(ini::kUseUnace32) != 0;
-    if (archive.section(QLatin1Char('.'), -1).compare(QLatin1String("exe"), Qt::CaseInsensitive) == 0)
-        request.sfxKind = m_setup.inspector->GetSfxArchiveType(archive);
+    request.sfxKind = archive.formatInside();
     const ExtractionCall call = buildExtractionCall(request, availability());
     switch (call.kind) {
     case CallKind::Unsupported:
@@ -259,7 +260,7 @@ int BatchRun::extractOne(const QString &archive, const QString &outputDir, bool 
         return r;
     }
     case CallKind::AceV2: {
-        const int r = m_setup.caller->aceV2Extract(archive, QStringLiteral("*.*"), outputDir);
+        const int r = m_setup.caller->aceV2Extract(archive.path, QStringLiteral("*.*"), outputDir);
         *trueSuccess = r == 0;
         return r;
     }
@@ -313,8 +314,11 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
             m_ui.showMessage(QStringLiteral("存在しないファイルです。場所を確認してください。"), MessageIcon::Error);
             continue;
         }
+        if (!items[i].format)
+            items[i].format = m_setup.inspector->identify(archive);
+        const ArchiveFormat &format = *items[i].format;
         QString error;
-        const QString outputDir = outputFolderFor(archive, target, folderPerArchive, &error);
+        const QString outputDir = outputFolderFor(format, target, folderPerArchive, &error);
         if (outputDir.isEmpty()) {
             m_ui.setStatus(1, error);
             if (!errorSkip)
@@ -322,7 +326,7 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
             continue;
         }
         bool trueSuccess = false;
-        if (extractOne(archive, outputDir, ignoreDirectories, overwrite, zipBy7z, errorSkip, &trueSuccess) != 0)
+        if (extractOne(format, outputDir, ignoreDirectories, overwrite, zipBy7z, errorSkip, &trueSuccess) != 0)
             continue;
         ++successes;
         if (target.kind == 1 && target.folderToOpen.isEmpty())

@@ -2,6 +2,7 @@
 // One batch run over the queue: the target of the run, the optional pre-scan
 // with its run log, the extraction loop and the completion actions. It runs off
 // the window's thread; everything it shows or asks goes through RunUi.
+#include "archivers/ArchiveInspector.h"
 #include "archivers/Availability.h"
 #include "settings/Modes.h"
 
@@ -9,12 +10,14 @@
 #include <QStringList>
 
 #include <atomic>
+#include <optional>
 #include <set>
 
 namespace salvo {
 
-class ArchiveInformation;
+class ArchiveInspector;
 class ComponentCaller;
+struct ArchiveFormat;
 class RunUi;
 
 // Where the output of a run goes.
@@ -39,7 +42,7 @@ struct RunSetup {
     LaunchMode launchMode = LaunchMode::Normal;
     int targetPlaceIndex = 0; // the entry of the target drop-down (normal launch)
     ComponentCaller *caller = nullptr;
-    ArchiveInformation *inspector = nullptr;
+    ArchiveInspector *inspector = nullptr;
 };
 
 class BatchRun {
@@ -54,16 +57,17 @@ public:
 
     RunTarget chooseTarget(const QStringList &queue);
     // The folder an archive goes into; empty (and `error` set) when it cannot be made.
-    QString outputFolderFor(const QString &archive, const RunTarget &target, int folderPerArchive, QString *error);
+    QString outputFolderFor(const ArchiveFormat &archive, const RunTarget &target, int folderPerArchive, QString *error);
 
 private:
     struct Item {
         QString path;
         int position;
+        std::optional<ArchiveFormat> format; // once identified, carried from the pre-scan to the extraction
     };
     bool preScan(std::vector<Item> &items, const RunTarget &target, int *errors, RunOutcome &outcome);
     int extractionLoop(std::vector<Item> &items, RunTarget &target, RunOutcome &outcome);
-    int extractOne(const QString &archive, const QString &outputDir, bool ignoreDirectories, int overwrite,
+    int extractOne(const ArchiveFormat &archive, const QString &outputDir, bool ignoreDirectories, int overwrite,
                    bool zipBy7z, bool errorSkip, bool *trueSuccess);
     void completion(int successCount, const RunTarget &target);
     const Availability &availability() const;

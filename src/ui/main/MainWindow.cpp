@@ -271,7 +271,7 @@ void Form1::startUp(const Availability &found, const QString &fileList)
 {
     availability = found;
     m_caller = std::make_unique<ComponentCaller>(availability);
-    m_inspector = std::make_unique<ArchiveInformation>(*m_caller, MyPath);
+    m_inspector = std::make_unique<ArchiveInspector>(*m_caller, MyPath);
     m_caller->setOverwriteAsker([this](const QString &path) { return askOverwrite(path); });
 
     // Keep the zip component from showing result windows of its own while the
@@ -327,7 +327,7 @@ void Form1::startUp(const Availability &found, const QString &fileList)
 
     QString mode = QStringLiteral("Extract");
     if (launchMode == LaunchMode::Normal) {
-        const bool firstIsArchive = !m_queue.isEmpty() && m_inspector->CheckArchiveFile(m_queue.at(0)) == kCheckOk;
+        const bool firstIsArchive = !m_queue.isEmpty() && m_inspector->check(m_queue.at(0)) == kCheckOk;
         mode = startupWorkingMode(ini.read(ini::kSlvoStartUpMode), m_queue.isEmpty(), firstIsArchive);
     }
     ModeChange(mode);
@@ -634,11 +634,12 @@ void Form1::List1_DblClick()
         return;
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const qint32 count = m_inspector->GetArchiveFileCount(path);
-    const qint64 size = m_inspector->GetArchiveOriginalSize(path);
+    const ArchiveFormat format = m_inspector->identify(path);
+    const qint32 count = m_inspector->entryCount(format);
+    const qint64 size = m_inspector->expandedSize(format);
     QApplication::restoreOverrideCursor();
     setStatus(2, QString::number(count) + QStringLiteral("個"));
-    setStatus(3, ArchiveInformation::thousands(size) + QStringLiteral("Bytes"));
+    setStatus(3, thousands(size) + QStringLiteral("Bytes"));
     // The content viewer opens here once it exists.
 }
 

@@ -26,7 +26,7 @@ class QTimer;
 
 namespace salvo {
 
-class ArchiveInformation;
+class ArchiveInspector;
 class BatchRun;
 class ProgressWindow;
 struct RunOutcome;
@@ -79,7 +79,7 @@ public:
     QString manualPath() const;
 
     ComponentCaller *componentCaller() const { return m_caller.get(); }
-    ArchiveInformation *inspector() const { return m_inspector.get(); }
+    ArchiveInspector *inspector() const { return m_inspector.get(); }
     // Opens URLs and files on the desktop; tests replace it.
     std::function<bool(const QUrl &)> openUrl;
     // What a list-file dialog is asked for, and the dialog that asks it.
@@ -151,7 +151,7 @@ private:
 
     ArchiveQueue m_queue;
     std::unique_ptr<ComponentCaller> m_caller;
-    std::unique_ptr<ArchiveInformation> m_inspector;
+    std::unique_ptr<ArchiveInspector> m_inspector;
     int m_scansRunning = 0;
     void finishRun(const RunOutcome &outcome);
     template <typename F> void onWindowThread(F f);

@@ -4,6 +4,8 @@
 #include "settings/Settings.h"
 #include "archivers/ArchiveInspector.h"
 #include "archivers/FormatTable.h"
+#include "engine/BatchRun.h"
+#include "support/RecordingUi.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -324,6 +326,21 @@ TEST_F(RecordingTest, MultiRootAnswersAndTheWalkStopsEarly)
     EXPECT_TRUE(callNames().contains("UnHkiOpenArchive\t512"));
     script({"UnrarOpenArchive 0"});
     EXPECT_FALSE(inspector->isMultiRoot(archive("a.rar")));
+}
+
+TEST_F(RecordingTest, ARunLooksIntoASelfExtractorOnce)
+{
+    // Pre-scan, top-folder test and extraction all use what was found inside once.
+    installAll();
+    Settings settings(home.myPath());
+    settings.write(ini::kPreScan, 1);
+    settings.write(ini::kEndNotice, 1);
+    const QString exe = archive("setup.exe");
+    RecordingUi ui;
+    BatchRun run({home.myPath(), LaunchMode::Normal, TargetPlace::BesideArchive, caller.get(), inspector.get()}, ui);
+    run.run({exe});
+    EXPECT_EQ(callNames().count("UnlhaCheckArchive\t0"), 1) << callNames().join(",").toStdString();
+    EXPECT_TRUE(callNames().contains("UnHkiOpenArchive\t512")); // the last acceptor's walk
 }
 
 TEST_F(RecordingTest, AceRecordCarriesTheTextsInTheLocaleEncoding)

@@ -50,10 +50,10 @@ TEST(LaunchMode, ArgumentsWithBlanksAreQuotedWhenJoined)
 
 TEST(StartupRules, WorkingModePositionsAndDropDowns)
 {
-    EXPECT_EQ(startupWorkingMode("Archive", true, false), "Archive");
-    EXPECT_EQ(startupWorkingMode("Archive", false, true), "Extract");
-    EXPECT_EQ(startupWorkingMode("", true, false), "Extract");
-    EXPECT_EQ(startupWorkingMode("", false, false), "Extract");
+    EXPECT_EQ(startupWorkingMode(WorkingMode::Archive, true, false), WorkingMode::Archive);
+    EXPECT_EQ(startupWorkingMode(WorkingMode::Archive, false, true), WorkingMode::Extract);
+    EXPECT_EQ(startupWorkingMode(WorkingMode::Unset, true, false), WorkingMode::Extract);
+    EXPECT_EQ(startupWorkingMode(WorkingMode::Unset, false, false), WorkingMode::Extract);
 
     EXPECT_EQ(savablePosition(32767), 32767);
     EXPECT_EQ(savablePosition(-32768), -32768);
@@ -64,6 +64,15 @@ TEST(StartupRules, WorkingModePositionsAndDropDowns)
     EXPECT_EQ(comboIndexForText(entries, ""), 0);
     EXPECT_EQ(comboIndexForText(entries, "b"), 1);
     EXPECT_EQ(comboIndexForText(entries, "zzz"), 0);
+
+    // The status-bar toggles cycle and keep values they do not know.
+    EXPECT_EQ(nextFolderNameMode(FolderNameMode::Automatic), FolderNameMode::Always);
+    EXPECT_EQ(nextFolderNameMode(FolderNameMode::Always), FolderNameMode::Never);
+    EXPECT_EQ(nextFolderNameMode(FolderNameMode::Never), FolderNameMode::Automatic);
+    EXPECT_EQ(nextFolderNameMode(FolderNameMode(7)), FolderNameMode(7));
+    EXPECT_EQ(nextDirectoryFlag(0), 1);
+    EXPECT_EQ(nextDirectoryFlag(1), 0);
+    EXPECT_EQ(nextDirectoryFlag(5), 5);
 }
 
 TEST(StringTable, JapaneseAndEnglishSetsShareTheLayout)

@@ -1,13 +1,11 @@
 #include "Application.h"
 
-#include "archivers/Availability.h"
-#include "ui/main/MainWindow.h"
-#include "app/HandoffProtocol.h"
 #include "app/HandoffServer.h"
-#include "app/LaunchRequest.h"
-#include "platform/ProgramFolder.h"
+#include "app/Startup.h"
+#include "archivers/Availability.h"
 #include "platform/TerminationSignal.h"
-#include "platform/UserIdentity.h"
+#include "ui/main/MainWindow.h"
+#include "ui/main/RunControl.h"
 #include "ui/options/GeneralOptionsDialog.h"
 
 #include <QApplication>
@@ -17,20 +15,11 @@ namespace salvo {
 
 int runSalvoExtractor(QApplication &app)
 {
-    const QString socketPath = handoffSocketPath(QLatin1String(kHandoffName));
-    const QString exeDir = QCoreApplication::applicationDirPath();
-    const QString myPath = resolveMyPath(exeDir);
-
-    const QString commandLine = joinCommandLine(app.arguments().mid(1));
-    const bool otherRunning = instanceIsRunning(socketPath);
-    const LaunchRequest request = classifyCommandLine(commandLine, otherRunning);
-
-    if (otherRunning) {
-        // The running instance takes the files (or only comes to the front) and
-        // this one ends at once, writing nothing.
-        sendToRunningInstance(socketPath, request.fileList);
+    const Launch launch = prepareLaunch(app.arguments().mid(1), QCoreApplication::applicationDirPath());
+    if (launch.handedOff)
         return 0;
-    }
+    const QString &myPath = launch.myPath;
+    const LaunchRequest &request = launch.request;
 
     // Termination requests wait in the event loop until start-up is over.
     onTerminationRequest([] {
@@ -42,23 +31,24 @@ int runSalvoExtractor(QApplication &app)
         QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
     });
 
-    HandoffServer server(socketPath);
+    HandoffServer server(launch.socketPath);
     if (!server.listen())
-        qWarning("hand-off socket %s could not be created", qPrintable(socketPath));
+        qWarning("hand-off socket %s could not be created", qPrintable(launch.socketPath));
 
-    Form1 form(myPath, request.mode);
-    QObject::connect(&server, &HandoffServer::received, &form, &Form1::receiveHandoff);
-    QObject::connect(&form, &Form1::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    MainWindow window(myPath, request.mode);
+    QObject::connect(&server, &HandoffServer::received, &window, &MainWindow::receiveHandoff);
+    QObject::connect(&window, &MainWindow::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
 
+    RunControl &ui = *window.runControl();
     const Availability availability =
-        loadArchiverDllStatus(myPath, ComponentLocator::forProgram(myPath, exeDir),
-                              [&form](const QString &message) { form.showMessage(message, MessageIcon::Error); });
-    form.startUp(availability, request.fileList);
+        loadArchiverDllStatus(myPath, ComponentLocator::forProgram(myPath, launch.executableDir),
+                              [&ui](const QString &message) { ui.showMessage(message, MessageIcon::Error); });
+    window.startUp(availability, request.fileList);
 
     GeneralOptionsDialog *options = nullptr;
     switch (request.mode) {
     case LaunchMode::Normal:
-        form.show();
+        window.show();
         break;
     case LaunchMode::DdMode:
         break; // the run starts from the event loop; its window stays hidden
@@ -67,7 +57,7 @@ int runSalvoExtractor(QApplication &app)
         options->setAttribute(Qt::WA_DeleteOnClose);
         options->launchMode = LaunchMode::DdModeSetting;
         // Closing the dialog in any way closes the main window, which ends the program.
-        QObject::connect(options, &QDialog::finished, &form, &QWidget::close);
+        QObject::connect(options, &QDialog::finished, &window, &QWidget::close);
         options->show();
         break;
     }

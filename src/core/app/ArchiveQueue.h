@@ -53,4 +53,8 @@ QStringList splitFileList(const QString &fileList);
 // The files below a folder (see ArchiveQueue::addPath), or the path itself.
 AddResult collectPath(const QString &path, QStringList *found);
 
+// Whether activating a queued file shows its archive information: its
+// extension is one of the archive extensions the queue knows.
+bool isViewableArchive(const QString &path);
+
 } // namespace salvo

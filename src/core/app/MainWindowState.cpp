@@ -4,13 +4,13 @@
 
 namespace salvo {
 
-QString startupWorkingMode(const QString &storedMode, bool queueEmpty, bool firstIsArchive)
+WorkingMode startupWorkingMode(WorkingMode stored, bool queueEmpty, bool firstIsArchive)
 {
     if (!queueEmpty && firstIsArchive)
-        return QStringLiteral("Extract");
-    if (storedMode.isEmpty())
-        return QStringLiteral("Extract");
-    return storedMode;
+        return WorkingMode::Extract;
+    if (stored == WorkingMode::Unset)
+        return WorkingMode::Extract;
+    return stored;
 }
 
 std::optional<int> savablePosition(int twips)
@@ -26,6 +26,24 @@ int comboIndexForText(const QStringList &entries, const QString &stored)
         return 0;
     const qsizetype i = entries.indexOf(stored);
     return i < 0 ? 0 : static_cast<int>(i);
+}
+
+FolderNameMode nextFolderNameMode(FolderNameMode mode)
+{
+    switch (mode) {
+    case FolderNameMode::Automatic:
+        return FolderNameMode::Always;
+    case FolderNameMode::Always:
+        return FolderNameMode::Never;
+    case FolderNameMode::Never:
+        return FolderNameMode::Automatic;
+    }
+    return mode;
+}
+
+int nextDirectoryFlag(int flag)
+{
+    return flag == 0 ? 1 : flag == 1 ? 0 : flag;
 }
 
 } // namespace salvo

@@ -9,6 +9,11 @@
 
 namespace salvo {
 
+void discardFilterBackup(const QString &myPath)
+{
+    QFile::remove(myPath + QLatin1String(kFilterBackupFile));
+}
+
 QStringList listFileFilters()
 {
     return {QStringLiteral("List Files(*.txt,*.csv) (*.txt *.csv)"), QStringLiteral("TXT Files(*.txt) (*.txt)"),

@@ -5,6 +5,11 @@
 
 namespace salvo {
 
+// The queue filter's saved copy of the queue in the program folder; it goes
+// whenever files are added to the queue.
+inline constexpr auto kFilterBackupFile = "original.lst";
+void discardFilterBackup(const QString &myPath);
+
 // List files larger than this are refused: no real queue comes near it.
 inline constexpr qint64 kMaxListFileBytes = 64 * 1024 * 1024;
 

@@ -1,42 +1,19 @@
 #include "BatchRun.h"
 
-#include "settings/Settings.h"
-#include "archivers/ArchiveInspector.h"
 #include "archivers/ComponentCaller.h"
 #include "engine/ExtractionCommands.h"
 #include "engine/MailNotice.h"
+#include "engine/ProcessRunner.h"
 #include "engine/RunLog.h"
 #include "engine/RunUi.h"
-#include "engine/ProcessRunner.h"
-#include "platform/KnownFolders.h"
+#include "settings/Settings.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QStorageInfo>
 
 namespace salvo {
 namespace {
-
-QString folderPart(const QString &path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash < 0 ? QString() : path.left(slash);
-}
-
-// Bytes available to the user on the file system that holds `folder`, or that
-// will hold it once made.
-qint64 availableBytes(const QString &folder)
-{
-    QString existing = QDir::cleanPath(folder);
-    while (!existing.isEmpty() && !QFileInfo(existing).isDir())
-        existing = folderPart(existing);
-    if (existing.isEmpty())
-        existing = QStringLiteral("/");
-    const QStorageInfo storage(existing);
-    return storage.isValid() ? storage.bytesAvailable() : -1;
-}
 
 const char *checkLine(int code)
 {
@@ -66,60 +43,10 @@ const Availability &BatchRun::availability() const
     return m_setup.caller->availability();
 }
 
-RunTarget BatchRun::chooseTarget(const QStringList &queue)
-{
-    const Settings ini(m_setup.myPath);
-    RunTarget t;
-    auto fixedAt = [&t](const QString &folder, int kind) {
-        t.fixed = true;
-        t.folder = folder;
-        t.kind = kind;
-        t.folderToOpen = folder;
-    };
-    if (m_setup.launchMode == LaunchMode::DdMode) {
-        switch (ini.read(ini::kDdExtractMode)) {
-        case 1:
-            t.kind = 1; // the folder to open is that of the first archive extracted
-            break;
-        case 2:
-            fixedAt(cutAtNul(ini.read(ini::kDdTargetPath)), 2);
-            break;
-        default:
-            fixedAt(specialFolderPath(kDesktopFolder), 3);
-            break;
-        }
-        return t;
-    }
-    switch (m_setup.targetPlaceIndex) {
-    case 1: {
-        const QString answer = m_ui.askFolder(QStringLiteral("フォルダの選択"));
-        if (answer.isEmpty())
-            t.cancelled = true;
-        else
-            fixedAt(answer, 2);
-        break;
-    }
-    case 2:
-        fixedAt(cutAtNul(ini.read(ini::kAlwaysPath)), 2);
-        break;
-    case 3:
-        fixedAt(specialFolderPath(kDesktopFolder), 3);
-        break;
-    case 4:
-        fixedAt(specialFolderPath(kProgramFilesFolder), 2);
-        break;
-    default:
-        t.kind = 1;
-        t.folderToOpen = queue.isEmpty() ? QString() : folderPart(queue.first());
-        break;
-    }
-    return t;
-}
-
 RunOutcome BatchRun::run(const QStringList &queue)
 {
     RunOutcome outcome;
-    RunTarget target = chooseTarget(queue);
+    RunTarget target = chooseRunTarget(Settings(m_setup.myPath), m_setup.launchMode, m_setup.targetPlace, queue, m_ui);
     if (target.cancelled) {
         m_ui.setStatus(1, QStringLiteral("解凍は中止しました。"));
         return outcome;
@@ -209,47 +136,22 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
     return goOn;
 }
 
-QString BatchRun::outputFolderFor(const ArchiveFormat &archive, const RunTarget &target, int folderPerArchive,
-                                  QString *error)
-{
-    const QString base = target.fixed ? QDir::cleanPath(target.folder) : folderPart(archive.path);
-    int mode = folderPerArchive;
-    if (mode == 0)
-        mode = m_setup.inspector->isMultiRoot(archive) ? 1 : 2;
-    if (mode != 1)
-        return base;
-    QString name = QFileInfo(archive.path).fileName();
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot > 0)
-        name.truncate(dot);
-    const QString folder = base + QLatin1Char('/') + name;
-    const QFileInfo info(folder);
-    if (info.isDir())
-        return folder;
-    // One level only: the base folder must be there.
-    if (info.exists() || !QDir(base).exists() || !QDir(base).mkdir(name)) {
-        *error = QStringLiteral("解凍先のフォルダを作成できません: ") + folder;
-        return {};
-    }
-    return folder;
-}
-
-int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir, bool ignoreDirectories, int overwrite,
-                         bool zipBy7z, bool errorSkip, bool *trueSuccess)
+int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir, const LoopSettings &settings,
+                         bool *trueSuccess)
 {
     *trueSuccess = false;
     ExtractionRequest request;
     request.archive = archive.path;
     request.outputDir = outputDir;
-    request.overwrite = overwrite;
-    request.ignoreDirectories = ignoreDirectories;
-    request.zipBy7z = zipBy7z;
-    request.useUnace32 = Settings(m_setup.myPath).read(ini::kUseUnace32) != 0;
+    request.overwrite = settings.overwrite;
+    request.ignoreDirectories = settings.ignoreDirectories;
+    request.zipBy7z = settings.zipBy7z;
+    request.useUnace32 = settings.useUnace32;
     request.sfxKind = archive.formatInside();
     const ExtractionCall call = buildExtractionCall(request, availability());
     switch (call.kind) {
     case CallKind::Unsupported:
-        if (!errorSkip)
+        if (!settings.errorSkip)
             m_ui.showMessage(QStringLiteral("対応していない形式のファイルです"), MessageIcon::Error);
         return -1;
     case CallKind::None:
@@ -260,7 +162,7 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
         return r;
     }
     case CallKind::AceV2: {
-        const int r = m_setup.caller->aceV2Extract(archive.path, QStringLiteral("*.*"), outputDir);
+        const int r = m_setup.caller->aceV2Extract(archive.path, call.commandLine, outputDir);
         *trueSuccess = r == 0;
         return r;
     }
@@ -280,12 +182,15 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
 {
     const Settings ini(m_setup.myPath);
     const bool dd = m_setup.launchMode == LaunchMode::DdMode;
-    const int folderPerArchive = ini.read(dd ? ini::kDdFileNameFolder : ini::kNormalFileNameFolder);
-    const bool ignoreDirectories = !dd && folderPerArchive != 0 && ini.read(ini::kDirectory) != 0;
-    const bool deleteAfter = ini.read(dd ? ini::kDdDeleteArchive : ini::kNormalDeleteArchive) != 0;
-    const bool errorSkip = ini.read(ini::kErrorSkip) != 0;
-    const int overwrite = ini.read(dd ? ini::kDdOverWrite : ini::kNormalOverWrite);
-    const bool zipBy7z = zipBy7zFor(ini.read(ini::kUse7Zip), availability());
+    LoopSettings settings;
+    settings.folderMode = ini.folderNameMode(m_setup.launchMode);
+    // In the automatic folder mode the archive's tree is always kept.
+    settings.ignoreDirectories = !dd && settings.folderMode != FolderNameMode::Automatic && ini.read(ini::kDirectory) != 0;
+    settings.deleteAfter = ini.read(dd ? ini::kDdDeleteArchive : ini::kNormalDeleteArchive) != 0;
+    settings.errorSkip = ini.read(ini::kErrorSkip) != 0;
+    settings.overwrite = ini.overwritePolicy(m_setup.launchMode);
+    settings.zipBy7z = zipBy7zFor(ini.read(ini::kUse7Zip), availability());
+    settings.useUnace32 = ini.read(ini::kUseUnace32) != 0;
 
     const int n = static_cast<int>(items.size());
     if (n == 0) {
@@ -310,7 +215,7 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
         m_ui.setStatus(1, QString::number(i + 1) + QStringLiteral("個目(全体:") + QString::number(n)
                               + QStringLiteral("個)のファイルを解凍中"));
         m_ui.progress(i + 1, n, archive);
-        if (!QFileInfo::exists(archive) && !errorSkip) {
+        if (!QFileInfo::exists(archive) && !settings.errorSkip) {
             m_ui.showMessage(QStringLiteral("存在しないファイルです。場所を確認してください。"), MessageIcon::Error);
             continue;
         }
@@ -318,21 +223,21 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
             items[i].format = m_setup.inspector->identify(archive);
         const ArchiveFormat &format = *items[i].format;
         QString error;
-        const QString outputDir = outputFolderFor(format, target, folderPerArchive, &error);
+        const QString outputDir = outputFolderFor(format, target, settings.folderMode, *m_setup.inspector, &error);
         if (outputDir.isEmpty()) {
             m_ui.setStatus(1, error);
-            if (!errorSkip)
+            if (!settings.errorSkip)
                 m_ui.showMessage(error, MessageIcon::Error);
             continue;
         }
         bool trueSuccess = false;
-        if (extractOne(format, outputDir, ignoreDirectories, overwrite, zipBy7z, errorSkip, &trueSuccess) != 0)
+        if (extractOne(format, outputDir, settings, &trueSuccess) != 0)
             continue;
         ++successes;
-        if (target.kind == 1 && target.folderToOpen.isEmpty())
+        if (target.kind == TargetKind::BesideArchive && target.folderToOpen.isEmpty())
             target.folderToOpen = folderPart(archive);
         // Only an extraction the component reported whole lets the archive go.
-        if (deleteAfter && trueSuccess)
+        if (settings.deleteAfter && trueSuccess)
             QFile::remove(archive);
     }
     m_ui.loopFinished();
@@ -357,7 +262,8 @@ void BatchRun::completion(int successCount, const RunTarget &target)
     if (ini.read(ini::kUseSound) != 0)
         m_ui.playSound(cutAtNul(ini.read(ini::kSoundFilePath)));
     if (ini.read(ini::kOpenFolder) != 0 && !target.folderToOpen.isEmpty()
-        && (target.kind == 2 || (target.kind == 1 && successCount == 1))) {
+        && (target.kind == TargetKind::FixedFolder
+            || (target.kind == TargetKind::BesideArchive && successCount == 1))) {
         ProcessRunner().start(quoteIfBlank(target.folderToOpen));
     }
     if (ini.read(ini::kEndNotice) == 0)

@@ -4,6 +4,7 @@
 // the window's thread; everything it shows or asks goes through RunUi.
 #include "archivers/ArchiveInspector.h"
 #include "archivers/Availability.h"
+#include "engine/OutputFolders.h"
 #include "settings/Modes.h"
 
 #include <QString>
@@ -15,19 +16,8 @@
 
 namespace salvo {
 
-class ArchiveInspector;
 class ComponentCaller;
-struct ArchiveFormat;
 class RunUi;
-
-// Where the output of a run goes.
-struct RunTarget {
-    bool fixed = false;   // one folder for every archive
-    QString folder;       // that folder
-    int kind = 1;         // 1 beside each archive, 2 a fixed folder, 3 the desktop
-    QString folderToOpen; // what the completion step may open
-    bool cancelled = false;
-};
 
 struct RunOutcome {
     int successCount = 0;
@@ -40,7 +30,7 @@ struct RunOutcome {
 struct RunSetup {
     QString myPath;
     LaunchMode launchMode = LaunchMode::Normal;
-    int targetPlaceIndex = 0; // the entry of the target drop-down (normal launch)
+    TargetPlace targetPlace = TargetPlace::BesideArchive; // the target drop-down's entry (normal launch)
     ComponentCaller *caller = nullptr;
     ArchiveInspector *inspector = nullptr;
 };
@@ -55,11 +45,13 @@ public:
     // Set from any thread: the run ends after the archive in hand.
     std::atomic<bool> stop{false};
 
-    RunTarget chooseTarget(const QStringList &queue);
-    // The folder an archive goes into; empty (and `error` set) when it cannot be made.
-    QString outputFolderFor(const ArchiveFormat &archive, const RunTarget &target, int folderPerArchive, QString *error);
-
 private:
+    // The settings of the extraction loop, read once when it begins.
+    struct LoopSettings {
+        FolderNameMode folderMode;
+        bool ignoreDirectories, deleteAfter, errorSkip, zipBy7z, useUnace32;
+        OverwritePolicy overwrite;
+    };
     struct Item {
         QString path;
         int position;
@@ -67,8 +59,8 @@ private:
     };
     bool preScan(std::vector<Item> &items, const RunTarget &target, int *errors, RunOutcome &outcome);
     int extractionLoop(std::vector<Item> &items, RunTarget &target, RunOutcome &outcome);
-    int extractOne(const ArchiveFormat &archive, const QString &outputDir, bool ignoreDirectories, int overwrite,
-                   bool zipBy7z, bool errorSkip, bool *trueSuccess);
+    int extractOne(const ArchiveFormat &archive, const QString &outputDir, const LoopSettings &settings,
+                   bool *trueSuccess);
     void completion(int successCount, const RunTarget &target);
     const Availability &availability() const;
 

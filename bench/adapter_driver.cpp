@@ -19,7 +19,7 @@ int main(int argc, char **argv)
         return 2;
     const QString home = QString::fromLocal8Bit(argv[2]);
     const QString exeDir = QCoreApplication::applicationDirPath();
-    const Availability a = loadArchiverDllStatus(home, ComponentLocator::forProgram(home, exeDir), [](const QString &) {});
+    const Availability a = settleAvailability(home, ComponentLocator::forProgram(home, exeDir), [](const QString &) {});
     ComponentCaller caller(a);
     ArchiveInspector inspector(caller, home);
     const QString mode = QString::fromLocal8Bit(argv[1]);

@@ -77,13 +77,13 @@ TEST(StartupRules, WorkingModePositionsAndDropDowns)
 
 TEST(StringTable, JapaneseAndEnglishSetsShareTheLayout)
 {
-    EXPECT_EQ(loadResString(101), QStringLiteral("ファイル(&F)"));
-    EXPECT_EQ(loadResString(124), QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)"));
-    EXPECT_EQ(loadResString(131), QStringLiteral("解凍(&S)"));
-    EXPECT_EQ(loadResString(141), QStringLiteral("圧縮(&S)"));
-    EXPECT_EQ(loadResString(231), QStringLiteral("Extract(&S)"));
-    EXPECT_EQ(loadResString(224), QStringLiteral("Version(&A)"));
-    EXPECT_EQ(loadResString(110), QString());
+    EXPECT_EQ(captionText(101), QStringLiteral("ファイル(&F)"));
+    EXPECT_EQ(captionText(124), QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)"));
+    EXPECT_EQ(captionText(131), QStringLiteral("解凍(&S)"));
+    EXPECT_EQ(captionText(141), QStringLiteral("圧縮(&S)"));
+    EXPECT_EQ(captionText(231), QStringLiteral("Extract(&S)"));
+    EXPECT_EQ(captionText(224), QStringLiteral("Version(&A)"));
+    EXPECT_EQ(captionText(110), QString());
 }
 
 } // namespace

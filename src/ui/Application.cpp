@@ -41,7 +41,7 @@ int runSalvoExtractor(QApplication &app)
 
     RunControl &ui = *window.runControl();
     const Availability availability =
-        loadArchiverDllStatus(myPath, ComponentLocator::forProgram(myPath, launch.executableDir),
+        settleAvailability(myPath, ComponentLocator::forProgram(myPath, launch.executableDir),
                               [&ui](const QString &message) { ui.showMessage(message, MessageIcon::Error); });
     window.startUp(availability, request.fileList);
 

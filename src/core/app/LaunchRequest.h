@@ -9,7 +9,7 @@ namespace salvo {
 
 struct LaunchRequest {
     LaunchMode mode = LaunchMode::Normal;
-    QString fileList; // handed to AddArchiveList unchanged
+    QString fileList; // added to the queue as it stands
 };
 
 // The command line after the program name as one text: the arguments joined by

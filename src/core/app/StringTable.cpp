@@ -40,7 +40,7 @@ constexpr std::array kEntries{
 
 } // namespace
 
-QString loadResString(int id)
+QString captionText(int id)
 {
     const bool english = id > str::kEnglishBase;
     const int offset = id - (english ? str::kEnglishBase : str::kJapaneseBase);

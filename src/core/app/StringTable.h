@@ -16,6 +16,11 @@ inline constexpr int FileMenu = 1, Quit = 2, ModeExtract = 3, ModeArchive = 4, S
 } // namespace str
 
 // The text of string `id` (base + offset); empty for an unknown id.
-QString loadResString(int id);
+QString captionText(int id);
+// The caption in use: the Japanese text of an offset.
+inline QString caption(int offset)
+{
+    return captionText(str::kJapaneseBase + offset);
+}
 
 } // namespace salvo

@@ -131,7 +131,7 @@ QString ComponentLocator::find(const ComponentInfo &info) const
     return {};
 }
 
-Availability loadArchiverDllStatus(const QString &myPath, const ComponentLocator &locator,
+Availability settleAvailability(const QString &myPath, const ComponentLocator &locator,
                                    const std::function<void(const QString &)> &reportError, const QDate &today)
 {
     Availability result;

@@ -70,12 +70,12 @@ inline constexpr auto kDllStatusFile = "DllStatus.ini";
 inline constexpr int kDllStatusVersion = 129;
 inline constexpr int kDllStatusMaxAgeDays = 30;
 
-// Settles availability (LoadArchiverDLLStatus): reuses a recent "DllStatus.ini",
+// Settles availability at start-up: reuses a recent "DllStatus.ini",
 // checks that the components it records as present are still there, searches
 // for the others and writes the file back. A broken file is deleted,
 // `reportError` gets the message that says why, and the flags found so far are
 // returned.
-Availability loadArchiverDllStatus(const QString &myPath, const ComponentLocator &locator,
+Availability settleAvailability(const QString &myPath, const ComponentLocator &locator,
                                    const std::function<void(const QString &message)> &reportError,
                                    const QDate &today = QDate::currentDate());
 

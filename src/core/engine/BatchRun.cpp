@@ -53,7 +53,7 @@ RunOutcome BatchRun::run(const QStringList &queue)
     }
     std::vector<Item> items;
     for (int i = 0; i < queue.size(); ++i)
-        items.push_back({queue.at(i), i});
+        items.push_back({queue.at(i), i, std::nullopt});
 
     const Settings ini(m_setup.myPath);
     int successes = 0;

@@ -73,27 +73,26 @@ MainMenus::MainMenus(QString myPath, RunUi &ui, QMainWindow *window)
 
 void MainMenus::applyCaptions()
 {
-    auto text = [](int id) { return loadResString(str::kJapaneseBase + id); };
-    menuFile->setTitle(text(str::FileMenu));
-    actionQuit->setText(text(str::Quit));
-    actionModeExtract->setText(text(str::ModeExtract));
-    actionModeArchive->setText(text(str::ModeArchive));
-    actionStart->setText(text(str::Start));
-    actionLoadList->setText(text(str::LoadFileList));
-    actionSaveList->setText(text(str::SaveFileList));
-    actionFilter->setText(text(str::Filtering));
-    actionSort->setText(text(str::Sort));
-    menuTools->setTitle(text(str::ToolMenu));
-    actionInstallComponents->setText(text(str::DllDown));
-    menuOptions->setTitle(text(str::OptionMenu));
-    actionGeneralOptions->setText(text(str::OptGeneral));
-    actionExtractionOptions->setText(text(str::OptExtract));
-    actionArchiverOptions->setText(text(str::OptArchive));
-    actionErrorLog->setText(text(str::ErrorLog));
-    menuHelp->setTitle(text(str::HelpMenu));
-    actionHelp->setText(text(str::Help));
-    actionOnlineHelp->setText(text(str::OnlineHelp));
-    actionAbout->setText(text(str::About));
+    menuFile->setTitle(caption(str::FileMenu));
+    actionQuit->setText(caption(str::Quit));
+    actionModeExtract->setText(caption(str::ModeExtract));
+    actionModeArchive->setText(caption(str::ModeArchive));
+    actionStart->setText(caption(str::Start));
+    actionLoadList->setText(caption(str::LoadFileList));
+    actionSaveList->setText(caption(str::SaveFileList));
+    actionFilter->setText(caption(str::Filtering));
+    actionSort->setText(caption(str::Sort));
+    menuTools->setTitle(caption(str::ToolMenu));
+    actionInstallComponents->setText(caption(str::DllDown));
+    menuOptions->setTitle(caption(str::OptionMenu));
+    actionGeneralOptions->setText(caption(str::OptGeneral));
+    actionExtractionOptions->setText(caption(str::OptExtract));
+    actionArchiverOptions->setText(caption(str::OptArchive));
+    actionErrorLog->setText(caption(str::ErrorLog));
+    menuHelp->setTitle(caption(str::HelpMenu));
+    actionHelp->setText(caption(str::Help));
+    actionOnlineHelp->setText(caption(str::OnlineHelp));
+    actionAbout->setText(caption(str::About));
 }
 
 void MainMenus::showWorkingMode(WorkingMode mode)

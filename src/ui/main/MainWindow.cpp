@@ -37,11 +37,6 @@ int twipsToPixels(int twips)
     return twips / kTwipsPerPixel;
 }
 
-QString caption(int id)
-{
-    return loadResString(str::kJapaneseBase + id);
-}
-
 } // namespace
 
 MainWindow::MainWindow(QString myPath, LaunchMode launchMode, QWidget *parent)

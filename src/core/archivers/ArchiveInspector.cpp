@@ -155,39 +155,46 @@ bool ArchiveInspector::gateOpen(const FormatRow &row, Gate gate, const QString &
     return test(row, path, row.checkMode) == 1;
 }
 
+const FormatRow *ArchiveInspector::readerFor(const ArchiveFormat &format, Measure measure)
+{
+    const FormatRow *row = format.reader;
+    const bool count = measure == Measure::Count;
+    if (!row || (count ? row->countSource : row->sizeSource) == Source::None)
+        return nullptr;
+    // Inside a self-extractor finding the format is check enough.
+    if (format.isSelfExtractor())
+        return row;
+    if (!available(*row) || !gateOpen(*row, count ? row->countGate : row->sizeGate, format.path))
+        return nullptr;
+    return row;
+}
+
+QVector<ComponentEntry> ArchiveInspector::consoleEntries(const FormatRow &row, const QString &path)
+{
+    const QString list = consoleListing(row, path);
+    return list.isEmpty() ? QVector<ComponentEntry>() : ConsoleExtractors::readFileList(list);
+}
+
 qint32 ArchiveInspector::entryCount(const ArchiveFormat &format)
 {
-    if (!format.reader)
+    const FormatRow *row = readerFor(format, Measure::Count);
+    if (!row)
         return 0;
-    const FormatRow &row = *format.reader;
-    if (row.countSource == Source::None)
-        return 0;
-    // Inside a self-extractor finding the format is check enough.
-    if (!format.isSelfExtractor() && (!available(row) || !gateOpen(row, row.countGate, format.path)))
-        return 0;
-    if (row.countSource == Source::ConsoleListing) {
-        const QString list = consoleListing(row, format.path);
-        return list.isEmpty() ? 0 : static_cast<qint32>(ConsoleExtractors::readFileList(list).size());
-    }
-    return std::max(0, m_caller.fileCount(row.component, row.prefix, format.path));
+    if (row->countSource == Source::ConsoleListing)
+        return static_cast<qint32>(consoleEntries(*row, format.path).size());
+    return std::max(0, m_caller.fileCount(row->component, row->prefix, format.path));
 }
 
 qint64 ArchiveInspector::expandedSize(const ArchiveFormat &format)
 {
-    if (!format.reader)
+    const FormatRow *reader = readerFor(format, Measure::Size);
+    if (!reader)
         return 0;
-    const FormatRow &row = *format.reader;
-    if (row.sizeSource == Source::None)
-        return 0;
-    if (!format.isSelfExtractor() && (!available(row) || !gateOpen(row, row.sizeGate, format.path)))
-        return 0;
+    const FormatRow &row = *reader;
     qint64 total = 0;
     if (row.sizeSource == Source::ConsoleListing) {
-        const QString list = consoleListing(row, format.path);
-        if (!list.isEmpty()) {
-            for (const ComponentEntry &e : ConsoleExtractors::readFileList(list))
-                total += e.originalSize64;
-        }
+        for (const ComponentEntry &e : consoleEntries(row, format.path))
+            total += e.originalSize64;
         return total;
     }
     m_caller.walk(row.component, row.prefix, format.path, row.openMode, nullptr,
@@ -253,11 +260,8 @@ QVector<ListRow> ArchiveInspector::listEntries(const ArchiveFormat &format)
     const FormatRow &row = *format.reader;
     const QString tag = QLatin1String(row.typeTag);
     if (row.console != ConsoleProgram::None) {
-        const QString list = consoleListing(row, format.path);
-        if (!list.isEmpty()) {
-            for (const ComponentEntry &e : ConsoleExtractors::readFileList(list))
-                rows << listRow(e, tag);
-        }
+        for (const ComponentEntry &e : consoleEntries(row, format.path))
+            rows << listRow(e, tag);
         return rows;
     }
     m_caller.walk(row.component, row.prefix, format.path, row.openMode, nullptr, [&](const ComponentEntry &e, const auto &) {

@@ -68,6 +68,11 @@ private:
     bool gateOpen(const FormatRow &row, Gate gate, const QString &path);
     int consoleTest(const FormatRow &row, const QString &path);
     QString consoleListing(const FormatRow &row, const QString &path);
+    QVector<ComponentEntry> consoleEntries(const FormatRow &row, const QString &path);
+    // The row that counts or sums the archive, once the row's gate is open; null
+    // when nothing may be counted.
+    enum class Measure { Count, Size };
+    const FormatRow *readerFor(const ArchiveFormat &format, Measure measure);
     ConsoleExtractors console() const;
 
     ComponentCaller &m_caller;

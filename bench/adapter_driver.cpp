@@ -1,9 +1,8 @@
 // Drives the adapter layer for the benchmark: "inspect" takes archive paths on
 // standard input and asks each for its count, expanded size and top folders,
 // as the batch run does; "rows" lists one archive as the content viewer does.
-#include "app/Availability.h"
-#include "archivers/ArchiveInformation.h"
-#include "engine/RunUi.h"
+#include "archivers/Availability.h"
+#include "archivers/ArchiveInspector.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -13,14 +12,6 @@
 
 using namespace salvo;
 
-namespace {
-class QuietUi : public RunUi {
-    void showMessage(const QString &, MessageIcon) override {}
-    bool askYesNo(const QString &) override { return true; }
-    void setStatus(int, const QString &) override {}
-};
-} // namespace
-
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -28,10 +19,9 @@ int main(int argc, char **argv)
         return 2;
     const QString home = QString::fromLocal8Bit(argv[2]);
     const QString exeDir = QCoreApplication::applicationDirPath();
-    QuietUi ui;
-    const Availability a = loadArchiverDllStatus(home, ComponentLocator::forProgram(home, exeDir), ui);
+    const Availability a = settleAvailability(home, ComponentLocator::forProgram(home, exeDir), [](const QString &) {});
     ComponentCaller caller(a);
-    ArchiveInformation inspector(caller, home);
+    ArchiveInspector inspector(caller, home);
     const QString mode = QString::fromLocal8Bit(argv[1]);
     if (mode == QLatin1String("inspect")) {
         QTextStream in(stdin);
@@ -40,14 +30,14 @@ int main(int argc, char **argv)
             const QString path = in.readLine();
             if (path.isEmpty())
                 continue;
-            count += inspector.GetArchiveFileCount(path);
-            total += inspector.GetArchiveOriginalSize(path);
-            multi += inspector.IsMultiRootArchive(path) ? 1 : 0;
+            count += inspector.entryCount(path);
+            total += inspector.expandedSize(path);
+            multi += inspector.isMultiRoot(path) ? 1 : 0;
         }
         std::printf("%lld entries, %lld bytes, %lld with several top folders\n", static_cast<long long>(count),
                     static_cast<long long>(total), static_cast<long long>(multi));
     } else if (mode == QLatin1String("rows") && argc > 3) {
-        const QVector<ListRow> rows = inspector.ListArchiveEntries(QString::fromLocal8Bit(argv[3]));
+        const QVector<ListRow> rows = inspector.listEntries(QString::fromLocal8Bit(argv[3]));
         std::printf("%lld rows\n", static_cast<long long>(rows.size()));
     }
     return 0;

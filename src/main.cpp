@@ -1,4 +1,4 @@
-#include "app/Startup.h"
+#include "ui/Application.h"
 
 #include <QApplication>
 

@@ -1,8 +1,7 @@
 // Which components are present, and how "DllStatus.ini" is reused, refreshed,
 // discarded and recovered from.
-#include "app/Availability.h"
-#include "app/settings/ProfileFile.h"
-#include "support/RecordingUi.h"
+#include "archivers/Availability.h"
+#include "settings/ProfileFile.h"
 #include "support/TestEnvironment.h"
 
 #include <QDate>
@@ -21,7 +20,8 @@ protected:
     QString binDir = home.path("bin");
     ComponentLocator locator{home.myPath(), {libDir}, {home.myPath(), binDir}};
     ProfileFile status{home.myPath() + "DllStatus.ini"};
-    RecordingUi ui;
+    QStringList errors;
+    std::function<void(const QString &)> reportError = [this](const QString &message) { errors << message; };
     QDate today{2026, 12, 8};
 
     void install(const QString &path, bool executable = false)
@@ -47,7 +47,7 @@ TEST_F(AvailabilityTest, FreshSearchWritesEveryKey)
     install(binDir + "/yz2dec", true); // on the search path, but not in the program folder
     install(binDir + "/yz2enc");       // not executable: not a program
 
-    const Availability a = loadArchiverDllStatus(home.myPath(), locator, ui, today);
+    const Availability a = settleAvailability(home.myPath(), locator, reportError, today);
     EXPECT_TRUE(a.has(Component::Basp21)); // the mailer is built in
     EXPECT_TRUE(a.has(Component::UnLha32));
     EXPECT_TRUE(a.has(Component::SevenZip32));
@@ -68,23 +68,23 @@ TEST_F(AvailabilityTest, FreshSearchWritesEveryKey)
     EXPECT_EQ(status.readText("DLLSTATUS", "RKEXEPath"), binDir + "/");
     EXPECT_EQ(status.readText("VALUE", "WRITEDAY"), "2026/12/08");
     EXPECT_EQ(status.readInt("VALUE", "VERSION"), kDllStatusVersion);
-    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(errors.empty());
 
     install(home.myPath() + "yz2dec", true);
-    EXPECT_TRUE(loadArchiverDllStatus(home.myPath(), locator, ui, today).has(Component::Yz2Dec));
+    EXPECT_TRUE(settleAvailability(home.myPath(), locator, reportError, today).has(Component::Yz2Dec));
 }
 
 TEST_F(AvailabilityTest, ARecentFileIsReusedButAVanishedComponentIsNeverTrusted)
 {
     install(libDir + "/unlha32.so");
     writeStatus(30, 129, {});
-    loadArchiverDllStatus(home.myPath(), locator, ui, today.addDays(-30));
+    settleAvailability(home.myPath(), locator, reportError, today.addDays(-30));
     ASSERT_EQ(status.readText("DLLSTATUS", "UNLHA32"), "True");
 
     // Thirty days later the file is still used. The components it records as
     // missing are searched again, which renews the day of writing.
     install(libDir + "/cab32.so");
-    const Availability reused = loadArchiverDllStatus(home.myPath(), locator, ui, today);
+    const Availability reused = settleAvailability(home.myPath(), locator, reportError, today);
     EXPECT_TRUE(reused.has(Component::UnLha32));
     EXPECT_TRUE(reused.has(Component::Cab32));
     EXPECT_EQ(status.readText("DLLSTATUS", "CAB32"), "True");
@@ -92,7 +92,7 @@ TEST_F(AvailabilityTest, ARecentFileIsReusedButAVanishedComponentIsNeverTrusted)
 
     // A component recorded present whose file has gone is not called.
     QFile::remove(libDir + "/unlha32.so");
-    const Availability after = loadArchiverDllStatus(home.myPath(), locator, ui, today);
+    const Availability after = settleAvailability(home.myPath(), locator, reportError, today);
     EXPECT_FALSE(after.has(Component::UnLha32));
     EXPECT_EQ(status.readText("DLLSTATUS", "UNLHA32"), "False");
     EXPECT_EQ(status.readText("VALUE", "WRITEDAY"), "2026/12/08");
@@ -103,7 +103,7 @@ TEST_F(AvailabilityTest, OldOrLowVersionFilesAreDiscarded)
     for (const auto &[age, version] : {std::pair{31, 500}, std::pair{1, 128}, std::pair{-5, 500}}) {
         QFile::remove(status.path());
         writeStatus(age, version, {{"UNLHA32", "True"}, {"EXTRAKEY", "junk"}});
-        const Availability a = loadArchiverDllStatus(home.myPath(), locator, ui, today);
+        const Availability a = settleAvailability(home.myPath(), locator, reportError, today);
         EXPECT_FALSE(a.has(Component::UnLha32)) << age << " " << version;
         EXPECT_EQ(status.readText("DLLSTATUS", "EXTRAKEY"), "") << "the old file was deleted";
         EXPECT_EQ(status.readText("VALUE", "WRITEDAY"), "2026/12/08");
@@ -115,20 +115,19 @@ TEST_F(AvailabilityTest, ABrokenFileIsDeletedAndReported)
     install(libDir + "/unlha32.so");
     install(libDir + "/cab32.so");
     writeStatus(1, 129, {{"UNLHA32", "true"}, {"UNZIP32", "0"}, {"ZIP32J", "maybe"}, {"CAB32", "True"}});
-    const Availability a = loadArchiverDllStatus(home.myPath(), locator, ui, today);
+    const Availability a = settleAvailability(home.myPath(), locator, reportError, today);
     EXPECT_FALSE(QFile::exists(status.path()));
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, QStringLiteral("SalvoExtractorの対応DLLが変化しました。\n"
-                                                  "Salvo Extractorを再起動して下さい。"));
-    EXPECT_EQ(ui.messages[0].icon, MessageIcon::Error);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors[0], QStringLiteral("SalvoExtractorの対応DLLが変化しました。\n"
+                                        "Salvo Extractorを再起動して下さい。"));
     // The rows before the broken one count; the check stopped there.
     EXPECT_TRUE(a.has(Component::UnLha32));
     EXPECT_FALSE(a.has(Component::Cab32));
 
     // The next start rebuilds the file.
-    const Availability next = loadArchiverDllStatus(home.myPath(), locator, ui, today);
+    const Availability next = settleAvailability(home.myPath(), locator, reportError, today);
     EXPECT_TRUE(next.has(Component::Cab32));
-    EXPECT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(errors.size(), 1);
 }
 
 } // namespace

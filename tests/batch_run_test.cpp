@@ -1,10 +1,10 @@
 // Whole batch runs over real archives through the real components: targets,
 // folder modes, the pre-scan and its log, deletion after success, the texts of
 // the run and the completion actions.
-#include "app/settings/Settings.h"
-#include "archivers/ArchiveInformation.h"
+#include "settings/Settings.h"
+#include "archivers/ArchiveInspector.h"
 #include "engine/BatchRun.h"
-#include "engine/cExecute.h"
+#include "engine/ProcessRunner.h"
 #include "support/ArchiveBuilder.h"
 #include "support/ComponentLib.h"
 #include "support/RecordingUi.h"
@@ -30,7 +30,7 @@ protected:
     TempHome home;
     Availability availability;
     std::unique_ptr<ComponentCaller> caller;
-    std::unique_ptr<ArchiveInformation> inspector;
+    std::unique_ptr<ArchiveInspector> inspector;
     RecordingUi ui;
     QStringList opened;
     QString in = home.path("in");
@@ -39,8 +39,8 @@ protected:
     {
         availability = builtComponents(home.myPath());
         caller = std::make_unique<ComponentCaller>(availability);
-        inspector = std::make_unique<ArchiveInformation>(*caller, home.myPath());
-        cExecute::setDesktopOpener([this](const QString &p) {
+        inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
+        ProcessRunner::setDesktopOpener([this](const QString &p) {
             opened << p;
             return true;
         });
@@ -53,7 +53,8 @@ protected:
         writeFile(in + "/" + name, bytes);
         return in + "/" + name;
     }
-    RunOutcome run(const QStringList &queue, int targetPlace = 0, LaunchMode mode = LaunchMode::Normal)
+    RunOutcome run(const QStringList &queue, TargetPlace targetPlace = TargetPlace::BesideArchive,
+                   LaunchMode mode = LaunchMode::Normal)
     {
         BatchRun batch({home.myPath(), mode, targetPlace, caller.get(), inspector.get()}, ui);
         return batch.run(queue);
@@ -107,21 +108,21 @@ TEST_F(BatchRunTest, FixedTargetsAndTheFolderQuestion)
     const QString zip = put("z.zip", writeArchive({file("f.txt")}, "zip"));
     settings().write(ini::kNormalFileNameFolder, 2);
     settings().write(ini::kAlwaysPath, home.path("always"));
-    EXPECT_EQ(run({zip}, 2).successCount, 1);
+    EXPECT_EQ(run({zip}, TargetPlace::UsualFolder).successCount, 1);
     EXPECT_TRUE(QFile::exists(home.path("always/f.txt")));
 
     // The question cancelled: nothing happens.
-    const RunOutcome cancelled = run({zip}, 1);
+    const RunOutcome cancelled = run({zip}, TargetPlace::AskEachRun);
     EXPECT_EQ(ui.status[1], QStringLiteral("解凍は中止しました。"));
     EXPECT_TRUE(cancelled.consumed.empty());
 
     // The desktop of a DD-mode run (ExtractMode 0), and its TargetPath (2).
     settings().write(ini::kDdFileNameFolder, 2);
-    EXPECT_EQ(run({zip}, 0, LaunchMode::DdMode).successCount, 1);
+    EXPECT_EQ(run({zip}, TargetPlace::BesideArchive, LaunchMode::DdMode).successCount, 1);
     EXPECT_TRUE(QFile::exists(QDir::homePath() + "/Desktop/f.txt") || QFile::exists(home.path("userhome/Desktop/f.txt")));
     settings().write(ini::kDdExtractMode, 2);
     settings().write(ini::kDdTargetPath, home.path("dd"));
-    EXPECT_EQ(run({zip}, 0, LaunchMode::DdMode).successCount, 1);
+    EXPECT_EQ(run({zip}, TargetPlace::BesideArchive, LaunchMode::DdMode).successCount, 1);
     EXPECT_TRUE(QFile::exists(home.path("dd/f.txt")));
 }
 
@@ -167,7 +168,7 @@ TEST_F(BatchRunTest, NotEnoughSpaceStopsWithoutAsking)
     settings().write(ini::kPreScan, 1);
     const QString sparse = put("huge.tar", writeArchive({{"huge.bin", "h", EntryKind::File, {}, 0644, 1LL << 50}}, "pax"));
     settings().write(ini::kAlwaysPath, home.path("out"));
-    const RunOutcome out = run({sparse}, 2);
+    const RunOutcome out = run({sparse}, TargetPlace::UsualFolder);
     EXPECT_EQ(out.successCount, 0);
     EXPECT_TRUE(ui.questions.isEmpty());
     EXPECT_TRUE(QString::fromUtf8(readFile(home.myPath() + "Log.txt")).contains("Disk Size Error\r\n"));
@@ -247,10 +248,10 @@ TEST_F(BatchRunTest, OpenFolderRules)
     opened.clear();
     settings().write(ini::kAlwaysPath, home.path("fixed"));
     QDir().mkpath(home.path("fixed"));
-    run({a, b}, 2);
+    run({a, b}, TargetPlace::UsualFolder);
     EXPECT_EQ(opened, QStringList({home.path("fixed")}));
     opened.clear();
-    run({a}, 3); // the desktop: never
+    run({a}, TargetPlace::Desktop); // the desktop: never
     EXPECT_TRUE(opened.isEmpty());
 }
 
@@ -268,7 +269,7 @@ TEST_F(BatchRunTest, StopEndsTheRunAfterTheCurrentArchive)
                 batch->stop = true;
         }
     } stopping;
-    BatchRun batch({home.myPath(), LaunchMode::Normal, 0, caller.get(), inspector.get()}, stopping);
+    BatchRun batch({home.myPath(), LaunchMode::Normal, TargetPlace::BesideArchive, caller.get(), inspector.get()}, stopping);
     stopping.batch = &batch;
     const RunOutcome out = batch.run(queue);
     EXPECT_TRUE(out.stopped);

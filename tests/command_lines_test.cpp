@@ -1,5 +1,5 @@
 // The extraction command line of every format and switch combination.
-#include "engine/CommandLines.h"
+#include "engine/ExtractionCommands.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +16,12 @@ Availability everything()
     return a;
 }
 
+constexpr auto O = OverwritePolicy::Overwrite;
+constexpr auto C = OverwritePolicy::Confirm;
+
 struct Case {
     const char *archive;
-    int overwrite;
+    OverwritePolicy overwrite;
     bool flat;
     const char *prefix;
     const char *line;
@@ -28,29 +31,29 @@ TEST(CommandLines, EveryFormatAndSwitch)
 {
     const Availability a = everything();
     const Case cases[] = {
-        {"/in/a.lzh", 0, false, "Unlha", "x -c1 -m1 -y1 -jf0 \"/in/a.lzh\" \"/out/\""},
-        {"/in/a.LHA", 1, true, "Unlha", "e -c0 -m0 -jf0 \"/in/a.LHA\" \"/out/\""},
-        {"/in/a.zip", 0, false, "UnZip", "-x -o -s -V -i -C -qq \"/in/a.zip\" \"/out/\""},
-        {"/in/a.zip", 1, true, "UnZip", "-x -j -s -V -i -C -qq \"/in/a.zip\" \"/out/\""},
-        {"/in/a.cab", 0, true, "Cab", "-x -j -o \"/in/a.cab\" \"/out/\""},
-        {"/in/a.gca", 1, false, "UnGCA", "e -xx1 -yx1 -sx1 \"/in/a.gca\" \"/out/\""},
-        {"/in/a.rar", 0, false, "Unrar", "-x -y -o \"/in/a.rar\" \"/out/\""},
-        {"/in/a.rar", 1, true, "Unrar", "-e \"/in/a.rar\" \"/out/\""},
-        {"/in/a.7z", 0, true, "SevenZip", "e -y \"/in/a.7z\" \"/out/\""},
-        {"/in/a.yz1", 1, false, "Yz1", "x -x1 -y2 \"/in/a.yz1\" \"/out/\""},
-        {"/in/a.arj", 0, false, "Unarj", "x -y- \"/in/a.arj\" \"/out/\""},
-        {"/in/a.ard", 1, true, "Unarj", "e \"/in/a.ard\" \"/out/\""},
-        {"/in/a.gza", 0, true, "Bga", "x -a -j -o \"/in/a.gza\" \"/out/\""},
-        {"/in/a.imp", 1, false, "UnImp", "x -a -r -c2 \"/in/a.imp\" \"/out/\" *"},
-        {"/in/a.hki", 0, true, "UnHki", "e -ga0 \"/in/a.hki\" \"/out/\" *.*"},
-        {"/in/a.kty", 0, true, "Kty", "e c3 r \"/in/a.kty\" \"/out/\""},
-        {"/in/a.kty", 1, false, "Kty", "x c0 q r  \"/in/a.kty\" \"/out/\""},
-        {"/in/a.tar.gz", 0, false, "Tar", "-x --use-directory=1 \"/in/a.tar.gz\" \"/out/\""},
-        {"/in/a.bz2", 1, true, "Tar", "-x --use-directory=0 \"/in/a.bz2\" \"/out/\""},
-        {"/in/a.bel", 0, true, "Unbel", " \"/in/a.bel\" \"/out/\""},
-        {"/in/a.pqa", 0, true, "Paqar", "e -q2 -b\"/out\" \"/in/a.pqa\""},
-        {"/in/a.pqa", 1, false, "Paqar", "x  -b\"/out\" \"/in/a.pqa\""},
-        {"/in/Data.Lzh", 0, false, "Unlha", "x -c1 -m1 -y1 -jf0 \"/in/Data.Lzh\" \"/out/\""},
+        {"/in/a.lzh", O, false, "Unlha", "x -c1 -m1 -y1 -jf0 \"/in/a.lzh\" \"/out/\""},
+        {"/in/a.LHA", C, true, "Unlha", "e -c0 -m0 -jf0 \"/in/a.LHA\" \"/out/\""},
+        {"/in/a.zip", O, false, "UnZip", "-x -o -s -V -i -C -qq \"/in/a.zip\" \"/out/\""},
+        {"/in/a.zip", C, true, "UnZip", "-x -j -s -V -i -C -qq \"/in/a.zip\" \"/out/\""},
+        {"/in/a.cab", O, true, "Cab", "-x -j -o \"/in/a.cab\" \"/out/\""},
+        {"/in/a.gca", C, false, "UnGCA", "e -xx1 -yx1 -sx1 \"/in/a.gca\" \"/out/\""},
+        {"/in/a.rar", O, false, "Unrar", "-x -y -o \"/in/a.rar\" \"/out/\""},
+        {"/in/a.rar", C, true, "Unrar", "-e \"/in/a.rar\" \"/out/\""},
+        {"/in/a.7z", O, true, "SevenZip", "e -y \"/in/a.7z\" \"/out/\""},
+        {"/in/a.yz1", C, false, "Yz1", "x -x1 -y2 \"/in/a.yz1\" \"/out/\""},
+        {"/in/a.arj", O, false, "Unarj", "x -y- \"/in/a.arj\" \"/out/\""},
+        {"/in/a.ard", C, true, "Unarj", "e \"/in/a.ard\" \"/out/\""},
+        {"/in/a.gza", O, true, "Bga", "x -a -j -o \"/in/a.gza\" \"/out/\""},
+        {"/in/a.imp", C, false, "UnImp", "x -a -r -c2 \"/in/a.imp\" \"/out/\" *"},
+        {"/in/a.hki", O, true, "UnHki", "e -ga0 \"/in/a.hki\" \"/out/\" *.*"},
+        {"/in/a.kty", O, true, "Kty", "e c3 r \"/in/a.kty\" \"/out/\""},
+        {"/in/a.kty", C, false, "Kty", "x c0 q r  \"/in/a.kty\" \"/out/\""},
+        {"/in/a.tar.gz", O, false, "Tar", "-x --use-directory=1 \"/in/a.tar.gz\" \"/out/\""},
+        {"/in/a.bz2", C, true, "Tar", "-x --use-directory=0 \"/in/a.bz2\" \"/out/\""},
+        {"/in/a.bel", O, true, "Unbel", " \"/in/a.bel\" \"/out/\""},
+        {"/in/a.pqa", O, true, "Paqar", "e -q2 -b\"/out\" \"/in/a.pqa\""},
+        {"/in/a.pqa", C, false, "Paqar", "x  -b\"/out\" \"/in/a.pqa\""},
+        {"/in/Data.Lzh", O, false, "Unlha", "x -c1 -m1 -y1 -jf0 \"/in/Data.Lzh\" \"/out/\""},
     };
     for (const Case &c : cases) {
         ExtractionRequest r{c.archive, "/out", c.overwrite, c.flat};
@@ -64,24 +67,24 @@ TEST(CommandLines, EveryFormatAndSwitch)
 TEST(CommandLines, ZipBy7zConsoleProgramsAndAce)
 {
     Availability a = everything();
-    ExtractionRequest zip{"/in/my a.zip", "/out dir", 0, true, true};
+    ExtractionRequest zip{"/in/my a.zip", "/out dir", O, true, true};
     ExtractionCall call = buildExtractionCall(zip, a);
     EXPECT_STREQ(call.prefix, "SevenZip");
     EXPECT_EQ(call.commandLine, "e -y \"/in/my a.zip\" \"/out dir/\"");
 
-    const ExtractionCall rk = buildExtractionCall({"/in/a.rk", "/out", 0, false}, a);
+    const ExtractionCall rk = buildExtractionCall({"/in/a.rk", "/out", O, false}, a);
     EXPECT_EQ(rk.kind, CallKind::Console);
     EXPECT_EQ(rk.commandLine, "\"/opt/rk tools/rk\" -x -y -O -D\"/out\" \"/in/a.rk\"");
-    const ExtractionCall yz2 = buildExtractionCall({"/in/a.yz2", "/out", 0, true}, a);
+    const ExtractionCall yz2 = buildExtractionCall({"/in/a.yz2", "/out", O, true}, a);
     EXPECT_EQ(yz2.commandLine, "/opt/yz2/yz2dec -y -d/out /in/a.yz2 -j");
-    const ExtractionCall yz2Blank = buildExtractionCall({"/in/my a.yz2a6", "/o d", 1, false}, a);
+    const ExtractionCall yz2Blank = buildExtractionCall({"/in/my a.yz2a6", "/o d", C, false}, a);
     EXPECT_EQ(yz2Blank.commandLine, "/opt/yz2/yz2dec -d\"/o d\" \"/in/my a.yz2a6\" -j");
 
-    ExtractionRequest ace{"/in/a.ace", "/out", 1, false, false, true};
+    ExtractionRequest ace{"/in/a.ace", "/out", C, false, false, true};
     EXPECT_EQ(buildExtractionCall(ace, a).commandLine, "x -y0 \"/in/a.ace\" \"/out/\"");
-    ace.overwrite = 0;
+    ace.overwrite = O;
     EXPECT_EQ(buildExtractionCall(ace, a).kind, CallKind::AceV2);
-    ace.overwrite = 1;
+    ace.overwrite = C;
     a.present[int(Component::UnAceV2)] = false;
     EXPECT_EQ(buildExtractionCall(ace, a).kind, CallKind::None);
 }
@@ -89,16 +92,16 @@ TEST(CommandLines, ZipBy7zConsoleProgramsAndAce)
 TEST(CommandLines, SelfExtractorsMissingComponentsAndUnknownTypes)
 {
     const Availability a = everything();
-    ExtractionRequest exe{"/in/setup.exe", "/out", 0, false, true, false, "LZH"};
+    ExtractionRequest exe{"/in/setup.exe", "/out", O, false, true, false, "LZH"};
     EXPECT_EQ(buildExtractionCall(exe, a).commandLine, "x -y -jf0 \"/in/setup.exe\" \"/out/\"");
-    exe.overwrite = 1;
+    exe.overwrite = C;
     EXPECT_EQ(buildExtractionCall(exe, a).commandLine, "x -jf0 \"/in/setup.exe\" \"/out/\"");
     exe.sfxKind = "ZIP"; // zip-by-7z is not consulted
     EXPECT_STREQ(buildExtractionCall(exe, a).prefix, "UnZip");
     exe.sfxKind = "ACE";
     EXPECT_EQ(buildExtractionCall(exe, a).kind, CallKind::AceV2);
     exe.sfxKind = "RK";
-    exe.overwrite = 0;
+    exe.overwrite = O;
     EXPECT_EQ(buildExtractionCall(exe, a).commandLine, "/opt/rk tools/rk -x -y -O -D\"/out\" \"/in/setup.exe\"");
     exe.sfxKind = "BGA";
     EXPECT_EQ(buildExtractionCall(exe, a).kind, CallKind::None);

@@ -1,9 +1,13 @@
 // Every command line the program sends to a component, read by its dialect,
 // and the entry names a component reads from an archive.
 #include "core/CommandLine.h"
+#include "engine/ExtractionCommands.h"
 #include "worker/Names.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
 
 using namespace salvo::arc;
 
@@ -17,48 +21,57 @@ struct Form {
     std::vector<std::string> names;
 };
 
-const char *const A = "\"/in/my archive.lzh\" \"/out dir/\"";
+// The components' dialect of each entry prefix of the program's extraction forms.
+std::optional<Dialect> dialectOf(const char *prefix)
+{
+    const std::pair<const char *, Dialect> dialects[] = {{"Unlha", Dialect::Unlha}, {"UnZip", Dialect::UnZip},
+                                                         {"SevenZip", Dialect::SevenZip}, {"Cab", Dialect::Cab},
+                                                         {"Unrar", Dialect::Unrar}, {"Tar", Dialect::Tar}};
+    for (const auto &[name, dialect] : dialects) {
+        if (std::strcmp(prefix, name) == 0)
+            return dialect;
+    }
+    return std::nullopt;
+}
 
 TEST(CommandLine, EveryExtractionFormTheProgramSends)
 {
-    const std::string a = A;
-    const std::vector<Form> forms{
-        // Batch run, archive kept tree / flat, overwrite / ask.
-        {Dialect::Unlha, "x -c1 -m1 -y1 -jf0 ", false, true, {}},
-        {Dialect::Unlha, "e -c1 -m1 -y1 -jf0 ", true, true, {}},
-        {Dialect::Unlha, "x -c0 -m0 -jf0 ", false, false, {}},
-        {Dialect::Unlha, "e -c0 -m0 -jf0 ", true, false, {}},
-        {Dialect::Unlha, "x -y -jf0 ", false, true, {}}, // self-extractor
-        {Dialect::Unlha, "x -jf0 ", false, false, {}},
-        {Dialect::UnZip, "-x -o -s -V -i -C -qq ", false, true, {}},
-        {Dialect::UnZip, "-x -j -o -s -V -i -C -qq ", true, true, {}},
-        {Dialect::UnZip, "-x -s -V -i -C -qq ", false, false, {}},
-        {Dialect::UnZip, "-x -j -s -V -i -C -qq ", true, false, {}},
-        {Dialect::SevenZip, "x -y ", false, true, {}},
-        {Dialect::SevenZip, "e -y ", true, true, {}},
-        {Dialect::SevenZip, "x ", false, false, {}},
-        {Dialect::SevenZip, "e ", true, false, {}},
-        {Dialect::Cab, "-x -o ", false, true, {}},
-        {Dialect::Cab, "-x -j -o ", true, true, {}},
-        {Dialect::Cab, "-x ", false, false, {}},
-        {Dialect::Cab, "-x -j ", true, false, {}},
-        {Dialect::Unrar, "-x -y -o ", false, true, {}},
-        {Dialect::Unrar, "-e -y -o ", true, true, {}},
-        {Dialect::Unrar, "-x ", false, false, {}},
-        {Dialect::Unrar, "-e ", true, false, {}},
-        {Dialect::Tar, "-x --use-directory=1 ", false, false, {}},
-        {Dialect::Tar, "-x --use-directory=0 ", true, false, {}},
-    };
-    for (const Form &f : forms) {
-        const auto c = parseCommand(f.dialect, std::string(f.line) + a);
-        ASSERT_TRUE(c) << f.line;
-        EXPECT_EQ(c->verb, Verb::Extract) << f.line;
-        EXPECT_EQ(c->flat, f.flat) << f.line;
-        EXPECT_EQ(c->overwrite, f.overwrite) << f.line;
-        EXPECT_EQ(c->archive, "/in/my archive.lzh") << f.line;
-        EXPECT_EQ(c->outputDir, "/out dir") << f.line;
-        EXPECT_TRUE(c->names.empty()) << f.line;
+    // The lines come from the program's own form table, for every extension a
+    // component here serves, flat and keeping the tree, overwriting and asking.
+    salvo::Availability everything;
+    everything.present.fill(true);
+    std::vector<salvo::ExtractionRequest> requests;
+    for (const salvo::ExtractionForm &form : salvo::extractionForms()) {
+        if (!dialectOf(form.prefix))
+            continue;
+        for (const QString &ext : QString::fromLatin1(form.extensions).split(' '))
+            requests.push_back({"/in/my archive." + ext.toLower(), "/out dir"});
     }
+    requests.push_back({"/in/my archive.zip", "/out dir", {}, false, true});          // zip through 7-zip32
+    requests.push_back({"/in/my archive.exe", "/out dir", {}, false, false, false, "LZH"}); // a self-extractor
+    int lines = 0;
+    for (salvo::ExtractionRequest r : requests) {
+        for (const bool flat : {false, true}) {
+            for (const auto policy : {salvo::OverwritePolicy::Overwrite, salvo::OverwritePolicy::Confirm}) {
+                r.ignoreDirectories = flat;
+                r.overwrite = policy;
+                const salvo::ExtractionCall call = salvo::buildExtractionCall(r, everything);
+                const std::string line = call.commandLine.toStdString();
+                const auto c = parseCommand(*dialectOf(call.prefix), line);
+                ASSERT_TRUE(c) << line;
+                ++lines;
+                EXPECT_EQ(c->verb, Verb::Extract) << line;
+                EXPECT_EQ(c->flat, flat) << line;
+                // tar32 has no overwrite switch and never asks.
+                const bool overwriteSwitch = std::strcmp(call.prefix, "Tar") != 0;
+                EXPECT_EQ(c->overwrite, overwriteSwitch && policy == salvo::OverwritePolicy::Overwrite) << line;
+                EXPECT_EQ(c->archive, r.archive.toStdString()) << line;
+                EXPECT_EQ(c->outputDir, "/out dir") << line;
+                EXPECT_TRUE(c->names.empty()) << line;
+            }
+        }
+    }
+    EXPECT_EQ(lines, 4 * 12);
 }
 
 TEST(CommandLine, SingleEntryFormsOfTheViewer)

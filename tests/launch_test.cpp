@@ -1,6 +1,6 @@
 // Launch-mode classification of the command line and the start-up rules that
 // need no window.
-#include "app/LaunchMode.h"
+#include "app/LaunchRequest.h"
 #include "app/MainWindowState.h"
 #include "app/StringTable.h"
 
@@ -50,10 +50,10 @@ TEST(LaunchMode, ArgumentsWithBlanksAreQuotedWhenJoined)
 
 TEST(StartupRules, WorkingModePositionsAndDropDowns)
 {
-    EXPECT_EQ(startupWorkingMode("Archive", true, false), "Archive");
-    EXPECT_EQ(startupWorkingMode("Archive", false, true), "Extract");
-    EXPECT_EQ(startupWorkingMode("", true, false), "Extract");
-    EXPECT_EQ(startupWorkingMode("", false, false), "Extract");
+    EXPECT_EQ(startupWorkingMode(WorkingMode::Archive, true, false), WorkingMode::Archive);
+    EXPECT_EQ(startupWorkingMode(WorkingMode::Archive, false, true), WorkingMode::Extract);
+    EXPECT_EQ(startupWorkingMode(WorkingMode::Unset, true, false), WorkingMode::Extract);
+    EXPECT_EQ(startupWorkingMode(WorkingMode::Unset, false, false), WorkingMode::Extract);
 
     EXPECT_EQ(savablePosition(32767), 32767);
     EXPECT_EQ(savablePosition(-32768), -32768);
@@ -64,17 +64,26 @@ TEST(StartupRules, WorkingModePositionsAndDropDowns)
     EXPECT_EQ(comboIndexForText(entries, ""), 0);
     EXPECT_EQ(comboIndexForText(entries, "b"), 1);
     EXPECT_EQ(comboIndexForText(entries, "zzz"), 0);
+
+    // The status-bar toggles cycle and keep values they do not know.
+    EXPECT_EQ(nextFolderNameMode(FolderNameMode::Automatic), FolderNameMode::Always);
+    EXPECT_EQ(nextFolderNameMode(FolderNameMode::Always), FolderNameMode::Never);
+    EXPECT_EQ(nextFolderNameMode(FolderNameMode::Never), FolderNameMode::Automatic);
+    EXPECT_EQ(nextFolderNameMode(FolderNameMode(7)), FolderNameMode(7));
+    EXPECT_EQ(nextDirectoryFlag(0), 1);
+    EXPECT_EQ(nextDirectoryFlag(1), 0);
+    EXPECT_EQ(nextDirectoryFlag(5), 5);
 }
 
 TEST(StringTable, JapaneseAndEnglishSetsShareTheLayout)
 {
-    EXPECT_EQ(loadResString(101), QStringLiteral("ファイル(&F)"));
-    EXPECT_EQ(loadResString(124), QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)"));
-    EXPECT_EQ(loadResString(131), QStringLiteral("解凍(&S)"));
-    EXPECT_EQ(loadResString(141), QStringLiteral("圧縮(&S)"));
-    EXPECT_EQ(loadResString(231), QStringLiteral("Extract(&S)"));
-    EXPECT_EQ(loadResString(224), QStringLiteral("Version(&A)"));
-    EXPECT_EQ(loadResString(110), QString());
+    EXPECT_EQ(captionText(101), QStringLiteral("ファイル(&F)"));
+    EXPECT_EQ(captionText(124), QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)"));
+    EXPECT_EQ(captionText(131), QStringLiteral("解凍(&S)"));
+    EXPECT_EQ(captionText(141), QStringLiteral("圧縮(&S)"));
+    EXPECT_EQ(captionText(231), QStringLiteral("Extract(&S)"));
+    EXPECT_EQ(captionText(224), QStringLiteral("Version(&A)"));
+    EXPECT_EQ(captionText(110), QString());
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // The mail notice against a real SMTP server on 127.0.0.1 that requires AUTH.
-#include "app/settings/Settings.h"
+#include "settings/Settings.h"
 #include "engine/MailNotice.h"
 #include "support/TestEnvironment.h"
 

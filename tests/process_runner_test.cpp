@@ -1,9 +1,9 @@
 // The process runner and the two console extractors, with stand-in programs
 // that print what rk and yz2dec print.
-#include "app/Availability.h"
-#include "archivers/ArchiveInformation.h"
-#include "engine/ConsoleExtractors.h"
-#include "engine/cExecute.h"
+#include "archivers/Availability.h"
+#include "archivers/ArchiveInspector.h"
+#include "archivers/ConsoleExtractors.h"
+#include "engine/ProcessRunner.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -31,41 +31,41 @@ TEST(QuoteIfBlank, BlanksNulAndLength)
     EXPECT_EQ(splitArguments("-x \"a b\" c"), QStringList({"-x", "a b", "c"}));
 }
 
-TEST(ShellX, SplitsAtTheFirstPrefixThatNamesAFileAndWaits)
+TEST(ProcessRunner, SplitsAtTheFirstPrefixThatNamesAFileAndWaits)
 {
     TempHome home;
     const QString tool = home.path("my tools/prog");
     program(tool, "for a in \"$@\"; do printf '%s|' \"$a\"; done > \"$OUT\"\n");
     qputenv("OUT", home.path("args.txt").toLocal8Bit());
-    cExecute runner;
-    ASSERT_TRUE(runner.ShellX(tool + " one \"two three\" four", kWindowHidden, nullptr, true));
+    ProcessRunner runner;
+    ASSERT_TRUE(runner.runAndWait(tool + " one \"two three\" four"));
     EXPECT_EQ(readFile(home.path("args.txt")), "one|two three|four|");
     // A hostile archive name is only ever an argument.
-    ASSERT_TRUE(runner.ShellX(tool + " \"a.rk; touch " + home.path("pwned") + "\"", kWindowHidden, nullptr, true));
+    ASSERT_TRUE(runner.runAndWait(tool + " \"a.rk; touch " + home.path("pwned") + "\""));
     EXPECT_FALSE(QFile::exists(home.path("pwned")));
 
     QStringList opened;
-    cExecute::setDesktopOpener([&](const QString &p) {
+    ProcessRunner::setDesktopOpener([&](const QString &p) {
         opened << p;
         return true;
     });
-    EXPECT_TRUE(runner.ShellX(home.path("my tools"), kWindowNormal, nullptr, false));
+    EXPECT_TRUE(runner.start(home.path("my tools")));
     EXPECT_EQ(opened, QStringList({home.path("my tools")}));
-    EXPECT_FALSE(runner.ShellX(home.path("missing folder"), kWindowNormal, nullptr, false));
+    EXPECT_FALSE(runner.start(home.path("missing folder")));
 }
 
-TEST(ShellX, TheCancelFlagEndsTheWait)
+TEST(ProcessRunner, TheCancelFlagEndsTheWait)
 {
     TempHome home;
     program(home.path("forever"), "sleep 60\n");
-    cExecute runner;
+    ProcessRunner runner;
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        runner.Cancel = true;
+        runner.cancel = true;
     });
     QElapsedTimer t;
     t.start();
-    EXPECT_TRUE(runner.ShellX(home.path("forever"), kWindowHidden, nullptr, true));
+    EXPECT_TRUE(runner.runAndWait(home.path("forever")));
     stopper.join();
     EXPECT_LT(t.elapsed(), 5000);
 }
@@ -160,19 +160,19 @@ TEST_F(ConsoleTest, RkArchivesAreCountedSummedAndListedThroughTheProgram)
     a.present[int(Component::Yz2Dec)] = true;
     a.rkExePath = a.yz2DecPath = bin;
     ComponentCaller caller(a);
-    ArchiveInformation inspector(caller, home.myPath());
+    ArchiveInspector inspector(caller, home.myPath());
     writeFile(home.path("in/good.rk"), "rk");
-    EXPECT_EQ(inspector.CheckArchiveFile(home.path("in/good.rk")), 0);
-    EXPECT_EQ(inspector.GetArchiveFileCount(home.path("in/good.rk")), 2);
-    EXPECT_EQ(inspector.GetArchiveOriginalSize(home.path("in/good.rk")), 300);
-    const QVector<ListRow> rows = inspector.ListArchiveEntries(home.path("in/good.rk"));
+    EXPECT_EQ(inspector.check(home.path("in/good.rk")), 0);
+    EXPECT_EQ(inspector.entryCount(home.path("in/good.rk")), 2);
+    EXPECT_EQ(inspector.expandedSize(home.path("in/good.rk")), 300);
+    const QVector<ListRow> rows = inspector.listEntries(home.path("in/good.rk"));
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows[0].date, "-");
     EXPECT_EQ(rows[0].ratio, "50%");
     writeFile(home.path("in/a.yz2"), "yz2");
-    EXPECT_EQ(inspector.CheckArchiveFile(home.path("in/a.yz2")), 0);
-    EXPECT_EQ(inspector.GetArchiveOriginalSize(home.path("in/a.yz2")), 4096);
-    EXPECT_TRUE(inspector.IsMultiRootArchive(home.path("in/a.yz2")));
+    EXPECT_EQ(inspector.check(home.path("in/a.yz2")), 0);
+    EXPECT_EQ(inspector.expandedSize(home.path("in/a.yz2")), 4096);
+    EXPECT_TRUE(inspector.isMultiRoot(home.path("in/a.yz2")));
 }
 
 } // namespace

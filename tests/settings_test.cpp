@@ -1,7 +1,7 @@
 // The settings file layer: classic private-profile reading rules, writes that
 // keep the rest of the file, and a write that fails leaving the old file intact.
-#include "app/settings/ProfileFile.h"
-#include "app/settings/Settings.h"
+#include "settings/ProfileFile.h"
+#include "settings/Settings.h"
 #include "platform/TextCodec.h"
 #include "support/TestEnvironment.h"
 
@@ -149,6 +149,57 @@ TEST_F(SettingsTest, AFailedWriteLeavesTheOldFileByteForByte)
     EXPECT_FALSE(written);
     EXPECT_EQ(readFile(iniPath), original);
     EXPECT_EQ(ini.readInt("GENERAL", "SORT"), 2);
+}
+
+TEST_F(SettingsTest, StoredNumbersAndTextsBecomeEnumsAndBack)
+{
+    const Settings settings(home.myPath());
+    const std::pair<const char *, WorkingMode> modes[] = {
+        {"Extract", WorkingMode::Extract}, {"Archive", WorkingMode::Archive},
+        {"", WorkingMode::Unset}, {"extract", WorkingMode::Unset}};
+    for (const auto &[text, mode] : modes) {
+        ini.writeText("GENERAL", "SlvoStartUpMode", text);
+        EXPECT_EQ(settings.startUpMode(), mode) << text;
+    }
+    settings.setStartUpMode(WorkingMode::Unset);
+    EXPECT_EQ(ini.readText("GENERAL", "SlvoStartUpMode", "absent"), "");
+
+    ini.writeText("EXTRACT_NORMAL", "FileNameFolder", "7");
+    ini.writeText("EXTRACT_DDMODE", "FileNameFolder", "2");
+    EXPECT_EQ(settings.folderNameMode(LaunchMode::Normal), FolderNameMode(7));
+    EXPECT_EQ(settings.folderNameMode(LaunchMode::DdMode), FolderNameMode::Never);
+    settings.setFolderNameMode(FolderNameMode::Always);
+    EXPECT_EQ(ini.readInt("EXTRACT_NORMAL", "FileNameFolder"), 1);
+
+    ini.writeText("EXTRACT_NORMAL", "OverWrite", "5");
+    ini.writeText("EXTRACT_ARCVIEW", "OverWrite", "1");
+    EXPECT_EQ(settings.overwritePolicy(LaunchMode::Normal), OverwritePolicy::Confirm);
+    EXPECT_EQ(settings.overwritePolicy(LaunchMode::DdMode), OverwritePolicy::Overwrite);
+    EXPECT_EQ(settings.viewerOverwritePolicy(), OverwritePolicy::Confirm);
+
+    EXPECT_EQ(settings.storedTargetPlace(), TargetPlace::BesideArchive);
+    ini.writeText("EXTRACT_NORMAL", "TargetPlace", QStringLiteral("デスクトップ"));
+    EXPECT_EQ(settings.storedTargetPlace(), TargetPlace::Desktop);
+    ini.writeText("EXTRACT_NORMAL", "TargetPlace", "somewhere");
+    EXPECT_EQ(settings.storedTargetPlace(), TargetPlace::BesideArchive);
+    settings.setStoredTargetPlace(TargetPlace::ProgramFiles);
+    EXPECT_EQ(ini.readText("EXTRACT_NORMAL", "TargetPlace"), QStringLiteral("Program\u3000Files"));
+
+    const std::pair<int, TargetPlace> ddPlaces[] = {{0, TargetPlace::Desktop}, {1, TargetPlace::BesideArchive},
+                                                    {2, TargetPlace::UsualFolder}, {9, TargetPlace::Desktop}};
+    for (const auto &[number, place] : ddPlaces) {
+        ini.writeInt("DDMODE", "ExtractMode", number);
+        EXPECT_EQ(settings.ddTargetPlace(), place) << number;
+    }
+    ini.writeText("GENERAL", "AlwaysPath", "/usual");
+    ini.writeText("DDMODE", "TargetPath", "/dd");
+    EXPECT_EQ(settings.usualFolder(LaunchMode::Normal), "/usual");
+    EXPECT_EQ(settings.usualFolder(LaunchMode::DdMode), "/dd");
+
+    ini.writeInt("EXTRACT_ARCVIEW", "Action", 1);
+    ini.writeInt("EXTRACT_ARCVIEW", "TargetPlace", 3);
+    EXPECT_EQ(settings.doubleClickAction(), DoubleClickAction::Extract);
+    EXPECT_EQ(settings.viewerTargetPlace(), ViewerTargetPlace::Template);
 }
 
 } // namespace

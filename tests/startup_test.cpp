@@ -1,10 +1,11 @@
 // The real SalvoExtractor binary: what start-up and shutdown write in each
 // launch mode, and a second instance handing its files to the first.
-#include "app/Form1.h"
+#include "ui/main/MainWindow.h"
+#include "ui/main/QueueView.h"
 #include "app/HandoffProtocol.h"
 #include "app/HandoffServer.h"
-#include "app/settings/ProfileFile.h"
-#include "platform/UserStore.h"
+#include "settings/ProfileFile.h"
+#include "settings/UserStore.h"
 #include "support/ArchiveBuilder.h"
 #include "support/TestEnvironment.h"
 #include "support/TreeSnapshot.h"
@@ -203,10 +204,10 @@ TEST_F(StartupTest, ASecondInstanceHandsItsFilesToTheFirstAndEnds)
     writeFile(home.path("in/b.lzh"), "-lh");
 
     // The first instance lives in this process so that its queue can be read.
-    Form1 form(home.myPath(), LaunchMode::Normal);
+    MainWindow window(home.myPath(), LaunchMode::Normal);
     HandoffServer server(socketPath);
     ASSERT_TRUE(server.listen());
-    QObject::connect(&server, &HandoffServer::received, &form, &Form1::receiveHandoff);
+    QObject::connect(&server, &HandoffServer::received, &window, &MainWindow::receiveHandoff);
 
     for (const QStringList &args : {QStringList{home.path(QStringLiteral("in/表 ソ.zip")), home.path("in/b.lzh")},
                                     QStringList{"/DDMODE", home.path("in/b.lzh")}, QStringList{}}) {
@@ -217,10 +218,10 @@ TEST_F(StartupTest, ASecondInstanceHandsItsFilesToTheFirstAndEnds)
         ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }));
         EXPECT_EQ(second.exitCode(), 0);
     }
-    ASSERT_TRUE(waitUntil([&] { return form.queue().size() == 3; }));
-    EXPECT_EQ(form.queue().entries(), QStringList({home.path(QStringLiteral("in/表 ソ.zip")), home.path("in/b.lzh"),
+    ASSERT_TRUE(waitUntil([&] { return window.queue().size() == 3; }));
+    EXPECT_EQ(window.queue().entries(), QStringList({home.path(QStringLiteral("in/表 ソ.zip")), home.path("in/b.lzh"),
                                                    home.path("in/b.lzh")}));
-    EXPECT_EQ(form.List1->model()->rowCount(), 3);
+    EXPECT_EQ(window.queueView()->list()->model()->rowCount(), 3);
     // A second instance never writes settings.
     EXPECT_FALSE(QFile::exists(ini.path()));
 }

@@ -45,7 +45,7 @@ std::string buildDir();
 
 } // namespace salvo::test
 
-#include "app/Availability.h"
+#include "archivers/Availability.h"
 
 namespace salvo::test {
 

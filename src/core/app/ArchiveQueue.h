@@ -1,0 +1,60 @@
+#pragma once
+// The archive queue: the ordered paths the next batch run works through, as a
+// list model that the main window's list shows directly. The same path may
+// stand several times; nothing is filtered here.
+#include <QAbstractListModel>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+namespace salvo {
+
+struct AddResult {
+    int added = 0;   // files appended
+    int skipped = 0; // paths that did not exist or could not be read
+};
+
+class ArchiveQueue : public QAbstractListModel {
+    Q_OBJECT
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    const QStringList &entries() const { return m_entries; }
+    int size() const { return static_cast<int>(m_entries.size()); }
+    bool isEmpty() const { return m_entries.isEmpty(); }
+    const QString &at(int i) const { return m_entries.at(i); }
+
+    void clear();
+    void append(const QStringList &paths);
+    void setEntries(const QStringList &paths);
+    // Removes the rows given (any order, duplicates allowed).
+    void removeRowsAt(QList<int> rows);
+
+    // Adds the paths of a command-line style text: a path in double quotes may
+    // hold blanks, an unquoted path ends at the first blank, and a remainder of
+    // fewer than 3 characters is dropped. Folders are scanned (see addPath).
+    AddResult addArchiveList(const QString &fileList);
+
+    // Adds one path: a folder is scanned recursively, depth first, in the order
+    // the file system lists it, each file appended as its absolute path; a file
+    // is appended as its absolute path; a path that does not exist is skipped.
+    AddResult addPath(const QString &path);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+
+private:
+    QStringList m_entries;
+};
+
+// Splits a command-line style file list into its paths, as addArchiveList does.
+QStringList splitFileList(const QString &fileList);
+
+// The files below a folder (see ArchiveQueue::addPath), or the path itself.
+AddResult collectPath(const QString &path, QStringList *found);
+
+// Whether activating a queued file shows its archive information: its
+// extension is one of the archive extensions the queue knows.
+bool isViewableArchive(const QString &path);
+
+} // namespace salvo

@@ -1,0 +1,274 @@
+#include "ArchiveInspector.h"
+
+#include "settings/Settings.h"
+
+namespace salvo {
+
+QString ArchiveFormat::formatInside() const
+{
+    return isSelfExtractor() && reader ? QLatin1String(reader->id) : QString();
+}
+
+ArchiveInspector::ArchiveInspector(ComponentCaller &caller, QString myPath)
+    : m_caller(caller), m_myPath(std::move(myPath))
+{
+}
+
+bool ArchiveInspector::use7Zip() const
+{
+    return Settings(m_myPath).read(ini::kUse7Zip) != 0;
+}
+
+bool ArchiveInspector::has(Component c) const
+{
+    return c != Component::Count && m_caller.availability().has(c);
+}
+
+bool ArchiveInspector::available(const FormatRow &row) const
+{
+    return has(row.component) && (row.alsoNeeds == Component::Count || has(row.alsoNeeds));
+}
+
+ConsoleExtractors ArchiveInspector::console() const
+{
+    const Availability &a = m_caller.availability();
+    return ConsoleExtractors(m_myPath, a.rkExePath, a.yz2DecPath);
+}
+
+int ArchiveInspector::test(const FormatRow &row, const QString &path, int mode)
+{
+    return m_caller.checkArchive(row.component, row.prefix, path, mode);
+}
+
+int ArchiveInspector::version(const FormatRow &row)
+{
+    return m_caller.version(row.component, row.prefix);
+}
+
+int ArchiveInspector::consoleTest(const FormatRow &row, const QString &path)
+{
+    return row.console == ConsoleProgram::Rk ? console().rkTest(path) : console().yz2Test(path);
+}
+
+QString ArchiveInspector::consoleListing(const FormatRow &row, const QString &path)
+{
+    return row.console == ConsoleProgram::Rk ? console().rkListing(path) : console().yz2Listing(path);
+}
+
+ArchiveFormat ArchiveInspector::identify(const QString &path)
+{
+    ArchiveFormat format;
+    format.path = path;
+    const QString key = extensionKey(path);
+    format.row = rowForKey(key);
+    if (!format.row)
+        return format;
+    if (format.isSelfExtractor()) {
+        format.reader = findInside(path, use7Zip());
+        format.viewerType = viewerArchiveType(format.formatInside());
+        return format;
+    }
+    format.reader = format.row->sevenZipWithUse7Zip && use7Zip() ? rowForId(QStringLiteral("7Z")) : format.row;
+    format.viewerType = viewerArchiveType(key);
+    return format;
+}
+
+QString ArchiveInspector::formatInsideExe(const QString &path)
+{
+    const FormatRow *inside = findInside(path, use7Zip());
+    return inside ? QLatin1String(inside->id) : QString();
+}
+
+const FormatRow *ArchiveInspector::findInside(const QString &path, bool use7Zip)
+{
+    const FormatRow *found = nullptr;
+    for (const FormatRow &row : formatTable()) {
+        if (row.sfxMode == kNotOffered || (row.sevenZipWithUse7Zip && use7Zip) || !available(row))
+            continue;
+        if (row.check == CheckRule::VersionThenTest && version(row) < row.minimumVersion)
+            continue;
+        bool accepted;
+        if (row.console != ConsoleProgram::None) {
+            accepted = consoleTest(row, path) == 1;
+        } else {
+            const int answer = test(row, path, row.sfxMode);
+            accepted = answer == 1 || (row.check == CheckRule::TestOrPassword && answer == 2);
+        }
+        if (accepted)
+            found = &row; // every component that accepts the file overwrites the answer
+    }
+    return found;
+}
+
+CheckCode ArchiveInspector::check(const ArchiveFormat &format)
+{
+    if (!format.row)
+        return kCheckNotArchive;
+    if (format.isSelfExtractor())
+        return format.reader ? kCheckOk : kCheckNotSfx;
+    const FormatRow &row = *format.reader;
+    if (!available(row))
+        return row.missingCode;
+    switch (row.check) {
+    case CheckRule::Test:
+        return test(row, format.path, row.checkMode) == 1 ? kCheckOk : kCheckBroken;
+    case CheckRule::TestOrPassword: {
+        const int answer = test(row, format.path, row.checkMode);
+        return answer == 1 ? kCheckOk : answer == 2 ? kCheckPassword : kCheckBroken;
+    }
+    case CheckRule::VersionThenTest: {
+        const int v = version(row);
+        if (v == kNotCalled)
+            return kCheckInternal;
+        if (v < row.minimumVersion)
+            return kCheckVersionLow;
+        return test(row, format.path, row.checkMode) == 1 ? kCheckOk : kCheckInternal;
+    }
+    case CheckRule::ConsoleTest:
+        // Without a working console program the format counts as missing.
+        return consoleTest(row, format.path) == 1 ? kCheckOk : kCheckNoComponent;
+    case CheckRule::Presence:
+    case CheckRule::Inside:
+        break;
+    }
+    return kCheckOk;
+}
+
+bool ArchiveInspector::gateOpen(const FormatRow &row, Gate gate, const QString &path)
+{
+    switch (gate) {
+    case Gate::None:
+        return true;
+    case Gate::CheckNotZero:
+        return test(row, path, row.checkMode) != 0;
+    case Gate::CheckUnlessNewer:
+        if (version(row) > row.minimumVersion)
+            return true;
+        break;
+    case Gate::CheckUnlessOlder:
+        if (version(row) < row.minimumVersion)
+            return true;
+        break;
+    case Gate::Check:
+        break;
+    }
+    return test(row, path, row.checkMode) == 1;
+}
+
+const FormatRow *ArchiveInspector::readerFor(const ArchiveFormat &format, Measure measure)
+{
+    const FormatRow *row = format.reader;
+    const bool count = measure == Measure::Count;
+    if (!row || (count ? row->countSource : row->sizeSource) == Source::None)
+        return nullptr;
+    // Inside a self-extractor finding the format is check enough.
+    if (format.isSelfExtractor())
+        return row;
+    if (!available(*row) || !gateOpen(*row, count ? row->countGate : row->sizeGate, format.path))
+        return nullptr;
+    return row;
+}
+
+QVector<ComponentEntry> ArchiveInspector::consoleEntries(const FormatRow &row, const QString &path)
+{
+    const QString list = consoleListing(row, path);
+    return list.isEmpty() ? QVector<ComponentEntry>() : ConsoleExtractors::readFileList(list);
+}
+
+qint32 ArchiveInspector::entryCount(const ArchiveFormat &format)
+{
+    const FormatRow *row = readerFor(format, Measure::Count);
+    if (!row)
+        return 0;
+    if (row->countSource == Source::ConsoleListing)
+        return static_cast<qint32>(consoleEntries(*row, format.path).size());
+    return std::max(0, m_caller.fileCount(row->component, row->prefix, format.path));
+}
+
+qint64 ArchiveInspector::expandedSize(const ArchiveFormat &format)
+{
+    const FormatRow *reader = readerFor(format, Measure::Size);
+    if (!reader)
+        return 0;
+    const FormatRow &row = *reader;
+    qint64 total = 0;
+    if (row.sizeSource == Source::ConsoleListing) {
+        for (const ComponentEntry &e : consoleEntries(row, format.path))
+            total += e.originalSize64;
+        return total;
+    }
+    m_caller.walk(row.component, row.prefix, format.path, row.openMode, nullptr,
+                  [&](const ComponentEntry &e, const std::function<qint64(const char *)> &extra) {
+                      total += row.sizeEntry ? extra(row.sizeEntry) : e.originalSize64;
+                      return !row.sizeFirstEntryOnly;
+                  });
+    return total;
+}
+
+bool ArchiveInspector::isMultiRoot(const ArchiveFormat &format)
+{
+    if (!format.row)
+        return true;
+    if (!format.reader)
+        return false;
+    const FormatRow &row = *format.reader;
+    if (row.folderTest != FolderTest::Walk) {
+        if (format.isSelfExtractor())
+            return false;
+        switch (row.folderTest) {
+        case FolderTest::NeverSeveral:
+            return false;
+        case FolderTest::AlwaysSeveral:
+            return true;
+        case FolderTest::SeveralWhenPresent:
+            return available(row);
+        case FolderTest::Walk:
+            break;
+        }
+    }
+    bool answer = false;
+    QString firstTop;
+    int rootFiles = 0;
+    const quint32 openMode = row.folderTestOpenMode == kSameOpenMode ? row.openMode : row.folderTestOpenMode;
+    m_caller.walk(row.component, row.prefix, format.path, openMode, nullptr, [&](const ComponentEntry &e, const auto &) {
+        // Only "/" separates: a name with "\" alone lies at the root.
+        const qsizetype slash = e.name.indexOf(QLatin1Char('/'));
+        if (slash >= 0) {
+            const QString top = e.name.left(slash);
+            if (firstTop.isNull()) {
+                firstTop = top;
+            } else if (top != firstTop) {
+                answer = true;
+                return false;
+            }
+        } else if (++rootFiles == 2) {
+            answer = true;
+            return false;
+        }
+        return true;
+    });
+    if (!firstTop.isNull() && rootFiles == 1)
+        answer = true;
+    return answer;
+}
+
+QVector<ListRow> ArchiveInspector::listEntries(const ArchiveFormat &format)
+{
+    QVector<ListRow> rows;
+    if (!format.reader || !has(format.reader->component))
+        return rows;
+    const FormatRow &row = *format.reader;
+    const QString tag = QLatin1String(row.typeTag);
+    if (row.console != ConsoleProgram::None) {
+        for (const ComponentEntry &e : consoleEntries(row, format.path))
+            rows << listRow(e, tag);
+        return rows;
+    }
+    m_caller.walk(row.component, row.prefix, format.path, row.openMode, nullptr, [&](const ComponentEntry &e, const auto &) {
+        rows << listRow(e, tag);
+        return true;
+    });
+    return rows;
+}
+
+} // namespace salvo

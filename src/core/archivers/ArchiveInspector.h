@@ -1,0 +1,82 @@
+#pragma once
+// What the program learns about an archive before or without extracting it:
+// which format it is and which component reads it, the check code of the
+// pre-scan, the entry count, the expanded size, whether its entries lie under
+// more than one top-level name, and the rows of the content viewer. Every
+// answer comes from the components; every rule per format comes from the
+// format table.
+#include "archivers/ComponentCaller.h"
+#include "archivers/ConsoleExtractors.h"
+#include "archivers/FormatTable.h"
+#include "archivers/ListingText.h"
+
+#include <QString>
+#include <QVector>
+
+namespace salvo {
+
+// What was decided about one archive, once: the row its extension selects and
+// the row whose component reads it. A run carries this along from the check to
+// the extraction, so a self-extractor is looked into only once.
+struct ArchiveFormat {
+    QString path;
+    const FormatRow *row = nullptr;    // by the extension key; null: not an archive
+    const FormatRow *reader = nullptr; // the row itself, the 7Z row for ".zip" with Use7Zip, or the
+                                       // format found inside a self-extractor (null: none found)
+    QString viewerType;                // the content viewer's archive type
+
+    bool isSelfExtractor() const { return row && row->check == CheckRule::Inside; }
+    // The format id found inside a self-extractor; empty otherwise.
+    QString formatInside() const;
+};
+
+class ArchiveInspector {
+public:
+    ArchiveInspector(ComponentCaller &caller, QString myPath);
+
+    // Reads "Use7Zip" and, for a self-extractor, asks the components what is inside.
+    ArchiveFormat identify(const QString &path);
+
+    CheckCode check(const ArchiveFormat &format);
+    qint32 entryCount(const ArchiveFormat &format);
+    // The sum of the entries' original sizes, in 64 bits.
+    qint64 expandedSize(const ArchiveFormat &format);
+    // True unless the entries all lie under one top-level folder or the archive
+    // holds a single file at its root.
+    bool isMultiRoot(const ArchiveFormat &format);
+    QVector<ListRow> listEntries(const ArchiveFormat &format);
+
+    // The same for a path, identified afresh.
+    CheckCode check(const QString &path) { return check(identify(path)); }
+    qint32 entryCount(const QString &path) { return entryCount(identify(path)); }
+    qint64 expandedSize(const QString &path) { return expandedSize(identify(path)); }
+    bool isMultiRoot(const QString &path) { return isMultiRoot(identify(path)); }
+    QVector<ListRow> listEntries(const QString &path) { return listEntries(identify(path)); }
+
+    // The format id inside a self-extractor, "" when no component accepts it:
+    // the file is offered to every available component in the table's order and
+    // the last one that accepts it wins.
+    QString formatInsideExe(const QString &path);
+
+private:
+    bool use7Zip() const;
+    const FormatRow *findInside(const QString &path, bool use7Zip);
+    bool has(Component c) const;
+    bool available(const FormatRow &row) const;
+    int test(const FormatRow &row, const QString &path, int mode);
+    int version(const FormatRow &row);
+    bool gateOpen(const FormatRow &row, Gate gate, const QString &path);
+    int consoleTest(const FormatRow &row, const QString &path);
+    QString consoleListing(const FormatRow &row, const QString &path);
+    QVector<ComponentEntry> consoleEntries(const FormatRow &row, const QString &path);
+    // The row that counts or sums the archive, once the row's gate is open; null
+    // when nothing may be counted.
+    enum class Measure { Count, Size };
+    const FormatRow *readerFor(const ArchiveFormat &format, Measure measure);
+    ConsoleExtractors console() const;
+
+    ComponentCaller &m_caller;
+    QString m_myPath;
+};
+
+} // namespace salvo

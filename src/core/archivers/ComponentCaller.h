@@ -1,0 +1,92 @@
+#pragma once
+// Calls into the archiver components: each is loaded with dlopen at its first
+// call and its entry points found by name. A component whose availability flag
+// is false is never loaded; one whose file has gone or that lacks an entry
+// point gives a failure result, never a crash. Texts cross the boundary in the
+// locale's 8-bit encoding.
+#include "archivers/Availability.h"
+
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <mutex>
+
+namespace salvo {
+
+// One entry as a component reports it.
+struct ComponentEntry {
+    QString name;
+    quint32 originalSize = 0;
+    quint32 compressedSize = 0;
+    qint64 originalSize64 = 0; // the component's 64-bit size when it has one, else the 32-bit field
+    quint16 ratio = 0, date = 0, time = 0;
+    QString attribute, method;
+};
+
+// Results the adapter gives when no call could be made.
+inline constexpr int kNotCalled = -1;
+
+class ComponentCaller {
+public:
+    explicit ComponentCaller(const Availability &availability);
+    ~ComponentCaller();
+
+    const Availability &availability() const { return m_availability; }
+
+    // The main entry with a 1024-character output buffer. kNotCalled when the
+    // component is unavailable or cannot be loaded.
+    int run(Component component, const char *prefix, const QString &commandLine, void *owner,
+            QString *output = nullptr);
+    // CheckArchive's answer; 0 when it could not be called.
+    int checkArchive(Component component, const char *prefix, const QString &archive, int mode);
+    // GetFileCount's answer; kNotCalled when it could not be called.
+    int fileCount(Component component, const char *prefix, const QString &archive);
+    // GetVersion / GetSubVersion; kNotCalled when they could not be called.
+    int version(Component component, const char *prefix);
+    int subVersion(Component component, const char *prefix);
+    bool hasEntry(Component component, const char *prefix, const char *suffix);
+
+    // Walks an archive: open, first with "*", next until none, close. `visit`
+    // returns false to stop early; `extra` gives the size entries of the open
+    // archive ("GetOriginalSize", "GetArcOriginalSize") by suffix. False when
+    // nothing could be opened.
+    using Visitor = std::function<bool(const ComponentEntry &entry, const std::function<qint64(const char *)> &extra)>;
+    bool walk(Component component, const char *prefix, const QString &archive, quint32 openMode, void *owner,
+              const Visitor &visit);
+
+    // The second-generation ACE extraction with its 156-byte record.
+    int aceV2Extract(const QString &archive, const QString &fileList, const QString &destination);
+
+    // Asked when a component would replace an existing file; returns one of the
+    // components' answers (yes, no, yes to all, no to all, cancel).
+    void setOverwriteAsker(std::function<int(const QString &path)> asker);
+
+    // While one of these lives on a thread, components called on that thread
+    // that ask about replacing a file get "yes to all" without the asker: the
+    // setting says to overwrite, and a command line without an overwrite
+    // switch (the tar form has none) must not bring the question back.
+    class OverwriteWithoutAsking {
+    public:
+        OverwriteWithoutAsking();
+        ~OverwriteWithoutAsking();
+        OverwriteWithoutAsking(const OverwriteWithoutAsking &) = delete;
+        OverwriteWithoutAsking &operator=(const OverwriteWithoutAsking &) = delete;
+
+    private:
+        bool m_previous;
+    };
+
+private:
+    struct Library;
+    void *entry(Component component, const char *prefix, const char *suffix, const QString &fileOverride = {});
+    Library *load(const QString &file, const char *prefix);
+    static int overwriteTrampoline(void *user, const char *path);
+
+    Availability m_availability;
+    std::mutex m_mutex;
+    std::map<QString, Library *> m_libraries;
+    std::function<int(const QString &)> m_asker;
+};
+
+} // namespace salvo

@@ -1,0 +1,281 @@
+#include "BatchRun.h"
+
+#include "archivers/ComponentCaller.h"
+#include "engine/ExtractionCommands.h"
+#include "engine/MailNotice.h"
+#include "engine/ProcessRunner.h"
+#include "engine/RunLog.h"
+#include "engine/RunUi.h"
+#include "settings/Settings.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <optional>
+
+namespace salvo {
+namespace {
+
+const char *checkLine(int code)
+{
+    switch (code) {
+    case kCheckNoComponent: return " : Archiver DLL is not Exist!";
+    case kCheckBroken: return " is Abnormal Archive or Broken!";
+    case kCheckPassword: return " is protected by Password!(Yz1)";
+    case kCheckNotArchive: return " is not Archive!";
+    case kCheckNotSfx: return " is not Self-Extracter EXE File Or don't have DLL!";
+    case kCheckInternal: return " : Internal Error.";
+    default: return nullptr;
+    }
+}
+
+} // namespace
+
+QString elapsedText(qint64 ms)
+{
+    const qint64 s = ms / 1000;
+    return QString::asprintf("%02lld:%02lld:%02lld", s / 3600, (s / 60) % 60, s % 60);
+}
+
+BatchRun::BatchRun(RunSetup setup, RunUi &ui) : m_setup(std::move(setup)), m_ui(ui) {}
+
+const Availability &BatchRun::availability() const
+{
+    return m_setup.caller->availability();
+}
+
+RunOutcome BatchRun::run(const QStringList &queue)
+{
+    RunOutcome outcome;
+    RunTarget target = chooseRunTarget(Settings(m_setup.myPath), m_setup.launchMode, m_setup.targetPlace, queue, m_ui);
+    if (target.cancelled) {
+        m_ui.setStatus(1, QStringLiteral("解凍は中止しました。"));
+        return outcome;
+    }
+    std::vector<Item> items;
+    for (int i = 0; i < queue.size(); ++i)
+        items.push_back({queue.at(i), i, std::nullopt});
+
+    const Settings ini(m_setup.myPath);
+    int successes = 0;
+    if (ini.read(ini::kPreScan) != 0) {
+        int errors = 0;
+        if (preScan(items, target, &errors, outcome)) {
+            successes = extractionLoop(items, target, outcome);
+        } else {
+            m_ui.setStatus(1, QStringLiteral("解凍中止。"));
+            m_ui.showMessage(QStringLiteral("書庫または環境に問題があるため、解凍を中止します。"), MessageIcon::Error);
+        }
+        if (errors > 0) {
+            const QString n = QString::number(errors);
+            m_ui.setStatus(1, QStringLiteral("エラーが") + n + QStringLiteral("件ありました。"));
+            m_ui.showMessage(QStringLiteral("エラーが") + n + QStringLiteral("件ありました。詳細はErrorLogをご覧下さい。"),
+                             MessageIcon::Information);
+        }
+    } else {
+        successes = extractionLoop(items, target, outcome);
+    }
+    outcome.successCount = successes;
+    completion(successes, target);
+    return outcome;
+}
+
+bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *errors, RunOutcome &outcome)
+{
+    RunLog log(m_setup.myPath);
+    log.open();
+    m_ui.setStatus(1, QStringLiteral("書庫のチェック中."));
+    for (auto it = items.begin(); it != items.end();) {
+        if (!QFileInfo::exists(it->path)) {
+            log.writeLine(it->path + QStringLiteral(" is not Exist!!"));
+            outcome.consumed.insert(it->position);
+            it = items.erase(it);
+            ++*errors;
+        } else {
+            ++it;
+        }
+    }
+    m_ui.setStatus(1, QStringLiteral("書庫のチェック中.."));
+    for (auto it = items.begin(); it != items.end();) {
+        it->format = m_setup.inspector->identify(it->path);
+        const int code = m_setup.inspector->check(*it->format);
+        if (code == kCheckOk || (code != kCheckVersionLow && !checkLine(code))) {
+            ++it;
+            continue;
+        }
+        log.writeLine(code == kCheckVersionLow ? QStringLiteral("UnZip32.DLL Version is low!")
+                                               : it->path + QLatin1String(checkLine(code)));
+        outcome.consumed.insert(it->position);
+        it = items.erase(it);
+        ++*errors;
+    }
+    m_ui.setStatus(1, QStringLiteral("書庫のチェック中..."));
+    bool diskError = false;
+    if (target.fixed) {
+        qint64 total = 0;
+        for (const Item &item : items)
+            total += m_setup.inspector->expandedSize(*item.format);
+        if (availableBytes(target.folder) <= total) {
+            log.writeLine(QStringLiteral("Disk Size Error"));
+            ++*errors;
+            diskError = true;
+        }
+        m_ui.setStatus(3, thousands(total) + QStringLiteral(" Bytes"));
+    } else {
+        m_ui.setStatus(3, QString());
+    }
+    if (items.empty()) {
+        m_ui.setStatus(3, QString());
+        diskError = false;
+    }
+    bool goOn = true;
+    if (diskError)
+        goOn = false;
+    else if (*errors >= 1)
+        goOn = m_ui.askYesNo(QStringLiteral("エラーが") + QString::number(*errors) + QStringLiteral("あります。\n解凍を続行しますか？"));
+    log.close();
+    return goOn;
+}
+
+int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir, const LoopSettings &settings,
+                         bool *trueSuccess)
+{
+    *trueSuccess = false;
+    ExtractionRequest request;
+    request.archive = archive.path;
+    request.outputDir = outputDir;
+    request.overwrite = settings.overwrite;
+    request.ignoreDirectories = settings.ignoreDirectories;
+    request.zipBy7z = settings.zipBy7z;
+    request.useUnace32 = settings.useUnace32;
+    request.sfxKind = archive.formatInside();
+    const ExtractionCall call = buildExtractionCall(request, availability());
+    switch (call.kind) {
+    case CallKind::Unsupported:
+        if (!settings.errorSkip)
+            m_ui.showMessage(QStringLiteral("対応していない形式のファイルです"), MessageIcon::Error);
+        return -1;
+    case CallKind::None:
+        return -1;
+    case CallKind::Component: {
+        // OverWrite 0 overwrites without asking in every format, also in those
+        // whose command line has no switch for it.
+        std::optional<ComponentCaller::OverwriteWithoutAsking> withoutAsking;
+        if (overwrite == 0)
+            withoutAsking.emplace();
+        const int r = m_setup.caller->run(call.component, call.prefix, call.commandLine, nullptr);
+        *trueSuccess = r == 0;
+        return r;
+    }
+    case CallKind::AceV2: {
+        const int r = m_setup.caller->aceV2Extract(archive.path, call.commandLine, outputDir);
+        *trueSuccess = r == 0;
+        return r;
+    }
+    case CallKind::Console: {
+        // A console extractor counts as done whatever it returns; that is not a
+        // verified success, so its archive is never deleted.
+        ProcessRunner runner;
+        runner.linkCancel(&stop);
+        runner.runAndWait(call.commandLine);
+        return 0;
+    }
+    }
+    return -1;
+}
+
+int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOutcome &outcome)
+{
+    const Settings ini(m_setup.myPath);
+    const bool dd = m_setup.launchMode == LaunchMode::DdMode;
+    LoopSettings settings;
+    settings.folderMode = ini.folderNameMode(m_setup.launchMode);
+    // In the automatic folder mode the archive's tree is always kept.
+    settings.ignoreDirectories = !dd && settings.folderMode != FolderNameMode::Automatic && ini.read(ini::kDirectory) != 0;
+    settings.deleteAfter = ini.read(dd ? ini::kDdDeleteArchive : ini::kNormalDeleteArchive) != 0;
+    settings.errorSkip = ini.read(ini::kErrorSkip) != 0;
+    settings.overwrite = ini.overwritePolicy(m_setup.launchMode);
+    settings.zipBy7z = zipBy7zFor(ini.read(ini::kUse7Zip), availability());
+    settings.useUnace32 = ini.read(ini::kUseUnace32) != 0;
+
+    const int n = static_cast<int>(items.size());
+    if (n == 0) {
+        m_ui.setStatus(1, QStringLiteral("ファイルがありません。"));
+        m_ui.showMessage(QStringLiteral("ファイルがありません。"), MessageIcon::Information);
+        return 0;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    m_ui.setStatus(2, QStringLiteral("00:00:00"));
+    m_ui.loopStarted();
+
+    int successes = 0, done = 0;
+    for (int i = 0; i < n; ++i) {
+        if (stop) {
+            outcome.stopped = true;
+            break;
+        }
+        const QString &archive = items[i].path;
+        outcome.consumed.insert(items[i].position);
+        ++done;
+        m_ui.setStatus(1, QString::number(i + 1) + QStringLiteral("個目(全体:") + QString::number(n)
+                              + QStringLiteral("個)のファイルを解凍中"));
+        m_ui.progress(i + 1, n, archive);
+        if (!QFileInfo::exists(archive) && !settings.errorSkip) {
+            m_ui.showMessage(QStringLiteral("存在しないファイルです。場所を確認してください。"), MessageIcon::Error);
+            continue;
+        }
+        if (!items[i].format)
+            items[i].format = m_setup.inspector->identify(archive);
+        const ArchiveFormat &format = *items[i].format;
+        QString error;
+        const QString outputDir = outputFolderFor(format, target, settings.folderMode, *m_setup.inspector, &error);
+        if (outputDir.isEmpty()) {
+            m_ui.setStatus(1, error);
+            if (!settings.errorSkip)
+                m_ui.showMessage(error, MessageIcon::Error);
+            continue;
+        }
+        bool trueSuccess = false;
+        if (extractOne(format, outputDir, settings, &trueSuccess) != 0)
+            continue;
+        ++successes;
+        if (target.kind == TargetKind::BesideArchive && target.folderToOpen.isEmpty())
+            target.folderToOpen = folderPart(archive);
+        // Only an extraction the component reported whole lets the archive go.
+        if (settings.deleteAfter && trueSuccess)
+            QFile::remove(archive);
+    }
+    m_ui.loopFinished();
+    m_ui.setStatus(2, elapsedText(clock.elapsed()));
+    if (outcome.stopped)
+        m_ui.setStatus(1, QString::number(done) + QStringLiteral("個のファイルを解凍して中止しました。"));
+    else
+        m_ui.setStatus(1, QString::number(n) + QStringLiteral("個のファイルを解凍完了！"));
+    return successes;
+}
+
+void BatchRun::completion(int successCount, const RunTarget &target)
+{
+    const Settings ini(m_setup.myPath);
+    if (ini.read(ini::kMailUse) == 1 && availability().has(Component::Basp21)) {
+        const QString answer = sendNotice(readMailSettings(ini), QStringLiteral("Extract"), successCount >= 1);
+        if (!answer.isEmpty())
+            m_ui.setStatus(1, answer);
+    }
+    if (successCount < 1)
+        return;
+    if (ini.read(ini::kUseSound) != 0)
+        m_ui.playSound(cutAtNul(ini.read(ini::kSoundFilePath)));
+    if (ini.read(ini::kOpenFolder) != 0 && !target.folderToOpen.isEmpty()
+        && (target.kind == TargetKind::FixedFolder
+            || (target.kind == TargetKind::BesideArchive && successCount == 1))) {
+        ProcessRunner().start(quoteIfBlank(target.folderToOpen));
+    }
+    if (ini.read(ini::kEndNotice) == 0)
+        m_ui.showMessage(QString::number(successCount) + QStringLiteral("個のファイルを解凍完了！"),
+                         MessageIcon::Information);
+}
+
+} // namespace salvo

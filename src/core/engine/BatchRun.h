@@ -1,0 +1,74 @@
+#pragma once
+// One batch run over the queue: the target of the run, the optional pre-scan
+// with its run log, the extraction loop and the completion actions. It runs off
+// the window's thread; everything it shows or asks goes through RunUi.
+#include "archivers/ArchiveInspector.h"
+#include "archivers/Availability.h"
+#include "engine/OutputFolders.h"
+#include "settings/Modes.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <optional>
+#include <set>
+
+namespace salvo {
+
+class ComponentCaller;
+class RunUi;
+
+struct RunOutcome {
+    int successCount = 0;
+    // Positions in the queue given to run() that the run used up (removed by
+    // the pre-scan or processed by the loop); the caller removes these.
+    std::set<int> consumed;
+    bool stopped = false;
+};
+
+struct RunSetup {
+    QString myPath;
+    LaunchMode launchMode = LaunchMode::Normal;
+    TargetPlace targetPlace = TargetPlace::BesideArchive; // the target drop-down's entry (normal launch)
+    ComponentCaller *caller = nullptr;
+    ArchiveInspector *inspector = nullptr;
+};
+
+class BatchRun {
+public:
+    BatchRun(RunSetup setup, RunUi &ui);
+
+    // The whole run over `queue`: target, pre-scan, loop, completion actions.
+    RunOutcome run(const QStringList &queue);
+
+    // Set from any thread: the run ends after the archive in hand.
+    std::atomic<bool> stop{false};
+
+private:
+    // The settings of the extraction loop, read once when it begins.
+    struct LoopSettings {
+        FolderNameMode folderMode;
+        bool ignoreDirectories, deleteAfter, errorSkip, zipBy7z, useUnace32;
+        OverwritePolicy overwrite;
+    };
+    struct Item {
+        QString path;
+        int position;
+        std::optional<ArchiveFormat> format; // once identified, carried from the pre-scan to the extraction
+    };
+    bool preScan(std::vector<Item> &items, const RunTarget &target, int *errors, RunOutcome &outcome);
+    int extractionLoop(std::vector<Item> &items, RunTarget &target, RunOutcome &outcome);
+    int extractOne(const ArchiveFormat &archive, const QString &outputDir, const LoopSettings &settings,
+                   bool *trueSuccess);
+    void completion(int successCount, const RunTarget &target);
+    const Availability &availability() const;
+
+    RunSetup m_setup;
+    RunUi &m_ui;
+};
+
+// Elapsed time as "hh:nn:ss".
+QString elapsedText(qint64 milliseconds);
+
+} // namespace salvo

@@ -1,0 +1,94 @@
+#include "OutputFolders.h"
+
+#include "archivers/ArchiveInspector.h"
+#include "engine/RunUi.h"
+#include "platform/KnownFolders.h"
+#include "settings/Settings.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStorageInfo>
+
+namespace salvo {
+
+QString folderPart(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : path.left(slash);
+}
+
+qint64 availableBytes(const QString &folder)
+{
+    QString existing = QDir::cleanPath(folder);
+    while (!existing.isEmpty() && !QFileInfo(existing).isDir())
+        existing = folderPart(existing);
+    if (existing.isEmpty())
+        existing = QStringLiteral("/");
+    const QStorageInfo storage(existing);
+    return storage.isValid() ? storage.bytesAvailable() : -1;
+}
+
+RunTarget chooseRunTarget(const Settings &settings, LaunchMode launchMode, TargetPlace place,
+                          const QStringList &queue, RunUi &ui)
+{
+    const bool dd = launchMode == LaunchMode::DdMode;
+    RunTarget t;
+    auto fixedAt = [&t](const QString &folder, TargetKind kind) {
+        t.fixed = true;
+        t.folder = folder;
+        t.kind = kind;
+        t.folderToOpen = folder;
+    };
+    switch (dd ? settings.ddTargetPlace() : place) {
+    case TargetPlace::BesideArchive:
+        t.kind = TargetKind::BesideArchive;
+        // In DD mode the folder to open is that of the first archive extracted.
+        if (!dd && !queue.isEmpty())
+            t.folderToOpen = folderPart(queue.first());
+        break;
+    case TargetPlace::AskEachRun: {
+        const QString answer = ui.askFolder(QStringLiteral("フォルダの選択"));
+        if (answer.isEmpty())
+            t.cancelled = true;
+        else
+            fixedAt(answer, TargetKind::FixedFolder);
+        break;
+    }
+    case TargetPlace::UsualFolder:
+        fixedAt(settings.usualFolder(launchMode), TargetKind::FixedFolder);
+        break;
+    case TargetPlace::Desktop:
+        fixedAt(specialFolderPath(kDesktopFolder), TargetKind::Desktop);
+        break;
+    case TargetPlace::ProgramFiles:
+        fixedAt(specialFolderPath(kProgramFilesFolder), TargetKind::FixedFolder);
+        break;
+    }
+    return t;
+}
+
+QString outputFolderFor(const ArchiveFormat &archive, const RunTarget &target, FolderNameMode mode,
+                        ArchiveInspector &inspector, QString *error)
+{
+    const QString base = target.fixed ? QDir::cleanPath(target.folder) : folderPart(archive.path);
+    if (mode == FolderNameMode::Automatic)
+        mode = inspector.isMultiRoot(archive) ? FolderNameMode::Always : FolderNameMode::Never;
+    if (mode != FolderNameMode::Always)
+        return base;
+    QString name = QFileInfo(archive.path).fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot > 0)
+        name.truncate(dot);
+    const QString folder = base + QLatin1Char('/') + name;
+    const QFileInfo info(folder);
+    if (info.isDir())
+        return folder;
+    // One level only: the base folder must be there.
+    if (info.exists() || !QDir(base).exists() || !QDir(base).mkdir(name)) {
+        *error = QStringLiteral("解凍先のフォルダを作成できません: ") + folder;
+        return {};
+    }
+    return folder;
+}
+
+} // namespace salvo

@@ -1,0 +1,47 @@
+#pragma once
+// Where the output of a batch run goes: once per run the target (one fixed
+// folder, or beside each archive), once per archive the folder handed to the
+// component (with or without a folder named after the archive), and the free
+// space of the target for the pre-scan.
+#include "settings/Modes.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace salvo {
+
+class ArchiveInspector;
+class RunUi;
+class Settings;
+struct ArchiveFormat;
+
+enum class TargetKind { BesideArchive, FixedFolder, Desktop };
+
+struct RunTarget {
+    bool fixed = false;   // one folder for every archive
+    QString folder;       // that folder
+    TargetKind kind = TargetKind::BesideArchive;
+    QString folderToOpen; // what the completion step may open
+    bool cancelled = false;
+};
+
+// The target of a run, chosen before anything else: by the target drop-down
+// (`place`) in a normal launch, by "ExtractMode" in DD mode. AskEachRun asks
+// `ui` for the folder; no answer cancels the run.
+RunTarget chooseRunTarget(const Settings &settings, LaunchMode launchMode, TargetPlace place,
+                          const QStringList &queue, RunUi &ui);
+
+// The folder an archive goes into; empty (and `error` set) when it cannot be
+// made. Automatic asks the inspector whether the entries lie under one top
+// folder; a folder named after the archive is made one level deep only.
+QString outputFolderFor(const ArchiveFormat &archive, const RunTarget &target, FolderNameMode mode,
+                        ArchiveInspector &inspector, QString *error);
+
+// Bytes available to the user on the file system that holds `folder`, or that
+// will hold it once made; -1 when unknown.
+qint64 availableBytes(const QString &folder);
+
+// The text before the last "/" of a path; empty when it has none.
+QString folderPart(const QString &path);
+
+} // namespace salvo

@@ -1,0 +1,199 @@
+#include "MainMenus.h"
+
+#include "app/ProjectLinks.h"
+#include "app/StringTable.h"
+#include "archivers/Availability.h"
+#include "engine/ProcessRunner.h"
+#include "engine/RunUi.h"
+#include "platform/ProgramFolder.h"
+#include "salvo_version.h"
+#include "ui/about/AboutDialog.h"
+#include "ui/options/ExtractionOptionsDialog.h"
+#include "ui/options/GeneralOptionsDialog.h"
+#include "ui/viewers/QueueFilterDialog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+
+namespace salvo {
+
+MainMenus::MainMenus(QString myPath, RunUi &ui, QMainWindow *window)
+    : QObject(window), m_myPath(std::move(myPath)), m_ui(ui), m_window(window)
+{
+    auto menu = [window](const char *name) {
+        QMenu *m = window->menuBar()->addMenu(QString());
+        m->setObjectName(QLatin1String(name));
+        return m;
+    };
+    auto action = [](QMenu *m, const char *name) {
+        QAction *a = m->addAction(QString());
+        a->setObjectName(QLatin1String(name));
+        return a;
+    };
+    menuFile = menu("FileMenu");
+    actionModeExtract = action(menuFile, "MnuModeExtract");
+    actionModeArchive = action(menuFile, "MnuModeArchive");
+    actionModeExtract->setCheckable(true);
+    actionModeArchive->setCheckable(true);
+    modeSeparator = menuFile->addSeparator();
+    modeSeparator->setObjectName(QStringLiteral("MnuFileMinusF1"));
+    actionStart = action(menuFile, "MnuStart");
+    actionLoadList = action(menuFile, "MnuFileLoadFileList");
+    actionSaveList = action(menuFile, "MnuFileSaveFileList");
+    actionFilter = action(menuFile, "MnuFiltering");
+    actionSort = action(menuFile, "MnuSort");
+    menuFile->addSeparator();
+    actionQuit = action(menuFile, "MnuQuit");
+
+    menuTools = menu("ToolMenu");
+    actionInstallComponents = action(menuTools, "MnuDLLDown");
+    actionErrorLog = action(menuTools, "MnuErrorLog");
+
+    menuOptions = menu("OptionMenu");
+    actionGeneralOptions = action(menuOptions, "MnuOptGeneral");
+    actionExtractionOptions = action(menuOptions, "MnuOptExtract");
+    actionArchiverOptions = action(menuOptions, "MnuOptArchive");
+
+    menuHelp = menu("HelpMenu");
+    actionHelp = action(menuHelp, "MnuHelp");
+    actionOnlineHelp = action(menuHelp, "MnuOnlineHelp");
+    actionAbout = action(menuHelp, "MnuAbout");
+
+    openUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+    connect(actionErrorLog, &QAction::triggered, this, &MainMenus::showErrorLog);
+    connect(actionHelp, &QAction::triggered, this, &MainMenus::showHelp);
+    connect(actionOnlineHelp, &QAction::triggered, this, &MainMenus::showOnlineHelp);
+    connect(actionGeneralOptions, &QAction::triggered, this, &MainMenus::showGeneralOptions);
+}
+
+void MainMenus::applyCaptions()
+{
+    menuFile->setTitle(caption(str::FileMenu));
+    actionQuit->setText(caption(str::Quit));
+    actionModeExtract->setText(caption(str::ModeExtract));
+    actionModeArchive->setText(caption(str::ModeArchive));
+    actionStart->setText(caption(str::Start));
+    actionLoadList->setText(caption(str::LoadFileList));
+    actionSaveList->setText(caption(str::SaveFileList));
+    actionFilter->setText(caption(str::Filtering));
+    actionSort->setText(caption(str::Sort));
+    menuTools->setTitle(caption(str::ToolMenu));
+    actionInstallComponents->setText(caption(str::DllDown));
+    menuOptions->setTitle(caption(str::OptionMenu));
+    actionGeneralOptions->setText(caption(str::OptGeneral));
+    actionExtractionOptions->setText(caption(str::OptExtract));
+    actionArchiverOptions->setText(caption(str::OptArchive));
+    actionErrorLog->setText(caption(str::ErrorLog));
+    menuHelp->setTitle(caption(str::HelpMenu));
+    actionHelp->setText(caption(str::Help));
+    actionOnlineHelp->setText(caption(str::OnlineHelp));
+    actionAbout->setText(caption(str::About));
+}
+
+void MainMenus::showWorkingMode(WorkingMode mode)
+{
+    actionModeExtract->setChecked(mode == WorkingMode::Extract);
+    actionModeArchive->setChecked(mode == WorkingMode::Archive);
+}
+
+void MainMenus::hideArchiveItems()
+{
+    for (QAction *a : {actionModeArchive, actionModeExtract, modeSeparator, actionArchiverOptions})
+        a->setVisible(false);
+}
+
+void MainMenus::showErrorLog()
+{
+    const QString log = m_myPath + QStringLiteral("Log.txt");
+    if (!QFileInfo::exists(log)) {
+        m_ui.showMessage(QStringLiteral("エラーログはまだありません。\n") + log, MessageIcon::Information);
+        return;
+    }
+    if (!openUrl(QUrl::fromLocalFile(log)))
+        m_ui.showMessage(QStringLiteral("エラーログを開くプログラムが見つかりません。\n") + log, MessageIcon::Warning);
+}
+
+void MainMenus::installComponents(const Availability &availability)
+{
+    const QString exeDir = withTrailingSlash(QCoreApplication::applicationDirPath());
+    for (const QString &folder : {m_myPath, exeDir}) {
+        const QFileInfo caldix(folder + QStringLiteral("caldix"));
+        if (caldix.isFile() && caldix.isExecutable()) {
+            m_window->setEnabled(false);
+            ProcessRunner().runAndWait(quoteIfBlank(caldix.absoluteFilePath()));
+            m_window->setEnabled(true);
+            return;
+        }
+    }
+    // No installer: say what was looked for, what was found and where more go.
+    QStringList found, missing;
+    for (const ComponentInfo &info : componentTable()) {
+        if (info.kind == SearchKind::BuiltIn)
+            continue;
+        (availability.has(info.id) ? found : missing) << QLatin1String(info.fileName);
+    }
+    QString text = QStringLiteral("コンポーネントのインストーラ (caldix) はありません。\n\n");
+    text += QStringLiteral("見つかったコンポーネント: ")
+        + (found.isEmpty() ? QStringLiteral("なし") : found.join(QStringLiteral(", ")));
+    text += QStringLiteral("\n見つからなかったコンポーネント: ") + missing.join(QStringLiteral(", "));
+    text += QStringLiteral("\n\nコンポーネントは次のフォルダに置いてください (次回の起動から使えます):\n");
+    text += componentSearchFolders(QCoreApplication::applicationDirPath()).join(QLatin1Char('\n'));
+    m_ui.showMessage(text, MessageIcon::Information);
+}
+
+QString MainMenus::manualPath() const
+{
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    for (const QString &candidate : {exeDir + QStringLiteral("/docs/manual/index.html"),
+                                     exeDir + QStringLiteral("/../docs/manual/index.html"),
+                                     QStringLiteral(SALVO_DOC_INSTALL_DIR "/manual/index.html")}) {
+        if (QFileInfo::exists(candidate))
+            return QFileInfo(candidate).canonicalFilePath();
+    }
+    return {};
+}
+
+void MainMenus::showHelp()
+{
+    const QString manual = manualPath();
+    if (manual.isEmpty() || !openUrl(QUrl::fromLocalFile(manual)))
+        m_ui.showMessage(QStringLiteral("マニュアルを開けません。"), MessageIcon::Warning);
+}
+
+void MainMenus::showOnlineHelp()
+{
+    openUrl(QUrl(QLatin1String(kOnlineManualPage)));
+}
+
+void MainMenus::showAbout(ComponentCaller *caller)
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    AboutDialog about(QStringLiteral("SalvoExtractor"), caller, m_window);
+    QApplication::restoreOverrideCursor();
+    about.exec();
+}
+
+void MainMenus::showGeneralOptions()
+{
+    GeneralOptionsDialog dialog(m_myPath, m_window);
+    dialog.exec();
+}
+
+void MainMenus::showExtractionOptions()
+{
+    ExtractionOptionsDialog dialog(m_myPath, m_window);
+    dialog.exec();
+}
+
+void MainMenus::showQueueFilter()
+{
+    QueueFilterDialog dialog(m_window);
+    dialog.exec();
+}
+
+} // namespace salvo

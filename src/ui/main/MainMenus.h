@@ -1,0 +1,64 @@
+#pragma once
+// The main window's menus: the actions with their captions and check marks,
+// and what the items that open other windows and pages do. The main window
+// connects the items that act on the queue and the run.
+#include "settings/Modes.h"
+
+#include <QObject>
+#include <QUrl>
+
+#include <functional>
+
+class QAction;
+class QMainWindow;
+class QMenu;
+
+namespace salvo {
+
+class ComponentCaller;
+class RunUi;
+struct Availability;
+
+class MainMenus : public QObject {
+    Q_OBJECT
+public:
+    MainMenus(QString myPath, RunUi &ui, QMainWindow *window);
+
+    // Captions from the string table.
+    void applyCaptions();
+    // The mode items' check marks.
+    void showWorkingMode(WorkingMode mode);
+    // The items of archive creation are hidden: the program only extracts.
+    void hideArchiveItems();
+
+    void showErrorLog();
+    // Runs the component installer when there is one, else says which
+    // components were found and where more go.
+    void installComponents(const Availability &availability);
+    void showHelp();
+    void showOnlineHelp();
+    void showAbout(ComponentCaller *caller);
+    void showGeneralOptions();
+    void showExtractionOptions();
+    void showQueueFilter();
+
+    // The user manual's start page, or empty when it is not installed.
+    QString manualPath() const;
+    // Opens URLs and files on the desktop; tests replace it.
+    std::function<bool(const QUrl &)> openUrl;
+
+    QMenu *menuFile = nullptr, *menuTools = nullptr, *menuOptions = nullptr, *menuHelp = nullptr;
+    QAction *actionModeExtract = nullptr, *actionModeArchive = nullptr, *modeSeparator = nullptr,
+            *actionStart = nullptr, *actionLoadList = nullptr, *actionSaveList = nullptr,
+            *actionFilter = nullptr, *actionSort = nullptr, *actionQuit = nullptr,
+            *actionInstallComponents = nullptr, *actionErrorLog = nullptr, *actionGeneralOptions = nullptr,
+            *actionExtractionOptions = nullptr, *actionArchiverOptions = nullptr, *actionHelp = nullptr,
+            *actionOnlineHelp = nullptr, *actionAbout = nullptr;
+
+private:
+    QString m_myPath;
+    RunUi &m_ui;
+    QMainWindow *m_window;
+};
+
+} // namespace salvo

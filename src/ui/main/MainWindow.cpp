@@ -1,0 +1,363 @@
+#include "MainWindow.h"
+
+#include "MainMenus.h"
+#include "QueueView.h"
+#include "RunControl.h"
+#include "StatusPanels.h"
+#include "ViewerDocking.h"
+#include "app/MainWindowState.h"
+#include "app/StringTable.h"
+#include "app/WorkFolder.h"
+#include "archivers/ArchiveInspector.h"
+#include "archivers/ComponentCaller.h"
+#include "salvo_version.h"
+#include "settings/Settings.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QListView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace salvo {
+namespace {
+
+constexpr int kExtractButtonTwips = 735;
+constexpr int kArchiveButtonTwips = 455;
+
+int twipsToPixels(int twips)
+{
+    return twips / kTwipsPerPixel;
+}
+
+} // namespace
+
+MainWindow::MainWindow(QString myPath, LaunchMode launchMode, QWidget *parent)
+    : QMainWindow(parent), m_myPath(std::move(myPath)), m_launchMode(launchMode)
+{
+    // A DD-mode launch never saves the window's position or drop-downs.
+    m_saveOnClose = launchMode != LaunchMode::DdMode;
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(windowTitleBase());
+    m_status = new StatusPanels(m_myPath, this);
+    setStatusBar(m_status->bar());
+    m_run = new RunControl(m_myPath, launchMode, *m_status, this);
+    m_queueView = new QueueView(m_queue, m_myPath, *m_run, [this] { return m_run->isRunning(); }, this);
+    m_menus = new MainMenus(m_myPath, *m_run, this);
+    m_docking = new ViewerDocking(this);
+    buildWidgets();
+    wireParts();
+    resize(520, 380);
+}
+
+MainWindow::~MainWindow()
+{
+    // The run uses the components and the queue's snapshot; it ends before they go.
+    m_run->stopAndJoin();
+}
+
+QString MainWindow::windowTitleBase() const
+{
+    return QStringLiteral("SalvoExtractor v") + QStringLiteral(SALVO_VERSION_TEXT);
+}
+
+void MainWindow::buildWidgets()
+{
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(4, 4, 4, 0);
+    m_queueView->list()->setParent(central);
+    layout->addWidget(m_queueView->list(), 1);
+
+    auto *row = new QHBoxLayout;
+    auto *combos = new QVBoxLayout;
+    auto combo = [central, combos](const char *name, const QStringList &items) {
+        auto *box = new QComboBox(central);
+        box->setObjectName(QLatin1String(name));
+        box->addItems(items);
+        combos->addWidget(box);
+        return box;
+    };
+    targetPlaceBox = combo("cmbTargetPlace", targetPlaceTexts());
+    archiveMethodBox = combo("cmbArcMethod", {QStringLiteral("LZH"), QStringLiteral("ZIP"), QStringLiteral("7z"),
+                                              QStringLiteral("CAB"), QStringLiteral("TAR"), QStringLiteral("GZ"),
+                                              QStringLiteral("BZ2")});
+    archiveTypeBox = combo("cmbArcType", {QStringLiteral("ファイルごとに圧縮"), QStringLiteral("まとめて圧縮"),
+                                          QStringLiteral("自己解凍形式")});
+    combos->addStretch();
+    row->addLayout(combos, 1);
+
+    auto button = [central, row](const char *name) {
+        auto *b = new QPushButton(central);
+        b->setObjectName(QLatin1String(name));
+        b->setMinimumWidth(90);
+        row->addWidget(b, 0, Qt::AlignTop);
+        return b;
+    };
+    startButton = button("Btn_Start");
+    optionButton = button("Btn_Option");
+    closeButton = button("Btn_Close");
+    optionButton->installEventFilter(this);
+    layout->addLayout(row);
+    setCentralWidget(central);
+}
+
+void MainWindow::wireParts()
+{
+    connect(startButton, &QPushButton::clicked, this, &MainWindow::startRun);
+    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_run, &RunControl::finished, this, &MainWindow::finishRun);
+
+    connect(m_queueView, &QueueView::activated, this, &MainWindow::openCurrentArchive);
+    connect(m_queueView, &QueueView::startRequested, this, &MainWindow::startRun);
+    connect(m_queueView, &QueueView::closeRequested, this, &QWidget::close);
+    connect(m_queueView, &QueueView::optionsRequested, this, [this] {
+        if (m_workingMode == WorkingMode::Extract)
+            m_menus->actionExtractionOptions->trigger();
+    });
+
+    const MainMenus &menu = *m_menus;
+    connect(menu.actionStart, &QAction::triggered, this, &MainWindow::startRun);
+    connect(menu.actionQuit, &QAction::triggered, this, &QWidget::close);
+    connect(menu.actionModeExtract, &QAction::triggered, this, [this] { applyWorkingMode(WorkingMode::Extract); });
+    connect(menu.actionModeArchive, &QAction::triggered, this, [this] { applyWorkingMode(WorkingMode::Archive); });
+    connect(menu.actionLoadList, &QAction::triggered, m_queueView, &QueueView::chooseAndLoadList);
+    connect(menu.actionSaveList, &QAction::triggered, m_queueView, &QueueView::chooseAndSaveList);
+    connect(menu.actionSort, &QAction::triggered, m_queueView, &QueueView::sortQueue);
+    connect(menu.actionFilter, &QAction::triggered, this, [this] {
+        if (!m_run->isRunning()) // the queue keeps its order while a run works through it
+            m_menus->showQueueFilter();
+    });
+    connect(menu.actionInstallComponents, &QAction::triggered, this,
+            [this] { m_menus->installComponents(m_availability); });
+    connect(menu.actionAbout, &QAction::triggered, this, [this] { m_menus->showAbout(m_caller.get()); });
+    connect(menu.actionExtractionOptions, &QAction::triggered, this, [this] {
+        m_menus->showExtractionOptions();
+        m_status->showFolderNameMode();
+        m_status->showDirectoryMode();
+    });
+}
+
+void MainWindow::startUp(const Availability &found, const QString &fileList)
+{
+    m_availability = found;
+    m_caller = std::make_unique<ComponentCaller>(m_availability);
+    m_inspector = std::make_unique<ArchiveInspector>(*m_caller, m_myPath);
+    m_caller->setOverwriteAsker([this](const QString &path) { return m_run->askOverwrite(path); });
+    m_run->setComponents(m_caller.get(), m_inspector.get());
+    m_unzipResults.silence(m_availability);
+
+    m_workingMode = WorkingMode::Extract;
+    targetPlaceBox->setCurrentIndex(0);
+
+    const Settings settings(m_myPath);
+    switch (m_launchMode) {
+    case LaunchMode::Normal:
+        addArchiveList(fileList);
+        if (settings.read(ini::kShowListViewer) == 1 && !m_queue.isEmpty()) {
+            m_queueView->list()->setCurrentIndex(m_queue.index(0));
+            openCurrentArchive();
+        }
+        break;
+    case LaunchMode::DdMode:
+        addArchiveList(fileList);
+        // The run starts once the event loop runs, after the remaining steps.
+        QTimer::singleShot(0, this, &MainWindow::startRun);
+        break;
+    case LaunchMode::DdModeSetting:
+        hide();
+        break;
+    }
+
+    m_status->showFolderNameMode();
+    m_status->showDirectoryMode();
+    m_status->bar()->setFixedHeight(twipsToPixels(settings.read(ini::kFontSize) == 1 ? 240 : 300));
+
+    targetPlaceBox->setCurrentIndex(static_cast<int>(settings.storedTargetPlace()));
+    auto select = [](QComboBox *combo, const QString &stored) {
+        QStringList items;
+        for (int i = 0; i < combo->count(); ++i)
+            items << combo->itemText(i);
+        combo->setCurrentIndex(comboIndexForText(items, stored));
+    };
+    select(archiveMethodBox, settings.read(ini::kArchiveMethod));
+    select(archiveTypeBox, settings.read(ini::kArchiveType));
+
+    m_menus->applyCaptions();
+    closeButton->setText(caption(str::Quit));
+    optionButton->setText(caption(str::Option));
+    showStartCaption();
+
+    WorkingMode mode = WorkingMode::Extract;
+    if (m_launchMode == LaunchMode::Normal) {
+        const bool firstIsArchive = !m_queue.isEmpty() && m_inspector->check(m_queue.at(0)) == kCheckOk;
+        mode = startupWorkingMode(settings.startUpMode(), m_queue.isEmpty(), firstIsArchive);
+    }
+    applyWorkingMode(mode);
+
+    move(settings.read(ini::kLeft) / kTwipsPerPixel, settings.read(ini::kTop) / kTwipsPerPixel);
+    m_menus->hideArchiveItems();
+    makeWorkFolder(m_myPath);
+}
+
+void MainWindow::showStartCaption()
+{
+    startButton->setText(caption(m_workingMode == WorkingMode::Archive ? str::StartArchive : str::StartExtract));
+}
+
+void MainWindow::applyWorkingMode(WorkingMode mode)
+{
+    m_workingMode = mode;
+    if (mode == WorkingMode::Unset)
+        return;
+    const bool extract = mode == WorkingMode::Extract;
+    setWindowTitle(windowTitleBase());
+    showStartCaption();
+    for (QComboBox *combo : {archiveMethodBox, archiveTypeBox}) {
+        combo->setEnabled(!extract);
+        combo->setBackgroundRole(extract ? QPalette::Button : QPalette::Base);
+        combo->setVisible(!extract);
+    }
+    m_menus->showWorkingMode(mode);
+    const int height = twipsToPixels(extract ? kExtractButtonTwips : kArchiveButtonTwips);
+    closeButton->setFixedHeight(height);
+    startButton->setFixedHeight(height);
+}
+
+AddResult MainWindow::addArchiveList(const QString &fileList)
+{
+    return m_queueView->addArchiveList(fileList);
+}
+
+void MainWindow::receiveHandoff(const QString &fileList)
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (!fileList.isEmpty())
+        addArchiveList(fileList);
+    QApplication::restoreOverrideCursor();
+    if (m_launchMode == LaunchMode::Normal) {
+        if (isMinimized())
+            showNormal();
+        show();
+        raise();
+        activateWindow();
+    }
+}
+
+void MainWindow::startRun()
+{
+    if (m_run->isRunning()) {
+        // The button is the stop button while a run goes.
+        m_run->stop();
+        startButton->setEnabled(false);
+        return;
+    }
+    if (m_workingMode != WorkingMode::Extract) {
+        if (m_launchMode == LaunchMode::DdMode)
+            finishRun(RunOutcome{});
+        return;
+    }
+    startButton->setText(QStringLiteral("中止(&S)"));
+    m_run->start(m_queue.entries(), static_cast<TargetPlace>(targetPlaceBox->currentIndex()));
+}
+
+void MainWindow::finishRun(const RunOutcome &outcome)
+{
+    // Only what the run used up leaves the queue: files added meanwhile stay.
+    m_queue.removeRowsAt(QList<int>(outcome.consumed.begin(), outcome.consumed.end()));
+    startButton->setEnabled(true);
+    showStartCaption();
+    emit runFinished(outcome.successCount);
+    if (m_launchMode == LaunchMode::DdMode) {
+        // The DD-mode launch ends with its run: the zip component's setting goes
+        // back and nothing of the window's state is saved.
+        m_unzipResults.restore();
+        endWithoutSaving();
+        return;
+    }
+    if (m_closeAfterRun)
+        close();
+}
+
+void MainWindow::openCurrentArchive()
+{
+    const QString path = m_queueView->currentPath();
+    if (!isViewableArchive(path) || !m_inspector) {
+        m_status->setText(2, QString());
+        m_status->setText(3, QString());
+        return;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const ArchiveFormat format = m_inspector->identify(path);
+    const qint32 count = m_inspector->entryCount(format);
+    const qint64 size = m_inspector->expandedSize(format);
+    QApplication::restoreOverrideCursor();
+    m_status->setText(2, QString::number(count) + QStringLiteral("個"));
+    m_status->setText(3, thousands(size) + QStringLiteral("Bytes"));
+    // The content viewer opens here once it exists.
+}
+
+QString MainWindow::statusText(int panel) const
+{
+    return m_status->text(panel);
+}
+
+void MainWindow::endWithoutSaving()
+{
+    m_saveOnClose = false;
+    close();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_run->isRunning()) {
+        // A run in progress stops after its current archive; the window closes then.
+        m_closeAfterRun = true;
+        m_run->stop();
+        event->ignore();
+        return;
+    }
+    if (m_saveOnClose)
+        shutDown();
+    event->accept();
+    emit closed();
+}
+
+void MainWindow::shutDown()
+{
+    if (m_shutDownDone)
+        return;
+    m_shutDownDone = true;
+    const Settings settings(m_myPath);
+    m_unzipResults.restore();
+    settings.setStoredTargetPlace(static_cast<TargetPlace>(targetPlaceBox->currentIndex()));
+    settings.write(ini::kArchiveMethod, archiveMethodBox->currentText());
+    settings.write(ini::kArchiveType, archiveTypeBox->currentText());
+    if (m_launchMode == LaunchMode::Normal)
+        settings.setStartUpMode(m_workingMode);
+    if (const auto left = savablePosition(x() * kTwipsPerPixel))
+        settings.write(ini::kLeft, *left);
+    if (const auto top = savablePosition(y() * kTwipsPerPixel))
+        settings.write(ini::kTop, *top);
+    emptyWorkFolder(m_myPath);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Releasing the left button over the option button pops up the options menu.
+    if (watched == optionButton && event->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        m_menus->menuOptions->popup(optionButton->mapToGlobal(QPoint(0, optionButton->height())));
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace salvo

@@ -1,0 +1,78 @@
+#pragma once
+// The archive queue as the main window shows it: the list (`List1`), its keys
+// and mouse actions, drag and drop onto the window, the list files and sorting.
+#include "app/ArchiveQueue.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class QFileDialog;
+class QKeyEvent;
+class QListView;
+class QWidget;
+
+namespace salvo {
+
+class RunUi;
+
+class QueueView : public QObject {
+    Q_OBJECT
+public:
+    // `busy` answers true while a run works through the queue: the queue then
+    // keeps its order and its entries.
+    QueueView(ArchiveQueue &queue, QString myPath, RunUi &ui, std::function<bool()> busy, QWidget *window);
+
+    QListView *list() const { return m_list; }
+    // The path of the current row, or empty.
+    QString currentPath() const;
+
+    // Adds a command-line style file list (start-up, hand-off) and says in the
+    // status bar what could not be found.
+    AddResult addArchiveList(const QString &fileList);
+    // Adds dropped files and folders; folders are scanned off the window's
+    // thread. `done` runs when they are in the queue.
+    void dropPaths(const QStringList &paths, std::function<void()> done = {});
+
+    void loadList(const QString &path, bool replace);
+    void saveList(const QString &path);
+    // The menu items: ask for a list file, then load or save it.
+    void chooseAndLoadList();
+    void chooseAndSaveList();
+    void sortQueue();
+    void removeSelected();
+    void selectAll();
+
+    // What a list-file dialog is asked for, and the dialog that asks it.
+    struct FileChoice {
+        QString title, folder;
+        QStringList filters;
+        bool save = false;
+    };
+    static std::unique_ptr<QFileDialog> makeFileDialog(const FileChoice &choice, QWidget *parent);
+    // Shows the dialog and returns the chosen file, empty when cancelled; tests replace it.
+    std::function<QString(const FileChoice &)> chooseFile;
+
+signals:
+    void activated(const QString &path); // a double click on an entry
+    void startRequested();                // Ctrl+E
+    void optionsRequested();              // Ctrl+O
+    void closeRequested();                // Ctrl+Q
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    bool handleKey(QKeyEvent *key);
+
+    ArchiveQueue &m_queue;
+    QString m_myPath;
+    RunUi &m_ui;
+    std::function<bool()> m_busy;
+    QWidget *m_window;
+    QListView *m_list = nullptr;
+};
+
+} // namespace salvo

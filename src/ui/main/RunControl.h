@@ -1,0 +1,105 @@
+#pragma once
+// Runs a batch run for the main window: starts it on a thread of its own, stops
+// it, keeps the elapsed time, shows the progress window of a DD-mode run and
+// answers what the run shows and asks (RunUi) on the window's thread.
+#include "engine/BatchRun.h"
+#include "engine/RunUi.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class QMediaPlayer;
+class QThread;
+class QTimer;
+class QWidget;
+
+namespace salvo {
+
+class ArchiveInspector;
+class ComponentCaller;
+class ProgressWindow;
+class StatusPanels;
+
+class RunControl : public QObject, public RunUi {
+    Q_OBJECT
+public:
+    RunControl(QString myPath, LaunchMode launchMode, StatusPanels &status, QWidget *window);
+    ~RunControl() override;
+
+    void setComponents(ComponentCaller *caller, ArchiveInspector *inspector);
+
+    bool isRunning() const { return m_thread != nullptr; }
+    // Starts a run over `queue` (a snapshot; the queue may grow meanwhile).
+    // finished() follows on the window's thread.
+    void start(const QStringList &queue, TargetPlace place);
+    // The run ends after the archive in hand.
+    void stop();
+    // For the end of the program under a run (a termination signal): stops the
+    // run and waits for it; questions it asks meanwhile get their safe answer
+    // without a window.
+    void stopAndJoin();
+
+    // The elapsed-time display, ticking once a second during the loop (`Timer1`).
+    QTimer *elapsedTimer() const { return m_timer; }
+    ProgressWindow *progressWindow() const { return m_progress; }
+    // Asks whether a component may replace an existing file (any thread).
+    int askOverwrite(const QString &path);
+    // The folder question; tests replace it.
+    std::function<QString(const QString &title)> chooseFolder;
+
+    // RunUi: callable from the run's thread; the window's thread does the work.
+    void showMessage(const QString &text, MessageIcon icon) override;
+    bool askYesNo(const QString &text) override;
+    void setStatus(int panel, const QString &text) override;
+    QString askFolder(const QString &title) override;
+    void loopStarted() override;
+    void loopFinished() override;
+    void progress(int number, int count, const QString &archive) override;
+    void playSound(const QString &file) override;
+
+signals:
+    // The run has ended; `outcome` says which queue entries it used up.
+    void finished(const salvo::RunOutcome &outcome);
+
+private:
+    void finish(const RunOutcome &outcome);
+    void showElapsedTime();
+    QWidget *dialogParent() const;
+    template <typename F> void onWindowThread(F f);
+    template <typename F> void postToWindow(F f);
+    // Status texts and progress from the run are shown at most every 40 ms: the
+    // latest text of each panel wins, and painting never holds the run up.
+    void scheduleFlush();
+    void flushPending();
+
+    const QString m_myPath;
+    const LaunchMode m_launchMode;
+    StatusPanels &m_status;
+    QWidget *m_window;
+    ComponentCaller *m_caller = nullptr;
+    ArchiveInspector *m_inspector = nullptr;
+
+    std::unique_ptr<BatchRun> m_run;
+    QThread *m_thread = nullptr;
+    qint64 m_startMs = 0;
+    QTimer *m_timer = nullptr;
+    ProgressWindow *m_progress = nullptr;
+    QMediaPlayer *m_player = nullptr;
+    bool m_shuttingDown = false;
+
+    struct PendingProgress {
+        int number, count;
+        QString archive;
+    };
+    std::mutex m_pendingMutex;
+    QString m_pendingStatus[6];
+    bool m_pendingSet[6] = {};
+    bool m_flushScheduled = false;
+    std::optional<PendingProgress> m_pendingProgress;
+};
+
+} // namespace salvo

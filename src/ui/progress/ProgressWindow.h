@@ -1,0 +1,26 @@
+#pragma once
+// The small window a DD-mode run shows in place of the hidden main window:
+// which archive is being extracted, and a button that stops the run.
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+namespace salvo {
+
+class ProgressWindow : public QDialog {
+    Q_OBJECT
+public:
+    explicit ProgressWindow(QWidget *parent = nullptr);
+    // Shows the window with the archive the run is at: number (from 1) and count.
+    void showArchive(int number, int count, const QString &archive);
+
+signals:
+    void stopRequested();
+
+public:
+    QLabel *label = nullptr;
+    QPushButton *stopButton = nullptr;
+};
+
+} // namespace salvo

@@ -1,0 +1,367 @@
+// The main window under the offscreen platform: modes, keys, status-bar
+// toggles, drag and drop, list-file dialogs and the menu items.
+#include "ui/main/MainMenus.h"
+#include "ui/main/MainWindow.h"
+#include "ui/main/QueueView.h"
+#include "ui/main/RunControl.h"
+#include "ui/main/StatusPanels.h"
+#include "ui/main/ViewerDocking.h"
+#include "settings/Settings.h"
+#include "support/ArchiveBuilder.h"
+#include "support/ComponentLib.h"
+#include "support/TestEnvironment.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+using namespace salvo;
+using namespace salvo::test;
+
+namespace {
+
+// Answers the next modal window that opens: records its title, text and
+// filters, then closes it (or hands it to `act`). Gives up after five seconds
+// and never outlives its test.
+struct ModalWatcher {
+    struct State {
+        QString title, text;
+        QStringList filters;
+        bool alive = true;
+        int tries = 0;
+    };
+    std::shared_ptr<State> state = std::make_shared<State>();
+    QString &title = state->title;
+    QString &text = state->text;
+    QStringList &filters = state->filters;
+
+    ~ModalWatcher() { state->alive = false; }
+    void arm(std::function<void(QWidget *)> act = {}) { poll(state, std::move(act)); }
+
+private:
+    static void poll(std::shared_ptr<State> st, std::function<void(QWidget *)> act, QWidget *handled = nullptr)
+    {
+        QTimer::singleShot(50, [st, act, handled] {
+            if (!st->alive || ++st->tries > 100)
+                return;
+            QWidget *w = QApplication::activeModalWidget();
+            if (!w || (handled && w != handled)) {
+                if (!handled)
+                    poll(st, act);
+                return;
+            }
+            st->title = w->windowTitle();
+            if (auto *box = qobject_cast<QMessageBox *>(w))
+                st->text = box->text();
+            if (auto *dialog = qobject_cast<QFileDialog *>(w))
+                st->filters = dialog->nameFilters();
+            if (act)
+                act(w);
+            else
+                w->close();
+            // A dialog still busy loading may ignore the first answer: try again.
+            poll(st, act, w);
+        });
+    }
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    TempHome home;
+    std::unique_ptr<MainWindow> window;
+    QStringList opened;
+
+    MainWindowTest() { start(); }
+    void start(LaunchMode mode = LaunchMode::Normal, const QString &files = {})
+    {
+        window = std::make_unique<MainWindow>(home.myPath(), mode);
+        window->menus()->openUrl = [this](const QUrl &u) {
+            opened << u.toString();
+            return true;
+        };
+        window->startUp(Availability{}, files);
+        window->show();
+    }
+    Settings settings() { return Settings(home.myPath()); }
+};
+
+TEST_F(MainWindowTest, ModeChangeForEachText)
+{
+    window->applyWorkingMode(WorkingMode::Archive);
+    EXPECT_EQ(window->workingMode(), WorkingMode::Archive);
+    EXPECT_EQ(window->startButton->text(), QStringLiteral("圧縮(&S)"));
+    EXPECT_TRUE(window->archiveMethodBox->isVisible());
+    EXPECT_TRUE(window->archiveTypeBox->isEnabled());
+    EXPECT_TRUE(window->menus()->actionModeArchive->isChecked());
+    EXPECT_FALSE(window->menus()->actionModeExtract->isChecked());
+    EXPECT_EQ(window->startButton->height(), 455 / 15);
+
+    window->applyWorkingMode(WorkingMode::Unset);
+    EXPECT_EQ(window->workingMode(), WorkingMode::Unset);
+    EXPECT_EQ(window->startButton->text(), QStringLiteral("圧縮(&S)")); // the look stays
+
+    window->applyWorkingMode(WorkingMode::Extract);
+    EXPECT_EQ(window->startButton->text(), QStringLiteral("解凍(&S)"));
+    EXPECT_FALSE(window->archiveMethodBox->isVisible());
+    EXPECT_FALSE(window->archiveTypeBox->isEnabled());
+    EXPECT_TRUE(window->menus()->actionModeExtract->isChecked());
+    EXPECT_EQ(window->closeButton->height(), 735 / 15);
+    EXPECT_EQ(window->windowTitle(), window->windowTitleBase());
+    // The archive side is hidden from the menus.
+    EXPECT_FALSE(window->menus()->actionModeArchive->isVisible());
+    EXPECT_FALSE(window->menus()->actionArchiverOptions->isVisible());
+    EXPECT_EQ(window->menus()->menuFile->title(), QStringLiteral("ファイル(&F)"));
+}
+
+TEST_F(MainWindowTest, StatusBarTogglesCycleAndKeepUnknownValues)
+{
+    EXPECT_EQ(window->statusPanels()->panel(4)->toolTip(), QStringLiteral("自動モード"));
+    EXPECT_EQ(window->statusPanels()->panel(5)->toolTip(), QStringLiteral("書庫ファイル内のディレクトリを有効にする"));
+    const char *tips[] = {"ファイル名でフォルダを作成する", "ファイル名でフォルダを作成しない", "自動モード"};
+    for (int i = 0; i < 3; ++i) {
+        QTest::mouseClick(window->statusPanels()->panel(4), Qt::LeftButton);
+        EXPECT_EQ(settings().read(ini::kNormalFileNameFolder), (i + 1) % 3);
+        EXPECT_EQ(window->statusPanels()->panel(4)->toolTip(), QString::fromUtf8(tips[i]));
+    }
+    EXPECT_FALSE(window->statusPanels()->panel(4)->pixmap().isNull() && false);
+    QTest::mouseClick(window->statusPanels()->panel(5), Qt::LeftButton);
+    EXPECT_EQ(settings().read(ini::kDirectory), 1);
+    EXPECT_EQ(window->statusPanels()->panel(5)->toolTip(), QStringLiteral("書庫ファイル内のディレクトリを無視する"));
+    EXPECT_FALSE(window->statusPanels()->panel(5)->pixmap().isNull());
+    QTest::mouseClick(window->statusPanels()->panel(5), Qt::LeftButton);
+    EXPECT_EQ(settings().read(ini::kDirectory), 0);
+
+    // A stored 7 is written back as it is and the panel keeps its look.
+    QTest::mouseClick(window->statusPanels()->panel(4), Qt::LeftButton); // -> 1
+    settings().write(ini::kNormalFileNameFolder, 7);
+    QTest::mouseClick(window->statusPanels()->panel(4), Qt::LeftButton);
+    EXPECT_EQ(settings().read(ini::kNormalFileNameFolder), 7);
+    EXPECT_EQ(window->statusPanels()->panel(4)->toolTip(), QStringLiteral("ファイル名でフォルダを作成する"));
+    settings().write(ini::kDirectory, 5);
+    QTest::mouseClick(window->statusPanels()->panel(5), Qt::LeftButton);
+    EXPECT_EQ(settings().read(ini::kDirectory), 5);
+}
+
+TEST_F(MainWindowTest, DropKeysAndRemoval)
+{
+    writeFile(home.path("in/tree/a.lzh"), "l");
+    writeFile(home.path("in/tree/sub/b.zip"), "z");
+    writeFile(home.path("in/c.rar"), "r");
+    writeFile(home.myPath() + "original.lst", "old");
+    bool done = false;
+    window->queueView()->dropPaths({home.path("in/tree"), home.path("in/c.rar"), home.path("in/gone.7z")}, [&] { done = true; });
+    ASSERT_TRUE(waitUntil([&] { return done; }));
+    EXPECT_EQ(window->queue().size(), 3);
+    EXPECT_TRUE(window->statusText(1).startsWith(QStringLiteral("3ファイル登録済み(3追加)"))) << window->statusText(1).toStdString();
+    EXPECT_FALSE(QFile::exists(home.myPath() + "original.lst"));
+
+    window->queueView()->list()->setFocus();
+    QTest::keyClick(window->queueView()->list(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(window->queueView()->list()->selectionModel()->selectedIndexes().size(), 3);
+    window->queueView()->list()->clearSelection();
+    window->queueView()->list()->selectionModel()->select(window->queue().index(0), QItemSelectionModel::Select);
+    QTest::keyClick(window->queueView()->list(), Qt::Key_Delete);
+    EXPECT_EQ(window->queue().size(), 2);
+    EXPECT_EQ(window->statusText(1), QStringLiteral("2ファイル登録済み(1消去)"));
+    window->queueView()->list()->selectionModel()->select(window->queue().index(1), QItemSelectionModel::Select);
+    QTest::mouseClick(window->queueView()->list()->viewport(), Qt::RightButton);
+    EXPECT_EQ(window->queue().size(), 1);
+
+    ModalWatcher box;
+    box.arm();
+    QTest::keyClick(window->queueView()->list(), Qt::Key_0, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(box.text, QStringLiteral("ｷﾀ━━━━━━(ﾟ∀ﾟ)━━━━━━!!"));
+    EXPECT_EQ(box.title, "SalvoExtractor");
+
+    // Ctrl+O opens the extraction options only in extract mode.
+    ModalWatcher options;
+    options.arm();
+    QTest::keyClick(window->queueView()->list(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(options.title, QStringLiteral("解凍設定"));
+    window->applyWorkingMode(WorkingMode::Archive);
+    QTest::keyClick(window->queueView()->list(), Qt::Key_O, Qt::ControlModifier); // nothing opens, nothing blocks
+
+    QTest::keyClick(window->queueView()->list(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, ListFileDialogsAndSorting)
+{
+    ModalWatcher empty;
+    empty.arm();
+    window->queueView()->chooseAndSaveList();
+    EXPECT_EQ(empty.text, QStringLiteral("登録されているファイルがありません。\n中止します。"));
+    EXPECT_EQ(window->statusText(1), QStringLiteral("中止しました。"));
+
+    std::vector<QueueView::FileChoice> asked;
+    QString answer;
+    window->queueView()->chooseFile = [&](const QueueView::FileChoice &c) {
+        asked.push_back(c);
+        return answer;
+    };
+    window->queue().append({"/z/b.lzh", "/a/c.zip"});
+    answer = home.myPath() + "mylist";
+    window->queueView()->chooseAndSaveList();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].title, QStringLiteral("ファイルを保存"));
+    EXPECT_EQ(asked[0].folder, home.myPath());
+    EXPECT_TRUE(asked[0].save);
+    EXPECT_EQ(asked[0].filters.size(), 4);
+    EXPECT_EQ(window->statusText(1), QStringLiteral("ファイルリストを保存しました。"));
+    EXPECT_EQ(readFile(home.myPath() + "mylist.txt"), "/z/b.lzh\r\n/a/c.zip\r\n");
+
+    settings().write(ini::kSort, 2);
+    window->queueView()->sortQueue();
+    EXPECT_EQ(window->queue().entries(), QStringList({"/z/b.lzh", "/a/c.zip"}));
+    settings().write(ini::kSort, 1);
+    window->queueView()->sortQueue();
+    EXPECT_EQ(window->queue().entries(), QStringList({"/a/c.zip", "/z/b.lzh"}));
+
+    answer = home.myPath() + "mylist.txt";
+    window->queueView()->chooseAndLoadList();
+    EXPECT_EQ(asked.back().title, QStringLiteral("ファイルを開く"));
+    EXPECT_FALSE(asked.back().save);
+    EXPECT_EQ(window->statusText(1), QStringLiteral("ファイルリストを読み込みました。"));
+    EXPECT_EQ(window->queue().entries(), QStringList({"/z/b.lzh", "/a/c.zip"}));
+
+    answer.clear();
+    window->queueView()->chooseAndLoadList();
+    EXPECT_EQ(window->statusText(1), QStringLiteral("キャンセルしました。"));
+    EXPECT_EQ(window->queue().size(), 2);
+
+    // The dialog built from such a request.
+    const auto dialog = QueueView::makeFileDialog(asked[0], window.get());
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("ファイルを保存"));
+    EXPECT_EQ(dialog->nameFilters(), asked[0].filters);
+    EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+}
+
+TEST_F(MainWindowTest, ARunInTheWindowKeepsWhatWasAddedMeanwhile)
+{
+    window = std::make_unique<MainWindow>(home.myPath(), LaunchMode::Normal);
+    window->startUp(builtComponents(home.myPath()), {});
+    settings().write(ini::kEndNotice, 1);
+    settings().write(ini::kNormalFileNameFolder, 1);
+    QStringList archives;
+    for (int i = 0; i < 3; ++i) {
+        archives << home.path(QStringLiteral("in/a%1.zip").arg(i));
+        writeFile(archives.last(), writeArchive({{"f.txt", "x", EntryKind::File, {}}}, "zip"));
+    }
+    window->queue().append(archives);
+    int finished = -1;
+    QObject::connect(window.get(), &MainWindow::runFinished, [&](int n) { finished = n; });
+    window->startRun();
+    EXPECT_EQ(window->startButton->text(), QStringLiteral("中止(&S)"));
+    window->queue().append({"/added/while/running.zip"});
+    ASSERT_TRUE(waitUntil([&] { return finished >= 0; }));
+    EXPECT_EQ(finished, 3);
+    EXPECT_EQ(window->queue().entries(), QStringList({"/added/while/running.zip"}));
+    EXPECT_EQ(window->statusText(1), QStringLiteral("3個のファイルを解凍完了！"));
+    EXPECT_FALSE(window->runControl()->elapsedTimer()->isActive());
+    EXPECT_EQ(window->startButton->text(), QStringLiteral("解凍(&S)"));
+    EXPECT_TRUE(QFile::exists(home.path("in/a2/f.txt")));
+
+    // Stop: the button stops the run after the archive in hand; the rest stays queued.
+    window->queue().clear();
+    QStringList many;
+    for (int i = 0; i < 200; ++i) {
+        many << home.path(QStringLiteral("many/m%1.zip").arg(i));
+        writeFile(many.last(), writeArchive({{"f.txt", "x", EntryKind::File, {}}}, "zip"));
+    }
+    window->queue().append(many);
+    finished = -1;
+    window->startRun();
+    window->startRun();
+    ASSERT_TRUE(waitUntil([&] { return finished >= 0; }));
+    EXPECT_GT(window->queue().size(), 0);
+    EXPECT_EQ(window->queue().size() + finished, 200);
+    EXPECT_TRUE(window->statusText(1).endsWith(QStringLiteral("個のファイルを解凍して中止しました。")));
+}
+
+TEST_F(MainWindowTest, TheViewerStaysDockedToTheRightEdge)
+{
+    ViewerDocking &dock = *window->docking();
+    EXPECT_FALSE(dock.isViewerOpen());
+    EXPECT_TRUE(dock.isDocked());
+    auto rightEdge = [&] { return window->frameGeometry().x() + window->frameGeometry().width(); };
+    auto docked = [&](const QWidget &viewer) {
+        return viewer.x() == rightEdge() && viewer.y() == window->frameGeometry().y();
+    };
+    QWidget viewer;
+    viewer.resize(200, 100);
+    viewer.show();
+    dock.attach(&viewer);
+    EXPECT_TRUE(dock.isViewerOpen());
+    EXPECT_TRUE(docked(viewer));
+    EXPECT_EQ(viewer.height(), window->height());
+
+    window->move(window->x() + 40, window->y() + 30);
+    ASSERT_TRUE(waitUntil([&] { return docked(viewer); }));
+
+    // Dragged away the viewer undocks and stays where it is.
+    viewer.move(viewer.x() + 300, viewer.y());
+    ASSERT_TRUE(waitUntil([&] { return !dock.isDocked(); }));
+    const QPoint away = viewer.pos();
+    window->move(window->x() + 10, window->y());
+    QApplication::processEvents();
+    EXPECT_EQ(viewer.pos(), away);
+
+    // Back within 100 twips of the edge it docks again, and the main window follows it.
+    viewer.move(rightEdge() + 5, viewer.y() + 20);
+    ASSERT_TRUE(waitUntil([&] { return dock.isDocked() && docked(viewer); }));
+    viewer.close();
+    EXPECT_FALSE(dock.isViewerOpen());
+}
+
+TEST_F(MainWindowTest, MenuItemsOpenWhatTheySay)
+{
+    ModalWatcher noLog;
+    noLog.arm();
+    window->menus()->actionErrorLog->trigger();
+    EXPECT_TRUE(noLog.text.startsWith(QStringLiteral("エラーログはまだありません。")));
+    writeFile(home.myPath() + "Log.txt", "x");
+    window->menus()->actionErrorLog->trigger();
+    window->menus()->actionOnlineHelp->trigger();
+    window->menus()->actionHelp->trigger();
+    ASSERT_EQ(opened.size(), 3) << opened.join(" ").toStdString();
+    EXPECT_TRUE(opened[0].endsWith("Log.txt"));
+    EXPECT_TRUE(opened[1].startsWith("https://"));
+    EXPECT_TRUE(opened[2].endsWith("docs/manual/index.html"));
+
+    ModalWatcher about;
+    about.arm();
+    window->menus()->actionAbout->trigger();
+    EXPECT_EQ(about.title, QStringLiteral("SalvoExtractorのﾊﾞｰｼﾞｮﾝ情報"));
+
+    ModalWatcher components;
+    components.arm();
+    window->menus()->actionInstallComponents->trigger();
+    EXPECT_TRUE(components.text.contains("unlha32.so")) << components.text.toStdString();
+
+    ModalWatcher general;
+    general.arm();
+    window->menus()->actionGeneralOptions->trigger();
+    EXPECT_EQ(general.title, QStringLiteral("一般設定"));
+    ModalWatcher filter;
+    filter.arm();
+    window->menus()->actionFilter->trigger();
+    EXPECT_EQ(filter.title, QStringLiteral("フィルタリング"));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -162,7 +162,7 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
         // OverWrite 0 overwrites without asking in every format, also in those
         // whose command line has no switch for it.
         std::optional<ComponentCaller::OverwriteWithoutAsking> withoutAsking;
-        if (overwrite == 0)
+        if (settings.overwrite == OverwritePolicy::Overwrite)
             withoutAsking.emplace();
         const int r = m_setup.caller->run(call.component, call.prefix, call.commandLine, nullptr);
         *trueSuccess = r == 0;

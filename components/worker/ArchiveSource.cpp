@@ -190,7 +190,8 @@ private:
     {
         if (m_z.avail_in >= n)
             return true;
-        std::memmove(m_in.data(), m_z.next_in, m_z.avail_in);
+        if (m_z.avail_in > 0) // before the first read there is no input at all
+            std::memmove(m_in.data(), m_z.next_in, m_z.avail_in);
         size_t have = m_z.avail_in;
         m_z.next_in = reinterpret_cast<Bytef *>(m_in.data());
         while (have < n) {

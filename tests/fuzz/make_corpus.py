@@ -83,6 +83,7 @@ ENTRY_LISTS = {
     "cp932-zip": (BACKSLASH | CONVERTED | ZIP, [b"f" + CP932_NAME, b"f" + CP932_FOLDER]),
     "cp932-mixed": (BACKSLASH, [b"f" + "ü.txt".encode(), b"f" + CP932_NAME, b"f\xff\xfe.txt"]),
     "links": (0, [b"lin\t.", b"lup\t..", b"labs\t/etc", b"fin/x", b"ld\tsub", b"dsub/", b"fd/x"]),
+    "link-chain": (0, [b"lb\t.", b"la\tb/.."]),
     "hard-links": (FORCE, [b"fa.txt", b"hb.txt\ta.txt", b"hc.txt\t../sentinel", b"hd.txt\tnone"]),
     "staged-over-links": (STAGED | FORCE, [b"fescape/sentinel", b"fescape", b"lescape2\t../.."]),
     "flat": (FLAT | FORCE, [b"fa/b/c.txt", b"la/l\t../../x", b"fd/c.txt"]),
@@ -128,11 +129,12 @@ def crc16(data):
     return crc
 
 
-def stored_lzh_level0(entries):
+def stored_lzh_level0(entries, stated_size=None):
     out = b""
     tm, dt = dos_time()
     for name, data in entries:
-        rest = b"-lh0-" + struct.pack("<IIHHBBB", len(data), len(data), tm, dt, 0x20, 0, len(name)) + name
+        size = len(data) if stated_size is None else stated_size
+        rest = b"-lh0-" + struct.pack("<IIHHBBB", len(data), size, tm, dt, 0x20, 0, len(name)) + name
         rest += struct.pack("<H", crc16(data))
         out += bytes([len(rest), sum(rest) & 0xFF]) + rest + data
     return out + b"\0"
@@ -210,6 +212,7 @@ def python_archives(out):
                                      (b"a.txt", b"a\n", False, 0o100644, False)]))
     put(out, "bad-crc.zip", stored_zip([(b"a.txt", b"checked\n", False, 0o100644, True)]))
     put(out, "cp932-lh0.lzh", stored_lzh_level0([(CP932_NAME, b"sjis\n"), (b"dir\\a.txt", b"a\n")]))
+    put(out, "size-lie.lzh", stored_lzh_level0([(b"lie.txt", b"0123456789")], stated_size=100))
 
 
 def tool_archives(out):
@@ -220,6 +223,7 @@ def tool_archives(out):
             with open(os.path.join(src, path), "wb") as f:
                 f.write(data)
             os.utime(os.path.join(src, path), (MTIME, MTIME))
+        os.utime(os.path.join(src, "docs"), (MTIME, MTIME))
 
         def run(args, made):
             if shutil.which(args[0]) is None:

@@ -55,6 +55,13 @@ TEST(ListFiles, OddFilesLoadAsWrittenOrAreRefused)
     EXPECT_EQ(loaded[0], "/ab.zip");
     EXPECT_EQ(loaded[1].size(), 100000);
 
+    // Byte order marks before the text (some editors write more than one) are
+    // no part of the first entry, so a saved list loads as it was.
+    loaded.clear();
+    writeFile(home.path("boms.txt"), "\xEF\xBB\xBF\xEF\xBB\xBF\xEF\xBB\xBF/a.zip\r\n");
+    ASSERT_EQ(loadFileList(home.path("boms.txt"), &loaded), LoadStatus::Ok);
+    EXPECT_EQ(loaded, QStringList({"/a.zip"}));
+
     QFile big(home.path("big.txt"));
     ASSERT_TRUE(big.open(QIODevice::WriteOnly));
     big.resize(kMaxListFileBytes + 1);

@@ -95,6 +95,56 @@ def entry_names(out):
         put(out, name, bytes([flags]) + b"\n".join(lines))
 
 
+# --- settings files, hand-off messages, queue lists ---------------------------
+
+SETTINGS = {
+    "typical-crlf": "; settings\r\n[GENERAL]\r\nLeft=120\r\nTop=-70000\r\nSlvoStartUpMode=Extract\r\n"
+                    "AlwaysPath=\" /home/u/out \"\r\nSORT=2abc\r\n\r\n[EXTRACT_NORMAL]\r\n"
+                    "TargetPlace=Desktop\r\nFileNameFolder=1\r\n[DDMODE]\r\nExtractMode=2\r\n"
+                    "TargetPath='/tmp/x'\r\n".encode(),
+    "duplicates": b"[general]\n  sort = 1 \nSORT=2\n[GENERAL]\nSort=3\n[ DDMODE \nTargetPath=\"open\n;x=1\n=empty\n",
+    "cp932": "[GENERAL]\r\nAlwaysPath=C:\\表示\\ソフト\r\n".encode("cp932"),
+    "byte-order-marks": b"\xef\xbb\xbf" * 3 + b"[GENERAL]\nSORT=2\n",
+    "long-value": b"[GENERAL]\nAlwaysPath=" + "😀".encode() * 200 + b"\n",
+    "lone-cr": b"[GENERAL]\rSORT=1\r\nAlwaysPath=a\rb\n",
+    "line-break-only": b"\n",
+}
+
+def handoff_frame(kind, payload=b""):
+    return bytes([kind]) + struct.pack(">I", len(payload)) + payload
+
+
+def handoff_message(text):
+    frames = handoff_frame(0)
+    if text:
+        frames += handoff_frame(1, text)
+    return frames + handoff_frame(2)
+
+
+HANDOFF = {
+    "one-file": handoff_message("/home/u/a.zip".encode()),
+    "several": handoff_message('"/home/u/a b.zip" /home/u/表.lzh'.encode()) + handoff_message(b""),
+    "pieces": handoff_frame(0) + handoff_frame(1, b"/a.zip ") + handoff_frame(1, b"/b.lzh") + handoff_frame(2),
+    "cut-short": handoff_message(b"/a.zip")[:9],
+    "unknown-kind": handoff_frame(0) + handoff_frame(7, b"x"),
+    "too-long": handoff_frame(0) + bytes([1]) + struct.pack(">I", 1024 * 1024 + 1),
+    "text-first": handoff_frame(1, b"/a.zip") + handoff_frame(2),
+}
+
+QUEUE_LISTS = {
+    "crlf": "/in/表 ソ.lzh\r\n/in/b.zip\r\n/in/b.zip\r\n".encode(),
+    "lf-and-empty": b"/a.zip\n\n/b.zip",
+    "cp932": "C:\\表示\\能力.lzh\r\nD:\\x.zip\r\n".encode("cp932"),
+    "nul-and-cr": b"/a\0b.zip\r\r\n/c.zip\r",
+    "byte-order-mark": b"\xef\xbb\xbf/a.zip\r\n",
+}
+
+
+def texts(folder, items, prefix=b""):
+    for name, data in items.items():
+        put(folder, name, prefix + data)
+
+
 # --- archives -----------------------------------------------------------------
 
 def dos_time(t=MTIME):
@@ -269,6 +319,11 @@ def main():
     command_line(os.path.join(corpus, "command_line"))
     entry_names(os.path.join(corpus, "entry_names"))
     archive_extract(os.path.join(corpus, "archive_extract"))
+    texts(os.path.join(corpus, "settings_file"), SETTINGS)
+    texts(os.path.join(corpus, "handoff_message"), HANDOFF, b"\x05")
+    # The first byte picks the sort key; 0x0F makes one long file of the rest.
+    texts(os.path.join(corpus, "queue_list"), QUEUE_LISTS, b"\x10")
+    put(os.path.join(corpus, "queue_list"), "long-lines", b"\x0f/very/long/name")
 
 
 if __name__ == "__main__":

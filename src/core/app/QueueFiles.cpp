@@ -53,7 +53,8 @@ LoadStatus loadFileList(const QString &path, QStringList *entries)
     QByteArray bytes = in.readAll();
     bytes.replace('\0', QByteArray());
     QString text = decodeUtf8OrCp932(bytes);
-    if (text.startsWith(QChar(0xFEFF)))
+    // Byte order marks at the start are no text, however many an editor wrote.
+    while (text.startsWith(QChar(0xFEFF)))
         text.remove(0, 1);
     QStringList lines = text.split(QLatin1Char('\n'));
     // The line break that ends the last line does not open another one.

@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
-FUZZERS ?= command_line entry_names archive_extract settings_file handoff_message queue_list
+FUZZERS ?= command_line entry_names archive_extract archive_rewrite settings_file handoff_message queue_list
 
 .PHONY: all setup configure build run test bench fuzz clean
 

@@ -9,6 +9,7 @@
 // Each input is extracted into an empty output folder (written directly) and
 // into one that already holds a file, a folder and links leading out (staged,
 // then merged); then listed and checked.
+#include "EmptyArchive.h"
 #include "FuzzCheck.h"
 #include "FuzzTree.h"
 #include "core/Wire.h"
@@ -225,6 +226,8 @@ Expected expectedTree(const std::string &path)
         legacy = legacy || !names.ok;
     }
     PlainRead plain = readPlain(path, legacy, true);
+    if (!plain.ok && fuzz::isEmptyArchive(path))
+        return x; // nothing to extract
     if (!plain.ok) {
         impossible(&x, "libarchive fails: " + plain.error);
         return x;

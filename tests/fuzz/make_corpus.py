@@ -314,11 +314,24 @@ def archive_extract(out):
     shared_archives(out)
 
 
+def archive_rewrite(out, archives):
+    """The archives of the formats the components rewrite, and what deleting
+    every entry leaves: a ZIP of its end record alone, an LZH of its end mark."""
+    os.makedirs(out, exist_ok=True)
+    for name in sorted(os.listdir(archives)):
+        if name.endswith((".zip", ".7z", ".lzh")):
+            shutil.copyfile(os.path.join(archives, name), os.path.join(out, name))
+    put(out, "empty.zip", b"PK\x05\x06" + bytes(18))
+    put(out, "empty-with-comment.zip", b"PK\x05\x06" + bytes(16) + b"\x03\x00abc")
+    put(out, "empty.lzh", b"\x00")
+
+
 def main():
     corpus = sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "corpus")
     command_line(os.path.join(corpus, "command_line"))
     entry_names(os.path.join(corpus, "entry_names"))
     archive_extract(os.path.join(corpus, "archive_extract"))
+    archive_rewrite(os.path.join(corpus, "archive_rewrite"), os.path.join(corpus, "archive_extract"))
     texts(os.path.join(corpus, "settings_file"), SETTINGS)
     texts(os.path.join(corpus, "handoff_message"), HANDOFF, b"\x05")
     # The first byte picks the sort key; 0x0F makes one long file of the rest.

@@ -23,7 +23,7 @@ test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 bench: build
-	cmake --build $(BUILD) --target benchmarks adapter_driver queue_driver -j $(JOBS)
+	cmake --build $(BUILD) --target benchmarks adapter_driver queue_driver viewer_driver -j $(JOBS)
 
 clean:
 	rm -rf $(BUILD)

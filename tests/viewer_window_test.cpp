@@ -180,23 +180,27 @@ TEST(ViewerFromQueue, OpensDockedAndSortsEveryColumnByValue)
 TEST_F(ViewerWindowTest, DeleteRemovesAnEntryFromARealZipAndTheListFollows)
 {
     const QString zip = home.path("del.zip");
-    writeFile(zip, writeArchive({{"keep.txt", "keep"}, {"gone.txt", "gone"}, {"dir/sub.txt", "sub"}}, "zip"));
+    writeFile(zip, writeArchive({{"keep.txt", "keep"}, {"gone.txt", "gone"}, {"dir", {}, EntryKind::Folder},
+                                 {"dir/sub.txt", "sub"}},
+                                "zip"));
     open(zip);
-    ASSERT_EQ(viewer->model()->rowCount(), 3);
+    ASSERT_EQ(viewer->model()->rowCount(), 4);
     select("gone.txt");
     QTest::keyClick(viewer->list(), Qt::Key_Delete);
-    ASSERT_TRUE(waitUntil([&] { return !viewer->isListing() && viewer->model()->rowCount() == 2; }, 60000));
-    EXPECT_EQ(column(0), QStringList({"keep.txt", "dir/sub.txt"}));
+    ASSERT_TRUE(waitUntil([&] { return !viewer->isListing() && viewer->model()->rowCount() == 3; }, 60000));
+    EXPECT_EQ(column(0), QStringList({"keep.txt", "dir/", "dir/sub.txt"}));
+    EXPECT_TRUE(ui.messages.empty());
+
+    // The popup's delete on a folder entry, named as listed ("dir/"), takes the
+    // folder and what is under it, and nothing else.
+    select("dir/");
+    viewer->actionDelete->trigger();
+    ASSERT_TRUE(waitUntil([&] { return !viewer->isListing() && viewer->model()->rowCount() == 1; }, 60000));
     QStringList inArchive;
     for (const ListRow &row : inspector.listEntries(zip))
         inArchive << row.name;
-    EXPECT_EQ(inArchive, QStringList({"keep.txt", "dir/sub.txt"}));
+    EXPECT_EQ(inArchive, QStringList({"keep.txt"}));
     EXPECT_TRUE(ui.messages.empty());
-
-    // The popup's delete does the same; a name that is not there fails with a message.
-    select("dir/sub.txt");
-    viewer->actionDelete->trigger();
-    ASSERT_TRUE(waitUntil([&] { return !viewer->isListing() && viewer->model()->rowCount() == 1; }, 60000));
     // Ctrl+Alt+0.
     QTest::keyClick(viewer->list(), Qt::Key_0, Qt::ControlModifier | Qt::AltModifier);
     ASSERT_EQ(ui.messages.size(), 1u);

@@ -308,6 +308,8 @@ void MainWindow::openCurrentArchive()
         m_viewer->show();
     }
     // Read in the background; the count and size follow the rows.
+    m_status->setText(2, QString());
+    m_status->setText(3, QString());
     m_viewer->showArchive(path);
 }
 

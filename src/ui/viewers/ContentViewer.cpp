@@ -15,6 +15,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QDropEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
@@ -23,6 +24,8 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace salvo {
 namespace {
@@ -77,8 +80,15 @@ ContentViewer::ContentViewer(QString myPath, ComponentCaller &caller, ArchiveIns
     header->setHighlightSections(false);
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setStretchLastSection(false);
-    for (int c = 0; c < EntryListModel::ColumnCount; ++c)
-        header->resizeSection(c, kColumnTwips[c] / kTwipsPerPixel);
+    // The widths of the column table, widened where this font needs more room
+    // for the header or a typical value.
+    const QFontMetrics metrics = m_list->fontMetrics();
+    const char *const samples[] = {"", "0000/00/00 00:00:00", "00,000,000", "00,000,000", "100.0%"};
+    for (int c = 0; c < EntryListModel::ColumnCount; ++c) {
+        const QString title = m_model->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+        header->resizeSection(c, std::max({kColumnTwips[c] / kTwipsPerPixel, metrics.horizontalAdvance(title) + 24,
+                                           metrics.horizontalAdvance(QLatin1String(samples[c])) + 12}));
+    }
     connect(header, &QHeaderView::sectionClicked, this, [this](int column) {
         // Every click flips the order, whichever column it is on.
         m_lastOrder = m_lastOrder == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
@@ -95,7 +105,10 @@ ContentViewer::ContentViewer(QString myPath, ComponentCaller &caller, ArchiveIns
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_list);
-    resize(440, 380);
+    int columns = 0;
+    for (int c = 0; c < EntryListModel::ColumnCount; ++c)
+        columns += header->sectionSize(c);
+    resize(std::max(440, columns + 40), 380);
     buildMenu();
 
     connect(m_listing.get(), &ArchiveListing::begun, this,
@@ -297,14 +310,7 @@ void ContentViewer::fitFirstColumn()
     for (int c = 0; c < EntryListModel::ColumnCount; ++c)
         sum += header->sectionSize(c);
     const int first = width - sum + header->sectionSize(0) - kFirstColumnMarginTwips / kTwipsPerPixel;
-    if (first > 0)
-        header->resizeSection(0, first);
-}
-
-void ContentViewer::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-    fitFirstColumn();
+    header->resizeSection(0, std::max(first, kColumnTwips[0] / kTwipsPerPixel));
 }
 
 void ContentViewer::closeEvent(QCloseEvent *event)
@@ -339,6 +345,9 @@ bool ContentViewer::eventFilter(QObject *watched, QEvent *event)
     }
     if (watched == m_list->viewport()) {
         switch (event->type()) {
+        case QEvent::Resize:
+            fitFirstColumn();
+            break;
         case QEvent::MouseButtonRelease: {
             const auto *mouse = static_cast<QMouseEvent *>(event);
             if (mouse->button() == Qt::RightButton) {

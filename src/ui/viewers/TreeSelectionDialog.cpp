@@ -1,5 +1,6 @@
 #include "TreeSelectionDialog.h"
 
+#include "EntryListModel.h"
 #include "app/EntryActions.h"
 #include "engine/RunUi.h"
 
@@ -95,7 +96,7 @@ QTreeWidgetItem *TreeSelectionDialog::itemFor(int node)
         return item;
     const ArchiveFolderTree::Node &n = m_tree.node(node);
     QTreeWidgetItem *item = n.parent < 0 ? new QTreeWidgetItem(m_view) : new QTreeWidgetItem(itemFor(n.parent));
-    item->setText(0, n.name);
+    item->setText(0, EntryListModel::readableName(n.name));
     item->setData(0, kNodeRole, node);
     // The closed folder normally, the open one while selected.
     QIcon icon;

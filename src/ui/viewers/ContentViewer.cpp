@@ -1,6 +1,7 @@
 #include "ContentViewer.h"
 
 #include "EntryListModel.h"
+#include "OffThread.h"
 #include "TreeSelectionDialog.h"
 #include "app/ArchiveFolderTree.h"
 #include "app/ArchiveListing.h"
@@ -240,8 +241,10 @@ void ContentViewer::runCommand(ViewerCommand command)
     // Open replaces an older copy in the temporary folder without asking; the
     // setting itself is left as it is.
     const auto overwrite = command == ViewerCommand::Open ? std::optional(OverwritePolicy::Overwrite) : std::nullopt;
-    const EntryActions::Extracted extracted =
-        m_actions.extractEntry(m_currentFile, entry, folder, makesSubFolder(), overwrite);
+    const QString archive = m_currentFile;
+    const bool subFolder = makesSubFolder();
+    const EntryActions::Extracted extracted = runOffThread(
+        [&] { return m_actions.extractEntry(archive, entry, folder, subFolder, overwrite); });
     if (extracted.ok && opensAfterExtraction(command)) {
         const OpenTarget target = m_actions.prepareOpen(extracted);
         if (!target.path.isEmpty())
@@ -263,7 +266,8 @@ void ContentViewer::deleteSelected()
     if (entry.isEmpty() || m_currentFile.isEmpty() || m_busy)
         return;
     m_busy = true;
-    const bool deleted = m_actions.deleteEntry(m_currentFile, entry);
+    const QString archive = m_currentFile;
+    const bool deleted = runOffThread([&] { return m_actions.deleteEntry(archive, entry); });
     m_busy = false;
     if (deleted)
         refresh();

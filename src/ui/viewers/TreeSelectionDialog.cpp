@@ -1,6 +1,7 @@
 #include "TreeSelectionDialog.h"
 
 #include "EntryListModel.h"
+#include "OffThread.h"
 #include "app/EntryActions.h"
 #include "engine/RunUi.h"
 
@@ -152,9 +153,10 @@ void TreeSelectionDialog::addFiles()
         m_ui.showMessage(QStringLiteral("追加先パスが選択されていません。"), MessageIcon::Information);
         return;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    m_added = m_actions.addDroppedFiles(m_archive, targetFolderOf(m_selected));
-    QApplication::restoreOverrideCursor();
+    const QString target = targetFolderOf(m_selected);
+    setEnabled(false);
+    m_added = runOffThread([&] { return m_actions.addDroppedFiles(m_archive, target); });
+    setEnabled(true);
     accept();
 }
 

@@ -1,7 +1,7 @@
 // Opens one archive in the content viewer under the offscreen platform, as an
 // activation in the queue does, and prints how long the first rows and the
 // last row took to reach the list, how long sorting by name and by size takes,
-// and the peak memory of the process. For comparison it then walks the
+// and the peak memory of the process. For comparison it first walks the
 // archive through the component alone: the first row cannot reach the list
 // before the component hands out its first entry.
 #include "archivers/ArchiveInspector.h"
@@ -90,9 +90,9 @@ int main(int argc, char **argv)
         std::printf("viewer: rows %d first_rows_ms %.1f last_row_ms %.1f sort_name_ms %.1f sort_size_ms %.1f peak_rss_mb %.1f\n",
                     viewer.model()->rowCount(), firstRows / 1e6, lastRow / 1e6, byName, bySize,
                     usage.ru_maxrss / 1024.0);
-        walkAlone();
         QCoreApplication::quit();
     });
+    walkAlone();
     QTimer::singleShot(0, [&] {
         clock.start();
         viewer.showArchive(archive);

@@ -231,6 +231,13 @@ TEST_F(ViewerCoreTest, RealResultsMissingComponentsAndRefusals)
     script({"ZipOutput 1 2"});
     EXPECT_TRUE(actions->addDroppedFiles(zip, ""));
     EXPECT_EQ(ui.status[1], "1ファイル追加");
+    // Files dropped from two folders: the other folder's file keeps its full path.
+    writeFile(home.path("other/z.txt"), "z");
+    actions->writeDropList({home.path("other/z.txt"), base + "/x.txt"});
+    EXPECT_TRUE(actions->addDroppedFiles(zip, ""));
+    EXPECT_EQ(readFile(home.myPath() + "addlist2.tmp"), "\"" + home.path("other/z.txt").toUtf8() + "\"\n\"x.txt\"\n");
+    EXPECT_EQ(mainCalls().last(), "Zip\t-u -S -D \"" + zip + "\" \"" + base + "/\" \"" + home.myPath() + "addlist2.tmp\"");
+    actions->writeDropList({base + "/x.txt", base + "/y.txt"});
     script({"Zip 32775", "ZipOutput 1 2"}); // kept out as not newer
     EXPECT_FALSE(actions->addDroppedFiles(zip, "new"));
     EXPECT_EQ(ui.status[1], "ファイル追加失敗");

@@ -28,6 +28,8 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <sys/stat.h>
+
 using namespace salvo;
 using namespace salvo::test;
 
@@ -264,12 +266,20 @@ TEST_F(ViewerWindowTest, OpenNeverRunsAnEntryNorTouchesTheSettingsFile)
     const QString zip = home.path("open.zip");
     writeFile(zip, writeArchive({{"run.sh", "#!/bin/sh\necho hi\n", EntryKind::File, {}, 0755},
                                  {"readme.txt", "new text"},
-                                 {"d/deep.txt", "deep"}},
+                                 {"d/deep.txt", "deep"},
+                                 {"line\nbreak.txt", "hostile"}},
                                 "zip"));
     // Open replaces what an earlier Open left, though the setting says to ask;
     // the setting itself is never written.
     settings().write(ini::kViewOverWrite, 1);
     const QByteArray settingsBefore = readFile(home.myPath() + "Salvo.ini");
+    // Every write replaces the file: an unchanged inode means it was not written.
+    auto inode = [&] {
+        struct stat st {};
+        ::stat(QFile::encodeName(home.myPath() + "Salvo.ini").constData(), &st);
+        return st.st_ino;
+    };
+    const auto inodeBefore = inode();
     const QString tmp = home.myPath() + "tmp";
     writeFile(tmp + "/readme.txt", "old text");
     open(zip);
@@ -278,6 +288,7 @@ TEST_F(ViewerWindowTest, OpenNeverRunsAnEntryNorTouchesTheSettingsFile)
     EXPECT_EQ(opened, QStringList{QFileInfo(tmp + "/readme.txt").canonicalFilePath()});
     EXPECT_EQ(readFile(tmp + "/readme.txt"), "new text");
     EXPECT_EQ(readFile(home.myPath() + "Salvo.ini"), settingsBefore);
+    EXPECT_EQ(inode(), inodeBefore) << "Open writes nothing into the settings file";
     EXPECT_EQ(ui.status[1], "解凍完了！");
 
     // A script is not handed to the opener: its folder is, with a message.
@@ -321,6 +332,14 @@ TEST_F(ViewerWindowTest, OpenNeverRunsAnEntryNorTouchesTheSettingsFile)
     EXPECT_EQ(opened, QStringList{QFileInfo(ui.folder + "/open/deep.txt").canonicalFilePath()});
     viewer->actionOpenUsualFolder->trigger();
     EXPECT_EQ(opened.size(), 2);
+    // A name with a line break is shown readably and opened as what it is.
+    const int hostile = static_cast<int>(column(0).indexOf(QString::fromUtf8("line\u240Abreak.txt")));
+    ASSERT_GE(hostile, 0) << column(0).join(", ").toStdString();
+    EXPECT_EQ(viewer->model()->entryName(hostile), "line\nbreak.txt");
+    viewer->list()->selectRow(hostile);
+    opened.clear();
+    viewer->actionOpen->trigger();
+    EXPECT_EQ(opened, QStringList{QFileInfo(tmp + "/open/line\nbreak.txt").canonicalFilePath()});
     EXPECT_EQ(viewer->popupMenu->objectName(), "mnuPopUp");
     EXPECT_EQ(viewer->templateMenu->actions().size(), 4);
 }

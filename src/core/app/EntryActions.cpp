@@ -409,14 +409,17 @@ bool EntryActions::addDroppedFiles(const QString &archive, const QString &target
     if (!plainFolderPath(targetFolder))
         return fail(QStringLiteral("追加先のフォルダ名が正しくありません: ") + targetFolder);
 
-    // The names are relative to the folder of the last dropped file; a file
-    // from another folder keeps its full path.
+    // The names are relative to the folder of the last dropped file, in
+    // quotes; a file from another folder keeps its full path. rk and bh take
+    // the full paths as they are.
     const QString base = QFileInfo(dropped.last()).absolutePath();
     QStringList work;
     for (const QString &path : dropped) {
         const QFileInfo info(path);
-        const bool inBase = info.absolutePath() == base;
-        work << QLatin1Char('"') + (pathsAsGiven || !inBase ? info.absoluteFilePath() : info.fileName())
+        if (pathsAsGiven)
+            work << info.absoluteFilePath();
+        else
+            work << QLatin1Char('"') + (info.absolutePath() == base ? info.fileName() : info.absoluteFilePath())
                     + QLatin1Char('"');
     }
     const QString listFile = m_myPath + QLatin1String(kWorkListFile);

@@ -223,6 +223,7 @@ TEST_F(GeneralOptionsTest, SelectAllFollowsTheArchivers)
     EXPECT_EQ(checkedLinks(dialog), QStringList{});
 
     Settings(home.myPath()).write(ini::kUse7Zip, 1);
+    EXPECT_EQ(QFileInfo(ini).permissions() & 0x0077, QFileDevice::Permissions()); // created owner-only
     Availability others;
     for (Component c : {Component::SevenZip32, Component::RkExe, Component::Tar32, Component::UnAce32, Component::Yz2Dec})
         others.present[int(c)] = true;

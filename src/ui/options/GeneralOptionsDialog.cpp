@@ -138,6 +138,7 @@ void GeneralOptionsDialog::buildAssociationsPage(QWidget *page)
     m_modeEasy = named(new QRadioButton(QStringLiteral("簡易解凍"), mode), "optExtMODE_Easy");
     modeLayout->addWidget(m_modeNormal);
     modeLayout->addWidget(m_modeEasy);
+    modeLayout->addStretch();
     layout->addWidget(mode);
     layout->addStretch();
 }
@@ -163,6 +164,7 @@ void GeneralOptionsDialog::buildOtherPage(QWidget *page)
     m_fontLarge = named(new QRadioButton(QStringLiteral("Large"), font), "optFontSize_Large");
     fontLayout->addWidget(m_fontNormal);
     fontLayout->addWidget(m_fontLarge);
+    fontLayout->addStretch();
     layout->addWidget(font);
 
     m_useSound = named(new QCheckBox(QStringLiteral("作業終了時、音声ファイルを再生する"), page), "chkUseSound");
@@ -190,6 +192,7 @@ void GeneralOptionsDialog::buildOtherPage(QWidget *page)
         m_sort->addButton(button, i);
         sortLayout->addWidget(button);
     }
+    sortLayout->addStretch();
     layout->addWidget(sort);
     layout->addStretch();
 }

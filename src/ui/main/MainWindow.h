@@ -51,6 +51,9 @@ public:
     // A queued archive is activated: the content viewer opens on it (docked at
     // the right edge) and its entry count and size go to the status bar once read.
     void openCurrentArchive();
+    // The font size of the general options ("FONTSIZE"): the window's font and
+    // the status bar's height.
+    void applyFontSize();
 
     QString statusText(int panel) const;
     QString windowTitleBase() const;

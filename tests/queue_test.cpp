@@ -214,6 +214,12 @@ TEST_F(QueueIntakeTest, NamesThatAreNotUtf8AreQueuedByTheirBytes)
     ASSERT_EQ(queue.size(), 1);
     EXPECT_EQ(localBytesOfPath(queue.at(0)), file);
     EXPECT_EQ(queue.data(queue.index(0), Qt::DisplayRole).toString(), dir + QStringLiteral("/フォルダ/テスト.zip"));
+
+    // Dropped: the file manager's address keeps the bytes as percent-escapes.
+    const QUrl dropped = QUrl::fromEncoded("file://" + file.toPercentEncoding("/"));
+    EXPECT_EQ(localBytesOfPath(localPathFromUrl(dropped)), file);
+    EXPECT_EQ(localPathFromUrl(QUrl::fromLocalFile(QStringLiteral("/in/表 ソ.zip"))), QStringLiteral("/in/表 ソ.zip"));
+    EXPECT_EQ(localPathFromUrl(QUrl("https://example.com/a.zip")), QString());
 }
 
 TEST_F(QueueIntakeTest, OnlyRegularFilesAreQueued)

@@ -216,6 +216,13 @@ QString displayPath(const QString &path)
     return parts.join(QLatin1Char('/'));
 }
 
+QString localPathFromUrl(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return {};
+    return pathFromLocalBytes(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+}
+
 QString absoluteLocalPath(const QString &path)
 {
     if (path.startsWith(QLatin1Char('/')))

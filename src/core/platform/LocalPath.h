@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 namespace salvo {
 
@@ -24,6 +25,11 @@ bool hasRawBytes(const QString &path);
 // The path as a person should read it: a name that is not UTF-8 is shown as
 // CP932 (name by name); everything else as it stands.
 QString displayPath(const QString &path);
+
+// The local file a "file:" address names, with the bytes its percent-escapes
+// stand for (a dropped name that is not UTF-8 stays escaped in the address);
+// empty when the address is not a local file.
+QString localPathFromUrl(const QUrl &url);
 
 // The path made absolute against the current folder (links are not resolved,
 // "." and ".." are folded).

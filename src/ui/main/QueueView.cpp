@@ -2,6 +2,7 @@
 
 #include "app/QueueFiles.h"
 #include "engine/RunUi.h"
+#include "platform/LocalPath.h"
 #include "settings/Settings.h"
 
 #include <QApplication>
@@ -265,8 +266,9 @@ bool QueueView::eventFilter(QObject *watched, QEvent *event)
             auto *drop = static_cast<QDropEvent *>(event);
             QStringList paths;
             for (const QUrl &url : drop->mimeData()->urls()) {
-                if (url.isLocalFile())
-                    paths << url.toLocalFile();
+                const QString path = localPathFromUrl(url);
+                if (!path.isEmpty())
+                    paths << path;
             }
             drop->acceptProposedAction();
             if (!paths.isEmpty())

@@ -9,6 +9,7 @@
 #include "ui/options/GeneralOptionsDialog.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QTimer>
 
 namespace salvo {
@@ -32,6 +33,7 @@ int runSalvoExtractor(QApplication &app, const QStringList &arguments)
     if (!launch.notice.isEmpty())
         qInfo("%s", qPrintable(launch.notice));
     const QString &myPath = launch.myPath;
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/shell/salvo-extractor.svg")));
     const LaunchRequest &request = launch.request;
 
     MainWindow window(myPath, request.mode);
@@ -58,7 +60,7 @@ int runSalvoExtractor(QApplication &app, const QStringList &arguments)
     case LaunchMode::DdMode:
         break; // the run starts from the event loop; its window stays hidden
     case LaunchMode::DdModeSetting:
-        options = new GeneralOptionsDialog(myPath);
+        options = new GeneralOptionsDialog(myPath, availability);
         options->setAttribute(Qt::WA_DeleteOnClose);
         options->launchMode = LaunchMode::DdModeSetting;
         // Closing the dialog in any way closes the main window, which ends the program.

@@ -1,5 +1,6 @@
 # The two commands of the README. Both install what is missing first.
 BUILD ?= build
+PACKAGE_BUILD ?= build-package
 ARGS ?=
 JOBS ?= $(shell nproc)
 
@@ -7,7 +8,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
 FUZZERS ?= command_line entry_names archive_extract archive_rewrite settings_file handoff_message queue_list
 
-.PHONY: all setup configure build run test bench fuzz clean
+.PHONY: all setup configure build run test bench package fuzz clean
 
 all: build
 
@@ -27,7 +28,15 @@ test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 bench: build
-	cmake --build $(BUILD) --target benchmarks adapter_driver queue_driver -j $(JOBS)
+	cmake --build $(BUILD) --target benchmarks adapter_driver queue_driver viewer_driver -j $(JOBS)
+
+# A Debian package (salvo-extractor_<version>_<arch>.deb in this folder), built
+# for the prefix /usr in a folder of its own, without the tests.
+package: setup
+	cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DSALVO_BUILD_TESTS=OFF
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	cd $(PACKAGE_BUILD) && cpack -G DEB
+	cp $(PACKAGE_BUILD)/salvo-extractor_*.deb .
 
 # Each fuzzer for FUZZ_SECONDS, one after the other; what they find stays in
 # $(FUZZ_BUILD)/runs/<fuzzer>/ (crashes/ holds the failing inputs).
@@ -40,4 +49,4 @@ fuzz: setup
 	done; exit $$status
 
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(PACKAGE_BUILD) $(FUZZ_BUILD)

@@ -114,21 +114,27 @@ def handoff_frame(kind, payload=b""):
     return bytes([kind]) + struct.pack(">I", len(payload)) + payload
 
 
-def handoff_message(text):
-    frames = handoff_frame(0)
-    if text:
-        frames += handoff_frame(1, text)
-    return frames + handoff_frame(2)
+BEGIN, PATH, END, ACCEPTED, REFUSED, COMMIT = range(6)
+
+
+def handoff_message(*paths):
+    return (handoff_frame(BEGIN) + b"".join(handoff_frame(PATH, p) for p in paths) + handoff_frame(END)
+            + handoff_frame(COMMIT))
 
 
 HANDOFF = {
     "one-file": handoff_message("/home/u/a.zip".encode()),
-    "several": handoff_message('"/home/u/a b.zip" /home/u/表.lzh'.encode()) + handoff_message(b""),
-    "pieces": handoff_frame(0) + handoff_frame(1, b"/a.zip ") + handoff_frame(1, b"/b.lzh") + handoff_frame(2),
+    "several": handoff_message(b"/home/u/a b.zip", "/home/u/表.lzh".encode(), "/home/u/表.lzh".encode("cp932")),
+    "no-commit": handoff_message(b"/a.zip")[:-5],
+    "empty-list": handoff_message(),
     "cut-short": handoff_message(b"/a.zip")[:9],
-    "unknown-kind": handoff_frame(0) + handoff_frame(7, b"x"),
-    "too-long": handoff_frame(0) + bytes([1]) + struct.pack(">I", 1024 * 1024 + 1),
-    "text-first": handoff_frame(1, b"/a.zip") + handoff_frame(2),
+    "relative": handoff_message(b"a.zip"),
+    "nul-inside": handoff_message(b"/a\0b.zip"),
+    "unknown-kind": handoff_frame(BEGIN) + handoff_frame(7, b"x"),
+    "answer-kind": handoff_frame(ACCEPTED),
+    "too-long": handoff_frame(BEGIN) + bytes([PATH]) + struct.pack(">I", 64 * 1024 + 1),
+    "path-first": handoff_frame(PATH, b"/a.zip") + handoff_frame(END),
+    "after-commit": handoff_message(b"/a.zip") + handoff_frame(BEGIN),
 }
 
 QUEUE_LISTS = {

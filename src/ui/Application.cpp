@@ -7,6 +7,7 @@
 #include "ui/main/MainWindow.h"
 #include "ui/main/RunControl.h"
 #include "ui/options/GeneralOptionsDialog.h"
+#include "ui/options/SettingsOnlyButtons.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -56,6 +57,7 @@ int runSalvoExtractor(QApplication &app)
         options = new GeneralOptionsDialog(myPath);
         options->setAttribute(Qt::WA_DeleteOnClose);
         options->launchMode = LaunchMode::DdModeSetting;
+        addSettingsOnlyButtons(options, myPath);
         // Closing the dialog in any way closes the main window, which ends the program.
         QObject::connect(options, &QDialog::finished, &window, &QWidget::close);
         options->show();

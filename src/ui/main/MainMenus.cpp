@@ -1,6 +1,7 @@
 #include "MainMenus.h"
 
 #include "app/ProjectLinks.h"
+#include "app/QueueFilter.h"
 #include "app/StringTable.h"
 #include "archivers/Availability.h"
 #include "engine/ProcessRunner.h"
@@ -46,6 +47,7 @@ MainMenus::MainMenus(QString myPath, RunUi &ui, QMainWindow *window)
     actionLoadList = action(menuFile, "MnuFileLoadFileList");
     actionSaveList = action(menuFile, "MnuFileSaveFileList");
     actionFilter = action(menuFile, "MnuFiltering");
+    actionFilter->setCheckable(true);
     actionSort = action(menuFile, "MnuSort");
     menuFile->addSeparator();
     actionQuit = action(menuFile, "MnuQuit");
@@ -184,16 +186,18 @@ void MainMenus::showGeneralOptions()
     dialog.exec();
 }
 
-void MainMenus::showExtractionOptions()
+void MainMenus::showExtractionOptions(bool usualFolderTarget)
 {
     ExtractionOptionsDialog dialog(m_myPath, m_window);
+    dialog.setNormalTargetIsUsualFolder(usualFolderTarget);
     dialog.exec();
 }
 
-void MainMenus::showQueueFilter()
+void MainMenus::showQueueFilter(QueueFilter &filter, ArchiveQueue &queue)
 {
-    QueueFilterDialog dialog(m_window);
+    QueueFilterDialog dialog(m_myPath, filter, queue, m_window);
     dialog.exec();
+    actionFilter->setChecked(filter.isActive());
 }
 
 } // namespace salvo

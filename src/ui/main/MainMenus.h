@@ -15,7 +15,9 @@ class QMenu;
 
 namespace salvo {
 
+class ArchiveQueue;
 class ComponentCaller;
+class QueueFilter;
 class RunUi;
 struct Availability;
 
@@ -39,8 +41,10 @@ public:
     void showOnlineHelp();
     void showAbout(ComponentCaller *caller);
     void showGeneralOptions();
-    void showExtractionOptions();
-    void showQueueFilter();
+    // `usualFolderTarget`: the main window's target is the usual folder.
+    void showExtractionOptions(bool usualFolderTarget);
+    // The filter item carries its check mark while the filter is in force.
+    void showQueueFilter(QueueFilter &filter, ArchiveQueue &queue);
 
     // The user manual's start page, or empty when it is not installed.
     QString manualPath() const;

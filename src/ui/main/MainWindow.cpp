@@ -6,6 +6,7 @@
 #include "StatusPanels.h"
 #include "ViewerDocking.h"
 #include "app/MainWindowState.h"
+#include "app/QueueFiles.h"
 #include "app/StringTable.h"
 #include "app/WorkFolder.h"
 #include "archivers/ArchiveInspector.h"
@@ -133,13 +134,14 @@ void MainWindow::wireParts()
     connect(menu.actionSort, &QAction::triggered, m_queueView, &QueueView::sortQueue);
     connect(menu.actionFilter, &QAction::triggered, this, [this] {
         if (!m_run->isRunning()) // the queue keeps its order while a run works through it
-            m_menus->showQueueFilter();
+            m_menus->showQueueFilter(m_filter, m_queue);
     });
     connect(menu.actionInstallComponents, &QAction::triggered, this,
             [this] { m_menus->installComponents(m_availability); });
     connect(menu.actionAbout, &QAction::triggered, this, [this] { m_menus->showAbout(m_caller.get()); });
     connect(menu.actionExtractionOptions, &QAction::triggered, this, [this] {
-        m_menus->showExtractionOptions();
+        m_menus->showExtractionOptions(static_cast<TargetPlace>(targetPlaceBox->currentIndex())
+                                       == TargetPlace::UsualFolder);
         m_status->showFolderNameMode();
         m_status->showDirectoryMode();
     });
@@ -156,6 +158,8 @@ void MainWindow::startUp(const Availability &found, const QString &fileList)
 
     m_workingMode = WorkingMode::Extract;
     targetPlaceBox->setCurrentIndex(0);
+    // A queue saved by the filter of an earlier process belongs to no filter now.
+    discardFilterBackup(m_myPath);
 
     const Settings settings(m_myPath);
     switch (m_launchMode) {
@@ -271,6 +275,12 @@ void MainWindow::startRun()
 void MainWindow::finishRun(const RunOutcome &outcome)
 {
     // Only what the run used up leaves the queue: files added meanwhile stay.
+    QStringList extracted;
+    for (const int row : outcome.consumed) {
+        if (row >= 0 && row < m_queue.size())
+            extracted << m_queue.at(row);
+    }
+    m_filter.noteExtracted(extracted);
     m_queue.removeRowsAt(QList<int>(outcome.consumed.begin(), outcome.consumed.end()));
     startButton->setEnabled(true);
     showStartCaption();

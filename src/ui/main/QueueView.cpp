@@ -49,7 +49,6 @@ QString QueueView::currentPath() const
 AddResult QueueView::addArchiveList(const QString &fileList)
 {
     const AddResult result = m_queue.addArchiveList(fileList);
-    discardFilterBackup(m_myPath);
     if (result.skipped > 0) {
         m_ui.setStatus(1, QString::number(m_queue.size()) + QStringLiteral("ファイル登録済み(")
                               + QString::number(result.added) + QStringLiteral("追加、")
@@ -74,7 +73,6 @@ void QueueView::dropPaths(const QStringList &paths, std::function<void()> done)
     connect(scan, &QThread::finished, this, [this, scan, found, result, done] {
         scan->deleteLater();
         m_queue.append(*found);
-        discardFilterBackup(m_myPath);
         QApplication::restoreOverrideCursor();
         QString text = QString::number(m_queue.size()) + QStringLiteral("ファイル登録済み(")
             + QString::number(result->added) + QStringLiteral("追加)");

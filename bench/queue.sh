@@ -1,6 +1,8 @@
 #!/bin/bash
 # Queueing 100,000 files by dropping their folder and by loading a list file,
-# then sorting them, against `find DIR -type f` and `sort` on the same folder.
+# then sorting them, against `find DIR -type f` and `sort` on the same folder;
+# then filtering them out by two name terms and releasing the filter, against
+# `grep -v -F` with the same terms on the list file.
 #   bench/queue.sh [BUILD_DIR]     COUNT=100000 by default
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
@@ -23,9 +25,14 @@ PY
 fi
 find "$WORK/tree" -type f > list.txt   # warm the cache; also the list file to load
 t0=$(now); find "$WORK/tree" -type f > found.txt; t1=$(now); sort found.txt > /dev/null; t2=$(now)
+t3=$(now); grep -v -F -e d1 -e s3 found.txt > grepped.txt; t4=$(now)
 findTime=$(python3 -c "print($t1 - $t0)"); sortTime=$(python3 -c "print($t2 - $t1)")
-read -r added loaded drop load sorting < <("$BUILD/bench/queue_driver" "$WORK/tree" list.txt)
+grepTime=$(python3 -c "print($t4 - $t3)")
+mkdir -p filter-home && rm -f filter-home/original.lst filter-home/*.hst
+read -r added loaded drop load sorting kept apply release < <("$BUILD/bench/queue_driver" "$WORK/tree" list.txt "$WORK/filter-home/")
 printf 'files: %s dropped, %s loaded from a list\n' "$added" "$loaded"
 printf 'drop a folder   %6.3f s   find %6.3f s   ratio %.2f\n' "$drop" "$findTime" "$(python3 -c "print($drop / $findTime)")"
 printf 'load a list     %6.3f s   find %6.3f s   ratio %.2f\n' "$load" "$findTime" "$(python3 -c "print($load / $findTime)")"
 printf 'sort            %6.3f s   sort %6.3f s   ratio %.2f\n' "$sorting" "$sortTime" "$(python3 -c "print($sorting / $sortTime)")"
+printf 'filter apply    %6.3f s   grep %6.3f s   ratio %.2f   (%s of %s kept)\n' "$apply" "$grepTime" "$(python3 -c "print($apply / $grepTime)")" "$kept" "$added"
+printf 'filter release  %6.3f s\n' "$release"

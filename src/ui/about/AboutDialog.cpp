@@ -47,6 +47,11 @@ AboutDialog::AboutDialog(const QString &title, ComponentCaller *caller, QWidget 
     }
     list->resizeColumnToContents(0);
     list->setColumnWidth(0, list->columnWidth(0) + 24);
+    // Every row in view without scrolling.
+    const int rowHeight = qMax(list->sizeHintForRow(0), list->fontMetrics().height());
+    list->setMinimumHeight(rowHeight * (list->topLevelItemCount() + 1) + list->header()->sizeHint().height()
+                           + 2 * list->frameWidth());
+    list->setMinimumWidth(list->columnWidth(0) + 160);
     layout->addWidget(list);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -21,6 +22,7 @@ public:
     explicit Page(QTabWidget *tabs, const QString &caption) : m_page(new QWidget), m_form(new QFormLayout)
     {
         auto *layout = new QVBoxLayout(m_page);
+        m_form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
         layout->addLayout(m_form);
         layout->addStretch();
         tabs->addTab(m_page, caption);
@@ -31,6 +33,7 @@ public:
         auto *box = new QComboBox(m_page);
         box->setObjectName(QLatin1String(name));
         box->addItems(findField(archiverOptionFields(), box->objectName())->choices);
+        box->setMinimumWidth(120);
         m_form->addRow(label, box);
     }
     void number(const char *name, const QString &label)
@@ -49,7 +52,6 @@ public:
     void hint(const QString &text)
     {
         auto *label = new QLabel(text, m_page);
-        label->setWordWrap(true);
         label->setForegroundRole(QPalette::PlaceholderText);
         m_form->addRow(QString(), label);
     }
@@ -147,6 +149,8 @@ ArchiverOptionsDialog::ArchiverOptionsDialog(QString myPath, QWidget *parent)
     layout->addWidget(m_tabs);
     layout->addLayout(buttons);
 
+    // Wide enough for every tab.
+    setMinimumWidth(m_tabs->tabBar()->sizeHint().width() + 40);
     notify = [this](const QString &text, MessageIcon icon) { showMessageBox(this, text, icon); };
     m_controls.show(loadOptions(Settings(m_myPath), archiverOptionFields()));
 }

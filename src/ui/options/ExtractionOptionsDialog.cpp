@@ -29,6 +29,16 @@ QCheckBox *checkBox(QWidget *parent, const char *name, const QString &caption)
     return box;
 }
 
+QPushButton *folderButton(QWidget *parent, const char *name)
+{
+    auto *button = new QPushButton(QStringLiteral("..."), parent);
+    button->setObjectName(QLatin1String(name));
+    button->setToolTip(kFolderButtonTip);
+    button->setFixedWidth(button->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 24);
+    button->setAutoDefault(false);
+    return button;
+}
+
 QRadioButton *radio(QWidget *parent, const QString &name, const QString &caption)
 {
     auto *button = new QRadioButton(caption, parent);
@@ -141,9 +151,7 @@ QWidget *ExtractionOptionsDialog::buildNormalPage()
     auto *folder = new QLineEdit(page);
     folder->setObjectName(QLatin1String(kAlwaysFolder));
     folderLabel->setBuddy(folder);
-    auto *browse = new QPushButton(QStringLiteral("..."), page);
-    browse->setObjectName(QStringLiteral("Btn_FolderDlg"));
-    browse->setToolTip(kFolderButtonTip);
+    auto *browse = folderButton(page, "Btn_FolderDlg");
     connect(browse, &QPushButton::clicked, this, [this] { pickFolder(QLatin1String(kAlwaysFolder)); });
     auto *row = new QHBoxLayout;
     row->addWidget(folderLabel);
@@ -171,9 +179,7 @@ QWidget *ExtractionOptionsDialog::buildDdModePage()
                                     true);
     auto *folder = new QLineEdit(target);
     folder->setObjectName(QLatin1String(kDdTargetFolder));
-    auto *browse = new QPushButton(QStringLiteral("..."), target);
-    browse->setObjectName(QStringLiteral("Btn_DDMODE_SelfDecideOpen"));
-    browse->setToolTip(kFolderButtonTip);
+    auto *browse = folderButton(target, "Btn_DDMODE_SelfDecideOpen");
     connect(browse, &QPushButton::clicked, this, [this] { pickFolder(QLatin1String(kDdTargetFolder)); });
     auto *row = new QHBoxLayout;
     row->setContentsMargins(20, 0, 0, 0);
@@ -213,9 +219,7 @@ QWidget *ExtractionOptionsDialog::buildViewerPage()
     auto *folder = new QLineEdit(place);
     folder->setObjectName(QLatin1String(kViewerFolder));
     grid->addWidget(folder, 2, 1);
-    auto *browse = new QPushButton(QStringLiteral("..."), place);
-    browse->setObjectName(QStringLiteral("Btn_ARCVIEW_SelfDecideOpen"));
-    browse->setToolTip(kFolderButtonTip);
+    auto *browse = folderButton(place, "Btn_ARCVIEW_SelfDecideOpen");
     connect(browse, &QPushButton::clicked, this, [this] { pickFolder(QLatin1String(kViewerFolder)); });
     grid->addWidget(browse, 2, 2);
     grid->addWidget(radio(place, names.at(3), QStringLiteral("テンプレート指定")), 3, 0);

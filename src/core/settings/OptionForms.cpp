@@ -37,16 +37,8 @@ OptionField field(const QString &control, ControlKind kind, const ini::TextKey &
     return f;
 }
 
-OptionField numberBox(const QString &control, const ini::IntKey &key, int minimum, int maximum, const QString &caption)
-{
-    OptionField f = field(control, ControlKind::TextBox, key);
-    f.minimum = minimum;
-    f.maximum = maximum;
-    f.caption = caption;
-    return f;
-}
-
-OptionField numberBox(const QString &control, const ini::TextKey &key, int minimum, int maximum, const QString &caption)
+template <typename Key>
+OptionField numberBox(const QString &control, const Key &key, int minimum, int maximum, const QString &caption)
 {
     OptionField f = field(control, ControlKind::TextBox, key);
     f.minimum = minimum;

@@ -197,7 +197,6 @@ void MainMenus::showQueueFilter(QueueFilter &filter, ArchiveQueue &queue)
 {
     QueueFilterDialog dialog(m_myPath, filter, queue, m_window);
     dialog.exec();
-    actionFilter->setChecked(filter.isActive());
 }
 
 } // namespace salvo

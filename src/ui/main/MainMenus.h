@@ -43,7 +43,6 @@ public:
     void showGeneralOptions();
     // `usualFolderTarget`: the main window's target is the usual folder.
     void showExtractionOptions(bool usualFolderTarget);
-    // The filter item carries its check mark while the filter is in force.
     void showQueueFilter(QueueFilter &filter, ArchiveQueue &queue);
 
     // The user manual's start page, or empty when it is not installed.
@@ -52,6 +51,7 @@ public:
     std::function<bool(const QUrl &)> openUrl;
 
     QMenu *menuFile = nullptr, *menuTools = nullptr, *menuOptions = nullptr, *menuHelp = nullptr;
+    // actionFilter carries its check mark while the queue filter is in force.
     QAction *actionModeExtract = nullptr, *actionModeArchive = nullptr, *modeSeparator = nullptr,
             *actionStart = nullptr, *actionLoadList = nullptr, *actionSaveList = nullptr,
             *actionFilter = nullptr, *actionSort = nullptr, *actionQuit = nullptr,

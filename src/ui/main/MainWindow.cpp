@@ -135,6 +135,8 @@ void MainWindow::wireParts()
     connect(menu.actionFilter, &QAction::triggered, this, [this] {
         if (!m_run->isRunning()) // the queue keeps its order while a run works through it
             m_menus->showQueueFilter(m_filter, m_queue);
+        // A click flips the check mark by itself: it follows the filter instead.
+        m_menus->actionFilter->setChecked(m_filter.isActive());
     });
     connect(menu.actionInstallComponents, &QAction::triggered, this,
             [this] { m_menus->installComponents(m_availability); });

@@ -1,6 +1,7 @@
 // The extraction and archiver options dialogs and the about box under the
 // offscreen platform: every control against a real settings file, Cancel,
 // the rules that act while a dialog is open and the refusals at OK.
+#include "app/shell/ShellEntries.h"
 #include "settings/OptionForms.h"
 #include "settings/ProfileFile.h"
 #include "settings/Settings.h"
@@ -176,6 +177,20 @@ TEST_F(OptionsTest, ExtractionOptionsLoadAndWriteEveryControl)
     };
     again.accept();
     EXPECT_EQ(ini.readText("GENERAL", "PreScan"), "1");
+
+    // Without a stand-in, OK makes and removes the DD-mode desktop shortcut itself.
+    const QString shortcutFile = desktopShortcutPath(ShortcutKind::DdMode);
+    EXPECT_TRUE(shortcutFile.endsWith("/SlvoEasyExtract.desktop"));
+    EXPECT_TRUE(shortcutFile.startsWith(home.root())) << shortcutFile.toStdString();
+    for (const bool on : {true, false}) {
+        ExtractionOptionsDialog real(home.myPath());
+        record(real);
+        real.findChild<QCheckBox *>("chkUseDesktop")->setChecked(on);
+        real.accept();
+        EXPECT_EQ(QFile::exists(shortcutFile), on);
+        EXPECT_EQ(ini.readText("DDMODE", "UseDesktop"), on ? "1" : "0");
+    }
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(OptionsTest, CancelLeavesTheSettingsFileAsItWas)
@@ -493,7 +508,7 @@ void onNextModal(std::function<void(QWidget *)> act)
 
 TEST_F(OptionsTest, TheSettingsOnlyLaunchReachesTheOtherOptionsDialogs)
 {
-    GeneralOptionsDialog general(home.myPath());
+    GeneralOptionsDialog general(home.myPath(), Availability{});
     const SettingsOnlyButtons buttons = addSettingsOnlyButtons(&general, home.myPath());
     general.show();
     ASSERT_TRUE(buttons.extraction && buttons.archiver);
@@ -548,6 +563,9 @@ TEST_F(OptionsTest, AboutBoxCaptionVersionRowsAndLink)
 
 int main(int argc, char **argv)
 {
+    // gio would mark desktop shortcuts trusted through the session's metadata
+    // service, which keeps its records in the real home.
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -10,6 +10,7 @@
 #include "ui/options/SettingsOnlyButtons.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QTimer>
 
 namespace salvo {
@@ -20,6 +21,7 @@ int runSalvoExtractor(QApplication &app)
     if (launch.handedOff)
         return 0;
     const QString &myPath = launch.myPath;
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/shell/salvo-extractor.svg")));
     const LaunchRequest &request = launch.request;
 
     // Termination requests wait in the event loop until start-up is over.
@@ -54,7 +56,7 @@ int runSalvoExtractor(QApplication &app)
     case LaunchMode::DdMode:
         break; // the run starts from the event loop; its window stays hidden
     case LaunchMode::DdModeSetting:
-        options = new GeneralOptionsDialog(myPath);
+        options = new GeneralOptionsDialog(myPath, availability);
         options->setAttribute(Qt::WA_DeleteOnClose);
         options->launchMode = LaunchMode::DdModeSetting;
         addSettingsOnlyButtons(options, myPath);

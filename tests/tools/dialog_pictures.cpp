@@ -83,7 +83,7 @@ int main(int argc, char **argv)
     AboutDialog about(QStringLiteral("SalvoExtractor"), &caller);
     save(about, QStringLiteral("about"));
 
-    GeneralOptionsDialog general(myPath);
+    GeneralOptionsDialog general(myPath, caller.availability());
     addSettingsOnlyButtons(&general, myPath);
     save(general, QStringLiteral("settings-only"));
     return 0;

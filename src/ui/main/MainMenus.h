@@ -40,7 +40,8 @@ public:
     void showHelp();
     void showOnlineHelp();
     void showAbout(ComponentCaller *caller);
-    void showGeneralOptions();
+    // True when the dialog was confirmed.
+    bool showGeneralOptions(const Availability &availability);
     // `usualFolderTarget`: the main window's target is the usual folder.
     void showExtractionOptions(bool usualFolderTarget);
     void showQueueFilter(QueueFilter &filter, ArchiveQueue &queue);

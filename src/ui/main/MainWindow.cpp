@@ -141,6 +141,10 @@ void MainWindow::wireParts()
     connect(menu.actionInstallComponents, &QAction::triggered, this,
             [this] { m_menus->installComponents(m_availability); });
     connect(menu.actionAbout, &QAction::triggered, this, [this] { m_menus->showAbout(m_caller.get()); });
+    connect(menu.actionGeneralOptions, &QAction::triggered, this, [this] {
+        if (m_menus->showGeneralOptions(m_availability))
+            applyFontSize();
+    });
     connect(menu.actionExtractionOptions, &QAction::triggered, this, [this] {
         m_menus->showExtractionOptions(static_cast<TargetPlace>(targetPlaceBox->currentIndex())
                                        == TargetPlace::UsualFolder);
@@ -184,7 +188,7 @@ void MainWindow::startUp(const Availability &found, const QString &fileList)
 
     m_status->showFolderNameMode();
     m_status->showDirectoryMode();
-    m_status->bar()->setFixedHeight(twipsToPixels(settings.read(ini::kFontSize) == 1 ? 240 : 300));
+    applyFontSize();
 
     targetPlaceBox->setCurrentIndex(static_cast<int>(settings.storedTargetPlace()));
     auto select = [](QComboBox *combo, const QString &stored) {
@@ -370,6 +374,18 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::applyFontSize()
+{
+    // "Large" is the large-font screen: its text is a quarter larger and it has
+    // 12 twips to the pixel, which is how the status bar's 240 twips are meant.
+    const bool large = Settings(m_myPath).read(ini::kFontSize) == 1;
+    QFont font = QApplication::font();
+    if (large)
+        font.setPointSizeF(font.pointSizeF() * 1.25);
+    setFont(font);
+    m_status->bar()->setFixedHeight(large ? 240 / 12 : twipsToPixels(300));
 }
 
 } // namespace salvo

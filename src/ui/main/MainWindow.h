@@ -49,6 +49,9 @@ public:
     void startRun();
     // A queued archive is activated: its entry count and size go to the status bar.
     void openCurrentArchive();
+    // The font size of the general options ("FONTSIZE"): the window's font and
+    // the status bar's height.
+    void applyFontSize();
 
     QString statusText(int panel) const;
     QString windowTitleBase() const;

@@ -1,5 +1,6 @@
 #include "ExtractionOptionsDialog.h"
 
+#include "app/shell/ShellEntries.h"
 #include "settings/Settings.h"
 
 #include <QCheckBox>
@@ -110,7 +111,12 @@ ExtractionOptionsDialog::ExtractionOptionsDialog(QString myPath, QWidget *parent
         return QFileDialog::getExistingDirectory(this, title, start);
     };
     notify = [this](const QString &text, MessageIcon icon) { showMessageBox(this, text, icon); };
-    applyDdModeShortcut = [](bool) { return true; };
+    applyDdModeShortcut = [this](bool make) {
+        const int result = applyDesktopShortcut(ShortcutKind::DdMode, make);
+        if (result != kShortcutDone)
+            notify(shortcutFailureMessage(result), MessageIcon::Warning);
+        return result == kShortcutDone;
+    };
 
     // The deletion warning comes when the user switches a delete box on.
     for (const char *name : {kDeleteNormal, kDeleteDdMode}) {

@@ -31,8 +31,8 @@ public:
     std::function<QString(const QString &title, const QString &start)> chooseFolder;
     // Shows a message box; tests replace it.
     std::function<void(const QString &text, MessageIcon icon)> notify;
-    // Makes (true) or removes (false) the DD-mode desktop shortcut; false when
-    // that failed. Tests replace it.
+    // Makes (true) or removes (false) the DD-mode desktop shortcut
+    // "SlvoEasyExtract.desktop" and says when that failed; false then.
     std::function<bool(bool make)> applyDdModeShortcut;
 
     QTabWidget *tabs() const { return m_tabs; }

@@ -30,7 +30,7 @@ SettingsOnlyButtons addSettingsOnlyButtons(QDialog *options, const QString &myPa
     });
 
     // Beside the dialog's own buttons when it has a button box, else in a row
-    // of their own at its foot.
+    // of their own just above them.
     if (auto *box = options->findChild<QDialogButtonBox *>()) {
         box->addButton(added.extraction, QDialogButtonBox::ActionRole);
         box->addButton(added.archiver, QDialogButtonBox::ActionRole);
@@ -39,8 +39,9 @@ SettingsOnlyButtons addSettingsOnlyButtons(QDialog *options, const QString &myPa
         row->addWidget(added.extraction);
         row->addWidget(added.archiver);
         row->addStretch();
+        // Above the dialog's own buttons, which come last.
         if (auto *layout = qobject_cast<QBoxLayout *>(options->layout()))
-            layout->addLayout(row);
+            layout->insertLayout(qMax(0, layout->count() - 1), row);
         else if (options->layout())
             options->layout()->addItem(row);
         else

@@ -13,6 +13,7 @@
 #include "archivers/ComponentCaller.h"
 #include "salvo_version.h"
 #include "settings/Settings.h"
+#include "ui/viewers/ContentViewer.h"
 
 #include <QAction>
 #include <QApplication>
@@ -60,6 +61,8 @@ MainWindow::MainWindow(QString myPath, LaunchMode launchMode, QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // The viewer's listing uses the components: it ends before they go.
+    delete m_viewer.data();
     // The run uses the components and the queue's snapshot; it ends before they go.
     m_run->stopAndJoin();
 }
@@ -310,14 +313,25 @@ void MainWindow::openCurrentArchive()
         m_status->setText(3, QString());
         return;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const ArchiveFormat format = m_inspector->identify(path);
-    const qint32 count = m_inspector->entryCount(format);
-    const qint64 size = m_inspector->expandedSize(format);
-    QApplication::restoreOverrideCursor();
-    m_status->setText(2, QString::number(count) + QStringLiteral("個"));
-    m_status->setText(3, thousands(size) + QStringLiteral("Bytes"));
-    // The content viewer opens here once it exists.
+    if (!m_viewer) {
+        m_viewer = new ContentViewer(m_myPath, *m_caller, *m_inspector, *m_run, this);
+        m_viewer->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_viewer, &ContentViewer::measured, this, [this](qint32 count, qint64 size) {
+            m_status->setText(2, QString::number(count) + QStringLiteral("個"));
+            m_status->setText(3, thousands(size) + QStringLiteral("Bytes"));
+        });
+        m_docking->attach(m_viewer);
+        m_viewer->show();
+    }
+    // Read in the background; the count and size follow the rows.
+    m_status->setText(2, QString());
+    m_status->setText(3, QString());
+    m_viewer->showArchive(path);
+}
+
+ContentViewer *MainWindow::viewer() const
+{
+    return m_viewer.data();
 }
 
 QString MainWindow::statusText(int panel) const
@@ -358,6 +372,8 @@ void MainWindow::shutDown()
     settings.write(ini::kArchiveType, archiveTypeBox->currentText());
     if (m_launchMode == LaunchMode::Normal)
         settings.setStartUpMode(m_workingMode);
+    if (m_viewer)
+        m_viewer->close();
     if (const auto left = savablePosition(x() * kTwipsPerPixel))
         settings.write(ini::kLeft, *left);
     if (const auto top = savablePosition(y() * kTwipsPerPixel))

@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 
@@ -455,6 +456,23 @@ TEST_F(MainWindowTest, MenuItemsOpenWhatTheySay)
     filter.arm();
     window->menus()->actionFilter->trigger();
     EXPECT_EQ(filter.title, QStringLiteral("Filtering"));
+
+    // OK in the extraction options shows the new folder mode in the status bar.
+    ModalWatcher extraction;
+    extraction.arm([](QWidget *w) {
+        w->findChild<QRadioButton *>("ExNormal_FileNameFolder_NoUse")->setChecked(true);
+        w->findChild<QPushButton *>("Btn_OK")->click();
+    });
+    window->menus()->actionExtractionOptions->trigger();
+    EXPECT_EQ(extraction.title, QStringLiteral("Option-Extract-"));
+    EXPECT_EQ(settings().read(ini::kNormalFileNameFolder), 2);
+    EXPECT_EQ(window->statusPanels()->panel(4)->toolTip(), QStringLiteral("ファイル名でフォルダを作成しない"));
+
+    // The archiver item is hidden, yet opens its dialog when triggered.
+    ModalWatcher archiver;
+    archiver.arm();
+    window->menus()->actionArchiverOptions->trigger();
+    EXPECT_EQ(archiver.title, QStringLiteral("Option-Archive-"));
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "platform/ProgramFolder.h"
 #include "salvo_version.h"
 #include "ui/about/AboutDialog.h"
+#include "ui/options/ArchiverOptionsDialog.h"
 #include "ui/options/ExtractionOptionsDialog.h"
 #include "ui/options/GeneralOptionsDialog.h"
 #include "ui/viewers/QueueFilterDialog.h"
@@ -189,6 +190,12 @@ void MainMenus::showExtractionOptions(bool usualFolderTarget)
 {
     ExtractionOptionsDialog dialog(m_myPath, m_window);
     dialog.setNormalTargetIsUsualFolder(usualFolderTarget);
+    dialog.exec();
+}
+
+void MainMenus::showArchiverOptions()
+{
+    ArchiverOptionsDialog dialog(m_myPath, m_window);
     dialog.exec();
 }
 

@@ -44,6 +44,9 @@ public:
     bool showGeneralOptions(const Availability &availability);
     // `usualFolderTarget`: the main window's target is the usual folder.
     void showExtractionOptions(bool usualFolderTarget);
+    // Reached through the archiver item, which stays hidden while the program
+    // only extracts, and from the settings-only launch.
+    void showArchiverOptions();
     void showQueueFilter(QueueFilter &filter, ArchiveQueue &queue);
 
     // The user manual's start page, or empty when it is not installed.

@@ -154,6 +154,7 @@ void MainWindow::wireParts()
         m_status->showFolderNameMode();
         m_status->showDirectoryMode();
     });
+    connect(menu.actionArchiverOptions, &QAction::triggered, m_menus, &MainMenus::showArchiverOptions);
 }
 
 void MainWindow::startUp(const Availability &found, const QStringList &files)

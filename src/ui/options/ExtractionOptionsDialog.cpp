@@ -143,6 +143,8 @@ QWidget *ExtractionOptionsDialog::buildCommonPage()
     layout->addWidget(checkBox(page, "chkPreScan", QStringLiteral("プリスキャン機能をオフにする")));
     layout->addWidget(checkBox(page, "chkUseSevenZip", QStringLiteral("ZIPの解凍に7-zip32.DLLを使用する")));
     layout->addWidget(checkBox(page, "chkOpenFolder", QStringLiteral("解凍先が単一の場合、フォルダを開く")));
+    // No box for choosing yz2dec for YZ2 archives: it is their only extractor,
+    // so such a box would offer no choice and store nothing.
     layout->addStretch();
     return page;
 }

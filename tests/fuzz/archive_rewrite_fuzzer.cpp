@@ -162,7 +162,12 @@ void rewriteOnce(const uint8_t *data, size_t size, bool adding)
     }
     std::multiset<PlainEntry> before;
     const std::set<std::string> central = centralNames(archive);
-    const bool readBefore = readPlain(archive, &before) || fuzz::isEmptyArchive(archive);
+    bool readBefore = readPlain(archive, &before) || fuzz::isEmptyArchive(archive);
+    // Entries libarchive did not see (a ZIP whose central directory it does
+    // not take) are kept as they are, damage and all; libarchive's reading of
+    // the old archive then says nothing about the new one.
+    if (central.size() > before.size())
+        readBefore = false;
 
     const WriteResult result = adding ? addFiles(req, {}) : deleteEntries(req, {});
     if (result.code != SALVO_OK) {

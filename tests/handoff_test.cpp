@@ -9,8 +9,10 @@
 #include <QLocalSocket>
 #include <QtEndian>
 
+#include <atomic>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace salvo;
@@ -106,12 +108,16 @@ TEST_F(HandoffServerTest, AStaleSocketDoesNotBlockTheNextStart)
     QObject::connect(&server, &HandoffServer::received, [this](const QString &t) { received << t; });
     EXPECT_TRUE(instanceIsRunning(socketPath, 1000));
     QString sent = QStringLiteral("\"/tmp/表 ソ/能.lzh\"");
-    // The sender blocks; the server needs the event loop, so send from a helper thread.
-    std::thread sender([&] { sendToRunningInstance(socketPath, sent); });
-    ASSERT_TRUE(waitUntil([&] { return received.size() >= 1; }));
-    sender.join();
-    // Connecting for the running check itself sends nothing.
-    EXPECT_EQ(received.back(), sent);
+    // The sender blocks; the server needs the event loop, so send from a helper
+    // thread, which is joined on every way out of the test (its waits time out).
+    std::atomic<bool> done{false};
+    std::jthread sender([&] {
+        sendToRunningInstance(socketPath, sent);
+        done = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return done && received.size() >= 1; }));
+    // Connecting for the running check itself sent nothing: the text is all that came.
+    EXPECT_EQ(received, QStringList{sent});
 }
 
 TEST_F(HandoffServerTest, GarbageAndStalledSendersAreDroppedWhileOthersAreServed)

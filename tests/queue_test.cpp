@@ -5,6 +5,12 @@
 #include <QDir>
 #include <QFile>
 
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 using namespace salvo;
 using namespace salvo::test;
 
@@ -82,6 +88,31 @@ TEST_F(QueueTest, LinkLoopsAndDanglingLinksEndTheScan)
     EXPECT_EQ(queue.entries(), QStringList({dir + "/tree/a.zip"}));
 }
 
+TEST_F(QueueTest, OnlyRegularFilesAreQueued)
+{
+    // A FIFO would block whoever reads it; sockets and devices are no archives either.
+    writeFile(dir + "/tree/a.zip", "z");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir + "/tree/fifo.zip").constData(), 0600), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray socketPath = QFile::encodeName(dir + "/tree/socket.lzh");
+    ASSERT_LT(socketPath.size(), qsizetype(sizeof addr.sun_path));
+    std::memcpy(addr.sun_path, socketPath.constData(), socketPath.size());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    QFile::link(dir + "/tree/fifo.zip", dir + "/tree/link-to-fifo.zip");
+    QFile::link(dir + "/tree/a.zip", dir + "/tree/link-to-file.zip");
+
+    ArchiveQueue queue;
+    const AddResult r = queue.addArchiveList(dir + "/tree " + dir + "/tree/fifo.zip /dev/null");
+    ::close(sock);
+    QStringList queued = queue.entries();
+    queued.sort();
+    EXPECT_EQ(queued, QStringList({dir + "/tree/a.zip", dir + "/tree/link-to-file.zip"}));
+    EXPECT_EQ(r.added, 2);
+    EXPECT_EQ(r.skipped, 5);
+}
+
 TEST_F(QueueTest, RemovingRowsInAnyOrder)
 {
     ArchiveQueue queue;
@@ -94,7 +125,7 @@ TEST_F(QueueTest, RemovingRowsInAnyOrder)
 
 namespace {
 
-TEST(SplitFileList, AHundredThousandCharacterLineIsSplitQuickly)
+TEST(SplitFileList, AHundredThousandCharacterLineIsSplitIntoEveryPath)
 {
     QString line;
     while (line.size() < 100000)

@@ -1,5 +1,7 @@
 #include "ArchiveQueue.h"
 
+#include "platform/RegularFile.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -68,11 +70,11 @@ void scanFolder(const QString &folder, QSet<QString> &visited, QStringList *foun
         const QString full = folder + QLatin1Char('/') + entry.fileName();
         if (entry.isDir()) {
             scanFolder(full, visited, found, result);
-        } else if (entry.exists()) {
+        } else if (isRegularFile(full)) {
             found->append(full);
             ++result.added;
         } else {
-            ++result.skipped; // a dangling link
+            ++result.skipped; // a dangling link, a FIFO, a socket or a device
         }
     }
 }
@@ -91,9 +93,11 @@ AddResult collectPath(const QString &path, QStringList *found)
     if (info.isDir()) {
         QSet<QString> visited;
         scanFolder(absolute, visited, found, result);
-    } else {
+    } else if (isRegularFile(absolute)) {
         found->append(absolute);
         ++result.added;
+    } else {
+        ++result.skipped; // only regular files are archives: a FIFO would block its reader
     }
     return result;
 }

@@ -37,7 +37,8 @@ public:
 
     // Adds one path: a folder is scanned recursively, depth first, in the order
     // the file system lists it, each file appended as its absolute path; a file
-    // is appended as its absolute path; a path that does not exist is skipped.
+    // is appended as its absolute path; a path that does not exist, or that is
+    // not a regular file (a FIFO, a socket, a device), is skipped.
     AddResult addPath(const QString &path);
 
     int rowCount(const QModelIndex &parent = {}) const override;

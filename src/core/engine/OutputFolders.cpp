@@ -34,6 +34,12 @@ RunTarget chooseRunTarget(const Settings &settings, LaunchMode launchMode, Targe
     const bool dd = launchMode == LaunchMode::DdMode;
     RunTarget t;
     auto fixedAt = [&t](const QString &folder, TargetKind kind) {
+        if (folder.trimmed().isEmpty() || QDir::isRelativePath(folder)) {
+            t.cancelled = true;
+            t.error = QStringLiteral("解凍先のフォルダが正しく設定されていません（絶対パスで指定してください）: \"")
+                + folder + QStringLiteral("\"\n解凍は行いません。");
+            return;
+        }
         t.fixed = true;
         t.folder = folder;
         t.kind = kind;

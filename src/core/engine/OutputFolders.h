@@ -23,11 +23,16 @@ struct RunTarget {
     TargetKind kind = TargetKind::BesideArchive;
     QString folderToOpen; // what the completion step may open
     bool cancelled = false;
+    // Why the run cannot go on (a fixed folder that is empty or relative); the
+    // run is then cancelled before anything is extracted.
+    QString error;
 };
 
 // The target of a run, chosen before anything else: by the target drop-down
 // (`place`) in a normal launch, by "ExtractMode" in DD mode. AskEachRun asks
-// `ui` for the folder; no answer cancels the run.
+// `ui` for the folder; no answer cancels the run. A fixed folder must be an
+// absolute path: an empty or relative one would put the output wherever the
+// program happens to run, so it cancels the run with `error` set.
 RunTarget chooseRunTarget(const Settings &settings, LaunchMode launchMode, TargetPlace place,
                           const QStringList &queue, RunUi &ui);
 

@@ -23,6 +23,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -59,8 +60,14 @@ MainWindow::MainWindow(QString myPath, LaunchMode launchMode, QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    // The run uses the components and the queue's snapshot; it ends before they go.
+    // The run and the background count use the components; they end before the components go.
     m_run->stopAndJoin();
+    m_measureCancel = true;
+    if (m_measureThread) {
+        m_measureThread->wait();
+        delete m_measureThread;
+        m_measureThread = nullptr;
+    }
 }
 
 QString MainWindow::windowTitleBase() const
@@ -114,6 +121,7 @@ void MainWindow::wireParts()
     connect(startButton, &QPushButton::clicked, this, &MainWindow::startRun);
     connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
     connect(m_run, &RunControl::finished, this, &MainWindow::finishRun);
+    connect(m_run, &RunControl::extracted, this, &MainWindow::removeExtracted);
 
     connect(m_queueView, &QueueView::activated, this, &MainWindow::openCurrentArchive);
     connect(m_queueView, &QueueView::startRequested, this, &MainWindow::startRun);
@@ -205,6 +213,14 @@ void MainWindow::startUp(const Availability &found, const QString &fileList)
     move(settings.read(ini::kLeft) / kTwipsPerPixel, settings.read(ini::kTop) / kTwipsPerPixel);
     m_menus->hideArchiveItems();
     makeWorkFolder(m_myPath);
+
+    // A settings file that cannot be read is neither used nor ever rewritten:
+    // say so once, after the texts of start-up.
+    if (settings.file().isUnusable()) {
+        const QString text = QStringLiteral("\"Salvo.ini\" を読み込めませんでした。既定の設定で動作し、設定は保存しません。");
+        m_status->setText(1, text);
+        qWarning("%s", qPrintable(text));
+    }
 }
 
 void MainWindow::showStartCaption()
@@ -265,13 +281,26 @@ void MainWindow::startRun()
         return;
     }
     startButton->setText(QStringLiteral("中止(&S)"));
+    m_removedThisRun.clear();
     m_run->start(m_queue.entries(), static_cast<TargetPlace>(targetPlaceBox->currentIndex()));
+}
+
+void MainWindow::removeExtracted(int position)
+{
+    // While a run goes the queue only grows at its end, so the row of a
+    // snapshot position moves up by the rows of the run removed before it.
+    if (!m_removedThisRun.insert(position).second)
+        return;
+    const int before = static_cast<int>(std::distance(m_removedThisRun.begin(), m_removedThisRun.find(position)));
+    m_queue.removeRowsAt({position - before});
 }
 
 void MainWindow::finishRun(const RunOutcome &outcome)
 {
-    // Only what the run used up leaves the queue: files added meanwhile stay.
-    m_queue.removeRowsAt(QList<int>(outcome.consumed.begin(), outcome.consumed.end()));
+    // Each extracted archive has left the queue as it was done; failed ones,
+    // those not reached and files added meanwhile stay.
+    for (int position : outcome.extracted)
+        removeExtracted(position);
     startButton->setEnabled(true);
     showStartCaption();
     emit runFinished(outcome.successCount);
@@ -289,19 +318,53 @@ void MainWindow::finishRun(const RunOutcome &outcome)
 void MainWindow::openCurrentArchive()
 {
     const QString path = m_queueView->currentPath();
-    if (!isViewableArchive(path) || !m_inspector) {
-        m_status->setText(2, QString());
-        m_status->setText(3, QString());
+    m_status->setText(2, QString());
+    m_status->setText(3, QString());
+    m_measureWaiting = isViewableArchive(path) && m_inspector ? path : QString();
+    ++m_measureRequest;
+    measureNext();
+    // The content viewer opens here once it exists.
+}
+
+void MainWindow::measureNext()
+{
+    if (m_measureThread || m_measureWaiting.isEmpty())
+        return;
+    const QString path = std::exchange(m_measureWaiting, QString());
+    const quint64 request = m_measureRequest;
+    auto result = std::make_shared<std::pair<qint32, qint64>>(0, 0);
+    ArchiveInspector *inspector = m_inspector.get();
+    const std::atomic<bool> *cancel = &m_measureCancel;
+    m_measureThread = QThread::create([inspector, path, result, cancel] {
+        const ComponentCaller::CancelWhen ending(cancel);
+        const ArchiveFormat format = inspector->identify(path);
+        result->first = inspector->entryCount(format);
+        result->second = inspector->expandedSize(format);
+    });
+    connect(m_measureThread, &QThread::finished, this, [this, path, request, result] {
+        m_measureThread->wait();
+        m_measureThread->deleteLater();
+        m_measureThread = nullptr;
+        // A later double click (or one on something else) has the panels now.
+        if (request == m_measureRequest) {
+            m_status->setText(2, QString::number(result->first) + QStringLiteral("個"));
+            m_status->setText(3, thousands(result->second) + QStringLiteral("Bytes"));
+            emit archiveMeasured(path);
+        }
+        measureNext();
+    });
+    m_measureThread->start();
+}
+
+void MainWindow::endForTermination()
+{
+    if (m_run->isRunning()) {
+        // finishRun closes the window once the run has let go of its archive.
+        m_closeAfterRun = true;
+        m_run->abandon();
         return;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const ArchiveFormat format = m_inspector->identify(path);
-    const qint32 count = m_inspector->entryCount(format);
-    const qint64 size = m_inspector->expandedSize(format);
-    QApplication::restoreOverrideCursor();
-    m_status->setText(2, QString::number(count) + QStringLiteral("個"));
-    m_status->setText(3, thousands(size) + QStringLiteral("Bytes"));
-    // The content viewer opens here once it exists.
+    close();
 }
 
 QString MainWindow::statusText(int panel) const

@@ -12,10 +12,13 @@
 
 #include <QMainWindow>
 
+#include <atomic>
 #include <memory>
+#include <set>
 
 class QComboBox;
 class QPushButton;
+class QThread;
 
 namespace salvo {
 
@@ -46,8 +49,12 @@ public:
     WorkingMode workingMode() const { return m_workingMode; }
     // The start button: starts a run, or stops the one in progress.
     void startRun();
-    // A queued archive is activated: its entry count and size go to the status bar.
+    // A queued archive is activated: its entry count and size are found off the
+    // window's thread and go to the status bar when they are known.
     void openCurrentArchive();
+    // The program is to end (a termination signal): a run in progress gives up
+    // the archive in hand and ends; the window then closes as by its close box.
+    void endForTermination();
 
     QString statusText(int panel) const;
     QString windowTitleBase() const;
@@ -79,6 +86,8 @@ signals:
     void closed();
     // A batch run has ended and its entries have left the queue.
     void runFinished(int successCount);
+    // The count and size of an activated archive are in the status bar.
+    void archiveMeasured(const QString &path);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -89,6 +98,8 @@ private:
     void wireParts();
     void showStartCaption();
     void finishRun(const RunOutcome &outcome);
+    void removeExtracted(int position);
+    void measureNext();
     void shutDown();
 
     const QString m_myPath;
@@ -105,6 +116,17 @@ private:
     QueueView *m_queueView = nullptr;
     MainMenus *m_menus = nullptr;
     ViewerDocking *m_docking = nullptr;
+
+    // Positions of the current run's queue snapshot already removed.
+    std::set<int> m_removedThisRun;
+
+    // The count and size of an activated archive: one background thread at a
+    // time, owned here and joined before the components go; the latest request
+    // waits for it.
+    QThread *m_measureThread = nullptr;
+    QString m_measureWaiting;
+    quint64 m_measureRequest = 0;
+    std::atomic<bool> m_measureCancel{false};
 
     bool m_closeAfterRun = false;
     bool m_shutDownDone = false;

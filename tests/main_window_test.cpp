@@ -350,13 +350,10 @@ TEST_F(MainWindowTest, ArchivesLeaveTheQueueAsTheyAreDoneAndADoubleClickNeverWai
 
     // Outside a run the double click answers through the event loop too.
     window->queue().append({other, home.path("in/notes.txt")});
-    QString measured;
-    QObject::connect(window.get(), &MainWindow::archiveMeasured, [&](const QString &p) { measured = p; });
     window->queueView()->list()->setCurrentIndex(window->queue().index(1));
     window->openCurrentArchive();
     EXPECT_EQ(window->statusText(2), "");
-    ASSERT_TRUE(waitUntil([&] { return measured == other; }));
-    EXPECT_EQ(window->statusText(2), QStringLiteral("2個"));
+    ASSERT_TRUE(waitUntil([&] { return window->statusText(2) == QStringLiteral("2個"); }));
     EXPECT_EQ(window->statusText(3), QStringLiteral("1,024Bytes"));
     window->queueView()->list()->setCurrentIndex(window->queue().index(2));
     window->openCurrentArchive();
@@ -477,7 +474,7 @@ TEST_F(MainWindowTest, MenuItemsOpenWhatTheySay)
     ModalWatcher general;
     general.arm();
     window->menus()->actionGeneralOptions->trigger();
-    EXPECT_EQ(general.title, QStringLiteral("一般設定"));
+    EXPECT_EQ(general.title, QStringLiteral("Option"));
     ModalWatcher filter;
     filter.arm();
     window->menus()->actionFilter->trigger();

@@ -12,6 +12,7 @@
 #include "archivers/ComponentCaller.h"
 #include "salvo_version.h"
 #include "settings/Settings.h"
+#include "ui/viewers/ContentViewer.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,7 +24,6 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -60,14 +60,10 @@ MainWindow::MainWindow(QString myPath, LaunchMode launchMode, QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    // The run and the background count use the components; they end before the components go.
+    // The viewer's listing uses the components: it ends before they go.
+    delete m_viewer.data();
+    // The run uses the components and the queue's snapshot; it ends before they go.
     m_run->stopAndJoin();
-    m_measureCancel = true;
-    if (m_measureThread) {
-        m_measureThread->wait();
-        delete m_measureThread;
-        m_measureThread = nullptr;
-    }
 }
 
 QString MainWindow::windowTitleBase() const
@@ -146,6 +142,10 @@ void MainWindow::wireParts()
     connect(menu.actionInstallComponents, &QAction::triggered, this,
             [this] { m_menus->installComponents(m_availability); });
     connect(menu.actionAbout, &QAction::triggered, this, [this] { m_menus->showAbout(m_caller.get()); });
+    connect(menu.actionGeneralOptions, &QAction::triggered, this, [this] {
+        if (m_menus->showGeneralOptions(m_availability))
+            applyFontSize();
+    });
     connect(menu.actionExtractionOptions, &QAction::triggered, this, [this] {
         m_menus->showExtractionOptions();
         m_status->showFolderNameMode();
@@ -186,7 +186,7 @@ void MainWindow::startUp(const Availability &found, const QString &fileList)
 
     m_status->showFolderNameMode();
     m_status->showDirectoryMode();
-    m_status->bar()->setFixedHeight(twipsToPixels(settings.read(ini::kFontSize) == 1 ? 240 : 300));
+    applyFontSize();
 
     targetPlaceBox->setCurrentIndex(static_cast<int>(settings.storedTargetPlace()));
     auto select = [](QComboBox *combo, const QString &stored) {
@@ -318,42 +318,30 @@ void MainWindow::finishRun(const RunOutcome &outcome)
 void MainWindow::openCurrentArchive()
 {
     const QString path = m_queueView->currentPath();
+    if (!isViewableArchive(path) || !m_inspector) {
+        m_status->setText(2, QString());
+        m_status->setText(3, QString());
+        return;
+    }
+    if (!m_viewer) {
+        m_viewer = new ContentViewer(m_myPath, *m_caller, *m_inspector, *m_run, this);
+        m_viewer->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_viewer, &ContentViewer::measured, this, [this](qint32 count, qint64 size) {
+            m_status->setText(2, QString::number(count) + QStringLiteral("個"));
+            m_status->setText(3, thousands(size) + QStringLiteral("Bytes"));
+        });
+        m_docking->attach(m_viewer);
+        m_viewer->show();
+    }
+    // Read in the background; the count and size follow the rows.
     m_status->setText(2, QString());
     m_status->setText(3, QString());
-    m_measureWaiting = isViewableArchive(path) && m_inspector ? path : QString();
-    ++m_measureRequest;
-    measureNext();
-    // The content viewer opens here once it exists.
+    m_viewer->showArchive(path);
 }
 
-void MainWindow::measureNext()
+ContentViewer *MainWindow::viewer() const
 {
-    if (m_measureThread || m_measureWaiting.isEmpty())
-        return;
-    const QString path = std::exchange(m_measureWaiting, QString());
-    const quint64 request = m_measureRequest;
-    auto result = std::make_shared<std::pair<qint32, qint64>>(0, 0);
-    ArchiveInspector *inspector = m_inspector.get();
-    const std::atomic<bool> *cancel = &m_measureCancel;
-    m_measureThread = QThread::create([inspector, path, result, cancel] {
-        const ComponentCaller::CancelWhen ending(cancel);
-        const ArchiveFormat format = inspector->identify(path);
-        result->first = inspector->entryCount(format);
-        result->second = inspector->expandedSize(format);
-    });
-    connect(m_measureThread, &QThread::finished, this, [this, path, request, result] {
-        m_measureThread->wait();
-        m_measureThread->deleteLater();
-        m_measureThread = nullptr;
-        // A later double click (or one on something else) has the panels now.
-        if (request == m_measureRequest) {
-            m_status->setText(2, QString::number(result->first) + QStringLiteral("個"));
-            m_status->setText(3, thousands(result->second) + QStringLiteral("Bytes"));
-            emit archiveMeasured(path);
-        }
-        measureNext();
-    });
-    m_measureThread->start();
+    return m_viewer.data();
 }
 
 void MainWindow::endForTermination()
@@ -405,6 +393,8 @@ void MainWindow::shutDown()
     settings.write(ini::kArchiveType, archiveTypeBox->currentText());
     if (m_launchMode == LaunchMode::Normal)
         settings.setStartUpMode(m_workingMode);
+    if (m_viewer)
+        m_viewer->close();
     if (const auto left = savablePosition(x() * kTwipsPerPixel))
         settings.write(ini::kLeft, *left);
     if (const auto top = savablePosition(y() * kTwipsPerPixel))
@@ -421,6 +411,18 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::applyFontSize()
+{
+    // "Large" is the large-font screen: its text is a quarter larger and it has
+    // 12 twips to the pixel, which is how the status bar's 240 twips are meant.
+    const bool large = Settings(m_myPath).read(ini::kFontSize) == 1;
+    QFont font = QApplication::font();
+    if (large)
+        font.setPointSizeF(font.pointSizeF() * 1.25);
+    setFont(font);
+    m_status->bar()->setFixedHeight(large ? 240 / 12 : twipsToPixels(300));
 }
 
 } // namespace salvo

@@ -11,19 +11,19 @@
 #include "settings/Modes.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
-#include <atomic>
 #include <memory>
 #include <set>
 
 class QComboBox;
 class QPushButton;
-class QThread;
 
 namespace salvo {
 
 class ArchiveInspector;
 class ComponentCaller;
+class ContentViewer;
 class MainMenus;
 class QueueView;
 class RunControl;
@@ -49,9 +49,12 @@ public:
     WorkingMode workingMode() const { return m_workingMode; }
     // The start button: starts a run, or stops the one in progress.
     void startRun();
-    // A queued archive is activated: its entry count and size are found off the
-    // window's thread and go to the status bar when they are known.
+    // A queued archive is activated: the content viewer opens on it (docked at
+    // the right edge) and its entry count and size go to the status bar once read.
     void openCurrentArchive();
+    // The font size of the general options ("FONTSIZE"): the window's font and
+    // the status bar's height.
+    void applyFontSize();
     // The program is to end (a termination signal): a run in progress gives up
     // the archive in hand and ends; the window then closes as by its close box.
     void endForTermination();
@@ -73,6 +76,8 @@ public:
     MainMenus *menus() const { return m_menus; }
     StatusPanels *statusPanels() const { return m_status; }
     ViewerDocking *docking() const { return m_docking; }
+    // The content viewer while it is open.
+    ContentViewer *viewer() const;
 
     QComboBox *targetPlaceBox = nullptr;   // `cmbTargetPlace`
     QComboBox *archiveMethodBox = nullptr; // `cmbArcMethod`
@@ -86,8 +91,6 @@ signals:
     void closed();
     // A batch run has ended and its entries have left the queue.
     void runFinished(int successCount);
-    // The count and size of an activated archive are in the status bar.
-    void archiveMeasured(const QString &path);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -99,7 +102,6 @@ private:
     void showStartCaption();
     void finishRun(const RunOutcome &outcome);
     void removeExtracted(int position);
-    void measureNext();
     void shutDown();
 
     const QString m_myPath;
@@ -116,17 +118,10 @@ private:
     QueueView *m_queueView = nullptr;
     MainMenus *m_menus = nullptr;
     ViewerDocking *m_docking = nullptr;
+    QPointer<ContentViewer> m_viewer;
 
     // Positions of the current run's queue snapshot already removed.
     std::set<int> m_removedThisRun;
-
-    // The count and size of an activated archive: one background thread at a
-    // time, owned here and joined before the components go; the latest request
-    // waits for it.
-    QThread *m_measureThread = nullptr;
-    QString m_measureWaiting;
-    quint64 m_measureRequest = 0;
-    std::atomic<bool> m_measureCancel{false};
 
     bool m_closeAfterRun = false;
     bool m_shutDownDone = false;

@@ -24,16 +24,10 @@ constexpr int kTerminationGraceMs = 4000;
 
 } // namespace
 
-int runSalvoExtractor(QApplication &app)
+int runSalvoExtractor(QApplication &app, const QStringList &arguments)
 {
-    const Launch launch = prepareLaunch(app.arguments().mid(1), QCoreApplication::applicationDirPath());
-    if (launch.handedOff)
-        return 0;
-    const QString &myPath = launch.myPath;
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/shell/salvo-extractor.svg")));
-    const LaunchRequest &request = launch.request;
-
-    // Termination requests wait in the event loop until start-up is over.
+    // Termination requests wait in the event loop until start-up is over (from
+    // the moment other instances can find this one).
     auto mainWindow = std::make_shared<QPointer<MainWindow>>();
     onTerminationRequest([mainWindow] {
         MainWindow *main = *mainWindow;
@@ -59,20 +53,31 @@ int runSalvoExtractor(QApplication &app)
         });
     });
 
-    HandoffServer server(launch.socketPath);
-    if (!server.listen())
-        qWarning("hand-off socket %s could not be created", qPrintable(launch.socketPath));
+    const Launch launch = prepareLaunch(arguments, QCoreApplication::applicationDirPath());
+    if (launch.handedOff)
+        return 0;
+    if (!launch.notice.isEmpty())
+        qInfo("%s", qPrintable(launch.notice));
+    const QString &myPath = launch.myPath;
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/shell/salvo-extractor.svg")));
+    const LaunchRequest &request = launch.request;
 
     MainWindow window(myPath, request.mode);
     *mainWindow = &window;
-    QObject::connect(&server, &HandoffServer::received, &window, &MainWindow::receiveHandoff);
+    if (HandoffServer *server = launch.server.get()) {
+        // Only the interactive window takes files: a DD-mode run ends with the
+        // files it started with, and the settings dialog has no queue. Their
+        // senders handle their files themselves.
+        server->setAccepting(request.mode == LaunchMode::Normal);
+        QObject::connect(server, &HandoffServer::received, &window, &MainWindow::receiveHandoff);
+    }
     QObject::connect(&window, &MainWindow::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
 
     RunControl &ui = *window.runControl();
     const Availability availability =
         settleAvailability(myPath, ComponentLocator::forProgram(myPath, launch.executableDir),
                               [&ui](const QString &message) { ui.showMessage(message, MessageIcon::Error); });
-    window.startUp(availability, request.fileList);
+    window.startUp(availability, request.files);
 
     GeneralOptionsDialog *options = nullptr;
     switch (request.mode) {

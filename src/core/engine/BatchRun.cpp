@@ -6,12 +6,11 @@
 #include "engine/ProcessRunner.h"
 #include "engine/RunLog.h"
 #include "engine/RunUi.h"
+#include "platform/LocalPath.h"
 #include "platform/RegularFile.h"
 #include "settings/Settings.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <optional>
@@ -95,7 +94,7 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
     m_ui.setStatus(1, QStringLiteral("書庫のチェック中."));
     // What the pre-scan finds wrong is logged and left out of the run; it stays queued.
     for (auto it = items.begin(); it != items.end();) {
-        if (!QFileInfo::exists(it->path)) {
+        if (!localPathExists(it->path)) {
             log.writeLine(it->path + QStringLiteral(" is not Exist!!"));
             it = items.erase(it);
             ++*errors;
@@ -199,7 +198,7 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
         if (!runner.runAndWait(call.commandLine) || runner.exitCode() != 0)
             return runner.exitCode() > 0 ? runner.exitCode() : -1;
         const bool complete = !expected.isEmpty()
-            && std::all_of(expected.begin(), expected.end(), [](const QString &p) { return QFileInfo::exists(p); });
+            && std::all_of(expected.begin(), expected.end(), [](const QString &p) { return localPathExists(p); });
         return complete ? 0 : -1;
     }
     }
@@ -257,7 +256,7 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
         m_ui.setStatus(1, QString::number(i + 1) + QStringLiteral("個目(全体:") + QString::number(n)
                               + QStringLiteral("個)のファイルを解凍中"));
         m_ui.progress(i + 1, n, archive);
-        if (!QFileInfo::exists(archive) && !settings.errorSkip) {
+        if (!localPathExists(archive) && !settings.errorSkip) {
             m_ui.showMessage(QStringLiteral("存在しないファイルです。場所を確認してください。"), MessageIcon::Error);
             continue;
         }
@@ -288,7 +287,7 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
         // and only when the file at its path is still the archive that was read.
         if (settings.deleteAfter && trueSuccess) {
             if (identity && regularFileIdentity(archive) == identity)
-                QFile::remove(archive);
+                removeLocalFile(archive);
             else
                 m_ui.setStatus(1, QStringLiteral("解凍中に書庫の場所にあるファイルが変わったため、削除しませんでした: ") + archive);
         }

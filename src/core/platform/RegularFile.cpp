@@ -1,6 +1,6 @@
 #include "RegularFile.h"
 
-#include <QFile>
+#include "LocalPath.h"
 
 #include <algorithm>
 
@@ -23,7 +23,7 @@ FileIdentity identityOf(const struct stat &st)
 std::optional<FileIdentity> regularFileIdentity(const QString &path)
 {
     struct stat st {};
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (path.isEmpty() || ::stat(localBytesOfPath(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     return identityOf(st);
 }
@@ -37,7 +37,7 @@ ReadStatus readRegularFile(const QString &path, qint64 maxSize, QByteArray *byte
 {
     bytes->clear();
     // O_NONBLOCK: opening a FIFO for reading must not wait for a writer.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(localBytesOfPath(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return errno == ENOENT || errno == ENOTDIR ? ReadStatus::Missing : ReadStatus::Unusable;
     struct stat st {};

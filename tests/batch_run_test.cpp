@@ -342,6 +342,29 @@ TEST_F(BatchRunTest, AnArchiveIsDeletedOnlyWhileItIsTheFileThatWasRead)
     EXPECT_EQ(readFile(swapped), "someone else's file");
 }
 
+TEST_F(BatchRunTest, AFolderMadeForAFailedArchiveGoesAgainWhileEmpty)
+{
+    // A zip whose last entry has a bad checksum, in DD mode with a folder per archive.
+    settings().write(ini::kDdExtractMode, 1);
+    settings().write(ini::kDdFileNameFolder, 1);
+    settings().write(ini::kErrorSkip, 1);
+    const QByteArray badCrc = readFile(QStringLiteral(SALVO_SOURCE_DIR "/../shared/corpus/zip.zip"));
+    ASSERT_FALSE(badCrc.isEmpty());
+    const QString made = put("a.zip", badCrc);
+    const QString existedEmpty = put("b.zip", badCrc);
+    const QString existedFull = put("c.zip", badCrc);
+    ASSERT_TRUE(QDir().mkpath(in + "/b"));
+    writeFile(in + "/c/keep.txt", "mine");
+
+    EXPECT_EQ(run({made, existedEmpty, existedFull}, TargetPlace::BesideArchive, LaunchMode::DdMode).successCount, 0);
+    EXPECT_FALSE(QFileInfo::exists(in + "/a"));
+    EXPECT_TRUE(QFileInfo(in + "/b").isDir());
+    EXPECT_EQ(QDir(in + "/c").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"keep.txt"});
+    EXPECT_EQ(readFile(in + "/c/keep.txt"), "mine");
+    for (const QString &archive : {made, existedEmpty, existedFull})
+        EXPECT_EQ(readFile(archive), badCrc);
+}
+
 TEST_F(BatchRunTest, NamesThatCannotBeQuotedAreRefusedAndEveryOtherNameIsTakenAsItIs)
 {
     settings().write(ini::kNormalDeleteArchive, 1);

@@ -264,9 +264,10 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
             items[i].format = m_setup.inspector->identify(archive);
         const ArchiveFormat &format = *items[i].format;
         QString error;
+        bool madeFolder = false;
         // The folder test reads the archive with the component that extracts it.
         const QString outputDir = outputFolderFor(readAsExtracted(format, settings.zipBy7z), target,
-                                                  settings.folderMode, *m_setup.inspector, &error);
+                                                  settings.folderMode, *m_setup.inspector, &error, &madeFolder);
         if (outputDir.isEmpty()) {
             m_ui.setStatus(1, error);
             if (!settings.errorSkip)
@@ -276,8 +277,13 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
         // The archive as it is before anything reads it: only this very file may be deleted.
         const std::optional<FileIdentity> identity = regularFileIdentity(archive);
         bool trueSuccess = false;
-        if (extractOne(format, outputDir, settings, &trueSuccess) != 0)
+        if (extractOne(format, outputDir, settings, &trueSuccess) != 0) {
+            // A folder made for this archive alone goes again when nothing came
+            // of it; one that was there before, or that holds anything, stays.
+            if (madeFolder)
+                removeEmptyLocalFolder(outputDir);
             continue;
+        }
         ++successes;
         outcome.extracted.insert(items[i].position);
         m_ui.archiveExtracted(items[i].position);

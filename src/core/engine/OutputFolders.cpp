@@ -75,8 +75,10 @@ RunTarget chooseRunTarget(const Settings &settings, LaunchMode launchMode, Targe
 }
 
 QString outputFolderFor(const ArchiveFormat &archive, const RunTarget &target, FolderNameMode mode,
-                        ArchiveInspector &inspector, QString *error)
+                        ArchiveInspector &inspector, QString *error, bool *made)
 {
+    if (made)
+        *made = false;
     const QString base = target.fixed ? QDir::cleanPath(target.folder) : folderPart(archive.path);
     if (mode == FolderNameMode::Automatic)
         mode = inspector.isMultiRoot(archive) ? FolderNameMode::Always : FolderNameMode::Never;
@@ -97,6 +99,8 @@ QString outputFolderFor(const ArchiveFormat &archive, const RunTarget &target, F
         *error = QStringLiteral("解凍先のフォルダを作成できません: ") + folder;
         return {};
     }
+    if (made)
+        *made = true;
     return folder;
 }
 

@@ -6,6 +6,7 @@
 #include "ui/main/RunControl.h"
 #include "ui/main/StatusPanels.h"
 #include "ui/main/ViewerDocking.h"
+#include "engine/ProcessRunner.h"
 #include "settings/ProfileFile.h"
 #include "settings/Settings.h"
 #include "support/ArchiveBuilder.h"
@@ -25,6 +26,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -450,6 +453,59 @@ TEST_F(MainWindowTest, ASettingsFileThatCannotBeReadIsReportedOnceAndNeverRewrit
     window->close();
     window.reset();
     EXPECT_TRUE(readFile(home.myPath() + "Salvo.ini") == huge);
+}
+
+TEST_F(MainWindowTest, HostileSettingsFilesNeverTakeTheProgramDown)
+{
+    // Values no dialog writes: extremes of int, numbers that overflow, enum
+    // values out of range, NUL and bytes that are not UTF-8, very long texts,
+    // relative and empty folders, a section header never closed. The window
+    // starts, a run ends on its own (questions and notices are answered as
+    // they come), and the window closes, whatever the file says.
+    const std::vector<ini::IntKey> ints = {
+        ini::kLeft, ini::kTop, ini::kFontSize, ini::kShowListViewer, ini::kSort, ini::kDirectory,
+        ini::kErrorSkip, ini::kPreScan, ini::kOpenFolder, ini::kEndNotice, ini::kUse7Zip, ini::kUseUnace32,
+        ini::kNormalFileNameFolder, ini::kNormalOverWrite, ini::kNormalDeleteArchive, ini::kViewAction,
+        ini::kViewTargetPlace, ini::kMakeFolder4ListView};
+    const std::vector<ini::TextKey> texts = {ini::kSlvoStartUpMode, ini::kNormalTargetPlace, ini::kAlwaysPath,
+                                             ini::kSoundFilePath, ini::kArchiveMethod, ini::kArchiveType};
+    const QList<QByteArray> intValues = {"-2147483648", "2147483647", "-1", "99", "99999999999999999999", "0x10",
+                                         "", QByteArray("1\0002", 3), "\xff\xfe"};
+    const QList<QByteArray> textValues = {QByteArray(100000, 'x'), "relative/folder", "", QByteArray("/a\0/b", 5),
+                                          "\x82\xa0\xff", "../../.."};
+    ProcessRunner::setDesktopOpener([](const QString &) { return true; });
+    // Every modal window (a notice, a question, a folder choice) is closed as it opens.
+    QTimer answering;
+    QObject::connect(&answering, &QTimer::timeout, [] {
+        if (QWidget *modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    answering.start(20);
+    const QString archive = home.path("in/h.zip");
+    const QByteArray zip = writeArchive({{"f.txt", "x", EntryKind::File, {}}}, "zip");
+    for (int variant = 0; variant < intValues.size(); ++variant) {
+        SCOPED_TRACE(variant);
+        QByteArray file = "\xef\xbb\xbf[GENERAL\n";
+        for (std::size_t i = 0; i < ints.size(); ++i)
+            file += QByteArray("[") + ints[i].section + "]\n" + ints[i].name + "="
+                + intValues[(variant + int(i)) % intValues.size()] + "\r\n";
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            file += QByteArray("[") + texts[i].section + "]\r" + texts[i].name + "="
+                + textValues[(variant + int(i)) % textValues.size()] + "\n=\n==\n[]\n";
+        window.reset();
+        writeFile(home.myPath() + "Salvo.ini", file);
+        writeFile(archive, zip);
+        window = std::make_unique<MainWindow>(home.myPath(), LaunchMode::Normal);
+        window->startUp(builtComponents(home.myPath()), {archive});
+        window->show();
+        int finished = -1;
+        QObject::connect(window.get(), &MainWindow::runFinished, [&](int n) { finished = n; });
+        window->startRun();
+        EXPECT_TRUE(waitUntil([&] { return finished >= 0; }));
+        window->close();
+        QCoreApplication::processEvents();
+        window.reset();
+    }
 }
 
 TEST_F(MainWindowTest, TheViewerStaysDockedToTheRightEdge)

@@ -28,11 +28,6 @@ std::optional<FileIdentity> regularFileIdentity(const QString &path)
     return identityOf(st);
 }
 
-bool isRegularFile(const QString &path)
-{
-    return regularFileIdentity(path).has_value();
-}
-
 ReadStatus readRegularFile(const QString &path, qint64 maxSize, QByteArray *bytes)
 {
     bytes->clear();

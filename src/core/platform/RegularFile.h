@@ -1,8 +1,9 @@
 #pragma once
-// Plain files as the program meets them: only regular files are archives or
-// settings files (a FIFO would block a reader for good, a device never ends),
-// and a file is known again by what the file system says about it, not by its
-// name alone.
+// Plain files as the program meets them: a settings file is read only when it
+// is a regular file (a FIFO would block a reader for good, a device never
+// ends), and a file is known again by what the file system says about it, not
+// by its name alone. Which paths may enter the queue is decided in one place,
+// the queue's intake check.
 #include <QByteArray>
 #include <QString>
 
@@ -21,9 +22,6 @@ struct FileIdentity {
 // The identity of the regular file at `path` (links followed); nothing when
 // there is none.
 std::optional<FileIdentity> regularFileIdentity(const QString &path);
-
-// True when `path` names a regular file (links followed).
-bool isRegularFile(const QString &path);
 
 enum class ReadStatus {
     Ok,       // `bytes` holds the whole file

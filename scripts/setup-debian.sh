@@ -9,7 +9,8 @@ libarchive-dev zlib1g-dev libcurl4-openssl-dev libgtest-dev libzip-dev liblzma-d
 clang libclang-rt-14-dev
 lhasa gcab libarchive-tools python3-aiosmtpd jlha-utils 7zip zip unzip
 fonts-noto-cjk xdg-utils xdg-user-dirs shared-mime-info desktop-file-utils
-dpkg-dev file"
+dpkg-dev file
+gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-alsa gstreamer1.0-pulseaudio"
 
 missing=""
 for p in $PACKAGES; do

@@ -4,7 +4,11 @@ PACKAGE_BUILD ?= build-package
 ARGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build run test bench package clean
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
+FUZZERS ?= command_line entry_names archive_extract archive_rewrite settings_file handoff_message queue_list
+
+.PHONY: all setup configure build run test bench package fuzz clean
 
 all: build
 
@@ -34,5 +38,15 @@ package: setup
 	cd $(PACKAGE_BUILD) && cpack -G DEB
 	cp $(PACKAGE_BUILD)/salvo-extractor_*.deb .
 
+# Each fuzzer for FUZZ_SECONDS, one after the other; what they find stays in
+# $(FUZZ_BUILD)/runs/<fuzzer>/ (crashes/ holds the failing inputs).
+fuzz: setup
+	cmake -S tests/fuzz -B $(FUZZ_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@status=0; : > $(FUZZ_BUILD)/summary.txt; for f in $(FUZZERS); do \
+	  tests/fuzz/run_fuzzer.sh $(FUZZ_BUILD)/$${f}_fuzzer tests/fuzz/corpus/$$f $(FUZZ_BUILD)/runs/$$f \
+	    $(FUZZ_SECONDS) >> $(FUZZ_BUILD)/summary.txt || status=1; tail -1 $(FUZZ_BUILD)/summary.txt; \
+	done; exit $$status
+
 clean:
-	rm -rf $(BUILD) $(PACKAGE_BUILD)
+	rm -rf $(BUILD) $(PACKAGE_BUILD) $(FUZZ_BUILD)

@@ -112,6 +112,7 @@ TEST(CommandLine, QuotesBlanksUnknownSwitchesAndBadLines)
     EXPECT_FALSE(c->overwrite);
     // Without an output folder the archive's own folder is used.
     EXPECT_EQ(parseCommand(Dialect::SevenZip, "x \"/in/a.7z\"")->outputDir, "/in");
+    EXPECT_EQ(parseCommand(Dialect::SevenZip, "x \"/a.7z\"")->outputDir, "/");
     EXPECT_FALSE(parseCommand(Dialect::SevenZip, "q \"/a.7z\" \"/o/\""));
     EXPECT_FALSE(parseCommand(Dialect::Unlha, "x"));
     EXPECT_FALSE(parseCommand(Dialect::Tar, "\"/a.tar\" \"/o/\""));

@@ -406,6 +406,34 @@ TEST_F(WriteTest, SevenZipKeepsEntriesAsTheyWereAndAddsWithoutSolidBlocks)
     }
 }
 
+TEST_F(WriteTest, DeletingEveryEntryLeavesAnArchiveThatListsEmptyAndTakesFilesAgain)
+{
+    put("drop/b.txt", "back again");
+    const std::vector<RawEntry> raw{{"a.txt", "only entry"}};
+    struct Case {
+        const char *name;
+        QByteArray bytes;
+        const char *writer, *writerPrefix, *remove, *add;
+    };
+    const Case cases[] = {
+        {"e.zip", storedZip(raw), "zip32j.so", "Zip", "-d \"%1\" a.txt", "\"%1\" \"%2\" *.txt"},
+        {"e.lzh", storedLzh(raw, 2), "unlha32.so", "Unlha", "d \"%1\" a.txt", "a \"%1\" \"%2\" *.txt"},
+    };
+    for (const Case &c : cases) {
+        const std::string arc = put(c.name, c.bytes);
+        std::string counts;
+        EXPECT_EQ(run(c.writer, c.writerPrefix, QString(c.remove).arg(QString::fromStdString(arc)).toStdString(), &counts), 0);
+        EXPECT_EQ(counts, "1 1") << c.name;
+        EXPECT_TRUE(names(arc).empty()) << c.name;
+        EXPECT_EQ(run(c.writer, c.writerPrefix,
+                      QString(c.add).arg(QString::fromStdString(arc), QString::fromStdString(at("drop/"))).toStdString(),
+                      &counts),
+                  0);
+        EXPECT_EQ(counts, "1 1") << c.name;
+        EXPECT_EQ(contents(arc), (std::map<std::string, std::string>{{"b.txt", "file:back again"}})) << c.name;
+    }
+}
+
 // The decoder process of this test that holds a file open in `folder`.
 pid_t writerIn(const QString &folder)
 {

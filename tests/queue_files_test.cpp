@@ -60,6 +60,23 @@ TEST(ListFiles, OddFilesLoadAsWrittenOrAreRefused)
     EXPECT_EQ(loaded[0], "/ab.zip");
     EXPECT_EQ(loaded[1].size(), 100000);
 
+    // Byte order marks before the text (some editors write more than one) are
+    // no part of the first entry, so a saved list loads as it was.
+    loaded.clear();
+    writeFile(home.path("boms.txt"), "\xEF\xBB\xBF\xEF\xBB\xBF\xEF\xBB\xBF/a.zip\r\n");
+    ASSERT_EQ(loadFileList(home.path("boms.txt"), &loaded), LoadStatus::Ok);
+    EXPECT_EQ(loaded, QStringList({"/a.zip"}));
+    // One opening a later line is part of that name, in a UTF-8 list as in
+    // one that is not.
+    for (const QByteArray &other : {QByteArray("/c.zip"), QByteArray("/\xE8.zip")}) {
+        loaded.clear();
+        writeFile(home.path("bom-inside.txt"), "\xEF\xBB\xBF/a.zip\r\n\xEF\xBB\xBF/b.zip\r\n" + other + "\r\n");
+        ASSERT_EQ(loadFileList(home.path("bom-inside.txt"), &loaded), LoadStatus::Ok);
+        ASSERT_EQ(loaded.size(), 3);
+        EXPECT_EQ(loaded[0], "/a.zip");
+        EXPECT_EQ(loaded[1], QString(QChar(0xFEFF)) + "/b.zip");
+    }
+
     QFile big(home.path("big.txt"));
     ASSERT_TRUE(big.open(QIODevice::WriteOnly));
     big.resize(kMaxListFileBytes + 1);

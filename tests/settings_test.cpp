@@ -60,6 +60,9 @@ TEST_F(SettingsTest, TextsAreTrimmedUnquotedAndCutTo255)
     EXPECT_EQ(ini.readText("S", "Half"), "\"open");
     EXPECT_EQ(ini.readText("S", "Empty", "dflt"), ""); // present but empty is not absent
     EXPECT_EQ(ini.readText("S", "Long").size(), 255);
+    // A character outside the BMP is not cut in two.
+    writeFile(iniPath, "[S]\nEmoji=" + QStringLiteral("😀").repeated(200).toUtf8() + "\n");
+    EXPECT_EQ(ini.readText("S", "Emoji"), QStringLiteral("😀").repeated(127));
 }
 
 TEST_F(SettingsTest, IntegersReadLikeTheClassicReaderAndClampTo16Bits)
@@ -94,6 +97,27 @@ TEST_F(SettingsTest, ALineBreakInAValueCannotAddKeys)
     ASSERT_TRUE(ini.writeText("GENERAL", "SoundFilePath", "a\n[GENERAL]\nUse7Zip=1"));
     EXPECT_EQ(ini.readInt("GENERAL", "Use7Zip", -1), -1);
     EXPECT_EQ(ini.readText("GENERAL", "SoundFilePath"), "a [GENERAL] Use7Zip=1");
+}
+
+TEST_F(SettingsTest, WrittenTextsReadBackAsWritten)
+{
+    // Blanks around a value and quotes around it are kept by quoting it once more.
+    for (const QString &value : {QStringLiteral("/home/u/folder "), QStringLiteral(" lead"), QStringLiteral("\"x\""),
+                                 QStringLiteral("'y'"), QStringLiteral("\"open"), QStringLiteral("\t")}) {
+        ASSERT_TRUE(ini.writeText("GENERAL", "AlwaysPath", value));
+        EXPECT_EQ(ini.readText("GENERAL", "AlwaysPath"), value);
+    }
+    ASSERT_TRUE(ini.writeText("GENERAL", "AlwaysPath", "plain"));
+    EXPECT_EQ(readFile(iniPath), "[GENERAL]\nAlwaysPath=plain\n");
+
+    // A lone CR ends a line too, so no value read holds one that a write would lose;
+    // byte order marks before the first line (however many) are no part of it.
+    writeFile(iniPath, "\xEF\xBB\xBF\xEF\xBB\xBF\xEF\xBB\xBF[GENERAL]\rSORT=2\rAlwaysPath=a\r\nTop=3\n");
+    EXPECT_EQ(ini.readInt("GENERAL", "SORT"), 2);
+    EXPECT_EQ(ini.readText("GENERAL", "AlwaysPath"), "a");
+    ASSERT_TRUE(ini.writeText("GENERAL", "AlwaysPath", ini.readText("GENERAL", "AlwaysPath")));
+    EXPECT_EQ(ini.readInt("GENERAL", "SORT"), 2);
+    EXPECT_EQ(ini.readInt("GENERAL", "Top"), 3);
 }
 
 TEST_F(SettingsTest, Cp932FileIsReadAndWrittenBackAsUtf8)

@@ -216,7 +216,8 @@ std::optional<Command> parseCommand(Dialect dialect, std::string_view line)
     }
     if (c.outputDir.empty()) {
         const size_t slash = c.archive.find_last_of('/');
-        c.outputDir = slash == std::string::npos ? "." : c.archive.substr(0, slash);
+        // An archive in the root folder extracts into the root folder, not into "".
+        c.outputDir = slash == std::string::npos ? "." : slash == 0 ? "/" : c.archive.substr(0, slash);
     }
     while (c.outputDir.size() > 1 && endsWithSeparator(c.outputDir))
         c.outputDir.pop_back();

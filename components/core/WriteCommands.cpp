@@ -54,11 +54,10 @@ std::string temporaryName(const std::string &archive)
 
 } // namespace
 
-int runWriteCommand(const ComponentTraits &traits, const Command &command, char *output, uint32_t outputSize)
+std::string writeRequestMessage(const ComponentTraits &traits, const Command &command, const std::string &archive,
+                                const std::string &temp)
 {
     const bool adding = command.verb == Verb::Add;
-    const std::string archive = realArchivePath(command.archive);
-    const std::string temp = temporaryName(archive);
     WireWriter w(adding ? Msg::Add : Msg::Delete);
     w.str(archive).u32(traits.formats).str(temp);
     if (adding) {
@@ -74,8 +73,16 @@ int runWriteCommand(const ComponentTraits &traits, const Command &command, char 
     w.u32(static_cast<uint32_t>(command.names.size()));
     for (const std::string &n : command.names)
         w.str(n);
+    return w.data();
+}
+
+int runWriteCommand(const ComponentTraits &traits, const Command &command, char *output, uint32_t outputSize)
+{
+    const bool adding = command.verb == Verb::Add;
+    const std::string archive = realArchivePath(command.archive);
+    const std::string temp = temporaryName(archive);
     std::string reply;
-    if (!WorkerClient::instance().call(w.data(), &reply)) {
+    if (!WorkerClient::instance().call(writeRequestMessage(traits, command, archive, temp), &reply)) {
         // The decoder died while it wrote: its replacement file never took the
         // archive's place; if it already had a name, that goes too.
         ::unlink(temp.c_str());

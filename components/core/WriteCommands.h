@@ -11,4 +11,10 @@ namespace salvo::arc {
 // when every one was.
 int runWriteCommand(const ComponentTraits &traits, const Command &command, char *output, uint32_t outputSize);
 
+// The request the decoder process receives for a delete or add command:
+// `archive` is the archive's real path, `temp` the name its replacement may
+// carry, and relative folders are made absolute against the current folder.
+std::string writeRequestMessage(const ComponentTraits &traits, const Command &command, const std::string &archive,
+                                const std::string &temp);
+
 } // namespace salvo::arc

@@ -190,7 +190,8 @@ private:
     {
         if (m_z.avail_in >= n)
             return true;
-        std::memmove(m_in.data(), m_z.next_in, m_z.avail_in);
+        if (m_z.avail_in > 0) // before the first read there is no input at all
+            std::memmove(m_in.data(), m_z.next_in, m_z.avail_in);
         size_t have = m_z.avail_in;
         m_z.next_in = reinterpret_cast<Bytef *>(m_in.data());
         while (have < n) {
@@ -247,6 +248,26 @@ ArchiveSource::~ArchiveSource()
         ::close(m_fd);
 }
 
+namespace {
+
+// What deleting every entry leaves behind: a ZIP that is only its end record
+// (and comment), or an LZH that is only its end mark. libarchive recognizes
+// neither; both are archives without entries.
+bool isEmptyArchive(int fd, off_t size, uint32_t formats)
+{
+    unsigned char head[22];
+    if ((formats & kLha) && size == 1)
+        return ::pread(fd, head, 1, 0) == 1 && head[0] == 0;
+    if ((formats & kZip) && size >= 22 && size <= 22 + 0xFFFF && ::pread(fd, head, 22, 0) == 22) {
+        // No disk numbers, no entries, no central directory.
+        static const unsigned char endRecord[20] = {'P', 'K', 5, 6};
+        return std::memcmp(head, endRecord, 20) == 0 && (head[20] | head[21] << 8) == size - 22;
+    }
+    return false;
+}
+
+} // namespace
+
 int ArchiveSource::open(std::string *message)
 {
     // Only a regular file is an archive. Anything else is refused before it is
@@ -294,7 +315,10 @@ int ArchiveSource::open(std::string *message)
 
     unsigned char magic[2];
     int r;
-    if ((m_formats & kTar) && ::pread(m_fd, magic, 2, 0) == 2 && magic[0] == 0x1f && magic[1] == 0x8b) {
+    if (isEmptyArchive(m_fd, m_stat.st_size, m_formats)) {
+        archive_read_support_format_empty(m_archive);
+        r = archive_read_open_memory(m_archive, "", 0);
+    } else if ((m_formats & kTar) && ::pread(m_fd, magic, 2, 0) == 2 && magic[0] == 0x1f && magic[1] == 0x8b) {
         m_gzip = std::make_unique<GzipSource>(m_fd);
         r = archive_read_open(m_archive, m_gzip.get(), nullptr, &GzipSource::read, nullptr);
     } else if (m_formats & kTar) {

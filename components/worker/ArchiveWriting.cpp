@@ -35,6 +35,9 @@ Format detect(const std::string &path)
         return Format::SevenZip;
     if (got >= 7 && head[2] == '-' && head[3] == 'l' && (head[4] == 'h' || head[4] == 'z') && head[6] == '-')
         return Format::Lzh;
+    // An LZH whose every entry was deleted: its end mark alone.
+    if (got == 1 && head[0] == 0)
+        return Format::Lzh;
     return Format::Unknown;
 }
 

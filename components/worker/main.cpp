@@ -5,6 +5,7 @@
 #include "../core/Wire.h"
 #include "ArchiveWriting.h"
 #include "Operations.h"
+#include "Requests.h"
 #include "salvo_archiver.h"
 
 #include <archive.h>
@@ -87,23 +88,7 @@ void serveExtract(WireReader &in)
 void serveWrite(WireReader &in, bool adding)
 {
     WriteRequest req;
-    req.archive = in.str();
-    req.formats = in.u32();
-    req.tempPath = in.str();
-    if (adding) {
-        req.kind = static_cast<WriteKind>(in.u32());
-        const uint32_t flags = in.u32();
-        req.recursive = flags & 1;
-        req.noFolderEntries = flags & 2;
-        req.updateOnly = flags & 4;
-        req.solid = flags & 8;
-        req.baseDir = in.str();
-        req.targetFolder = in.str();
-    }
-    const uint32_t count = in.u32();
-    for (uint32_t i = 0; i < count && in.ok(); ++i)
-        req.names.push_back(in.str());
-    if (!in.ok()) {
+    if (!readWriteRequest(in, adding, &req)) {
         reply(WireWriter(Msg::Result).u32(SALVO_E_INTERNAL).u32(0).u32(0).str("bad request"));
         return;
     }

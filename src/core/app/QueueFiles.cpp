@@ -90,13 +90,16 @@ LoadStatus loadFileList(const QString &path, QStringList *entries)
         return LoadStatus::TooLarge;
     QByteArray bytes = in.readAll();
     bytes.replace('\0', QByteArray());
-    if (bytes.startsWith("\xEF\xBB\xBF"))
+    // Byte order marks at the start are no text, however many an editor wrote.
+    while (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
     const bool utf8 = isValidUtf8(bytes);
+    // Each line as its bytes stand (QString::fromUtf8 would drop a byte order
+    // mark that opens a line, and the name would reach no file).
     const QList<QByteArray> lines = splitLines(bytes);
     entries->reserve(entries->size() + lines.size());
     for (const QByteArray &line : lines)
-        entries->append(utf8 ? QString::fromUtf8(line) : decodeMixedLine(line));
+        entries->append(utf8 ? pathFromLocalBytes(line) : decodeMixedLine(line));
     return LoadStatus::Ok;
 }
 

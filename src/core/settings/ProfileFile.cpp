@@ -33,13 +33,14 @@ Document load(const QString &path)
     if (firstLf > 0 && bytes.at(firstLf - 1) == '\r')
         doc.newline = QStringLiteral("\r\n");
     QString text = decodeUtf8OrCp932(bytes);
-    if (text.startsWith(QChar(0xFEFF)))
+    // Byte order marks at the start are no text, however many an editor wrote.
+    while (text.startsWith(QChar(0xFEFF)))
         text.remove(0, 1);
+    // A line ends at LF, CR LF or a lone CR (files from old editors): no name
+    // or value holds a line break, so whatever is read can be written back.
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     doc.lines = text.split(QLatin1Char('\n'));
-    for (QString &line : doc.lines) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-    }
     // A final line break leaves one empty element behind; it is not a line.
     if (!doc.lines.isEmpty() && doc.lines.last().isEmpty())
         doc.lines.removeLast();
@@ -122,6 +123,20 @@ QString unquote(QString value)
     return value;
 }
 
+// The text stored for a value: in quotes when reading it plainly would trim
+// its blanks or take off its own quotes, so that it reads back as written.
+QString storedValue(const QString &value)
+{
+    const QString line = singleLine(value);
+    if (line.isEmpty())
+        return line;
+    const QChar first = line.front(), last = line.back();
+    const bool quoted = line.size() >= 2 && (first == QLatin1Char('"') || first == QLatin1Char('\'')) && last == first;
+    if (first.isSpace() || last.isSpace() || quoted)
+        return QLatin1Char('"') + line + QLatin1Char('"');
+    return line;
+}
+
 // Looks the key up; false when the file, section or key is missing.
 bool lookup(const QString &path, const QString &section, const QString &key, QString *value)
 {
@@ -131,7 +146,14 @@ bool lookup(const QString &path, const QString &section, const QString &key, QSt
         return false;
     QString name;
     splitKey(doc.lines.at(loc.keyLine), &name, value);
-    *value = unquote(*value).left(ProfileFile::kMaxTextLength);
+    *value = unquote(*value);
+    if (value->size() > ProfileFile::kMaxTextLength) {
+        // Cut between characters, never inside a surrogate pair.
+        qsizetype cut = ProfileFile::kMaxTextLength;
+        if (value->at(cut - 1).isHighSurrogate())
+            --cut;
+        value->truncate(cut);
+    }
     return true;
 }
 
@@ -207,7 +229,7 @@ bool ProfileFile::writeTexts(const QList<Write> &writes) const
         return false;
     for (const Write &w : writes) {
         const Location loc = locate(doc, w.section, w.key);
-        const QString cleanValue = singleLine(w.value);
+        const QString cleanValue = storedValue(w.value);
         if (loc.keyLine >= 0) {
             QString name;
             splitKey(doc.lines.at(loc.keyLine), &name, nullptr);

@@ -13,7 +13,8 @@ namespace salvo {
 
 class ProfileFile {
 public:
-    // Longest text a read returns; longer stored values are cut.
+    // Longest text a read returns (UTF-16 units); longer stored values are cut,
+    // one unit shorter where the cut would split a surrogate pair.
     static constexpr int kMaxTextLength = 255;
     // Larger files are not settings files: they are neither read nor rewritten.
     static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;

@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "CommandLineSplitter.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -163,36 +165,12 @@ bool glob(const char *p, const char *n)
 
 } // namespace
 
-std::vector<std::string> tokenize(std::string_view line)
-{
-    std::vector<std::string> tokens;
-    std::string current;
-    bool inQuotes = false, inToken = false;
-    for (char ch : line) {
-        if (ch == '"') {
-            inQuotes = !inQuotes;
-            inToken = true;
-        } else if ((ch == ' ' || ch == '\t') && !inQuotes) {
-            if (inToken)
-                tokens.push_back(current);
-            current.clear();
-            inToken = false;
-        } else {
-            current.push_back(ch);
-            inToken = true;
-        }
-    }
-    if (inToken)
-        tokens.push_back(current);
-    return tokens;
-}
-
 std::optional<Command> parseCommand(Dialect dialect, std::string_view line)
 {
     Command c;
     std::vector<std::string> positional;
     bool first = true;
-    for (const std::string &token : tokenize(line)) {
+    for (const std::string &token : splitCommandLine(line, " \t")) {
         if (first && letterVerb(dialect, token, c)) {
             first = false;
             continue;

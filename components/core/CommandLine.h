@@ -1,7 +1,8 @@
 #pragma once
 // Reads the command lines the program sends to a component's main entry.
-// Double quotes group, blanks separate, unknown switches are ignored; each
-// component has a small dialect of verbs and switches.
+// Arguments are split by the rule the program shares (here blanks and tabs
+// separate), unknown switches are ignored; each component has a small dialect
+// of verbs and switches.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,8 +31,6 @@ struct Command {
     bool updateOnly = false;       // replace an existing entry only by a newer file (zip)
     bool solid = true;             // new entries may share one compressed stream (7z)
 };
-
-std::vector<std::string> tokenize(std::string_view line);
 
 // The command, or nothing when the line holds no archive or no known verb.
 std::optional<Command> parseCommand(Dialect dialect, std::string_view line);

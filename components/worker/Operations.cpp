@@ -17,26 +17,6 @@ namespace {
 
 using Stage = ArchiveSource::Stage;
 
-// Calls `alive` at most once a second.
-class Heartbeat {
-public:
-    explicit Heartbeat(const AliveFn &alive) : m_alive(alive) {}
-    void beat()
-    {
-        if (!m_alive)
-            return;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - m_last > std::chrono::seconds(1)) {
-            m_last = now;
-            m_alive();
-        }
-    }
-
-private:
-    const AliveFn &m_alive;
-    std::chrono::steady_clock::time_point m_last = std::chrono::steady_clock::now();
-};
-
 void dosDateTime(time_t t, uint16_t *date, uint16_t *time)
 {
     struct tm tm {};
@@ -111,7 +91,7 @@ using DataSink = std::function<bool(const void *data, size_t length, int64_t off
 // as its header says: a header that lies about the size is damage, and only a
 // sparse tar entry may end in a hole.
 CheckFailure readEntryData(ArchiveSource &src, FormatChecks &checks, archive_entry *e, const DataSink &sink,
-                           Heartbeat &heartbeat)
+                           AliveTicker &ticker)
 {
     const int64_t stated = archive_entry_size_is_set(e) ? archive_entry_size(e) : -1;
     int64_t end = 0;
@@ -125,7 +105,7 @@ CheckFailure readEntryData(ArchiveSource &src, FormatChecks &checks, archive_ent
             return {err.code, err.text};
         checks.data(buf, len);
         end = std::max<int64_t>(end, offset + static_cast<int64_t>(len));
-        heartbeat.beat();
+        ticker.tick();
     }
     if (d != ARCHIVE_EOF)
         return {src.failureCode(d, Stage::Data, e, stated >= 0 && end >= stated), src.errorText()};
@@ -138,7 +118,7 @@ CheckFailure readEntryData(ArchiveSource &src, FormatChecks &checks, archive_ent
     return {};
 }
 
-Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *needLegacy, Heartbeat &heartbeat)
+Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *needLegacy, AliveTicker &ticker)
 {
     Listing out;
     ArchiveSource src(path, formats, legacy);
@@ -158,7 +138,7 @@ Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *n
     }
     Stage stage = Stage::Header;
     for (; r == ARCHIVE_OK || (r == ARCHIVE_WARN && !legacy); r = archive_read_next_header(src.handle(), &e)) {
-        heartbeat.beat();
+        ticker.tick();
         if (CheckFailure f = checks.beginEntry(e)) {
             out.code = f.code;
             out.message = f.text;
@@ -184,7 +164,7 @@ Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *n
             info.size = 0;
             while ((d = archive_read_data_block(src.handle(), &buf, &len, &offset)) == ARCHIVE_OK) {
                 info.size = offset + static_cast<int64_t>(len);
-                heartbeat.beat();
+                ticker.tick();
             }
             if (d != ARCHIVE_EOF) {
                 r = d;
@@ -224,20 +204,20 @@ Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *n
 
 Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &alive)
 {
-    Heartbeat heartbeat(alive);
+    AliveTicker ticker(alive);
     bool needLegacy = false;
-    Listing first = listOnce(path, formats, false, &needLegacy, heartbeat);
+    Listing first = listOnce(path, formats, false, &needLegacy, ticker);
     if (!needLegacy && first.code == SALVO_OK)
         return first;
     // Legacy names, or headers that only read with a code page (see above).
     bool ignored = false;
-    Listing legacy = listOnce(path, formats, true, &ignored, heartbeat);
+    Listing legacy = listOnce(path, formats, true, &ignored, ticker);
     return (needLegacy || legacy.code == SALVO_OK) ? legacy : first;
 }
 
 ExtractResult checkArchive(const std::string &path, uint32_t formats, int mode, const AliveFn &alive)
 {
-    Heartbeat heartbeat(alive);
+    AliveTicker ticker(alive);
     ArchiveSource src(path, formats);
     ExtractResult out;
     out.code = src.open(&out.message);
@@ -259,7 +239,7 @@ ExtractResult checkArchive(const std::string &path, uint32_t formats, int mode, 
         return {f.code, f.text};
     const bool readData = level >= SALVO_CHECKARCHIVE_FULLCRC;
     for (; r == ARCHIVE_OK; r = archive_read_next_header(src.handle(), &e)) {
-        heartbeat.beat();
+        ticker.tick();
         if (CheckFailure f = checks.beginEntry(e))
             return {f.code, f.text};
         const unsigned type = archive_entry_filetype(e);
@@ -268,7 +248,7 @@ ExtractResult checkArchive(const std::string &path, uint32_t formats, int mode, 
         const char *name = archive_entry_pathname(e);
         if (checks.entryEncrypted())
             return {SALVO_E_PASSWORD_FILE, std::string("暗号化されています(パスワードが必要です): ") + (name ? name : "")};
-        if (CheckFailure f = readEntryData(src, checks, e, {}, heartbeat))
+        if (CheckFailure f = readEntryData(src, checks, e, {}, ticker))
             return {f.code, f.text + ": " + (name ? name : "")};
     }
     if (r != ARCHIVE_EOF)
@@ -283,7 +263,7 @@ namespace {
 class Extraction {
 public:
     Extraction(const ExtractRequest &req, const ExtractHooks &hooks)
-        : m_req(req), m_hooks(hooks), m_heartbeat(hooks.alive)
+        : m_req(req), m_hooks(hooks), m_ticker(hooks.alive)
     {
     }
 
@@ -377,7 +357,7 @@ private:
 
         int matched = 0;
         for (; r == ARCHIVE_OK; r = archive_read_next_header(src.handle(), &e)) {
-            m_heartbeat.beat();
+            m_ticker.tick();
             if (CheckFailure f = checks.beginEntry(e))
                 return fail(f.code, f.text + ": " + m_req.archive);
             const std::string raw = rawEntryName(src, e);
@@ -489,7 +469,7 @@ private:
         const DataSink sink = [&out](const void *data, size_t length, int64_t offset, TreeError *error) {
             return out.write(data, length, offset, error);
         };
-        if (CheckFailure f = readEntryData(src, checks, e, sink, m_heartbeat))
+        if (CheckFailure f = readEntryData(src, checks, e, sink, m_ticker))
             return fail(f.code, f.text + ": " + name);
         const int64_t sparseSize = archive_entry_sparse_count(e) > 0 ? archive_entry_size(e) : -1;
         if (!out.finish(sparseSize, archive_entry_mode(e), archive_entry_mtime_is_set(e) ? archive_entry_mtime(e) : -1,
@@ -501,7 +481,7 @@ private:
 
     const ExtractRequest &m_req;
     const ExtractHooks &m_hooks;
-    Heartbeat m_heartbeat;
+    AliveTicker m_ticker;
     int m_written = 0;
     int m_kept = 0;         // entries left out for an earlier one of the same name
     int m_linksLeftOut = 0; // links that would lead elsewhere without their folders
@@ -510,6 +490,17 @@ private:
 };
 
 } // namespace
+
+void AliveTicker::tick()
+{
+    if (!m_alive)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_last >= std::chrono::seconds(1)) {
+        m_last = now;
+        m_alive();
+    }
+}
 
 ExtractResult extractArchive(const ExtractRequest &request, const ExtractHooks &hooks)
 {

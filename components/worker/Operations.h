@@ -2,6 +2,7 @@
 // What the decoder process does for a component: list, check, extract.
 #include "core/Wire.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -27,6 +28,19 @@ struct Listing {
 
 // `alive` is called now and then while a long walk goes on (at most once a second).
 using AliveFn = std::function<void()>;
+
+// The one keep-alive of the decoder: work calls tick() as often as it likes
+// (per header, per data block), and `alive` runs at most once a second, which
+// tells the component that a long job is still making progress.
+class AliveTicker {
+public:
+    explicit AliveTicker(const AliveFn &alive) : m_alive(alive) {}
+    void tick();
+
+private:
+    const AliveFn &m_alive;
+    std::chrono::steady_clock::time_point m_last = std::chrono::steady_clock::now();
+};
 
 Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &alive = {});
 

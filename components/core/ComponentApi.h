@@ -2,6 +2,7 @@
 // The entry points every component exports, implemented once. Each component
 // library defines its traits and exports thin C wrappers (SALVO_DEFINE_COMPONENT).
 #include "CommandLine.h"
+#include "ExtractionCall.h"
 #include "salvo_archiver.h"
 
 namespace salvo::arc {
@@ -50,7 +51,12 @@ int setOverwriteCallback(SALVO_OVERWRITE_CALLBACK callback, void *user);
     {                                                                                                      \
         return salvo::arc::setOverwriteCallback(cb, u);                                                    \
     }                                                                                                      \
-    SALVO_EXPORT int PREFIX##GetOriginalSizeEx(SALVO_HARC h, int64_t *s) { return salvo::arc::getOriginalSizeEx(h, s); }
+    SALVO_EXPORT int PREFIX##GetOriginalSizeEx(SALVO_HARC h, int64_t *s) { return salvo::arc::getOriginalSizeEx(h, s); } \
+    SALVO_EXPORT int PREFIX##SetDecoderCount(int n)                                                        \
+    {                                                                                                      \
+        salvo::arc::setDecoderCount(n);                                                                    \
+        return 0;                                                                                          \
+    }
 
 #define SALVO_DEFINE_SUB_VERSION(PREFIX, TRAITS)                                                             \
     SALVO_EXPORT uint16_t PREFIX##GetSubVersion(void) { return (TRAITS).subVersion; }

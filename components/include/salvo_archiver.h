@@ -5,8 +5,9 @@
  * prefix: the main entry PREFIX (takes a command line), PREFIXCheckArchive,
  * PREFIXGetFileCount, PREFIXOpenArchive / FindFirst / FindNext / CloseArchive,
  * PREFIXGetVersion and, where it has one, PREFIXGetSubVersion. Strings are 8-bit
- * texts in the locale's encoding (UTF-8 here). Two entries of our own come on
- * top: PREFIXSetOverwriteCallback and PREFIXGetOriginalSizeEx.
+ * texts in the locale's encoding (UTF-8 here). Three entries of our own come on
+ * top: PREFIXSetOverwriteCallback, PREFIXGetOriginalSizeEx and
+ * PREFIXSetDecoderCount.
  */
 #ifndef SALVO_ARCHIVER_H
 #define SALVO_ARCHIVER_H
@@ -104,6 +105,10 @@ typedef uint16_t (*SALVO_GET_SUB_VERSION)(void);
 typedef int (*SALVO_SET_OVERWRITE_CALLBACK)(SALVO_OVERWRITE_CALLBACK callback, void *user);
 /* 64-bit original size of the entry last found; 0 on success. */
 typedef int (*SALVO_GET_ORIGINAL_SIZE_EX)(SALVO_HARC archive, int64_t *size);
+/* How many decoder processes one extraction may share a large archive among
+ * (1: never shared; 0, the default: one per usable processor core, at most 4).
+ * Returns 0. */
+typedef int (*SALVO_SET_DECODER_COUNT)(int count);
 
 #ifdef __cplusplus
 }

@@ -1,6 +1,7 @@
 #include "Operations.h"
 
 #include "ArchiveSource.h"
+#include "EntryNames.h"
 #include "FormatChecks.h"
 #include "core/CommandLine.h"
 #include "Names.h"
@@ -40,6 +41,17 @@ std::string attributeText(mode_t mode)
     return a;
 }
 
+// libarchive said the archive ends here: the compressed stream around it and
+// the format's own end marker must agree.
+CheckFailure endOfArchive(ArchiveSource &src, const FormatChecks &checks)
+{
+    if (CheckFailure f = src.finishStream())
+        return f;
+    return checks.atEnd(src.position());
+}
+
+} // namespace
+
 std::string rawEntryName(ArchiveSource &src, archive_entry *e)
 {
     if (src.isRawStream())
@@ -55,19 +67,6 @@ std::string withFolderMark(std::string name, archive_entry *e)
     return name;
 }
 
-// libarchive said the archive ends here: the compressed stream around it and
-// the format's own end marker must agree.
-CheckFailure endOfArchive(ArchiveSource &src, const FormatChecks &checks)
-{
-    if (CheckFailure f = src.finishStream())
-        return f;
-    return checks.atEnd(src.position());
-}
-
-// Reads the entries' names without their data and tells whether they must be
-// read as CP932: a name that is not UTF-8, or a header that libarchive could
-// not read without a code page (the LZH reader gives up on such a name). A
-// header that is truly damaged fails the same way when read as CP932.
 bool needsLegacyNames(const std::string &path, uint32_t formats)
 {
     ArchiveSource src(path, formats);
@@ -82,6 +81,8 @@ bool needsLegacyNames(const std::string &path, uint32_t formats)
     }
     return r != ARCHIVE_EOF;
 }
+
+namespace {
 
 // Where a block of an entry's data goes (nowhere when the data is only checked).
 using DataSink = std::function<bool(const void *data, size_t length, int64_t offset, TreeError *err)>;
@@ -281,10 +282,11 @@ public:
         // looked at before the first one is used; an archive with legacy names
         // is then read again with CP932 names. A compressed stream decides on
         // the way (a CP932 name switches the rest to CP932).
+        // A shared extraction has it decided by its plan.
         const bool seekable = !src->compressed();
-        bool legacy = false;
-        if (seekable && needsLegacyNames(m_req.archive, m_req.formats)) {
-            legacy = true;
+        const bool legacy = m_req.legacyNames >= 0 ? m_req.legacyNames > 0
+                                                   : seekable && needsLegacyNames(m_req.archive, m_req.formats);
+        if (legacy) {
             src = std::make_unique<ArchiveSource>(m_req.archive, m_req.formats, true);
             result.code = src->open(&result.message);
             if (result.code != SALVO_OK)
@@ -293,13 +295,15 @@ public:
         }
 
         std::string error;
-        std::unique_ptr<SafeTree> tree = SafeTree::createStaging(m_req.outputDir, &error);
+        const bool helper = m_req.share == Share::Helper;
+        std::unique_ptr<SafeTree> tree = helper ? SafeTree::join(m_req.outputDir, m_req.staging, &error)
+                                                : SafeTree::createStaging(m_req.outputDir, &error);
         if (!tree) {
             result.code = SALVO_E_MAKEDIRECTORY;
             result.message = error;
             return result;
         }
-        if (m_hooks.staging)
+        if (m_hooks.staging && !helper)
             m_hooks.staging(tree->stagingName());
         tree->setOverwriteRule(m_req.overwrite, m_hooks.ask);
         tree->protect(src->fileStat().st_dev, src->fileStat().st_ino);
@@ -308,6 +312,19 @@ public:
         NameDecoder decoder(src->backslashIsSeparator(), legacy);
         m_decoder = &decoder;
         result = readEntries(*src, checks, first, e, seekable, *tree);
+        result.written = m_written;
+        // A helper leaves what it wrote to the lead, which alone moves it into
+        // place or removes it, once every range is done.
+        if (helper)
+            return result;
+        if (m_req.share == Share::Lead) {
+            const RangeVerdict verdict = m_hooks.rangeDone(result);
+            if (verdict.code != SALVO_OK) {
+                tree->discard();
+                return {verdict.code, verdict.message};
+            }
+            m_written += verdict.othersWritten;
+        }
         std::string offender;
         if (result.code == SALVO_OK && !tree->linksStayInside(&offender))
             result = fail(SALVO_E_UNSAFE_PATH, "展開先の外を指すリンクのため中止しました: " + offender);
@@ -356,13 +373,20 @@ private:
         NameDecoder &decoder = *m_decoder;
 
         int matched = 0;
-        for (; r == ARCHIVE_OK; r = archive_read_next_header(src.handle(), &e)) {
+        for (uint32_t index = 0; r == ARCHIVE_OK; r = archive_read_next_header(src.handle(), &e), ++index) {
+            // The entries after this decoder's range are another one's, and so
+            // are the archive's end checks.
+            if (index >= m_req.end)
+                return {};
             m_ticker.tick();
             if (CheckFailure f = checks.beginEntry(e))
                 return fail(f.code, f.text + ": " + m_req.archive);
             const std::string raw = rawEntryName(src, e);
             if (!namesDecided)
                 decoder.observe(raw);
+            // Entries before the range are only walked past (their data is skipped).
+            if (index < m_req.first)
+                continue;
             const std::string name = withFolderMark(decoder.decode(raw), e);
             if (!wanted(name))
                 continue;

@@ -7,7 +7,8 @@ PACKAGES="cmake g++ make pkg-config
 qt6-base-dev qt6-qpa-plugins libqt6svg6 qt6-multimedia-dev libgl-dev
 libarchive-dev zlib1g-dev libcurl4-openssl-dev libgtest-dev libzip-dev liblzma-dev
 lhasa gcab libarchive-tools python3-aiosmtpd jlha-utils 7zip zip unzip
-fonts-noto-cjk xdg-utils"
+fonts-noto-cjk xdg-utils xdg-user-dirs shared-mime-info desktop-file-utils
+dpkg-dev file"
 
 missing=""
 for p in $PACKAGES; do

@@ -350,7 +350,7 @@ TEST_F(MainWindowTest, MenuItemsOpenWhatTheySay)
     ModalWatcher general;
     general.arm();
     window->menus()->actionGeneralOptions->trigger();
-    EXPECT_EQ(general.title, QStringLiteral("一般設定"));
+    EXPECT_EQ(general.title, QStringLiteral("Option"));
     ModalWatcher filter;
     filter.arm();
     window->menus()->actionFilter->trigger();

@@ -9,6 +9,7 @@
 #include "ui/options/GeneralOptionsDialog.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QTimer>
 
 namespace salvo {
@@ -19,6 +20,7 @@ int runSalvoExtractor(QApplication &app)
     if (launch.handedOff)
         return 0;
     const QString &myPath = launch.myPath;
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/shell/salvo-extractor.svg")));
     const LaunchRequest &request = launch.request;
 
     // Termination requests wait in the event loop until start-up is over.
@@ -53,7 +55,7 @@ int runSalvoExtractor(QApplication &app)
     case LaunchMode::DdMode:
         break; // the run starts from the event loop; its window stays hidden
     case LaunchMode::DdModeSetting:
-        options = new GeneralOptionsDialog(myPath);
+        options = new GeneralOptionsDialog(myPath, availability);
         options->setAttribute(Qt::WA_DeleteOnClose);
         options->launchMode = LaunchMode::DdModeSetting;
         // Closing the dialog in any way closes the main window, which ends the program.

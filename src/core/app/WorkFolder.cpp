@@ -14,7 +14,9 @@ QString workFolderPath(const QString &myPath)
 
 void makeWorkFolder(const QString &myPath)
 {
-    QDir().mkpath(workFolderPath(myPath));
+    // Entries opened from the content viewer wait here: readable by the user only.
+    QDir().mkpath(myPath);
+    QDir().mkdir(workFolderPath(myPath), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 void emptyWorkFolder(const QString &myPath)

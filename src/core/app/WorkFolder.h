@@ -1,6 +1,6 @@
 #pragma once
-// The work folder "tmp" in the program folder: made at start-up, emptied at
-// exit (the folder itself stays).
+// The work folder "tmp" in the program folder: made at start-up (mode 0700),
+// emptied at exit (the folder itself stays).
 #include <QString>
 
 namespace salvo {

@@ -118,9 +118,8 @@ QString decodeStoredPassword(const QString &stored)
 
 bool storeMailPassword(const Settings &settings, bool pop, const QString &plain)
 {
-    const bool ok = settings.write(pop ? ini::kMailPopPassword : ini::kMailSmtpPassword, encodeStoredPassword(plain));
-    QFile::setPermissions(settings.file().path(), QFile::ReadOwner | QFile::WriteOwner);
-    return ok;
+    settings.file().makeOwnerOnly();
+    return settings.write(pop ? ini::kMailPopPassword : ini::kMailSmtpPassword, encodeStoredPassword(plain));
 }
 
 MailSettings readMailSettings(const Settings &s)
@@ -131,7 +130,13 @@ MailSettings readMailSettings(const Settings &s)
     m.popUser = s.read(ini::kMailPopUserName);
     m.popPassword = decodeStoredPassword(s.read(ini::kMailPopPassword));
     m.smtpServer = s.read(ini::kMailSmtpServer);
-    m.port = s.read(ini::kMailPort);
+    // A port is read in full: the classic 16-bit reading would cut ports above 32767.
+    bool portOk = false;
+    const int port = s.file()
+                         .readText(QLatin1String(ini::kMailPort.section), QLatin1String(ini::kMailPort.name))
+                         .trimmed()
+                         .toInt(&portOk);
+    m.port = portOk && port >= 0 && port <= 65535 ? port : s.read(ini::kMailPort);
     m.timeoutSeconds = s.read(ini::kMailTimeOut);
     m.to = s.read(ini::kMailTo);
     m.from = s.read(ini::kMailFrom);

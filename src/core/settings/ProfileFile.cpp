@@ -212,6 +212,10 @@ bool ProfileFile::writeTexts(const QList<Write> &writes) const
         }
     }
 
+    // A new file starts readable by its owner only: it may come to hold the
+    // mail passwords. The replacement keeps the permissions of the file it replaces.
+    if (!QFileInfo::exists(m_path))
+        makeOwnerOnly();
     QSaveFile out(m_path);
     if (!out.open(QIODevice::WriteOnly))
         return false;
@@ -221,6 +225,15 @@ bool ProfileFile::writeTexts(const QList<Write> &writes) const
         return false;
     }
     return out.commit();
+}
+
+bool ProfileFile::makeOwnerOnly() const
+{
+    constexpr auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (QFileInfo::exists(m_path))
+        return QFile::setPermissions(m_path, ownerOnly);
+    QFile file(m_path);
+    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly);
 }
 
 bool ProfileFile::writeInt(const QString &section, const QString &key, int value) const

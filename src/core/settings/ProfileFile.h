@@ -29,7 +29,7 @@ public:
     // -32768..32767 are clamped to the nearest end of that range.
     qint16 readInt(const QString &section, const QString &key, qint16 fallback = 0) const;
 
-    // Writes section/key, creating the file, section or key as needed. Every other
+    // Writes section/key, creating the file (owner-only), section or key as needed. Every other
     // line keeps its place; the file is replaced atomically. Returns false when the
     // file could not be written (the old file then stays as it was).
     bool writeText(const QString &section, const QString &key, const QString &value) const;
@@ -40,6 +40,11 @@ public:
         QString section, key, value;
     };
     bool writeTexts(const QList<Write> &writes) const;
+
+    // Makes the file readable and writable by its owner only, creating it
+    // (empty) when it is missing. Writes keep the permissions of the file; a
+    // file that a write creates starts this way.
+    bool makeOwnerOnly() const;
 
     // The classic integer reading of one text, exposed for the readers that take
     // numbers from other places (and for tests).

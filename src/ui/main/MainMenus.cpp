@@ -68,7 +68,6 @@ MainMenus::MainMenus(QString myPath, RunUi &ui, QMainWindow *window)
     connect(actionErrorLog, &QAction::triggered, this, &MainMenus::showErrorLog);
     connect(actionHelp, &QAction::triggered, this, &MainMenus::showHelp);
     connect(actionOnlineHelp, &QAction::triggered, this, &MainMenus::showOnlineHelp);
-    connect(actionGeneralOptions, &QAction::triggered, this, &MainMenus::showGeneralOptions);
 }
 
 void MainMenus::applyCaptions()
@@ -178,10 +177,10 @@ void MainMenus::showAbout(ComponentCaller *caller)
     about.exec();
 }
 
-void MainMenus::showGeneralOptions()
+bool MainMenus::showGeneralOptions(const Availability &availability)
 {
-    GeneralOptionsDialog dialog(m_myPath, m_window);
-    dialog.exec();
+    GeneralOptionsDialog dialog(m_myPath, availability, m_window);
+    return dialog.exec() == QDialog::Accepted;
 }
 
 void MainMenus::showExtractionOptions()

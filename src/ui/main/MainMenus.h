@@ -38,7 +38,8 @@ public:
     void showHelp();
     void showOnlineHelp();
     void showAbout(ComponentCaller *caller);
-    void showGeneralOptions();
+    // True when the dialog was confirmed.
+    bool showGeneralOptions(const Availability &availability);
     void showExtractionOptions();
     void showQueueFilter();
 

@@ -12,6 +12,7 @@
 #include "archivers/ComponentCaller.h"
 #include "salvo_version.h"
 #include "settings/Settings.h"
+#include "ui/viewers/ContentViewer.h"
 
 #include <QAction>
 #include <QApplication>
@@ -59,6 +60,8 @@ MainWindow::MainWindow(QString myPath, LaunchMode launchMode, QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // The viewer's listing uses the components: it ends before they go.
+    delete m_viewer.data();
     // The run uses the components and the queue's snapshot; it ends before they go.
     m_run->stopAndJoin();
 }
@@ -138,6 +141,10 @@ void MainWindow::wireParts()
     connect(menu.actionInstallComponents, &QAction::triggered, this,
             [this] { m_menus->installComponents(m_availability); });
     connect(menu.actionAbout, &QAction::triggered, this, [this] { m_menus->showAbout(m_caller.get()); });
+    connect(menu.actionGeneralOptions, &QAction::triggered, this, [this] {
+        if (m_menus->showGeneralOptions(m_availability))
+            applyFontSize();
+    });
     connect(menu.actionExtractionOptions, &QAction::triggered, this, [this] {
         m_menus->showExtractionOptions();
         m_status->showFolderNameMode();
@@ -178,7 +185,7 @@ void MainWindow::startUp(const Availability &found, const QString &fileList)
 
     m_status->showFolderNameMode();
     m_status->showDirectoryMode();
-    m_status->bar()->setFixedHeight(twipsToPixels(settings.read(ini::kFontSize) == 1 ? 240 : 300));
+    applyFontSize();
 
     targetPlaceBox->setCurrentIndex(static_cast<int>(settings.storedTargetPlace()));
     auto select = [](QComboBox *combo, const QString &stored) {
@@ -294,14 +301,25 @@ void MainWindow::openCurrentArchive()
         m_status->setText(3, QString());
         return;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const ArchiveFormat format = m_inspector->identify(path);
-    const qint32 count = m_inspector->entryCount(format);
-    const qint64 size = m_inspector->expandedSize(format);
-    QApplication::restoreOverrideCursor();
-    m_status->setText(2, QString::number(count) + QStringLiteral("個"));
-    m_status->setText(3, thousands(size) + QStringLiteral("Bytes"));
-    // The content viewer opens here once it exists.
+    if (!m_viewer) {
+        m_viewer = new ContentViewer(m_myPath, *m_caller, *m_inspector, *m_run, this);
+        m_viewer->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_viewer, &ContentViewer::measured, this, [this](qint32 count, qint64 size) {
+            m_status->setText(2, QString::number(count) + QStringLiteral("個"));
+            m_status->setText(3, thousands(size) + QStringLiteral("Bytes"));
+        });
+        m_docking->attach(m_viewer);
+        m_viewer->show();
+    }
+    // Read in the background; the count and size follow the rows.
+    m_status->setText(2, QString());
+    m_status->setText(3, QString());
+    m_viewer->showArchive(path);
+}
+
+ContentViewer *MainWindow::viewer() const
+{
+    return m_viewer.data();
 }
 
 QString MainWindow::statusText(int panel) const
@@ -342,6 +360,8 @@ void MainWindow::shutDown()
     settings.write(ini::kArchiveType, archiveTypeBox->currentText());
     if (m_launchMode == LaunchMode::Normal)
         settings.setStartUpMode(m_workingMode);
+    if (m_viewer)
+        m_viewer->close();
     if (const auto left = savablePosition(x() * kTwipsPerPixel))
         settings.write(ini::kLeft, *left);
     if (const auto top = savablePosition(y() * kTwipsPerPixel))
@@ -358,6 +378,18 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::applyFontSize()
+{
+    // "Large" is the large-font screen: its text is a quarter larger and it has
+    // 12 twips to the pixel, which is how the status bar's 240 twips are meant.
+    const bool large = Settings(m_myPath).read(ini::kFontSize) == 1;
+    QFont font = QApplication::font();
+    if (large)
+        font.setPointSizeF(font.pointSizeF() * 1.25);
+    setFont(font);
+    m_status->bar()->setFixedHeight(large ? 240 / 12 : twipsToPixels(300));
 }
 
 } // namespace salvo

@@ -11,6 +11,7 @@
 #include "settings/Modes.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <memory>
 
@@ -21,6 +22,7 @@ namespace salvo {
 
 class ArchiveInspector;
 class ComponentCaller;
+class ContentViewer;
 class MainMenus;
 class QueueView;
 class RunControl;
@@ -46,8 +48,12 @@ public:
     WorkingMode workingMode() const { return m_workingMode; }
     // The start button: starts a run, or stops the one in progress.
     void startRun();
-    // A queued archive is activated: its entry count and size go to the status bar.
+    // A queued archive is activated: the content viewer opens on it (docked at
+    // the right edge) and its entry count and size go to the status bar once read.
     void openCurrentArchive();
+    // The font size of the general options ("FONTSIZE"): the window's font and
+    // the status bar's height.
+    void applyFontSize();
 
     QString statusText(int panel) const;
     QString windowTitleBase() const;
@@ -66,6 +72,8 @@ public:
     MainMenus *menus() const { return m_menus; }
     StatusPanels *statusPanels() const { return m_status; }
     ViewerDocking *docking() const { return m_docking; }
+    // The content viewer while it is open.
+    ContentViewer *viewer() const;
 
     QComboBox *targetPlaceBox = nullptr;   // `cmbTargetPlace`
     QComboBox *archiveMethodBox = nullptr; // `cmbArcMethod`
@@ -105,6 +113,7 @@ private:
     QueueView *m_queueView = nullptr;
     MainMenus *m_menus = nullptr;
     ViewerDocking *m_docking = nullptr;
+    QPointer<ContentViewer> m_viewer;
 
     bool m_closeAfterRun = false;
     bool m_shutDownDone = false;

@@ -152,7 +152,7 @@ void MainWindow::wireParts()
     });
 }
 
-void MainWindow::startUp(const Availability &found, const QString &fileList)
+void MainWindow::startUp(const Availability &found, const QStringList &files)
 {
     m_availability = found;
     m_caller = std::make_unique<ComponentCaller>(m_availability);
@@ -167,14 +167,14 @@ void MainWindow::startUp(const Availability &found, const QString &fileList)
     const Settings settings(m_myPath);
     switch (m_launchMode) {
     case LaunchMode::Normal:
-        addArchiveList(fileList);
+        addPaths(files);
         if (settings.read(ini::kShowListViewer) == 1 && !m_queue.isEmpty()) {
             m_queueView->list()->setCurrentIndex(m_queue.index(0));
             openCurrentArchive();
         }
         break;
     case LaunchMode::DdMode:
-        addArchiveList(fileList);
+        addPaths(files);
         // The run starts once the event loop runs, after the remaining steps.
         QTimer::singleShot(0, this, &MainWindow::startRun);
         break;
@@ -204,8 +204,9 @@ void MainWindow::startUp(const Availability &found, const QString &fileList)
 
     WorkingMode mode = WorkingMode::Extract;
     if (m_launchMode == LaunchMode::Normal) {
-        const bool firstIsArchive = !m_queue.isEmpty() && m_inspector->check(m_queue.at(0)) == kCheckOk;
-        mode = startupWorkingMode(settings.startUpMode(), m_queue.isEmpty(), firstIsArchive);
+        mode = startupWorkingMode(settings.startUpMode(), kArchiveModeOffered, [this] {
+            return !m_queue.isEmpty() && m_inspector->check(m_queue.at(0)) == kCheckOk;
+        });
     }
     applyWorkingMode(mode);
 
@@ -238,16 +239,16 @@ void MainWindow::applyWorkingMode(WorkingMode mode)
     startButton->setFixedHeight(height);
 }
 
-AddResult MainWindow::addArchiveList(const QString &fileList)
+AddResult MainWindow::addPaths(const QStringList &paths)
 {
-    return m_queueView->addArchiveList(fileList);
+    return m_queueView->addPaths(paths);
 }
 
-void MainWindow::receiveHandoff(const QString &fileList)
+void MainWindow::receiveHandoff(const QStringList &paths)
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    if (!fileList.isEmpty())
-        addArchiveList(fileList);
+    if (!paths.isEmpty())
+        addPaths(paths);
     QApplication::restoreOverrideCursor();
     if (m_launchMode == LaunchMode::Normal) {
         if (isMinimized())

@@ -37,12 +37,13 @@ public:
     ~MainWindow() override;
 
     // Start-up steps that follow the availability check, in their order.
-    void startUp(const Availability &availability, const QString &fileList);
+    void startUp(const Availability &availability, const QStringList &files);
 
-    // Adds a command-line style file list to the queue.
-    AddResult addArchiveList(const QString &fileList);
-    // Handles a file list handed over by a second instance.
-    void receiveHandoff(const QString &fileList);
+    // Adds files and folders of the command line or a hand-off to the queue.
+    AddResult addPaths(const QStringList &paths);
+    // Handles the files handed over by a second instance (none: it only wants
+    // the window in front).
+    void receiveHandoff(const QStringList &paths);
     // Shows the window in a working mode; Unset changes the mode only.
     void applyWorkingMode(WorkingMode mode);
     WorkingMode workingMode() const { return m_workingMode; }

@@ -23,6 +23,8 @@ int findNext(SALVO_HARC harc, SALVO_INDIVIDUALINFO *info);
 int closeArchive(SALVO_HARC harc);
 int getOriginalSizeEx(SALVO_HARC harc, int64_t *size);
 int setOverwriteCallback(SALVO_OVERWRITE_CALLBACK callback, void *user);
+// Asks the decoder process which libraries it decodes with.
+int getBackendVersion(char *buffer, uint32_t size);
 
 } // namespace salvo::arc
 
@@ -56,7 +58,8 @@ int setOverwriteCallback(SALVO_OVERWRITE_CALLBACK callback, void *user);
     {                                                                                                      \
         salvo::arc::setDecoderCount(n);                                                                    \
         return 0;                                                                                          \
-    }
+    }                                                                                                      \
+    SALVO_EXPORT int PREFIX##GetBackendVersion(char *b, uint32_t n) { return salvo::arc::getBackendVersion(b, n); }
 
 #define SALVO_DEFINE_SUB_VERSION(PREFIX, TRAITS)                                                             \
     SALVO_EXPORT uint16_t PREFIX##GetSubVersion(void) { return (TRAITS).subVersion; }

@@ -20,6 +20,7 @@ enum class Msg : uint8_t {
     Plan = 'P',     // path, formats, flat, most ranges: how to share an extraction among decoders
     ExtractRange = 'x', // path, formats, outdir, flat, overwrite, share, first, end, legacy names, staging
     Verdict = 'v',  // to a lead whose range is done: code, files the others made, message
+    Version = 'V',  // (no fields): answered by a Result whose message names the decoding libraries
     // worker -> component
     Entries = 'R',  // code, count, entries...
     Result = 'r',   // code, message (after Delete and Add: code, done, requested, message)

@@ -165,17 +165,29 @@ bool glob(const char *p, const char *n)
 
 } // namespace
 
+std::vector<std::string> tokenize(std::string_view line)
+{
+    return splitCommandLine(line, kSeparators);
+}
+
 std::optional<Command> parseCommand(Dialect dialect, std::string_view line)
 {
     Command c;
     std::vector<std::string> positional;
-    bool first = true;
-    for (const std::string &token : splitCommandLine(line, " \t")) {
-        if (first && letterVerb(dialect, token, c)) {
-            first = false;
+    const SplitLine split = splitCommandLineMarked(line, kSeparators);
+    // A quote left open means a name that held a quote: what follows cannot be
+    // told apart from the name, so nothing is done.
+    if (!split.quotesClosed)
+        return std::nullopt;
+    for (size_t i = 0; i < split.arguments.size(); ++i) {
+        const std::string &token = split.arguments[i];
+        // What begins with a quote is a name, even when it looks like a verb or a switch.
+        if (split.quoted[i]) {
+            positional.push_back(token);
             continue;
         }
-        first = false;
+        if (i == 0 && letterVerb(dialect, token, c))
+            continue;
         if (isSwitch(token))
             applySwitch(dialect, token, c);
         else

@@ -35,6 +35,30 @@ std::set<OpenArchiveState *> g_handles;
 std::mutex g_callbackMutex;
 SALVO_OVERWRITE_CALLBACK g_callback = nullptr;
 void *g_callbackUser = nullptr;
+SALVO_CANCEL_CALLBACK g_cancel = nullptr;
+void *g_cancelUser = nullptr;
+
+// The program's answer to whether the calling thread's work is to end; asked
+// without any lock held.
+bool cancelRequested()
+{
+    SALVO_CANCEL_CALLBACK cancel;
+    void *user;
+    {
+        std::lock_guard<std::mutex> lock(g_callbackMutex);
+        cancel = g_cancel;
+        user = g_cancelUser;
+    }
+    return cancel && cancel(user) != 0;
+}
+
+// The hooks of a call the program may cancel.
+CallHooks cancellable()
+{
+    CallHooks hooks;
+    hooks.cancelled = cancelRequested;
+    return hooks;
+}
 
 OpenArchiveState *lookup(SALVO_HARC h)
 {
@@ -74,7 +98,7 @@ bool fetchListing(const ComponentTraits &traits, const char *archive, int *code,
 {
     std::string reply;
     const std::string request = WireWriter(Msg::List).str(archive).u32(traits.formats).data();
-    if (!WorkerClient::instance().call(request, &reply)) {
+    if (!WorkerClient::instance().call(request, &reply, cancellable())) {
         *code = SALVO_E_WORKER;
         return false;
     }
@@ -124,7 +148,7 @@ int checkThroughWorker(const ComponentTraits &traits, const char *archive, int m
     std::string reply;
     const std::string request =
         WireWriter(Msg::Check).str(archive).u32(traits.formats).u32(static_cast<uint32_t>(mode)).data();
-    if (!WorkerClient::instance().call(request, &reply)) {
+    if (!WorkerClient::instance().call(request, &reply, cancellable())) {
         *message = std::string("書庫の検査中に展開処理が異常終了しました: ") + archive + "\n";
         return SALVO_E_WORKER;
     }
@@ -193,7 +217,9 @@ int mainEntry(const ComponentTraits &traits, SALVO_HWND, const char *cmdLine, ch
         else if (currentCallback().function)
             policy = OverwritePolicy::Ask;
         std::string text;
-        const int code = runExtraction(traits.formats, *command, policy, askThroughCallback, &text);
+        CallHooks hooks = cancellable();
+        hooks.ask = askThroughCallback;
+        const int code = runExtraction(traits.formats, *command, policy, hooks, &text);
         copyOut(text, output, outputSize);
         return code;
     }
@@ -312,6 +338,14 @@ int setOverwriteCallback(SALVO_OVERWRITE_CALLBACK callback, void *user)
     std::lock_guard<std::mutex> lock(g_callbackMutex);
     g_callback = callback;
     g_callbackUser = user;
+    return 0;
+}
+
+int setCancelCallback(SALVO_CANCEL_CALLBACK callback, void *user)
+{
+    std::lock_guard<std::mutex> lock(g_callbackMutex);
+    g_cancel = callback;
+    g_cancelUser = user;
     return 0;
 }
 

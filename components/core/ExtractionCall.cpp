@@ -20,6 +20,8 @@ using Decoder = WorkerClient::Decoder;
 
 std::atomic<int> g_decoderCount{0};
 
+const char kCancelledText[] = "中止しました。\n";
+
 std::string crashText(const std::string &archive)
 {
     return "書庫の展開中に展開処理が異常終了しました: " + archive + "\n";
@@ -98,10 +100,17 @@ public:
         first.state = Range::State::Running;
         first.heard = Clock::now();
         m_leadAlive = WorkerClient::send(&first.decoder, rangeRequest(first, true));
-        while (m_leadAlive && !m_finished)
+        while (m_leadAlive && !m_finished && !m_cancelled)
             step();
         int code = m_code;
-        if (!m_finished) {
+        if (m_cancelled) {
+            // Stopped from outside: every decoder is killed, what was written removed.
+            for (Range &r : m_ranges)
+                WorkerClient::stop(&r.decoder);
+            m_created.remove();
+            m_output = kCancelledText;
+            code = SALVO_E_USER_CANCEL;
+        } else if (!m_finished) {
             // The lead is gone: nothing moves what was written into place.
             for (Range &r : m_ranges)
                 WorkerClient::stop(&r.decoder);
@@ -223,6 +232,13 @@ private:
             fds.push_back({m_ranges[k].decoder.fd, POLLIN, 0});
             which.push_back(k);
         }
+        if (m_hooks.cancelled) {
+            if (m_hooks.cancelled()) {
+                m_cancelled = true;
+                return;
+            }
+            wait = std::min(wait, WorkerClient::kCancelLookMs);
+        }
         if (!fds.empty() && poll(fds.data(), fds.size(), wait) > 0) {
             for (size_t i = 0; i < fds.size(); ++i) {
                 if (fds[i].revents && listening(which[i]))
@@ -307,6 +323,7 @@ private:
     bool m_leadAlive = false;
     bool m_verdictSent = false;
     bool m_finished = false;
+    bool m_cancelled = false;
     int m_code = SALVO_OK;
     std::string m_output;
 };
@@ -329,13 +346,15 @@ unsigned decoderCount()
     return std::clamp<unsigned>(static_cast<unsigned>(usable), 1, kMostDecoders);
 }
 
-int runExtraction(uint32_t formats, const Command &command, OverwritePolicy policy,
-                  const std::function<int(const std::string &)> &ask, std::string *output)
+int runExtraction(uint32_t formats, const Command &command, OverwritePolicy policy, CallHooks hooks,
+                  std::string *output)
 {
     CreatedOutput created(command.outputDir);
-    CallHooks hooks;
-    hooks.ask = ask;
     hooks.staging = [&created](const std::string &staging) { created.setStaging(staging); };
+    if (hooks.cancelled && hooks.cancelled()) {
+        *output = kCancelledText;
+        return SALVO_E_USER_CANCEL;
+    }
 
     WorkerClient &client = WorkerClient::instance();
     Decoder decoder = client.take();
@@ -349,10 +368,15 @@ int runExtraction(uint32_t formats, const Command &command, OverwritePolicy poli
     }
 
     std::string reply;
+    bool cancelled = false;
     if (!WorkerClient::send(&decoder, wholeRequest(formats, command, policy))
-        || !WorkerClient::await(&decoder, &reply, hooks)) {
-        // The decoder died or hung in the middle: what it wrote is incomplete.
+        || !WorkerClient::await(&decoder, &reply, hooks, &cancelled)) {
+        // The decoder was stopped, died or hung in the middle: what it wrote is incomplete.
         created.remove();
+        if (cancelled) {
+            *output = kCancelledText;
+            return SALVO_E_USER_CANCEL;
+        }
         *output = crashText(command.archive);
         return SALVO_E_WORKER;
     }

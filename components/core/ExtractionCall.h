@@ -7,6 +7,7 @@
 // a time, each asked once) and the clean-up after a failure are the same.
 #include "CommandLine.h"
 #include "Wire.h"
+#include "WorkerClient.h"
 
 #include <cstdint>
 #include <functional>
@@ -24,9 +25,10 @@ inline constexpr unsigned kMostDecoders = 4;
 void setDecoderCount(int count);
 unsigned decoderCount();
 
-// Extracts as `command` says, asking `ask` about existing files; the result
-// code, and the text for the output buffer.
-int runExtraction(uint32_t formats, const Command &command, OverwritePolicy policy,
-                  const std::function<int(const std::string &path)> &ask, std::string *output);
+// Extracts as `command` says, asking `hooks.ask` about existing files and
+// stopping when `hooks.cancelled` says so; the result code, and the text for
+// the output buffer.
+int runExtraction(uint32_t formats, const Command &command, OverwritePolicy policy, CallHooks hooks,
+                  std::string *output);
 
 } // namespace salvo::arc

@@ -18,6 +18,8 @@ struct CallHooks {
     std::function<int(const std::string &path)> ask;
     // Where an extraction writes (see Msg::Staging).
     std::function<void(const std::string &staging)> staging;
+    // Looked at while the call waits: true ends it (the decoder is stopped).
+    std::function<bool()> cancelled;
 };
 
 class WorkerClient {
@@ -26,6 +28,8 @@ public:
     static constexpr int kSilenceLimitMs = 60000;
     // Idle decoders kept for the next calls: as many as one shared extraction uses.
     static constexpr size_t kIdleKept = 4;
+    // How often a waiting call looks at its cancel hook.
+    static constexpr int kCancelLookMs = 50;
 
     // One decoder process and the socket to it.
     struct Decoder {
@@ -38,16 +42,19 @@ public:
     ~WorkerClient();
 
     // Sends a request and returns the final answer. False when the decoder
-    // failed, died or hung (it is then stopped; the next call starts another).
-    bool call(const std::string &request, std::string *reply, const CallHooks &hooks = {});
+    // failed, died or hung, or when the call was cancelled (`*cancelled` then
+    // set); the decoder is then stopped and the next call starts another.
+    bool call(const std::string &request, std::string *reply, const CallHooks &hooks = {},
+              bool *cancelled = nullptr);
 
     // The pieces of a call, for a call that talks to several decoders.
     // A decoder for the caller alone: an idle one, or a new one.
     Decoder take();
     // Sends a request; a kept decoder that has died since is replaced once.
     static bool send(Decoder *d, const std::string &request);
-    // Reads messages until the answer to the request, serving those before it.
-    static bool await(Decoder *d, std::string *reply, const CallHooks &hooks);
+    // Reads messages until the answer to the request, serving those before it;
+    // false (and `*cancelled` set when that was why) as `call`.
+    static bool await(Decoder *d, std::string *reply, const CallHooks &hooks, bool *cancelled = nullptr);
     // Serves a message that comes before an answer (kept alive, staging,
     // question); false when `message` is no such message, or the answer to a
     // question could not be sent (`failed`).

@@ -5,9 +5,9 @@
  * prefix: the main entry PREFIX (takes a command line), PREFIXCheckArchive,
  * PREFIXGetFileCount, PREFIXOpenArchive / FindFirst / FindNext / CloseArchive,
  * PREFIXGetVersion and, where it has one, PREFIXGetSubVersion. Strings are 8-bit
- * texts in the locale's encoding (UTF-8 here). Four entries of our own come on
- * top: PREFIXSetOverwriteCallback, PREFIXGetOriginalSizeEx,
- * PREFIXGetBackendVersion and PREFIXSetDecoderCount.
+ * texts in the locale's encoding (UTF-8 here). Five entries of our own come on
+ * top: PREFIXSetOverwriteCallback, PREFIXSetCancelCallback,
+ * PREFIXGetOriginalSizeEx, PREFIXGetBackendVersion and PREFIXSetDecoderCount.
  */
 #ifndef SALVO_ARCHIVER_H
 #define SALVO_ARCHIVER_H
@@ -92,6 +92,12 @@ typedef struct {
  * line says to overwrite without asking. `path` is the full UTF-8 path. */
 typedef int (*SALVO_OVERWRITE_CALLBACK)(void *user, const char *path);
 
+/* Asked at least every 100 ms while a call waits for the decoder (extracting,
+ * checking, listing), on the thread that made the call. A non-zero answer ends
+ * the call at once: the decoder is stopped, what the call wrote is removed, and
+ * the main entry returns SALVO_E_USER_CANCEL. */
+typedef int (*SALVO_CANCEL_CALLBACK)(void *user);
+
 /* Entry point types, named after what they do; PREFIX stands for the prefix. */
 typedef int (*SALVO_MAIN_ENTRY)(SALVO_HWND owner, const char *cmdLine, char *output, uint32_t outputSize);
 typedef int (*SALVO_CHECK_ARCHIVE)(const char *archive, int mode);
@@ -103,6 +109,7 @@ typedef int (*SALVO_CLOSE_ARCHIVE)(SALVO_HARC archive);
 typedef uint16_t (*SALVO_GET_VERSION)(void);
 typedef uint16_t (*SALVO_GET_SUB_VERSION)(void);
 typedef int (*SALVO_SET_OVERWRITE_CALLBACK)(SALVO_OVERWRITE_CALLBACK callback, void *user);
+typedef int (*SALVO_SET_CANCEL_CALLBACK)(SALVO_CANCEL_CALLBACK callback, void *user);
 /* 64-bit original size of the entry last found; 0 on success. */
 typedef int (*SALVO_GET_ORIGINAL_SIZE_EX)(SALVO_HARC archive, int64_t *size);
 /* How many decoder processes one extraction may share a large archive among

@@ -7,10 +7,12 @@
 #include "engine/RunLog.h"
 #include "engine/RunUi.h"
 #include "platform/LocalPath.h"
+#include "platform/RegularFile.h"
 #include "settings/Settings.h"
 
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <optional>
 
 namespace salvo {
@@ -46,10 +48,14 @@ const Availability &BatchRun::availability() const
 
 RunOutcome BatchRun::run(const QStringList &queue)
 {
+    // Every component call of the run ends as soon as the run is abandoned.
+    const ComponentCaller::CancelWhen cancel(&abandon);
     RunOutcome outcome;
     RunTarget target = chooseRunTarget(Settings(m_setup.myPath), m_setup.launchMode, m_setup.targetPlace, queue, m_ui);
     if (target.cancelled) {
         m_ui.setStatus(1, QStringLiteral("解凍は中止しました。"));
+        if (!target.error.isEmpty())
+            m_ui.showMessage(target.error, MessageIcon::Error);
         return outcome;
     }
     std::vector<Item> items;
@@ -60,13 +66,13 @@ RunOutcome BatchRun::run(const QStringList &queue)
     int successes = 0;
     if (ini.read(ini::kPreScan) != 0) {
         int errors = 0;
-        if (preScan(items, target, &errors, outcome)) {
+        if (preScan(items, target, &errors)) {
             successes = extractionLoop(items, target, outcome);
-        } else {
+        } else if (!abandon) {
             m_ui.setStatus(1, QStringLiteral("解凍中止。"));
             m_ui.showMessage(QStringLiteral("書庫または環境に問題があるため、解凍を中止します。"), MessageIcon::Error);
         }
-        if (errors > 0) {
+        if (errors > 0 && !abandon) {
             const QString n = QString::number(errors);
             m_ui.setStatus(1, QStringLiteral("エラーが") + n + QStringLiteral("件ありました。"));
             m_ui.showMessage(QStringLiteral("エラーが") + n + QStringLiteral("件ありました。詳細はErrorLogをご覧下さい。"),
@@ -76,19 +82,20 @@ RunOutcome BatchRun::run(const QStringList &queue)
         successes = extractionLoop(items, target, outcome);
     }
     outcome.successCount = successes;
-    completion(successes, target);
+    if (!abandon)
+        completion(successes, target);
     return outcome;
 }
 
-bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *errors, RunOutcome &outcome)
+bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *errors)
 {
     RunLog log(m_setup.myPath);
     log.open();
     m_ui.setStatus(1, QStringLiteral("書庫のチェック中."));
+    // What the pre-scan finds wrong is logged and left out of the run; it stays queued.
     for (auto it = items.begin(); it != items.end();) {
         if (!localPathExists(it->path)) {
             log.writeLine(it->path + QStringLiteral(" is not Exist!!"));
-            outcome.consumed.insert(it->position);
             it = items.erase(it);
             ++*errors;
         } else {
@@ -96,7 +103,7 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
         }
     }
     m_ui.setStatus(1, QStringLiteral("書庫のチェック中.."));
-    for (auto it = items.begin(); it != items.end();) {
+    for (auto it = items.begin(); it != items.end() && !abandon;) {
         it->format = m_setup.inspector->identify(it->path);
         const int code = m_setup.inspector->check(*it->format);
         if (code == kCheckOk || (code != kCheckVersionLow && !checkLine(code))) {
@@ -105,7 +112,6 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
         }
         log.writeLine(code == kCheckVersionLow ? QStringLiteral("UnZip32.DLL Version is low!")
                                                : it->path + QLatin1String(checkLine(code)));
-        outcome.consumed.insert(it->position);
         it = items.erase(it);
         ++*errors;
     }
@@ -113,8 +119,11 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
     bool diskError = false;
     if (target.fixed) {
         qint64 total = 0;
-        for (const Item &item : items)
+        for (const Item &item : items) {
+            if (abandon)
+                break;
             total += m_setup.inspector->expandedSize(*item.format);
+        }
         if (availableBytes(target.folder) <= total) {
             log.writeLine(QStringLiteral("Disk Size Error"));
             ++*errors;
@@ -129,7 +138,9 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
         diskError = false;
     }
     bool goOn = true;
-    if (diskError)
+    if (abandon)
+        goOn = false;
+    else if (diskError)
         goOn = false;
     else if (*errors >= 1)
         goOn = m_ui.askYesNo(QStringLiteral("エラーが") + QString::number(*errors) + QStringLiteral("あります。\n解凍を続行しますか？"));
@@ -157,6 +168,11 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
         return -1;
     case CallKind::None:
         return -1;
+    case CallKind::Refused:
+        m_ui.setStatus(1, call.refusal);
+        if (!settings.errorSkip)
+            m_ui.showMessage(call.refusal, MessageIcon::Error);
+        return -1;
     case CallKind::Component: {
         // OverWrite 0 overwrites without asking in every format, also in those
         // whose command line has no switch for it.
@@ -173,15 +189,35 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
         return r;
     }
     case CallKind::Console: {
-        // A console extractor counts as done whatever it returns; that is not a
-        // verified success, so its archive is never deleted.
+        // A console extractor has extracted its archive when it ended with 0 and
+        // everything its listing names is there. Nothing checks the data it
+        // wrote, so its archive is never deleted.
+        const QStringList expected = expectedConsoleOutput(archive, outputDir, settings.ignoreDirectories);
         ProcessRunner runner;
-        runner.linkCancel(&stop);
-        runner.runAndWait(call.commandLine);
-        return 0;
+        runner.linkCancel(&abandon);
+        if (!runner.runAndWait(call.commandLine) || runner.exitCode() != 0)
+            return runner.exitCode() > 0 ? runner.exitCode() : -1;
+        const bool complete = !expected.isEmpty()
+            && std::all_of(expected.begin(), expected.end(), [](const QString &p) { return localPathExists(p); });
+        return complete ? 0 : -1;
     }
     }
     return -1;
+}
+
+QStringList BatchRun::expectedConsoleOutput(const ArchiveFormat &archive, const QString &outputDir, bool flat)
+{
+    QStringList paths;
+    for (const ListRow &row : m_setup.inspector->listEntries(archive)) {
+        QString name = row.name;
+        name.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        parts.removeAll(QStringLiteral("."));
+        if (parts.isEmpty())
+            continue;
+        paths << outputDir + QLatin1Char('/') + (flat ? parts.last() : parts.join(QLatin1Char('/')));
+    }
+    return paths;
 }
 
 int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOutcome &outcome)
@@ -217,7 +253,6 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
             break;
         }
         const QString &archive = items[i].path;
-        outcome.consumed.insert(items[i].position);
         ++done;
         m_ui.setStatus(1, QString::number(i + 1) + QStringLiteral("個目(全体:") + QString::number(n)
                               + QStringLiteral("個)のファイルを解凍中"));
@@ -230,29 +265,48 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
             items[i].format = m_setup.inspector->identify(archive);
         const ArchiveFormat &format = *items[i].format;
         QString error;
-        const QString outputDir = outputFolderFor(format, target, settings.folderMode, *m_setup.inspector, &error);
+        bool madeFolder = false;
+        // The folder test reads the archive with the component that extracts it.
+        const QString outputDir = outputFolderFor(readAsExtracted(format, settings.zipBy7z), target,
+                                                  settings.folderMode, *m_setup.inspector, &error, &madeFolder);
         if (outputDir.isEmpty()) {
             m_ui.setStatus(1, error);
             if (!settings.errorSkip)
                 m_ui.showMessage(error, MessageIcon::Error);
             continue;
         }
+        // The archive as it is before anything reads it: only this very file may be deleted.
+        const std::optional<FileIdentity> identity = regularFileIdentity(archive);
         bool trueSuccess = false;
-        if (extractOne(format, outputDir, settings, &trueSuccess) != 0)
+        if (extractOne(format, outputDir, settings, &trueSuccess) != 0) {
+            // A folder made for this archive alone goes again when nothing came
+            // of it; one that was there before, or that holds anything, stays.
+            if (madeFolder)
+                removeEmptyLocalFolder(outputDir);
             continue;
+        }
         ++successes;
+        outcome.extracted.insert(items[i].position);
+        m_ui.archiveExtracted(items[i].position);
         if (target.kind == TargetKind::BesideArchive && target.folderToOpen.isEmpty())
             target.folderToOpen = folderPart(archive);
-        // Only an extraction the component reported whole lets the archive go.
-        if (settings.deleteAfter && trueSuccess)
-            removeLocalFile(archive);
+        // Only an extraction the component reported whole lets the archive go,
+        // and only when the file at its path is still the archive that was read.
+        if (settings.deleteAfter && trueSuccess) {
+            if (identity && regularFileIdentity(archive) == identity)
+                removeLocalFile(archive);
+            else
+                m_ui.setStatus(1, QStringLiteral("解凍中に書庫の場所にあるファイルが変わったため、削除しませんでした: ") + archive);
+        }
     }
+    outcome.failureCount = done - successes;
     m_ui.loopFinished();
     m_ui.setStatus(2, elapsedText(clock.elapsed()));
-    if (outcome.stopped)
-        m_ui.setStatus(1, QString::number(done) + QStringLiteral("個のファイルを解凍して中止しました。"));
-    else
-        m_ui.setStatus(1, QString::number(n) + QStringLiteral("個のファイルを解凍完了！"));
+    QString text = outcome.stopped ? QString::number(done) + QStringLiteral("個のファイルを解凍して中止しました。")
+                                   : QString::number(n) + QStringLiteral("個のファイルを解凍完了！");
+    if (outcome.failureCount > 0)
+        text += QStringLiteral("（うち") + QString::number(outcome.failureCount) + QStringLiteral("個は失敗）");
+    m_ui.setStatus(1, text);
     return successes;
 }
 

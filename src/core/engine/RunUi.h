@@ -27,6 +27,9 @@ public:
     virtual void progress(int number, int count, const QString &archive) { (void)number; (void)count; (void)archive; }
     // Plays the completion sound; failures are ignored.
     virtual void playSound(const QString &file) { (void)file; }
+    // The archive at `position` of the run's queue has been extracted: it
+    // leaves the queue now, not when the run ends.
+    virtual void archiveExtracted(int position) { (void)position; }
 };
 
 inline constexpr auto kMessageTitle = "SalvoExtractor";

@@ -1,8 +1,10 @@
 #!/bin/bash
 # Extraction and listing through the components' C entry points against bsdtar
-# on the same inputs, in the same run. Prints wall times and ratios (ours /
-# bsdtar's) and the decoder's peak memory for the large tar.gz.
-#   bench/components.sh [BUILD_DIR]      SCALE=0.1 for a quick run
+# (and 7zz for the 7z) on the same inputs, in the same run. Prints median wall
+# times and ratios (ours / theirs), FAIL instead of a ratio when our output
+# tree differs from bsdtar's, the archives extracted, and the peak memory of
+# the driver and its decoders for the large tar.gz and the long listing.
+#   bench/components.sh [BUILD_DIR]      SCALE=0.1 for a quick run, RUNS=5
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 BUILD=$(cd "${1:-build}" && pwd)
@@ -50,48 +52,76 @@ PY
   touch "inputs-$SCALE.done"
 fi
 
-echo "inputs: big.tar.gz $(du -m big.tar.gz | cut -f1) MB, files.zip $(du -m files.zip | cut -f1) MB," \
-     "$SMALL small zips, many.zip with $MANY entries"
+if [ ! -f "files7z-$SCALE.done" ]; then
+  # The same files as files.zip, as a 7z without solid blocks (each file its
+  # own block, LZMA2 as 7zz makes it by default).
+  rm -rf src/zip files.7z; mkdir -p src/zip
+  bsdtar -xf files.zip -C src/zip
+  (cd src/zip && 7zz a -bd -bso0 -ms=off ../../files.7z .)
+  rm -rf src/zip
+  touch "files7z-$SCALE.done"
+fi
 
-# Best of three, the two sides taking turns, so that neither pays alone for a
-# cold cache.
-run_pair() { # name, our command, bsdtar command, our output folder, bsdtar's output folder
-  local name=$1 ours=$2 theirs=$3 mine=${4:-} reference=${5:-} t0 t1 a=999 b=999 i
-  for i in 1 2 3; do
-    [ -n "$mine" ] && { rm -rf "$mine"; mkdir -p "$mine"; }
-    sync; t0=$(now); eval "$ours" > /dev/null; t1=$(now)
-    a=$(python3 -c "print(min($a, $t1 - $t0))")
-    [ -n "$reference" ] && { rm -rf "$reference"; mkdir -p "$reference"; }
-    sync; t0=$(now); eval "$theirs" > /dev/null; t1=$(now)
-    b=$(python3 -c "print(min($b, $t1 - $t0))")
+echo "inputs: big.tar.gz $(du -m big.tar.gz | cut -f1) MB, files.zip $(du -m files.zip | cut -f1) MB," \
+     "files.7z $(du -m files.7z | cut -f1) MB (2,000 blocks), $SMALL small zips, many.zip with $MANY entries"
+machine
+
+# The median of $RUNS runs, the sides taking turns so that neither pays alone
+# for a cold cache; every output folder is emptied (and the disk synced)
+# before the clock starts. Each side's output is compared with the reference
+# folder (the first other side's, bsdtar's).
+timed() { # command, output folder or ""
+  local t0 t1
+  [ -n "$2" ] && { rm -rf "$2"; mkdir -p "$2"; }
+  sync; t0=$(now); eval "$1" > /dev/null; t1=$(now)
+  python3 -c "print($t1 - $t0)"
+}
+compare() { # name, our command, our folder, then pairs of: tool name, command, folder
+  local name=$1 ours=$2 mine=$3 i k
+  shift 3
+  local -a tools=() commands=() folders=() mineTimes=() times=()
+  while [ $# -gt 0 ]; do tools+=("$1"); commands+=("$2"); folders+=("$3"); shift 3; done
+  for i in $(seq "$RUNS"); do
+    mineTimes+=("$(timed "$ours" "$mine")")
+    for k in "${!tools[@]}"; do times[$k]="${times[$k]:-} $(timed "${commands[$k]}" "${folders[$k]}")"; done
   done
-  printf '%-34s ours %7.2f s   bsdtar %7.2f s   ratio %s\n' "$name" "$a" "$b" "$(ratio "$a" "$b")"
+  local same=1
+  [ -n "$mine" ] && { same_tree "$mine" "${folders[0]}" || same=0; }
+  local a; a=$(median "${mineTimes[@]}")
+  for k in "${!tools[@]}"; do
+    # shellcheck disable=SC2086
+    report "$name" "$a" "${tools[$k]}" "$(median ${times[$k]})" "$same"
+  done
 }
 
-rm -rf out; mkdir -p out/a out/a2 out/b out/b2 out/c out/c2
-run_pair "(a) 500 MB tar.gz" \
-  "'$DRIVER' tar32.so Tar '-x --use-directory=1 \"$WORK/big.tar.gz\" \"$WORK/out/a/\"'" \
-  "bsdtar -xf big.tar.gz -C out/a2" out/a out/a2
-run_pair "(b) 300 MB zip, 2,000 files" \
-  "'$DRIVER' unzip32.so UnZip '-x -o \"$WORK/files.zip\" \"$WORK/out/b/\"'" \
-  "bsdtar -xf files.zip -C out/b2" out/b out/b2
+rm -rf out; mkdir -p out
+compare "(a) 500 MB tar.gz" \
+  "'$DRIVER' tar32.so Tar '-x --use-directory=1 \"$WORK/big.tar.gz\" \"$WORK/out/a/\"'" out/a \
+  "bsdtar -xf" "bsdtar -xf big.tar.gz -C out/a2" out/a2
+echo "    archives extracted: $([ -n "$(ls -A out/a)" ] && echo 1 || echo 0)"
+compare "(b) 300 MB zip, 2,000 files" \
+  "'$DRIVER' unzip32.so UnZip '-x -o \"$WORK/files.zip\" \"$WORK/out/b/\"'" out/b \
+  "bsdtar -xf" "bsdtar -xf files.zip -C out/b2" out/b2
+echo "    archives extracted: $([ -n "$(ls -A out/b)" ] && echo 1 || echo 0)"
+compare "(e) the same files as a 7z, no solid" \
+  "'$DRIVER' 7-zip32.so SevenZip 'x -y \"$WORK/files.7z\" \"$WORK/out/e/\"'" out/e \
+  "bsdtar -xf" "bsdtar -xf files.7z -C out/e2" out/e2 \
+  "7zz x -mmt1" "7zz x -bd -bso0 -y -mmt1 files.7z -oout/e3" out/e3 \
+  "7zz x" "7zz x -bd -bso0 -y files.7z -oout/e4" out/e4
+echo "    archives extracted: $([ -n "$(ls -A out/e)" ] && echo 1 || echo 0)"
 for f in small/*.zip; do echo "-x -o \"$WORK/$f\" \"$WORK/out/c/$(basename "$f" .zip)/\""; done > small.cmds
-run_pair "(c) $SMALL small zips" \
-  "'$DRIVER' unzip32.so UnZip batch < small.cmds" \
-  "for f in small/*.zip; do d=out/c2/\$(basename \$f .zip); mkdir -p \$d; bsdtar -xf \$f -C \$d; done" \
-  out/c out/c2
-run_pair "(d) list a $MANY-entry zip" \
-  "'$DRIVER' unzip32.so UnZip list '$WORK/many.zip'" \
-  "bsdtar -tf many.zip"
+compare "(c) $SMALL small zips" \
+  "'$DRIVER' unzip32.so UnZip batch < small.cmds" out/c \
+  "bsdtar loop" "for f in small/*.zip; do d=out/c2/\$(basename \$f .zip); mkdir -p \$d; bsdtar -xf \$f -C \$d; done" out/c2
+echo "    archives extracted: $(find out/c -mindepth 1 -maxdepth 1 -type d | wc -l)"
+compare "(d) list a $MANY-entry zip" \
+  "'$DRIVER' unzip32.so UnZip list '$WORK/many.zip'" "" \
+  "bsdtar -tf" "bsdtar -tf many.zip" ""
 
-# Peak memory of the extraction of (a): the driver and its decoder process.
+# Peak memory of the extraction of (a) and the listing of (d): the driver
+# (standing for the program) and its decoder processes together.
 rm -rf out/a; mkdir -p out/a
-python3 - "$DRIVER" "$WORK" <<'PY'
-import resource, subprocess, sys
-driver, work = sys.argv[1:]
-subprocess.run([driver, "tar32.so", "Tar", f'-x --use-directory=1 "{work}/big.tar.gz" "{work}/out/a/"'],
-               check=True, stdout=subprocess.DEVNULL)
-print(f"(a) peak memory of the largest process: {resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024:.1f} MB")
-PY
-diff -r out/a out/a2 > /dev/null && echo "(a) output identical to bsdtar's"
-diff -r out/b out/b2 > /dev/null && echo "(b) output identical to bsdtar's"
+echo "(a) peak memory, driver and decoders: $(peak_tree_mb "$DRIVER" tar32.so Tar \
+  "-x --use-directory=1 \"$WORK/big.tar.gz\" \"$WORK/out/a/\"") MB"
+echo "(d) peak memory, driver and decoders: $(peak_tree_mb "$DRIVER" unzip32.so UnZip list "$WORK/many.zip") MB"
+rm -rf out

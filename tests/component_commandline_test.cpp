@@ -105,8 +105,13 @@ TEST(CommandLine, SingleEntryFormsOfTheViewer)
 
 TEST(CommandLine, QuotesBlanksUnknownSwitchesAndBadLines)
 {
-    EXPECT_EQ(tokenize("  a \"b c\"  d\"e f\"g "), (std::vector<std::string>{"a", "b c", "de fg"}));
-    EXPECT_EQ(tokenize("\"\""), (std::vector<std::string>{""}));
+    // Blanks and tabs separate, double quotes group (the splitter's own cases
+    // are in its test).
+    const auto tabbed = parseCommand(Dialect::SevenZip, "x\t-y\t\"/in/a b.7z\"\t\"/o\tut/\"");
+    ASSERT_TRUE(tabbed);
+    EXPECT_TRUE(tabbed->overwrite);
+    EXPECT_EQ(tabbed->archive, "/in/a b.7z");
+    EXPECT_EQ(tabbed->outputDir, "/o\tut");
     const auto c = parseCommand(Dialect::SevenZip, "x -bd -mmt=on --weird \"/a.7z\" \"/o/\"");
     ASSERT_TRUE(c);
     EXPECT_FALSE(c->overwrite);

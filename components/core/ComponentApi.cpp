@@ -1,6 +1,6 @@
 #include "ComponentApi.h"
 
-#include "TreeRemoval.h"
+#include "ExtractionCall.h"
 #include "Wire.h"
 #include "WriteCommands.h"
 #include "WorkerClient.h"
@@ -216,32 +216,12 @@ int mainEntry(const ComponentTraits &traits, SALVO_HWND, const char *cmdLine, ch
             policy = OverwritePolicy::Force;
         else if (currentCallback().function)
             policy = OverwritePolicy::Ask;
-        WireWriter w(Msg::Extract);
-        w.str(command->archive).u32(traits.formats).str(command->outputDir).u32(command->flat ? 1 : 0);
-        w.u32(static_cast<uint32_t>(policy));
-        w.u32(static_cast<uint32_t>(command->names.size()));
-        for (const std::string &n : command->names)
-            w.str(n);
-        CreatedOutput created(command->outputDir);
+        std::string text;
         CallHooks hooks = cancellable();
         hooks.ask = askThroughCallback;
-        hooks.staging = [&created](const std::string &staging) { created.setStaging(staging); };
-        std::string reply;
-        bool cancelled = false;
-        if (!WorkerClient::instance().call(w.data(), &reply, hooks, &cancelled)) {
-            // The decoder was stopped, died or hung in the middle: what it wrote is incomplete.
-            created.remove();
-            if (cancelled) {
-                copyOut("中止しました。\n", output, outputSize);
-                return SALVO_E_USER_CANCEL;
-            }
-            copyOut("書庫の展開中に展開処理が異常終了しました: " + command->archive + "\n", output, outputSize);
-            return SALVO_E_WORKER;
-        }
-        WireReader r(reply);
-        const int code = static_cast<int>(r.u32());
-        copyOut(r.str(), output, outputSize);
-        return r.ok() ? code : SALVO_E_INTERNAL;
+        const int code = runExtraction(traits.formats, *command, policy, hooks, &text);
+        copyOut(text, output, outputSize);
+        return code;
     }
     case Verb::Test: {
         std::string message;

@@ -2,6 +2,7 @@
 // The entry points every component exports, implemented once. Each component
 // library defines its traits and exports thin C wrappers (SALVO_DEFINE_COMPONENT).
 #include "CommandLine.h"
+#include "ExtractionCall.h"
 #include "salvo_archiver.h"
 
 namespace salvo::arc {
@@ -58,6 +59,11 @@ int getBackendVersion(char *buffer, uint32_t size);
         return salvo::arc::setCancelCallback(cb, u);                                                       \
     }                                                                                                      \
     SALVO_EXPORT int PREFIX##GetOriginalSizeEx(SALVO_HARC h, int64_t *s) { return salvo::arc::getOriginalSizeEx(h, s); } \
+    SALVO_EXPORT int PREFIX##SetDecoderCount(int n)                                                        \
+    {                                                                                                      \
+        salvo::arc::setDecoderCount(n);                                                                    \
+        return 0;                                                                                          \
+    }                                                                                                      \
     SALVO_EXPORT int PREFIX##GetBackendVersion(char *b, uint32_t n) { return salvo::arc::getBackendVersion(b, n); }
 
 #define SALVO_DEFINE_SUB_VERSION(PREFIX, TRAITS)                                                             \

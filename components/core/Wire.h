@@ -17,6 +17,9 @@ enum class Msg : uint8_t {
     Answer = 'a',   // answer to an Ask
     Delete = 'D',   // path, formats, temp path, names...
     Add = 'U',      // path, formats, temp path, kind, flags, base folder, target folder, names...
+    Plan = 'P',     // path, formats, flat, most ranges: how to share an extraction among decoders
+    ExtractRange = 'x', // path, formats, outdir, flat, overwrite, share, first, end, legacy names, staging
+    Verdict = 'v',  // to a lead whose range is done: code, files the others made, message
     Version = 'V',  // (no fields): answered by a Result whose message names the decoding libraries
     // worker -> component
     Entries = 'R',  // code, count, entries...
@@ -24,6 +27,8 @@ enum class Msg : uint8_t {
     Ask = 'A',      // full path of an existing file
     Alive = 'H',    // the worker is still making progress
     Staging = 'S',  // where an extraction writes: a staging folder's name, "" for the output folder itself
+    Ranges = 'G',   // legacy names, count, first entry of each range
+    RangeDone = 'd', // a range is extracted: code, files made, message
 };
 
 // What an extraction does with a file that is already there.

@@ -65,13 +65,13 @@ WorkerClient &WorkerClient::instance()
 
 WorkerClient::~WorkerClient()
 {
-    for (Worker &w : m_idle)
-        stop(&w);
+    for (Decoder &d : m_idle)
+        stop(&d);
 }
 
-bool WorkerClient::start(Worker *w)
+bool WorkerClient::start(Decoder *d)
 {
-    if (w->pid > 0)
+    if (d->running())
         return true;
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
@@ -90,43 +90,113 @@ bool WorkerClient::start(Worker *w)
         close(fds[0]);
         return false;
     }
-    w->pid = pid;
-    w->fd = fds[0];
+    d->pid = pid;
+    d->fd = fds[0];
     return true;
 }
 
-void WorkerClient::stop(Worker *w)
+void WorkerClient::stop(Decoder *d)
 {
-    if (w->fd >= 0)
-        close(w->fd);
-    w->fd = -1;
-    if (w->pid > 0) {
-        kill(w->pid, SIGKILL);
-        waitpid(w->pid, nullptr, 0);
+    if (d->fd >= 0)
+        close(d->fd);
+    d->fd = -1;
+    if (d->pid > 0) {
+        kill(d->pid, SIGKILL);
+        waitpid(d->pid, nullptr, 0);
     }
-    w->pid = -1;
+    d->pid = -1;
 }
 
-WorkerClient::Worker WorkerClient::take()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_idle.empty())
-        return {};
-    Worker w = m_idle.back();
-    m_idle.pop_back();
-    return w;
-}
-
-void WorkerClient::giveBack(Worker w)
+WorkerClient::Decoder WorkerClient::take()
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_idle.empty()) {
+            const Decoder d = m_idle.back();
+            m_idle.pop_back();
+            return d;
+        }
+    }
+    Decoder d;
+    start(&d);
+    return d;
+}
+
+void WorkerClient::giveBack(Decoder d)
+{
+    if (!d.running())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
         if (m_idle.size() < kIdleKept) {
-            m_idle.push_back(w);
+            m_idle.push_back(d);
             return;
         }
     }
-    stop(&w);
+    stop(&d);
+}
+
+bool WorkerClient::send(Decoder *d, const std::string &request)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!start(d))
+            return false;
+        if (sendMessage(d->fd, request))
+            return true;
+        stop(d); // it died since the last call: start a fresh one
+    }
+    return false;
+}
+
+bool WorkerClient::serve(Decoder *d, const std::string &message, const CallHooks &hooks, bool *failed)
+{
+    *failed = false;
+    WireReader r(message);
+    switch (r.kind()) {
+    case Msg::Alive:
+        return true;
+    case Msg::Staging: {
+        const std::string name = r.str();
+        if (hooks.staging && r.ok())
+            hooks.staging(name);
+        return true;
+    }
+    case Msg::Ask: {
+        const std::string path = r.str();
+        const int answer = hooks.ask ? hooks.ask(path) : SALVO_ANSWER_NO;
+        *failed = !sendMessage(d->fd, WireWriter(Msg::Answer).u32(static_cast<uint32_t>(answer)).data());
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+bool WorkerClient::await(Decoder *d, std::string *reply, const CallHooks &hooks, bool *cancelled)
+{
+    if (cancelled)
+        *cancelled = false;
+    for (;;) {
+        const Wait wait = waitForDecoder(d->fd, hooks);
+        if (wait != Wait::Ready) {
+            // Killing the decoder is the only way to stop it in the middle of an entry.
+            stop(d);
+            if (cancelled)
+                *cancelled = wait == Wait::Cancelled;
+            return false;
+        }
+        if (readMessage(d->fd, reply, kSilenceLimitMs) != ReadStatus::Ok) {
+            stop(d);
+            return false;
+        }
+        bool failed = false;
+        if (!serve(d, *reply, hooks, &failed))
+            return true;
+        if (failed) {
+            stop(d);
+            return false;
+        }
+    }
 }
 
 bool WorkerClient::call(const std::string &request, std::string *reply, const CallHooks &hooks, bool *cancelled)
@@ -138,51 +208,11 @@ bool WorkerClient::call(const std::string &request, std::string *reply, const Ca
             *cancelled = true;
         return false;
     }
-    Worker w = take();
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!start(&w))
-            return false;
-        if (sendMessage(w.fd, request))
-            break;
-        stop(&w); // it died since the last call: start a fresh one
-        if (attempt == 1)
-            return false;
-    }
-    for (;;) {
-        const Wait wait = waitForDecoder(w.fd, hooks);
-        if (wait != Wait::Ready) {
-            // Killing the decoder is the only way to stop it in the middle of an entry.
-            stop(&w);
-            if (cancelled)
-                *cancelled = wait == Wait::Cancelled;
-            return false;
-        }
-        const ReadStatus s = readMessage(w.fd, reply, kSilenceLimitMs);
-        if (s != ReadStatus::Ok) {
-            stop(&w);
-            return false;
-        }
-        WireReader r(*reply);
-        if (r.kind() == Msg::Alive)
-            continue;
-        if (r.kind() == Msg::Staging) {
-            const std::string name = r.str();
-            if (hooks.staging && r.ok())
-                hooks.staging(name);
-            continue;
-        }
-        if (r.kind() == Msg::Ask) {
-            const std::string path = r.str();
-            const int answer = hooks.ask ? hooks.ask(path) : SALVO_ANSWER_NO;
-            if (!sendMessage(w.fd, WireWriter(Msg::Answer).u32(static_cast<uint32_t>(answer)).data())) {
-                stop(&w);
-                return false;
-            }
-            continue;
-        }
-        giveBack(w);
-        return true;
-    }
+    Decoder d = take();
+    if (!send(&d, request) || !await(&d, reply, hooks, cancelled))
+        return false;
+    giveBack(d);
+    return true;
 }
 
 } // namespace salvo::arc

@@ -1,9 +1,9 @@
 #pragma once
 // The component's end of its decoder processes: started on first use, kept for
 // the next calls, restarted when one died, killed when it stops answering.
-// Each call has a decoder of its own for as long as it runs, and no lock is
+// Each call has its decoders to itself for as long as it runs, and no lock is
 // held while a call waits or asks: a second call made meanwhile (from another
-// thread, or from within an overwrite question) is served by another decoder.
+// thread, or from within an overwrite question) is served by other decoders.
 #include <functional>
 #include <mutex>
 #include <string>
@@ -26,10 +26,17 @@ class WorkerClient {
 public:
     // Longest silence of the decoder before it counts as hung.
     static constexpr int kSilenceLimitMs = 60000;
-    // Idle decoders kept for the next calls.
-    static constexpr size_t kIdleKept = 1;
+    // Idle decoders kept for the next calls: as many as one shared extraction uses.
+    static constexpr size_t kIdleKept = 4;
     // How often a waiting call looks at its cancel hook.
     static constexpr int kCancelLookMs = 50;
+
+    // One decoder process and the socket to it.
+    struct Decoder {
+        pid_t pid = -1;
+        int fd = -1;
+        bool running() const { return pid > 0; }
+    };
 
     static WorkerClient &instance();
     ~WorkerClient();
@@ -40,19 +47,28 @@ public:
     bool call(const std::string &request, std::string *reply, const CallHooks &hooks = {},
               bool *cancelled = nullptr);
 
+    // The pieces of a call, for a call that talks to several decoders.
+    // A decoder for the caller alone: an idle one, or a new one.
+    Decoder take();
+    // Sends a request; a kept decoder that has died since is replaced once.
+    static bool send(Decoder *d, const std::string &request);
+    // Reads messages until the answer to the request, serving those before it;
+    // false (and `*cancelled` set when that was why) as `call`.
+    static bool await(Decoder *d, std::string *reply, const CallHooks &hooks, bool *cancelled = nullptr);
+    // Serves a message that comes before an answer (kept alive, staging,
+    // question); false when `message` is no such message, or the answer to a
+    // question could not be sent (`failed`).
+    static bool serve(Decoder *d, const std::string &message, const CallHooks &hooks, bool *failed);
+    // Keeps a decoder that finished its request for the next call.
+    void giveBack(Decoder d);
+    static void stop(Decoder *d);
+
 private:
-    struct Worker {
-        pid_t pid = -1;
-        int fd = -1;
-    };
     WorkerClient() = default;
-    static bool start(Worker *w);
-    static void stop(Worker *w);
-    Worker take();
-    void giveBack(Worker w);
+    static bool start(Decoder *d);
 
     std::mutex m_mutex; // guards m_idle only
-    std::vector<Worker> m_idle;
+    std::vector<Decoder> m_idle;
 };
 
 } // namespace salvo::arc

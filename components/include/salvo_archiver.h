@@ -5,9 +5,9 @@
  * prefix: the main entry PREFIX (takes a command line), PREFIXCheckArchive,
  * PREFIXGetFileCount, PREFIXOpenArchive / FindFirst / FindNext / CloseArchive,
  * PREFIXGetVersion and, where it has one, PREFIXGetSubVersion. Strings are 8-bit
- * texts in the locale's encoding (UTF-8 here). Three entries of our own come on
+ * texts in the locale's encoding (UTF-8 here). Five entries of our own come on
  * top: PREFIXSetOverwriteCallback, PREFIXSetCancelCallback,
- * PREFIXGetOriginalSizeEx and PREFIXGetBackendVersion.
+ * PREFIXGetOriginalSizeEx, PREFIXGetBackendVersion and PREFIXSetDecoderCount.
  */
 #ifndef SALVO_ARCHIVER_H
 #define SALVO_ARCHIVER_H
@@ -112,6 +112,10 @@ typedef int (*SALVO_SET_OVERWRITE_CALLBACK)(SALVO_OVERWRITE_CALLBACK callback, v
 typedef int (*SALVO_SET_CANCEL_CALLBACK)(SALVO_CANCEL_CALLBACK callback, void *user);
 /* 64-bit original size of the entry last found; 0 on success. */
 typedef int (*SALVO_GET_ORIGINAL_SIZE_EX)(SALVO_HARC archive, int64_t *size);
+/* How many decoder processes one extraction may share a large archive among
+ * (1: never shared; 0, the default: one per usable processor core, at most 4).
+ * Returns 0. */
+typedef int (*SALVO_SET_DECODER_COUNT)(int count);
 /* The libraries the component decodes with and their versions, as they name
  * themselves ("libarchive 3.6.2 zlib/1.2.13 liblzma/5.4.1 ..."), written into
  * `buffer` as a NUL-terminated text cut to `size`; 0 on success. */

@@ -3,7 +3,6 @@
 #include "salvo_archiver.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -198,18 +197,6 @@ bool OutputStream::copyFrom(int fd, int64_t offset, int64_t length)
         length -= got;
     }
     return flush();
-}
-
-void AliveTicker::tick()
-{
-    if (!m_alive)
-        return;
-    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now().time_since_epoch()).count();
-    if (now - m_last >= 1000) {
-        m_last = now;
-        m_alive();
-    }
 }
 
 } // namespace salvo::arc

@@ -103,15 +103,4 @@ std::unique_ptr<FormatRewriter> makeZipRewriter(bool noFolderEntries);
 std::unique_ptr<FormatRewriter> makeLzhRewriter();
 std::unique_ptr<FormatRewriter> makeSevenZipRewriter(bool solid);
 
-// Calls `alive` at most about once a second.
-class AliveTicker {
-public:
-    explicit AliveTicker(const AliveFn &alive) : m_alive(alive) {}
-    void tick();
-
-private:
-    const AliveFn &m_alive;
-    int64_t m_last = 0;
-};
-
 } // namespace salvo::arc

@@ -1,6 +1,7 @@
 #include "Operations.h"
 
 #include "ArchiveSource.h"
+#include "EntryNames.h"
 #include "FormatChecks.h"
 #include "core/CommandLine.h"
 #include "Names.h"
@@ -16,26 +17,6 @@ namespace salvo::arc {
 namespace {
 
 using Stage = ArchiveSource::Stage;
-
-// Calls `alive` at most once a second.
-class Heartbeat {
-public:
-    explicit Heartbeat(const AliveFn &alive) : m_alive(alive) {}
-    void beat()
-    {
-        if (!m_alive)
-            return;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - m_last > std::chrono::seconds(1)) {
-            m_last = now;
-            m_alive();
-        }
-    }
-
-private:
-    const AliveFn &m_alive;
-    std::chrono::steady_clock::time_point m_last = std::chrono::steady_clock::now();
-};
 
 void dosDateTime(time_t t, uint16_t *date, uint16_t *time)
 {
@@ -60,6 +41,17 @@ std::string attributeText(mode_t mode)
     return a;
 }
 
+// libarchive said the archive ends here: the compressed stream around it and
+// the format's own end marker must agree.
+CheckFailure endOfArchive(ArchiveSource &src, const FormatChecks &checks)
+{
+    if (CheckFailure f = src.finishStream())
+        return f;
+    return checks.atEnd(src.position());
+}
+
+} // namespace
+
 std::string rawEntryName(ArchiveSource &src, archive_entry *e)
 {
     if (src.isRawStream())
@@ -75,19 +67,6 @@ std::string withFolderMark(std::string name, archive_entry *e)
     return name;
 }
 
-// libarchive said the archive ends here: the compressed stream around it and
-// the format's own end marker must agree.
-CheckFailure endOfArchive(ArchiveSource &src, const FormatChecks &checks)
-{
-    if (CheckFailure f = src.finishStream())
-        return f;
-    return checks.atEnd(src.position());
-}
-
-// Reads the entries' names without their data and tells whether they must be
-// read as CP932: a name that is not UTF-8, or a header that libarchive could
-// not read without a code page (the LZH reader gives up on such a name). A
-// header that is truly damaged fails the same way when read as CP932.
 bool needsLegacyNames(const std::string &path, uint32_t formats)
 {
     ArchiveSource src(path, formats);
@@ -103,6 +82,8 @@ bool needsLegacyNames(const std::string &path, uint32_t formats)
     return r != ARCHIVE_EOF;
 }
 
+namespace {
+
 // Where a block of an entry's data goes (nowhere when the data is only checked).
 using DataSink = std::function<bool(const void *data, size_t length, int64_t offset, TreeError *err)>;
 
@@ -111,7 +92,7 @@ using DataSink = std::function<bool(const void *data, size_t length, int64_t off
 // as its header says: a header that lies about the size is damage, and only a
 // sparse tar entry may end in a hole.
 CheckFailure readEntryData(ArchiveSource &src, FormatChecks &checks, archive_entry *e, const DataSink &sink,
-                           Heartbeat &heartbeat)
+                           AliveTicker &ticker)
 {
     const int64_t stated = archive_entry_size_is_set(e) ? archive_entry_size(e) : -1;
     int64_t end = 0;
@@ -125,7 +106,7 @@ CheckFailure readEntryData(ArchiveSource &src, FormatChecks &checks, archive_ent
             return {err.code, err.text};
         checks.data(buf, len);
         end = std::max<int64_t>(end, offset + static_cast<int64_t>(len));
-        heartbeat.beat();
+        ticker.tick();
     }
     if (d != ARCHIVE_EOF)
         return {src.failureCode(d, Stage::Data, e, stated >= 0 && end >= stated), src.errorText()};
@@ -138,7 +119,7 @@ CheckFailure readEntryData(ArchiveSource &src, FormatChecks &checks, archive_ent
     return {};
 }
 
-Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *needLegacy, Heartbeat &heartbeat)
+Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *needLegacy, AliveTicker &ticker)
 {
     Listing out;
     ArchiveSource src(path, formats, legacy);
@@ -158,7 +139,7 @@ Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *n
     }
     Stage stage = Stage::Header;
     for (; r == ARCHIVE_OK || (r == ARCHIVE_WARN && !legacy); r = archive_read_next_header(src.handle(), &e)) {
-        heartbeat.beat();
+        ticker.tick();
         if (CheckFailure f = checks.beginEntry(e)) {
             out.code = f.code;
             out.message = f.text;
@@ -184,7 +165,7 @@ Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *n
             info.size = 0;
             while ((d = archive_read_data_block(src.handle(), &buf, &len, &offset)) == ARCHIVE_OK) {
                 info.size = offset + static_cast<int64_t>(len);
-                heartbeat.beat();
+                ticker.tick();
             }
             if (d != ARCHIVE_EOF) {
                 r = d;
@@ -224,20 +205,20 @@ Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *n
 
 Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &alive)
 {
-    Heartbeat heartbeat(alive);
+    AliveTicker ticker(alive);
     bool needLegacy = false;
-    Listing first = listOnce(path, formats, false, &needLegacy, heartbeat);
+    Listing first = listOnce(path, formats, false, &needLegacy, ticker);
     if (!needLegacy && first.code == SALVO_OK)
         return first;
     // Legacy names, or headers that only read with a code page (see above).
     bool ignored = false;
-    Listing legacy = listOnce(path, formats, true, &ignored, heartbeat);
+    Listing legacy = listOnce(path, formats, true, &ignored, ticker);
     return (needLegacy || legacy.code == SALVO_OK) ? legacy : first;
 }
 
 ExtractResult checkArchive(const std::string &path, uint32_t formats, int mode, const AliveFn &alive)
 {
-    Heartbeat heartbeat(alive);
+    AliveTicker ticker(alive);
     ArchiveSource src(path, formats);
     ExtractResult out;
     out.code = src.open(&out.message);
@@ -259,7 +240,7 @@ ExtractResult checkArchive(const std::string &path, uint32_t formats, int mode, 
         return {f.code, f.text};
     const bool readData = level >= SALVO_CHECKARCHIVE_FULLCRC;
     for (; r == ARCHIVE_OK; r = archive_read_next_header(src.handle(), &e)) {
-        heartbeat.beat();
+        ticker.tick();
         if (CheckFailure f = checks.beginEntry(e))
             return {f.code, f.text};
         const unsigned type = archive_entry_filetype(e);
@@ -268,7 +249,7 @@ ExtractResult checkArchive(const std::string &path, uint32_t formats, int mode, 
         const char *name = archive_entry_pathname(e);
         if (checks.entryEncrypted())
             return {SALVO_E_PASSWORD_FILE, std::string("暗号化されています(パスワードが必要です): ") + (name ? name : "")};
-        if (CheckFailure f = readEntryData(src, checks, e, {}, heartbeat))
+        if (CheckFailure f = readEntryData(src, checks, e, {}, ticker))
             return {f.code, f.text + ": " + (name ? name : "")};
     }
     if (r != ARCHIVE_EOF)
@@ -283,7 +264,7 @@ namespace {
 class Extraction {
 public:
     Extraction(const ExtractRequest &req, const ExtractHooks &hooks)
-        : m_req(req), m_hooks(hooks), m_heartbeat(hooks.alive)
+        : m_req(req), m_hooks(hooks), m_ticker(hooks.alive)
     {
     }
 
@@ -301,10 +282,11 @@ public:
         // looked at before the first one is used; an archive with legacy names
         // is then read again with CP932 names. A compressed stream decides on
         // the way (a CP932 name switches the rest to CP932).
+        // A shared extraction has it decided by its plan.
         const bool seekable = !src->compressed();
-        bool legacy = false;
-        if (seekable && needsLegacyNames(m_req.archive, m_req.formats)) {
-            legacy = true;
+        const bool legacy = m_req.legacyNames >= 0 ? m_req.legacyNames > 0
+                                                   : seekable && needsLegacyNames(m_req.archive, m_req.formats);
+        if (legacy) {
             src = std::make_unique<ArchiveSource>(m_req.archive, m_req.formats, true);
             result.code = src->open(&result.message);
             if (result.code != SALVO_OK)
@@ -313,13 +295,15 @@ public:
         }
 
         std::string error;
-        std::unique_ptr<SafeTree> tree = SafeTree::createStaging(m_req.outputDir, &error);
+        const bool helper = m_req.share == Share::Helper;
+        std::unique_ptr<SafeTree> tree = helper ? SafeTree::join(m_req.outputDir, m_req.staging, &error)
+                                                : SafeTree::createStaging(m_req.outputDir, &error);
         if (!tree) {
             result.code = SALVO_E_MAKEDIRECTORY;
             result.message = error;
             return result;
         }
-        if (m_hooks.staging)
+        if (m_hooks.staging && !helper)
             m_hooks.staging(tree->stagingName());
         tree->setOverwriteRule(m_req.overwrite, m_hooks.ask);
         tree->protect(src->fileStat().st_dev, src->fileStat().st_ino);
@@ -328,6 +312,19 @@ public:
         NameDecoder decoder(src->backslashIsSeparator(), legacy);
         m_decoder = &decoder;
         result = readEntries(*src, checks, first, e, seekable, *tree);
+        result.written = m_written;
+        // A helper leaves what it wrote to the lead, which alone moves it into
+        // place or removes it, once every range is done.
+        if (helper)
+            return result;
+        if (m_req.share == Share::Lead) {
+            const RangeVerdict verdict = m_hooks.rangeDone(result);
+            if (verdict.code != SALVO_OK) {
+                tree->discard();
+                return {verdict.code, verdict.message};
+            }
+            m_written += verdict.othersWritten;
+        }
         std::string offender;
         if (result.code == SALVO_OK && !tree->linksStayInside(&offender))
             result = fail(SALVO_E_UNSAFE_PATH, "展開先の外を指すリンクのため中止しました: " + offender);
@@ -376,13 +373,20 @@ private:
         NameDecoder &decoder = *m_decoder;
 
         int matched = 0;
-        for (; r == ARCHIVE_OK; r = archive_read_next_header(src.handle(), &e)) {
-            m_heartbeat.beat();
+        for (uint32_t index = 0; r == ARCHIVE_OK; r = archive_read_next_header(src.handle(), &e), ++index) {
+            // The entries after this decoder's range are another one's, and so
+            // are the archive's end checks.
+            if (index >= m_req.end)
+                return {};
+            m_ticker.tick();
             if (CheckFailure f = checks.beginEntry(e))
                 return fail(f.code, f.text + ": " + m_req.archive);
             const std::string raw = rawEntryName(src, e);
             if (!namesDecided)
                 decoder.observe(raw);
+            // Entries before the range are only walked past (their data is skipped).
+            if (index < m_req.first)
+                continue;
             const std::string name = withFolderMark(decoder.decode(raw), e);
             if (!wanted(name))
                 continue;
@@ -489,7 +493,7 @@ private:
         const DataSink sink = [&out](const void *data, size_t length, int64_t offset, TreeError *error) {
             return out.write(data, length, offset, error);
         };
-        if (CheckFailure f = readEntryData(src, checks, e, sink, m_heartbeat))
+        if (CheckFailure f = readEntryData(src, checks, e, sink, m_ticker))
             return fail(f.code, f.text + ": " + name);
         const int64_t sparseSize = archive_entry_sparse_count(e) > 0 ? archive_entry_size(e) : -1;
         if (!out.finish(sparseSize, archive_entry_mode(e), archive_entry_mtime_is_set(e) ? archive_entry_mtime(e) : -1,
@@ -501,7 +505,7 @@ private:
 
     const ExtractRequest &m_req;
     const ExtractHooks &m_hooks;
-    Heartbeat m_heartbeat;
+    AliveTicker m_ticker;
     int m_written = 0;
     int m_kept = 0;         // entries left out for an earlier one of the same name
     int m_linksLeftOut = 0; // links that would lead elsewhere without their folders
@@ -510,6 +514,17 @@ private:
 };
 
 } // namespace
+
+void AliveTicker::tick()
+{
+    if (!m_alive)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_last >= std::chrono::seconds(1)) {
+        m_last = now;
+        m_alive();
+    }
+}
 
 ExtractResult extractArchive(const ExtractRequest &request, const ExtractHooks &hooks)
 {

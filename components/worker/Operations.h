@@ -2,6 +2,7 @@
 // What the decoder process does for a component: list, check, extract.
 #include "core/Wire.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -28,11 +29,25 @@ struct Listing {
 // `alive` is called now and then while a long walk goes on (at most once a second).
 using AliveFn = std::function<void()>;
 
+// The one keep-alive of the decoder: work calls tick() as often as it likes
+// (per header, per data block), and `alive` runs at most once a second, which
+// tells the component that a long job is still making progress.
+class AliveTicker {
+public:
+    explicit AliveTicker(const AliveFn &alive) : m_alive(alive) {}
+    void tick();
+
+private:
+    const AliveFn &m_alive;
+    std::chrono::steady_clock::time_point m_last = std::chrono::steady_clock::now();
+};
+
 Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &alive = {});
 
 struct ExtractResult {
     int code = 0;
     std::string message; // for the output buffer
+    int written = 0;     // files and links made
 };
 
 // SALVO_OK when the archive is one this component reads and is whole: with
@@ -41,6 +56,14 @@ struct ExtractResult {
 // every entry's data too, checked as an extraction checks it.
 ExtractResult checkArchive(const std::string &path, uint32_t formats, int mode, const AliveFn &alive = {});
 
+// Which part of a shared extraction (see ExtractionPlan.h) a decoder does.
+enum class Share {
+    Whole,  // the whole archive, alone
+    Lead,   // makes the staging folder, extracts its range, and once every
+            // range is done moves everything into place (or removes it all)
+    Helper, // extracts its range into the lead's staging folder
+};
+
 struct ExtractRequest {
     std::string archive;
     uint32_t formats = 0;
@@ -48,6 +71,20 @@ struct ExtractRequest {
     bool flat = false;
     OverwritePolicy overwrite = OverwritePolicy::Keep;
     std::vector<std::string> names;
+
+    Share share = Share::Whole;
+    uint32_t first = 0, end = UINT32_MAX; // the range of entries, in the archive's order
+    int legacyNames = -1;                 // decided by the plan (0 or 1); -1: decided here
+    std::string staging;                  // a helper's staging folder ("": the output folder itself)
+};
+
+// What the component says once every range of a shared extraction is done:
+// a failure code and its message (then everything is removed), or 0 and how
+// many files the other decoders made.
+struct RangeVerdict {
+    int code = 0;
+    std::string message;
+    int othersWritten = 0;
 };
 
 struct ExtractHooks {
@@ -58,6 +95,8 @@ struct ExtractHooks {
     // Told where the extraction writes before it writes anything: the staging
     // folder's name, or "" for the (empty) output folder itself.
     std::function<void(const std::string &staging)> staging;
+    // A lead's own range is done: waits for the verdict over all ranges.
+    std::function<RangeVerdict(const ExtractResult &own)> rangeDone;
 };
 
 ExtractResult extractArchive(const ExtractRequest &request, const ExtractHooks &hooks);

@@ -190,6 +190,27 @@ std::unique_ptr<SafeTree> SafeTree::createStaging(const std::string &outputDir, 
     return tree;
 }
 
+std::unique_ptr<SafeTree> SafeTree::join(const std::string &outputDir, const std::string &stagingName,
+                                         std::string *error)
+{
+    *error = "展開先のフォルダに書き込めません: " + outputDir;
+    // Only a staging folder's own name, directly inside the output folder.
+    if (stagingName.find('/') != std::string::npos || stagingName == "." || stagingName == "..")
+        return nullptr;
+    const int outFd = open(outputDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (outFd < 0)
+        return nullptr;
+    const int stagingFd = stagingName.empty()
+        ? dup(outFd)
+        : openat(outFd, stagingName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (stagingFd < 0) {
+        close(outFd);
+        return nullptr;
+    }
+    error->clear();
+    return std::unique_ptr<SafeTree>(new SafeTree(outputDir, outFd, stagingName, stagingFd));
+}
+
 void SafeTree::setOverwriteRule(OverwritePolicy policy, AskFn ask)
 {
     m_policy = policy;

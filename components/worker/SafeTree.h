@@ -52,6 +52,11 @@ public:
     // empty output folder is written directly: on failure everything in it is
     // removed again, which leaves it as it was, without the staging folder's cost.
     static std::unique_ptr<SafeTree> createStaging(const std::string &outputDir, std::string *error);
+    // The staging folder another decoder made for the same extraction ("":
+    // the output folder itself), to write a share of the entries into; the
+    // tree that made it moves them into place or removes them.
+    static std::unique_ptr<SafeTree> join(const std::string &outputDir, const std::string &stagingName,
+                                          std::string *error);
     bool direct() const { return m_stagingName.empty(); }
     // The staging folder's name in the output folder; "" when writing directly.
     const std::string &stagingName() const { return m_stagingName; }

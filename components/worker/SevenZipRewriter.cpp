@@ -4,6 +4,7 @@
 // are decompressed (by libarchive) and compressed again; new files are
 // compressed with LZMA2, each in a folder of its own unless solid.
 #include "ArchiveRewrite.h"
+#include "FolderLayout.h"
 #include "salvo_archiver.h"
 
 #include <archive.h>
@@ -1226,6 +1227,25 @@ private:
     }
 
 public:
+    // The folder of every file, and every folder's packed size.
+    bool layout(int fd, int64_t fileSize, FolderLayout *out)
+    {
+        try {
+            parse(fd, fileSize);
+        } catch (const std::exception &) {
+            return false;
+        }
+        for (const FileRecord &f : m_files)
+            out->folderOfEntry.push_back(f.folder);
+        for (const Folder &f : m_streams.folders) {
+            uint64_t packed = 0;
+            for (size_t i = f.firstPack; i < f.firstPack + f.packStreams && i < m_streams.packSizes.size(); ++i)
+                packed += m_streams.packSizes[i];
+            out->packedSize.push_back(packed);
+        }
+        return true;
+    }
+
     ~SevenZipRewriter() override
     {
         if (m_reader)
@@ -1248,6 +1268,11 @@ private:
 std::unique_ptr<FormatRewriter> makeSevenZipRewriter(bool solid)
 {
     return std::make_unique<SevenZipRewriter>(solid);
+}
+
+bool readSevenZipLayout(int fd, int64_t fileSize, FolderLayout *out)
+{
+    return SevenZipRewriter(false).layout(fd, fileSize, out);
 }
 
 } // namespace salvo::arc

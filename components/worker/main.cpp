@@ -4,6 +4,7 @@
 // standard input (a socket shared with the component) until that closes.
 #include "../core/Wire.h"
 #include "ArchiveWriting.h"
+#include "ExtractionPlan.h"
 #include "Operations.h"
 #include "Requests.h"
 #include "salvo_archiver.h"
@@ -55,7 +56,16 @@ void serveCheck(WireReader &in)
     reply(WireWriter(Msg::Result).u32(static_cast<uint32_t>(result.code)).str(result.message));
 }
 
-void serveExtract(WireReader &in)
+// Reads an answer the component owes: the process ends when the component is gone.
+std::string awaitAnswer()
+{
+    std::string answer;
+    if (readMessage(kIn, &answer, -1) != ReadStatus::Ok)
+        _exit(0);
+    return answer;
+}
+
+void serveExtract(WireReader &in, bool range)
 {
     ExtractRequest req;
     req.archive = in.str();
@@ -63,11 +73,20 @@ void serveExtract(WireReader &in)
     req.outputDir = in.str();
     req.flat = in.u32() != 0;
     req.overwrite = static_cast<OverwritePolicy>(in.u32());
-    const uint32_t count = in.u32();
-    for (uint32_t i = 0; i < count && in.ok(); ++i)
-        req.names.push_back(in.str());
+    if (range) {
+        const uint32_t share = in.u32();
+        req.share = share == 1 ? Share::Lead : Share::Helper;
+        req.first = in.u32();
+        req.end = in.u32();
+        req.legacyNames = in.u32() != 0 ? 1 : 0;
+        req.staging = in.str();
+    } else {
+        const uint32_t count = in.u32();
+        for (uint32_t i = 0; i < count && in.ok(); ++i)
+            req.names.push_back(in.str());
+    }
     if (!in.ok()) {
-        reply(WireWriter(Msg::Result).u32(SALVO_E_INTERNAL).str("bad request"));
+        reply(WireWriter(range ? Msg::RangeDone : Msg::Result).u32(SALVO_E_INTERNAL).str("bad request"));
         return;
     }
     ExtractHooks hooks;
@@ -75,14 +94,45 @@ void serveExtract(WireReader &in)
     hooks.staging = [](const std::string &staging) { reply(WireWriter(Msg::Staging).str(staging)); };
     hooks.ask = [](const std::string &path) {
         reply(WireWriter(Msg::Ask).str(path));
-        std::string answer;
-        if (readMessage(kIn, &answer, -1) != ReadStatus::Ok)
-            _exit(0);
+        const std::string message = awaitAnswer();
+        WireReader r(message);
+        const uint32_t answer = r.u32();
+        return r.kind() == Msg::Answer && r.ok() ? static_cast<int>(answer) : SALVO_ANSWER_CANCEL;
+    };
+    hooks.rangeDone = [](const ExtractResult &own) {
+        reply(WireWriter(Msg::RangeDone).u32(static_cast<uint32_t>(own.code)).u32(static_cast<uint32_t>(own.written))
+                  .str(own.message));
+        const std::string answer = awaitAnswer();
         WireReader r(answer);
-        return r.kind() == Msg::Answer ? static_cast<int>(r.u32()) : SALVO_ANSWER_CANCEL;
+        RangeVerdict verdict;
+        verdict.code = static_cast<int>(r.u32());
+        verdict.othersWritten = static_cast<int>(r.u32());
+        verdict.message = r.str();
+        if (r.kind() != Msg::Verdict || !r.ok())
+            verdict = {SALVO_E_INTERNAL, "bad verdict", 0};
+        return verdict;
     };
     const ExtractResult result = extractArchive(req, hooks);
-    reply(WireWriter(Msg::Result).u32(static_cast<uint32_t>(result.code)).str(result.message));
+    if (req.share == Share::Helper)
+        reply(WireWriter(Msg::RangeDone).u32(static_cast<uint32_t>(result.code)).u32(static_cast<uint32_t>(result.written))
+                  .str(result.message));
+    else
+        reply(WireWriter(Msg::Result).u32(static_cast<uint32_t>(result.code)).str(result.message));
+}
+
+void servePlan(WireReader &in)
+{
+    const std::string path = in.str();
+    const uint32_t formats = in.u32();
+    const bool flat = in.u32() != 0;
+    const uint32_t most = in.u32();
+    const ExtractionPlan plan =
+        in.ok() ? planExtraction(path, formats, flat, most, [] { reply(WireWriter(Msg::Alive)); }) : ExtractionPlan();
+    WireWriter w(Msg::Ranges);
+    w.u32(plan.legacyNames ? 1 : 0).u32(static_cast<uint32_t>(plan.starts.size()));
+    for (uint32_t start : plan.starts)
+        w.u32(start);
+    reply(w);
 }
 
 void serveWrite(WireReader &in, bool adding)
@@ -125,7 +175,11 @@ int main()
             serveCheck(in);
             break;
         case Msg::Extract:
-            serveExtract(in);
+        case Msg::ExtractRange:
+            serveExtract(in, in.kind() == Msg::ExtractRange);
+            break;
+        case Msg::Plan:
+            servePlan(in);
             break;
         case Msg::Delete:
         case Msg::Add:

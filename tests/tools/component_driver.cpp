@@ -2,9 +2,12 @@
 // COMMAND prints the output buffer and exits with the result (non-zero results
 // as 1). "list ARCHIVE" prints the entries instead; "batch" runs one command
 // per line of standard input in this one process and prints the failures.
+// With DECODER_COUNT set, the component may share an extraction among that
+// many decoders (its SetDecoderCount).
 #include "support/ComponentLib.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 int main(int argc, char **argv)
@@ -16,6 +19,10 @@ int main(int argc, char **argv)
     salvo::test::ComponentLib lib(argv[1], argv[2]);
     if (!lib.loaded())
         return 2;
+    if (const char *count = std::getenv("DECODER_COUNT")) {
+        if (auto set = reinterpret_cast<SALVO_SET_DECODER_COUNT>(lib.symbol("SetDecoderCount")))
+            set(std::atoi(count));
+    }
     if (std::string(argv[3]) == "list" && argc > 4) {
         std::vector<salvo::test::ListedEntry> entries;
         if (!lib.list(argv[4], &entries))

@@ -7,13 +7,16 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 #include <dlfcn.h>
 
 namespace salvo {
 
 struct ComponentCaller::Library {
     void *handle = nullptr;
+    QByteArray prefix;
 };
 
 namespace {
@@ -104,7 +107,7 @@ ComponentCaller::Library *ComponentCaller::load(const QString &file, const char 
         qWarning("component %s could not be loaded: %s", qPrintable(file), dlerror());
         return nullptr;
     }
-    auto *lib = new Library{handle};
+    auto *lib = new Library{handle, QByteArray(prefix)};
     m_libraries[file] = lib;
     // Overwrite questions come back to the program.
     const QByteArray setter = QByteArray(prefix) + "SetOverwriteCallback";
@@ -114,7 +117,29 @@ ComponentCaller::Library *ComponentCaller::load(const QString &file, const char 
     const QByteArray cancelSetter = QByteArray(prefix) + "SetCancelCallback";
     if (auto set = reinterpret_cast<SALVO_SET_CANCEL_CALLBACK>(dlsym(handle, cancelSetter.constData())))
         set(&ComponentCaller::cancelTrampoline, this);
+    if (m_decoderCount >= 0) {
+        const QByteArray counter = QByteArray(prefix) + "SetDecoderCount";
+        if (auto set = reinterpret_cast<SALVO_SET_DECODER_COUNT>(dlsym(handle, counter.constData())))
+            set(m_decoderCount);
+    }
     return lib;
+}
+
+void ComponentCaller::setDecoderCount(int count)
+{
+    std::vector<SALVO_SET_DECODER_COUNT> setters;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_decoderCount = std::clamp(count, 0, 4);
+        for (const auto &[file, lib] : m_libraries) {
+            const QByteArray counter = lib->prefix + "SetDecoderCount";
+            if (auto set = reinterpret_cast<SALVO_SET_DECODER_COUNT>(dlsym(lib->handle, counter.constData())))
+                setters.push_back(set);
+        }
+        count = m_decoderCount;
+    }
+    for (SALVO_SET_DECODER_COUNT set : setters)
+        set(count);
 }
 
 void *ComponentCaller::entry(Component component, const char *prefix, const char *suffix, const QString &fileOverride)

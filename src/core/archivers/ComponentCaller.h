@@ -62,6 +62,11 @@ public:
     // The second-generation ACE extraction with its 156-byte record.
     int aceV2Extract(const QString &archive, const QString &fileList, const QString &destination);
 
+    // How many decoder processes a component may share the extraction of one
+    // large archive among: 0 one per usable core (at most 4), 1 never shared.
+    // Told to every component loaded, now and later.
+    void setDecoderCount(int count);
+
     // Asked when a component would replace an existing file; returns one of the
     // components' answers (yes, no, yes to all, no to all, cancel).
     void setOverwriteAsker(std::function<int(const QString &path)> asker);
@@ -106,6 +111,7 @@ private:
     std::mutex m_mutex;
     std::map<QString, Library *> m_libraries;
     std::function<int(const QString &)> m_asker;
+    int m_decoderCount = -1; // -1: not told, the components' own default
 };
 
 } // namespace salvo

@@ -233,6 +233,7 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
     settings.overwrite = ini.overwritePolicy(m_setup.launchMode);
     settings.zipBy7z = zipBy7zFor(ini.read(ini::kUse7Zip), availability());
     settings.useUnace32 = ini.read(ini::kUseUnace32) != 0;
+    m_setup.caller->setDecoderCount(ini.read(ini::kDecoderCount));
 
     const int n = static_cast<int>(items.size());
     if (n == 0) {

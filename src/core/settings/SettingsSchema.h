@@ -37,6 +37,7 @@ inline constexpr IntKey kUse7Zip{"GENERAL", "Use7Zip", 0};
 inline constexpr IntKey kUseUnace32{"GENERAL", "UseUNACE32", 0};
 inline constexpr IntKey kUseDeskTopNormal{"GENERAL", "UseDeskTopNormal", 0};
 inline constexpr IntKey kUseSendTo{"GENERAL", "UseSendTo", 0};
+inline constexpr IntKey kDecoderCount{"GENERAL", "DecoderCount", 0}; // decoders per large archive; 0 one per core
 
 // [EXTRACT_NORMAL]
 inline constexpr TextKey kNormalTargetPlace{"EXTRACT_NORMAL", "TargetPlace", ""};

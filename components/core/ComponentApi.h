@@ -22,6 +22,7 @@ int findNext(SALVO_HARC harc, SALVO_INDIVIDUALINFO *info);
 int closeArchive(SALVO_HARC harc);
 int getOriginalSizeEx(SALVO_HARC harc, int64_t *size);
 int setOverwriteCallback(SALVO_OVERWRITE_CALLBACK callback, void *user);
+int setPasswordCallback(SALVO_PASSWORD_CALLBACK callback, void *user);
 
 } // namespace salvo::arc
 
@@ -49,6 +50,10 @@ int setOverwriteCallback(SALVO_OVERWRITE_CALLBACK callback, void *user);
     SALVO_EXPORT int PREFIX##SetOverwriteCallback(SALVO_OVERWRITE_CALLBACK cb, void *u)                    \
     {                                                                                                      \
         return salvo::arc::setOverwriteCallback(cb, u);                                                    \
+    }                                                                                                      \
+    SALVO_EXPORT int PREFIX##SetPasswordCallback(SALVO_PASSWORD_CALLBACK cb, void *u)                      \
+    {                                                                                                      \
+        return salvo::arc::setPasswordCallback(cb, u);                                                     \
     }                                                                                                      \
     SALVO_EXPORT int PREFIX##GetOriginalSizeEx(SALVO_HARC h, int64_t *s) { return salvo::arc::getOriginalSizeEx(h, s); }
 

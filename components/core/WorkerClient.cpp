@@ -129,6 +129,20 @@ bool WorkerClient::call(const std::string &request, std::string *reply, const Ca
                 hooks.staging(name);
             continue;
         }
+        if (r.kind() == Msg::AskPassword) {
+            const bool retry = r.u32() != 0;
+            std::string password;
+            const bool given = hooks.password && hooks.password(retry, &password);
+            std::string answer = WireWriter(Msg::Password).u32(given ? 1 : 0).str(password).data();
+            const bool sent = sendMessage(w.fd, answer);
+            std::fill(password.begin(), password.end(), '\0');
+            std::fill(answer.begin(), answer.end(), '\0');
+            if (!sent) {
+                stop(&w);
+                return false;
+            }
+            continue;
+        }
         if (r.kind() == Msg::Ask) {
             const std::string path = r.str();
             const int answer = hooks.ask ? hooks.ask(path) : SALVO_ANSWER_NO;

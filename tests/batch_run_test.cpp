@@ -198,6 +198,36 @@ TEST_F(BatchRunTest, DeleteOnlyWhatTrulySucceededAndCountTheRest)
     EXPECT_EQ(messages().last(), QStringLiteral("2個のファイルを解凍完了！"));
 }
 
+TEST_F(BatchRunTest, ModernCompressedTarsAndLoneCompressedFilesAreExtracted)
+{
+    // Every name the tar component serves, whatever the compressor; a lone
+    // compressed file becomes one file named after the archive.
+    settings().write(ini::kNormalFileNameFolder, 2);
+    settings().write(ini::kErrorSkip, 1);
+    struct Tarball {
+        const char *name, *filter;
+    };
+    const Tarball tarballs[] = {{"a.tar.xz", "xz"},     {"b.txz", "xz"},        {"c.tar.zst", "zstd"},
+                                {"d.tzst", "zstd"},     {"e.tar.lz", "lzip"},   {"f.tar.lzma", "lzma"},
+                                {"g.tgz", "gzip"},      {"h.tbz", "bzip2"},     {"i.tbz2", "bzip2"},
+                                {"j.taz", "compress"},  {"k.TAR.XZ", "xz"}};
+    QStringList queue;
+    for (const Tarball &t : tarballs) {
+        const QByteArray entry = QByteArray(t.name) + ".txt";
+        queue << put(t.name, writeArchive({file(entry.constData(), entry)}, "ustar", t.filter));
+    }
+    const char *loneFilters[][2] = {{"xz", "xz"}, {"zst", "zstd"}, {"lz", "lzip"}, {"lzma", "lzma"}};
+    for (const auto &lone : loneFilters)
+        queue << put(QStringLiteral("lone-%1.dat.%2").arg(lone[1], lone[0]), compressRaw(lone[1], lone[1]));
+    const RunOutcome out = run(queue);
+    EXPECT_EQ(out.successCount, queue.size());
+    EXPECT_TRUE(messages().isEmpty()) << messages().join('\n').toStdString();
+    for (const Tarball &t : tarballs)
+        EXPECT_EQ(readFile(in + "/" + t.name + ".txt"), QByteArray(t.name) + ".txt") << t.name;
+    for (const auto &lone : loneFilters)
+        EXPECT_EQ(readFile(in + QStringLiteral("/lone-%1.dat").arg(lone[1])), lone[1]) << lone[0];
+}
+
 TEST_F(BatchRunTest, TheOverwriteSettingHoldsForEveryFormat)
 {
     // The tar form has no overwrite switch; it must not ask when the others do not.

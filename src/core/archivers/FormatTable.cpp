@@ -25,8 +25,11 @@ const std::vector<FormatRow> &formatTable()
          .countGate = Gate::None, .countSource = Source::None, .sizeGate = Gate::None,
          .sizeSource = Source::ConsoleListing, .folderTest = FolderTest::SeveralWhenPresent, .openMode = 0},
         {.format = Arj, .id = "ARJ", .keys = {"arj"}, .component = C::UnArj32, .prefix = "Unarj", .typeTag = "ARJ"},
-        {.format = Tar, .id = "TAR", .keys = {"tar", "gz", "z", "bz2"}, .component = C::Tar32, .prefix = "Tar",
-         .typeTag = "TAR"},
+        // Tarballs under any compressor the tar component decompresses, and
+        // files compressed alone (".tar.xz" has the key "xz").
+        {.format = Tar, .id = "TAR", .keys = {"tar", "gz", "z", "bz2", "tgz", "tbz", "tbz2", "taz", "xz", "txz", "zst",
+                                              "tzst", "lz", "lzma"},
+         .component = C::Tar32, .prefix = "Tar", .typeTag = "TAR"},
         {.format = Bga, .id = "BGA", .keys = {"bza", "gza"}, .component = C::Bga32, .prefix = "Bga", .typeTag = "BGA",
          .checkMode = 1, .sfxMode = 1, .openMode = 512},
         {.format = Bel, .id = "BEL", .keys = {"bel"}, .component = C::UnBel32, .prefix = "Unbel", .typeTag = "BEL",

@@ -24,7 +24,7 @@ const std::vector<ExtractionForm> &extractionForms()
         {"HKI", C::UnHki32, "UnHki", Standard, "e ", "x ", "-ga0 ", "-ga1 ", "", "", " *.*"},
         // Two blanks after "r" with the verb "x ".
         {"KTY", C::Kty32, "Kty", Standard, "e ", "x ", "c3 ", "c0 q ", "r ", "r  ", ""},
-        {"TAR GZ Z BZ2", C::Tar32, "Tar", Standard, "-x --use-directory=0 ", "-x --use-directory=1 ", "", "", "", "", ""},
+        {"TAR GZ Z BZ2 TGZ TBZ TBZ2 TAZ XZ TXZ ZST TZST LZ LZMA", C::Tar32, "Tar", Standard, "-x --use-directory=0 ", "-x --use-directory=1 ", "", "", "", "", ""},
         {"BEL", C::UnBel32, "Unbel", Standard, " ", " ", "", "", "", "", ""},
         // Through UnAce32 only when "UseUNACE32" is on and overwriting is confirmed; else AceV2.
         {"ACE", C::UnAce32, "Unace", Standard, "e ", "x ", "-y0 ", "-y0 ", "", "", ""},

@@ -24,7 +24,7 @@ test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 bench: build
-	cmake --build $(BUILD) --target benchmarks adapter_driver queue_driver -j $(JOBS)
+	cmake --build $(BUILD) --target benchmarks adapter_driver queue_driver viewer_driver -j $(JOBS)
 
 # A Debian package (salvo-extractor_<version>_<arch>.deb in this folder), built
 # for the prefix /usr in a folder of its own, without the tests.

@@ -1,18 +1,34 @@
 // Times the queue's own work for the benchmark: adding every file below a
-// folder (as a drop does), loading a list file, and sorting by full path.
+// folder (as a drop does), loading a list file, sorting by full path, and
+// removing every other entry selected in the window's list (run offscreen).
 #include "app/ArchiveQueue.h"
 #include "app/QueueFiles.h"
+#include "engine/RunUi.h"
+#include "ui/main/QueueView.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QItemSelection>
+#include <QListView>
 
 #include <cstdio>
 
 using namespace salvo;
 
+namespace {
+
+class QuietUi : public RunUi {
+public:
+    void showMessage(const QString &, MessageIcon) override {}
+    bool askYesNo(const QString &) override { return false; }
+    void setStatus(int, const QString &) override {}
+};
+
+} // namespace
+
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
     if (argc < 3)
         return 2;
     QElapsedTimer t;
@@ -33,7 +49,21 @@ int main(int argc, char **argv)
     sortQueueEntries(entries, 0);
     dropped.setEntries(entries);
     const double sortSeconds = t.nsecsElapsed() / 1e9;
-    std::printf("%d %lld %.4f %.4f %.4f\n", r.added, static_cast<long long>(fromList.size()), dropSeconds, loadSeconds,
-                sortSeconds);
+    // Half of the entries, scattered (every other one), selected in the list
+    // as the window shows it, then removed as the Delete key removes them.
+    QWidget window;
+    QuietUi ui;
+    QueueView view(dropped, QStringLiteral("/nonexistent/"), ui, [] { return false; }, &window);
+    QItemSelection selection;
+    for (int row = 0; row < dropped.size(); row += 2)
+        selection.select(dropped.index(row), dropped.index(row));
+    view.list()->selectionModel()->select(selection, QItemSelectionModel::Select);
+    const int before = dropped.size();
+    t.restart();
+    view.removeSelected();
+    const double removeSeconds = t.nsecsElapsed() / 1e9;
+
+    std::printf("%d %lld %.4f %.4f %.4f %d %.4f\n", r.added, static_cast<long long>(fromList.size()), dropSeconds,
+                loadSeconds, sortSeconds, before - dropped.size(), removeSeconds);
     return 0;
 }

@@ -134,6 +134,10 @@ TEST(CommandLine, EveryDeleteAndAddFormTheViewerSends)
         {Dialect::Unlha, "d \"/a.lzh\" \"dir/f.txt\"", Verb::Delete, "", "", false, false, false, true, {"dir/f.txt"}},
         {Dialect::Zip, "-d \"/a.zip\" \"f.txt\"", Verb::Delete, "", "", false, false, false, true, {"f.txt"}},
         {Dialect::SevenZip, "d \"/a.7z\" \"f.txt\"", Verb::Delete, "", "", false, false, false, true, {"f.txt"}},
+        // A folder entry as listed, with its separator, is a name to delete, not an output folder.
+        {Dialect::Zip, "-d \"/a.zip\" \"dir/\"", Verb::Delete, "", "", false, false, false, true, {"dir/"}},
+        {Dialect::Unlha, "d \"/a.lzh\" \"dir/\"", Verb::Delete, "", "", false, false, false, true, {"dir/"}},
+        {Dialect::SevenZip, "d \"/a.7z\" \"dir/\"", Verb::Delete, "", "", false, false, false, true, {"dir/"}},
         {Dialect::Unlha, "a -x \"/a.lzh\" \"/b/\" \"/l.tmp\"", Verb::Add, "", "", false, false, false, true, {"/l.tmp"}},
         {Dialect::Unlha, "a -x \"/a.lzh\"  -jb\"x\\y z\" \"/b/\" \"/l.tmp\"", Verb::Add, "x/y z", "", false, false, false, true,
          {"/l.tmp"}},

@@ -3,57 +3,70 @@
 #include "app/LaunchRequest.h"
 #include "app/MainWindowState.h"
 #include "app/StringTable.h"
+#include "app/WorkFolder.h"
+#include "platform/LocalPath.h"
+#include "support/TestEnvironment.h"
 
-#include <gtest/gtest.h>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace salvo;
+using namespace salvo::test;
 
 namespace {
 
-struct Case {
-    const char *line;
-    bool running;
-    LaunchMode mode;
-    const char *fileList;
-};
-
-TEST(LaunchMode, EveryFormOfTheCommandLine)
+TEST(LaunchMode, EveryFormOfTheArguments)
 {
+    struct Case {
+        QStringList arguments;
+        LaunchMode mode;
+        QStringList files;
+    };
     const Case cases[] = {
-        {"", false, LaunchMode::Normal, ""},
-        {"   ", false, LaunchMode::Normal, ""},
-        {"/DDMODE", false, LaunchMode::DdModeSetting, ""},
-        {"  /DDMODE  ", false, LaunchMode::DdModeSetting, ""},
-        {"/DDMODE /a/b.zip", false, LaunchMode::DdMode, "/a/b.zip"},
-        {"/DDMODE \"/a b/c.lzh\" /d.zip", false, LaunchMode::DdMode, "\"/a b/c.lzh\" /d.zip"},
-        // With an instance running the files go there, in a normal launch.
-        {"/DDMODE /a/b.zip", true, LaunchMode::Normal, "/a/b.zip"},
-        // The switch is exact and case-sensitive.
-        {"/ddmode /a/b.zip", false, LaunchMode::Normal, "/ddmode /a/b.zip"},
-        {"/DdMode", false, LaunchMode::Normal, "/DdMode"},
-        {"/a/b.zip /c.rar", false, LaunchMode::Normal, "/a/b.zip /c.rar"},
+        {{}, LaunchMode::Normal, {}},
+        {{""}, LaunchMode::Normal, {}},
+        {{"/DDMODE"}, LaunchMode::DdModeSetting, {}},
+        {{"/DDMODE", ""}, LaunchMode::DdModeSetting, {}},
+        {{"/DDMODE", "/a/b.zip"}, LaunchMode::DdMode, {"/a/b.zip"}},
+        // Each argument is one name, whatever it holds: blanks, quotes, a leading dash.
+        {{"/DDMODE", "/a b/c.lzh", "/d.zip"}, LaunchMode::DdMode, {"/a b/c.lzh", "/d.zip"}},
+        {{"in/say \"hi\".zip", "-session", " x "}, LaunchMode::Normal, {"in/say \"hi\".zip", "-session", " x "}},
+        // The switch is exact and case-sensitive, and only the first argument.
+        {{"/ddmode", "/a/b.zip"}, LaunchMode::Normal, {"/ddmode", "/a/b.zip"}},
+        {{"/DdMode"}, LaunchMode::Normal, {"/DdMode"}},
+        {{"/DDMODEx"}, LaunchMode::Normal, {"/DDMODEx"}},
+        {{"/a/b.zip", "/DDMODE"}, LaunchMode::Normal, {"/a/b.zip", "/DDMODE"}},
     };
     for (const Case &c : cases) {
-        const LaunchRequest r = classifyCommandLine(QString::fromUtf8(c.line), c.running);
-        EXPECT_EQ(r.mode, c.mode) << c.line;
-        EXPECT_EQ(r.fileList, QString::fromUtf8(c.fileList)) << c.line;
+        const LaunchRequest r = classifyArguments(c.arguments);
+        EXPECT_EQ(r.mode, c.mode) << c.arguments.join('|').toStdString();
+        EXPECT_EQ(r.files, c.files) << c.arguments.join('|').toStdString();
     }
     EXPECT_EQ(launchModeName(LaunchMode::DdModeSetting), "DDMODE_SETTING");
 }
 
-TEST(LaunchMode, ArgumentsWithBlanksAreQuotedWhenJoined)
-{
-    EXPECT_EQ(joinCommandLine({"/DDMODE", "/my files/a.zip", "/b.zip"}), "/DDMODE \"/my files/a.zip\" /b.zip");
-    EXPECT_EQ(joinCommandLine({}), "");
-    EXPECT_EQ(joinCommandLine({"/DDMODE"}), "/DDMODE");
-}
-
 TEST(StartupRules, WorkingModePositionsAndDropDowns)
 {
-    EXPECT_EQ(startupWorkingMode(WorkingMode::Archive, true, false), WorkingMode::Archive);
-    EXPECT_EQ(startupWorkingMode(WorkingMode::Archive, false, true), WorkingMode::Extract);
-    EXPECT_EQ(startupWorkingMode(WorkingMode::Unset, true, false), WorkingMode::Extract);
-    EXPECT_EQ(startupWorkingMode(WorkingMode::Unset, false, false), WorkingMode::Extract);
+    // The first queued file is checked only when the answer can matter: with
+    // the archive side hidden, never.
+    int checks = 0;
+    auto firstIs = [&checks](bool archive) {
+        return [&checks, archive] { return ++checks, archive; };
+    };
+    EXPECT_EQ(startupWorkingMode(WorkingMode::Archive, false, firstIs(false)), WorkingMode::Extract);
+    EXPECT_EQ(startupWorkingMode(WorkingMode::Unset, false, firstIs(false)), WorkingMode::Extract);
+    EXPECT_EQ(startupWorkingMode(WorkingMode::Extract, false, firstIs(false)), WorkingMode::Extract);
+    EXPECT_EQ(checks, 0);
+    EXPECT_FALSE(kArchiveModeOffered);
+    EXPECT_EQ(startupWorkingMode(WorkingMode::Archive, true, firstIs(false)), WorkingMode::Archive);
+    EXPECT_EQ(startupWorkingMode(WorkingMode::Archive, true, firstIs(true)), WorkingMode::Extract);
+    EXPECT_EQ(startupWorkingMode(WorkingMode::Unset, true, firstIs(false)), WorkingMode::Extract);
+    EXPECT_EQ(checks, 2);
 
     EXPECT_EQ(savablePosition(32767), 32767);
     EXPECT_EQ(savablePosition(-32768), -32768);
@@ -84,6 +97,43 @@ TEST(StringTable, JapaneseAndEnglishSetsShareTheLayout)
     EXPECT_EQ(captionText(231), QStringLiteral("Extract(&S)"));
     EXPECT_EQ(captionText(224), QStringLiteral("Version(&A)"));
     EXPECT_EQ(captionText(110), QString());
+}
+
+TEST(WorkFolder, EmptyingNeverFollowsALink)
+{
+    TempHome home;
+    const QString tmp = workFolderPath(home.myPath());
+    makeWorkFolder(home.myPath());
+    writeFile(home.path("outside/keep.txt"), "keep");
+    writeFile(home.path("outside/dir/keep.txt"), "keep");
+    ASSERT_TRUE(QFile::link(home.path("outside"), tmp + "/to-folder"));
+    ASSERT_TRUE(QFile::link(home.path("outside/keep.txt"), tmp + "/to-file"));
+    writeFile(tmp + "/sub/deep/file", "x");
+    ASSERT_TRUE(QFile::link(home.path("outside"), tmp + "/sub/deep/to-folder"));
+    writeFile(tmp + "/locked/file", "x");
+    ::chmod(QFile::encodeName(tmp + "/locked").constData(), 0);
+    // A name that is not UTF-8 (CP932 bytes).
+    const QByteArray raw = QFile::encodeName(tmp) + "/\x83\x65\x83\x58\x83\x67.txt";
+    ::close(::open(raw.constData(), O_CREAT | O_WRONLY, 0600));
+
+    emptyWorkFolder(home.myPath());
+    QList<LocalFolderEntry> left;
+    ASSERT_TRUE(listLocalFolder(tmp, &left));
+    EXPECT_TRUE(left.isEmpty());
+    EXPECT_EQ(readFile(home.path("outside/keep.txt")), "keep");
+    EXPECT_EQ(readFile(home.path("outside/dir/keep.txt")), "keep");
+
+    // The work folder itself a link: the link goes, what it points to stays.
+    ASSERT_TRUE(QDir(tmp).removeRecursively());
+    ASSERT_TRUE(QFile::link(home.path("outside"), tmp));
+    emptyWorkFolder(home.myPath());
+    EXPECT_EQ(readFile(home.path("outside/keep.txt")), "keep");
+    EXPECT_EQ(readFile(home.path("outside/dir/keep.txt")), "keep");
+    ASSERT_TRUE(QFile::link(home.path("outside"), tmp) || QFileInfo(tmp).isSymLink());
+    makeWorkFolder(home.myPath());
+    EXPECT_FALSE(QFileInfo(tmp).isSymLink());
+    EXPECT_TRUE(QFileInfo(tmp).isDir());
+    EXPECT_EQ(readFile(home.path("outside/keep.txt")), "keep");
 }
 
 } // namespace

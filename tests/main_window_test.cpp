@@ -24,6 +24,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/stat.h>
+
 using namespace salvo;
 using namespace salvo::test;
 
@@ -81,7 +83,7 @@ protected:
     QStringList opened;
 
     MainWindowTest() { start(); }
-    void start(LaunchMode mode = LaunchMode::Normal, const QString &files = {})
+    void start(LaunchMode mode = LaunchMode::Normal, const QStringList &files = {})
     {
         window = std::make_unique<MainWindow>(home.myPath(), mode);
         window->menus()->openUrl = [this](const QUrl &u) {
@@ -120,6 +122,31 @@ TEST_F(MainWindowTest, ModeChangeForEachText)
     EXPECT_FALSE(window->menus()->actionModeArchive->isVisible());
     EXPECT_FALSE(window->menus()->actionArchiverOptions->isVisible());
     EXPECT_EQ(window->menus()->menuFile->title(), QStringLiteral("ファイル(&F)"));
+}
+
+TEST_F(MainWindowTest, AnyStoredStartUpModeStartsWhereStartWorks)
+{
+    // The mode menus are hidden: a window that started in any other mode could
+    // never extract again, and would store that mode for the next start too.
+    for (const char *stored : {"Archive", "garbage", "extract", ""}) {
+        settings().write(ini::kSlvoStartUpMode, QString::fromLatin1(stored));
+        start();
+        EXPECT_EQ(window->workingMode(), WorkingMode::Extract) << stored;
+        EXPECT_EQ(window->startButton->text(), QStringLiteral("解凍(&S)")) << stored;
+        window->close();
+        EXPECT_EQ(settings().read(ini::kSlvoStartUpMode), "Extract") << stored;
+    }
+}
+
+TEST_F(MainWindowTest, StartUpQueuesOnlyRegularFiles)
+{
+    // A FIFO named like an archive would hold the window's thread for as long as
+    // nobody writes to it, once anything opens it.
+    writeFile(home.path("in/a.zip"), "PK");
+    ASSERT_EQ(::mkfifo(home.path("in/pipe.zip").toLocal8Bit().constData(), 0600), 0);
+    start(LaunchMode::Normal, {home.path("in/pipe.zip"), "/dev/null", home.path("in/a.zip")});
+    EXPECT_EQ(window->queue().entries(), QStringList{home.path("in/a.zip")});
+    EXPECT_EQ(window->statusText(1), QStringLiteral("1ファイル登録済み(1追加、2件は通常のファイルでないため除外)"));
 }
 
 TEST_F(MainWindowTest, StatusBarTogglesCycleAndKeepUnknownValues)
@@ -237,6 +264,20 @@ TEST_F(MainWindowTest, ListFileDialogsAndSorting)
     window->queueView()->chooseAndLoadList();
     EXPECT_EQ(window->statusText(1), QStringLiteral("キャンセルしました。"));
     EXPECT_EQ(window->queue().size(), 2);
+
+    // A list that cannot be written or read says so, and the queue stays.
+    answer = home.path("no/such/folder/list.txt");
+    ModalWatcher cannotSave;
+    cannotSave.arm();
+    window->queueView()->chooseAndSaveList();
+    EXPECT_TRUE(cannotSave.text.startsWith(QStringLiteral("ファイルリストを保存できません。")));
+    EXPECT_EQ(window->statusText(1), QStringLiteral("ファイルリストを保存できませんでした。"));
+    ModalWatcher cannotLoad;
+    cannotLoad.arm();
+    window->queueView()->chooseAndLoadList();
+    EXPECT_TRUE(cannotLoad.text.startsWith(QStringLiteral("ファイルリストを開けません。")));
+    EXPECT_EQ(window->statusText(1), QStringLiteral("ファイルリストを読み込めませんでした。"));
+    EXPECT_EQ(window->queue().entries(), QStringList({"/z/b.lzh", "/a/c.zip"}));
 
     // The dialog built from such a request.
     const auto dialog = QueueView::makeFileDialog(asked[0], window.get());

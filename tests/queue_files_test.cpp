@@ -1,9 +1,14 @@
 // Saving, loading and sorting the queue.
 #include "app/QueueFiles.h"
+#include "platform/LocalPath.h"
 #include "platform/TextCodec.h"
 #include "support/TestEnvironment.h"
 
+#include <QDir>
 #include <QFile>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace salvo;
 using namespace salvo::test;
@@ -61,6 +66,33 @@ TEST(ListFiles, OddFilesLoadAsWrittenOrAreRefused)
     big.close();
     EXPECT_EQ(loadFileList(home.path("big.txt"), &loaded), LoadStatus::TooLarge);
     EXPECT_EQ(loadFileList(home.path("missing.txt"), &loaded), LoadStatus::CannotOpen);
+}
+
+TEST(ListFiles, EveryLineEndAndNamesThatAreNotUtf8)
+{
+    TempHome home;
+    QStringList loaded;
+    // CR alone (old Mac editors), LF, CR LF, mixed; a UTF-8 byte-order mark.
+    writeFile(home.path("ends.txt"), "\xEF\xBB\xBF/a.zip\r/b.zip\r\n/c.zip\n\r/d.zip");
+    ASSERT_EQ(loadFileList(home.path("ends.txt"), &loaded), LoadStatus::Ok);
+    EXPECT_EQ(loaded, QStringList({"/a.zip", "/b.zip", "/c.zip", "", "/d.zip"}));
+
+    // A name that is not UTF-8 is saved as its bytes and loaded back as the same
+    // file, even beside a line that is plain CP932 text.
+    const QByteArray raw = QFile::encodeName(home.path("in")) + "/\x83\x65\x83\x58\x83\x67.zip";
+    QDir().mkpath(home.path("in"));
+    ::close(::open(raw.constData(), O_CREAT | O_WRONLY, 0600));
+    const QStringList entries{pathFromLocalBytes(raw), QStringLiteral("/in/表.zip")};
+    ASSERT_TRUE(saveFileList(home.path("raw.txt"), entries));
+    EXPECT_EQ(readFile(home.path("raw.txt")), raw + "\r\n" + QStringLiteral("/in/表.zip").toUtf8() + "\r\n");
+    loaded.clear();
+    ASSERT_EQ(loadFileList(home.path("raw.txt"), &loaded), LoadStatus::Ok);
+    EXPECT_EQ(loaded, entries);
+    EXPECT_EQ(localBytesOfPath(loaded.at(0)), raw);
+    loaded.clear();
+    writeFile(home.path("mixed.txt"), raw + "\r\n" + encodeCp932(QStringLiteral("C:\\表示.lzh")) + "\r\n");
+    ASSERT_EQ(loadFileList(home.path("mixed.txt"), &loaded), LoadStatus::Ok);
+    EXPECT_EQ(loaded, QStringList({pathFromLocalBytes(raw), QStringLiteral("C:\\表示.lzh")}));
 }
 
 TEST(Sorting, EachKeyIsStableAndIgnoresCase)

@@ -1,9 +1,20 @@
 // Adding to the queue from command-line style texts and folders.
 #include "app/ArchiveQueue.h"
+#include "platform/LocalPath.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace salvo;
 using namespace salvo::test;
@@ -94,17 +105,145 @@ TEST_F(QueueTest, RemovingRowsInAnyOrder)
 
 namespace {
 
-TEST(SplitFileList, AHundredThousandCharacterLineIsSplitQuickly)
+TEST(SplitFileList, AHundredThousandCharacterLineSplitsIntoEveryPath)
 {
     QString line;
-    while (line.size() < 100000)
+    int pieces = 0;
+    while (line.size() < 100000) {
         line += QStringLiteral("/no/such/file.zip \"/with blank/x.lzh\" ");
+        pieces += 2;
+    }
     const QStringList paths = splitFileList(line);
-    EXPECT_GT(paths.size(), 4000);
+    ASSERT_EQ(paths.size(), pieces);
+    EXPECT_EQ(paths.at(pieces - 2), "/no/such/file.zip");
+    EXPECT_EQ(paths.at(pieces - 1), "/with blank/x.lzh");
     ArchiveQueue queue;
     const AddResult r = queue.addArchiveList(line);
     EXPECT_EQ(r.added, 0);
-    EXPECT_EQ(r.skipped, paths.size());
+    EXPECT_EQ(r.skipped, pieces);
+}
+
+TEST(QueueRemoval, ManyScatteredRowsGoInOneReset)
+{
+    ArchiveQueue queue;
+    QStringList all, kept;
+    QList<int> rows;
+    for (int i = 0; i < 10000; ++i) {
+        all << QString::number(i);
+        if (i % 2 == 0 || i % 7 == 0)
+            rows << i;
+        else
+            kept << all.last();
+    }
+    queue.append(all);
+    int resets = 0, removals = 0;
+    QObject::connect(&queue, &QAbstractItemModel::modelReset, [&] { ++resets; });
+    QObject::connect(&queue, &QAbstractItemModel::rowsRemoved, [&] { ++removals; });
+    std::reverse(rows.begin(), rows.end());
+    queue.removeRowsAt(rows);
+    EXPECT_EQ(queue.entries(), kept);
+    EXPECT_EQ(resets, 1);
+    EXPECT_EQ(removals, 0);
+    // A few runs are removed row by row, so that the view keeps its place.
+    queue.removeRowsAt({0, 1, 2, 10});
+    EXPECT_EQ(resets, 1);
+    EXPECT_EQ(removals, 2);
+    EXPECT_EQ(queue.size(), kept.size() - 4);
+}
+
+TEST(LocalPaths, EveryByteStringComesBackUnchanged)
+{
+    const std::pair<QByteArray, bool> samples[] = {
+        {"plain/ascii.zip", false},
+        {"\xE8\xA1\xA8 \xE3\x82\xBD.lzh", false},     // UTF-8 Japanese
+        {"\xF0\x9F\x98\x80", false},                // a four-byte character
+        {"\x83\x65\x83\x58\x83\x67.zip", true},      // CP932, not UTF-8
+        {"\xED\xB2\x80", true},                      // an encoded surrogate
+        {"\xF4\x90\x80\x80", true},                  // beyond U+10FFFF
+        {"\xC0\xAF", true},                          // overlong
+        {"\xE3\x81", true},                          // cut short
+        {"\xF0\x9F\x98\x80\x80", true},              // a four-byte character, then a stray byte
+    };
+    for (const auto &[bytes, rawBytes] : samples) {
+        const QString path = pathFromLocalBytes(bytes);
+        EXPECT_EQ(localBytesOfPath(path), bytes) << bytes.toHex().constData();
+        EXPECT_EQ(hasRawBytes(path), rawBytes) << bytes.toHex().constData();
+    }
+    EXPECT_EQ(pathFromLocalBytes("\xE8\xA1\xA8"), QStringLiteral("表"));
+    EXPECT_EQ(displayPath(pathFromLocalBytes("/in/\x83\x65\x83\x58\x83\x67.zip")), QStringLiteral("/in/テスト.zip"));
+    QRandomGenerator random(7);
+    for (int i = 0; i < 2000; ++i) {
+        QByteArray bytes(1 + random.bounded(12), '\0');
+        for (char &c : bytes)
+            c = static_cast<char>(1 + random.bounded(255));
+        ASSERT_EQ(localBytesOfPath(pathFromLocalBytes(bytes)), bytes) << bytes.toHex().constData();
+    }
+}
+
+class QueueIntakeTest : public QueueTest {
+protected:
+    QByteArray raw(const QString &folder, const QByteArray &name) { return QFile::encodeName(folder) + "/" + name; }
+    void touch(const QByteArray &path) { ::close(::open(path.constData(), O_CREAT | O_WRONLY, 0600)); }
+};
+
+TEST_F(QueueIntakeTest, NamesThatAreNotUtf8AreQueuedByTheirBytes)
+{
+    // CP932 names as Japanese tools leave them: テスト.zip in フォルダ.
+    QDir().mkpath(dir);
+    const QByteArray folder = raw(dir, "\x83\x74\x83\x48\x83\x8B\x83\x5F");
+    ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+    const QByteArray file = folder + "/\x83\x65\x83\x58\x83\x67.zip";
+    touch(file);
+    touch(raw(dir, "plain.zip"));
+
+    ArchiveQueue queue;
+    const AddResult scanned = queue.addPath(dir);
+    EXPECT_EQ(scanned.added, 2);
+    EXPECT_EQ(scanned.skipped, 0);
+    QList<QByteArray> bytes;
+    for (const QString &entry : queue.entries())
+        bytes << localBytesOfPath(entry);
+    QList<QByteArray> expected{file, raw(dir, "plain.zip")};
+    std::sort(bytes.begin(), bytes.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(bytes, expected);
+
+    // Named directly, as the command line or a hand-off names it.
+    queue.clear();
+    EXPECT_EQ(queue.addPaths({pathFromLocalBytes(file)}).added, 1);
+    ASSERT_EQ(queue.size(), 1);
+    EXPECT_EQ(localBytesOfPath(queue.at(0)), file);
+    EXPECT_EQ(queue.data(queue.index(0), Qt::DisplayRole).toString(), dir + QStringLiteral("/フォルダ/テスト.zip"));
+
+    // Dropped: the file manager's address keeps the bytes as percent-escapes.
+    const QUrl dropped = QUrl::fromEncoded("file://" + file.toPercentEncoding("/"));
+    EXPECT_EQ(localBytesOfPath(localPathFromUrl(dropped)), file);
+    EXPECT_EQ(localPathFromUrl(QUrl::fromLocalFile(QStringLiteral("/in/表 ソ.zip"))), QStringLiteral("/in/表 ソ.zip"));
+    EXPECT_EQ(localPathFromUrl(QUrl("https://example.com/a.zip")), QString());
+}
+
+TEST_F(QueueIntakeTest, OnlyRegularFilesAreQueued)
+{
+    writeFile(dir + "/tree/a.zip", "z");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir + "/tree/pipe.zip").constData(), 0600), 0);
+    const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray socketPath = QFile::encodeName(dir + "/tree/socket.zip");
+    std::memcpy(address.sun_path, socketPath.constData(), socketPath.size());
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ::close(s);
+    ASSERT_TRUE(QFile::link("/dev/null", dir + "/tree/device.zip"));
+
+    ArchiveQueue queue;
+    const AddResult r = queue.addPaths({dir + "/tree", dir + "/tree/pipe.zip", "/dev/zero"});
+    EXPECT_EQ(r.added, 1);
+    EXPECT_EQ(r.notFiles, 5);
+    EXPECT_EQ(queue.entries(), QStringList{dir + "/tree/a.zip"});
+    EXPECT_EQ(queueIntakeKind(dir + "/tree/pipe.zip"), QueueIntake::NotAFile);
+    EXPECT_EQ(queueIntakeKind(dir + "/tree/a.zip"), QueueIntake::File);
+    EXPECT_EQ(queueIntakeKind(dir + "/tree"), QueueIntake::Folder);
+    EXPECT_EQ(queueIntakeKind(dir + "/none"), QueueIntake::Missing);
 }
 
 } // namespace

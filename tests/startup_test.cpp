@@ -1,9 +1,13 @@
 // The real SalvoExtractor binary: what start-up and shutdown write in each
 // launch mode, and a second instance handing its files to the first.
+#include "ui/Application.h"
 #include "ui/main/MainWindow.h"
 #include "ui/main/QueueView.h"
+#include "ui/options/GeneralOptionsDialog.h"
 #include "app/HandoffProtocol.h"
 #include "app/HandoffServer.h"
+#include "platform/LocalPath.h"
+#include "platform/UserIdentity.h"
 #include "settings/ProfileFile.h"
 #include "settings/UserStore.h"
 #include "support/ArchiveBuilder.h"
@@ -17,8 +21,14 @@
 #include <QListView>
 #include <QProcess>
 #include <QSettings>
+#include <QTimer>
 
+#include <algorithm>
 #include <csignal>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace salvo;
 using namespace salvo::test;
@@ -28,19 +38,51 @@ namespace {
 class StartupTest : public ::testing::Test {
 protected:
     TempHome home;
-    QString socketPath = home.path("runtime/") + kHandoffName;
+    HandoffPlace place = handoffPlaceIn(home.path("runtime"), currentUid());
     ProfileFile ini{home.myPath() + "Salvo.ini"};
 
-    // Starts the program and waits until it serves hand-offs (start-up is over).
-    std::unique_ptr<QProcess> start(const QStringList &args)
+    // Starts the program; its standard error is kept for notices().
+    std::unique_ptr<QProcess> start(const QStringList &args, const QString &folder = {})
     {
         auto p = std::make_unique<QProcess>();
-        p->setProcessChannelMode(QProcess::ForwardedChannels);
+        p->setProcessChannelMode(QProcess::ForwardedOutputChannel);
+        if (!folder.isEmpty())
+            p->setWorkingDirectory(folder);
         p->start(SALVO_BINARY, args);
         EXPECT_TRUE(p->waitForStarted(5000));
         return p;
     }
-    bool waitUntilServing() { return waitUntil([&] { return instanceIsRunning(socketPath, 100); }); }
+    // Starts the program through the shell, for names that are not UTF-8:
+    // `script` gets the program as $0.
+    std::unique_ptr<QProcess> startInShell(const QString &script, const QString &folder = {})
+    {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessChannelMode(QProcess::ForwardedOutputChannel);
+        if (!folder.isEmpty())
+            p->setWorkingDirectory(folder);
+        p->start("/bin/sh", {"-c", script, SALVO_BINARY});
+        EXPECT_TRUE(p->waitForStarted(5000));
+        return p;
+    }
+    // A shell word that gives exactly these bytes.
+    static QString shellBytes(const QByteArray &bytes)
+    {
+        QString word = "\"$(printf '";
+        for (char c : bytes)
+            word += QString::asprintf("\\%03o", static_cast<unsigned char>(c));
+        return word + "')\"";
+    }
+    // Waits until the program has said `text` on its standard error.
+    bool waitForNotice(QProcess &p, const QString &text)
+    {
+        QByteArray said;
+        return waitUntil([&] {
+            said += p.readAllStandardError();
+            return said.contains(text.toUtf8());
+        });
+    }
+    bool waitUntilServing(const HandoffPlace &at) { return waitUntil([&] { return instanceIsRunning(at, 100); }); }
+    bool waitUntilServing() { return waitUntilServing(place); }
     void terminate(QProcess &p)
     {
         ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
@@ -189,41 +231,235 @@ TEST_F(StartupTest, NormalCloseRestoresShowResultOnlyWhenItWasSet)
 
 TEST_F(StartupTest, SettingsOnlyLaunchEndsWithItsDialog)
 {
-    auto p = start({"/DDMODE"});
-    ASSERT_TRUE(waitUntilServing());
-    terminate(*p);
+    // The whole program in this process: closing the dialog must end it.
+    bool closed = false;
+    std::function<void()> closeTheDialog = [&] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (qobject_cast<GeneralOptionsDialog *>(w) && w->isVisible()) {
+                w->close();
+                closed = true;
+                return;
+            }
+        }
+        QTimer::singleShot(50, closeTheDialog);
+    };
+    QTimer::singleShot(50, closeTheDialog);
+    EXPECT_EQ(runSalvoExtractor(*qApp, {"/DDMODE"}), 0);
+    EXPECT_TRUE(closed);
     // Closing the dialog closed the hidden main window: the drop-downs are saved,
     // the working mode only in a normal launch.
     EXPECT_EQ(ini.readText("EXTRACT_NORMAL", "TargetPlace"), QStringLiteral("書庫のある場所"));
     EXPECT_EQ(ini.readText("GENERAL", "SlvoStartUpMode", "absent"), "absent");
+    EXPECT_FALSE(instanceIsRunning(place, 100));
 }
 
 TEST_F(StartupTest, ASecondInstanceHandsItsFilesToTheFirstAndEnds)
 {
-    writeFile(home.path(QStringLiteral("in/表 ソ.zip")), "PK");
-    writeFile(home.path("in/b.lzh"), "-lh");
+    const QString in = home.path("in");
+    writeFile(in + QStringLiteral("/表 ソ.zip"), "PK");
+    writeFile(in + "/b.lzh", "-lh");
+    writeFile(in + "/say \"hi\".zip", "PK");
+    writeFile(in + "/say", "not this one");
+    writeFile(in + "/a.zip", "PK");
+    writeFile(in + "/c.zip", "PK");
+    const QByteArray raw = QFile::encodeName(in) + "/\x83\x65\x83\x58\x83\x67.zip"; // CP932, not UTF-8
+    ::close(::open(raw.constData(), O_CREAT | O_WRONLY, 0600));
+    const QString longName = in + "/" + QString(200, 'n') + ".zip";
+    writeFile(longName, "PK");
+    // The first instance's current folder holds other files of the same names.
+    writeFile(home.path("decoy/b.lzh"), "-lh");
+    writeFile(home.path("decoy/a.zip"), "PK");
+    const QString savedFolder = QDir::currentPath();
+    QDir::setCurrent(home.path("decoy"));
 
     // The first instance lives in this process so that its queue can be read.
     MainWindow window(home.myPath(), LaunchMode::Normal);
-    HandoffServer server(socketPath);
-    ASSERT_TRUE(server.listen());
+    HandoffServer server(place);
+    ASSERT_EQ(server.claim(), HandoffServer::Claim::Listening);
     QObject::connect(&server, &HandoffServer::received, &window, &MainWindow::receiveHandoff);
 
-    for (const QStringList &args : {QStringList{home.path(QStringLiteral("in/表 ソ.zip")), home.path("in/b.lzh")},
-                                    QStringList{"/DDMODE", home.path("in/b.lzh")}, QStringList{}}) {
-        QProcess second;
-        second.setProcessChannelMode(QProcess::ForwardedChannels);
-        second.start(SALVO_BINARY, args);
-        // The event loop must run for the first instance to take the message.
-        ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }));
-        EXPECT_EQ(second.exitCode(), 0);
+    QStringList many;
+    for (int i = 0; i < 5000; ++i) // over 1 MiB of names
+        many << longName;
+    std::vector<std::unique_ptr<QProcess>> seconds;
+    seconds.push_back(start({in + QStringLiteral("/表 ソ.zip"), in + "/b.lzh"}));
+    seconds.push_back(start({"/DDMODE", in + "/b.lzh"}));
+    seconds.push_back(start({}));
+    seconds.push_back(start({"b.lzh"}, in));                                 // relative to the sender
+    seconds.push_back(start({in + "/say \"hi\".zip"}));                      // quotes are part of the name
+    seconds.push_back(start({"-session", "a.zip", "-stylesheet", "c.zip"}, in)); // nothing for Qt
+    seconds.push_back(startInShell("exec \"$0\" " + shellBytes(raw)));
+    seconds.push_back(start(many));
+    QStringList expected{in + QStringLiteral("/表 ソ.zip"), in + "/b.lzh", in + "/b.lzh", in + "/b.lzh",
+                         in + "/say \"hi\".zip", in + "/a.zip", in + "/c.zip", pathFromLocalBytes(raw)};
+    expected += many;
+    for (auto &second : seconds) {
+        // The event loop must run for the first instance to take the files, one
+        // sender after the other so that the order is known.
+        ASSERT_TRUE(waitUntil([&] { return second->state() == QProcess::NotRunning; }, 60000));
+        EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(second->exitCode(), 0);
     }
-    ASSERT_TRUE(waitUntil([&] { return window.queue().size() == 3; }));
-    EXPECT_EQ(window.queue().entries(), QStringList({home.path(QStringLiteral("in/表 ソ.zip")), home.path("in/b.lzh"),
-                                                   home.path("in/b.lzh")}));
-    EXPECT_EQ(window.queueView()->list()->model()->rowCount(), 3);
+    QDir::setCurrent(savedFolder);
+    ASSERT_TRUE(waitUntil([&] { return window.queue().size() >= expected.size(); }));
+    QStringList queued = window.queue().entries();
+    // The senders ran at once: compare the small ones as a set, the long list whole.
+    EXPECT_EQ(queued.mid(queued.size() - many.size()), many);
+    QStringList head = queued.mid(0, queued.size() - many.size());
+    QStringList want = expected.mid(0, expected.size() - many.size());
+    head.sort();
+    want.sort();
+    EXPECT_EQ(head, want);
+    EXPECT_EQ(localBytesOfPath(queued.at(queued.indexOf(pathFromLocalBytes(raw)))), raw);
     // A second instance never writes settings.
     EXPECT_FALSE(QFile::exists(ini.path()));
+}
+
+TEST_F(StartupTest, AnInstanceThatTakesNoFilesLeavesThemToTheirSender)
+{
+    ini.writeText("DDMODE", "ExtractMode", "2");
+    ini.writeText("DDMODE", "TargetPath", home.path("out"));
+    ini.writeText("DDMODE", "OverWrite", "1");
+    ini.writeText("EXTRACT_DDMODE", "FileNameFolder", "1");
+    ini.writeText("EXTRACT_DDMODE", "DeleteArchive", "1");
+    ini.writeText("GENERAL", "EndNotice", "1");
+    const auto file = [](const char *name, const QByteArray &data) { return Entry{name, data, EntryKind::File, {}}; };
+    writeFile(home.path("in/a.zip"), writeArchive({file("a.txt", "a")}, "zip"));
+    writeFile(home.path("in/c.zip"), writeArchive({file("c.txt", "c")}, "zip"));
+    // An archive named in CP932 bytes, as a Japanese tool leaves it.
+    const QByteArray raw = QFile::encodeName(home.path("in")) + "/\x83\x65\x83\x58\x83\x67.zip";
+    writeFile(home.path("in/t.zip"), writeArchive({file("t.txt", "raw")}, "zip"));
+    ASSERT_EQ(::rename(QFile::encodeName(home.path("in/t.zip")).constData(), raw.constData()), 0);
+    const QByteArray rawFolder = QFile::encodeName(home.path("out")) + "/\x83\x65\x83\x58\x83\x67";
+
+    // A DD-mode run that waits on a question (a.txt is there already) takes no
+    // files: a DD-mode start runs its own batch, also for a name that is not UTF-8.
+    writeFile(home.path("out/a/a.txt"), "old");
+    auto ddRun = start({"/DDMODE", home.path("in/a.zip")});
+    ASSERT_TRUE(waitUntilServing());
+    auto own = startInShell("exec \"$0\" /DDMODE " + shellBytes(raw));
+    ASSERT_TRUE(own->waitForFinished(60000));
+    EXPECT_EQ(own->exitCode(), 0);
+    QFile extracted;
+    const int fd = ::open((rawFolder + "/t.txt").constData(), O_RDONLY);
+    ASSERT_TRUE(extracted.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+    EXPECT_EQ(extracted.readAll(), "raw");
+    EXPECT_FALSE(localPathExists(pathFromLocalBytes(raw))); // extracted whole, then deleted
+    EXPECT_EQ(ddRun->state(), QProcess::Running);
+    terminate(*ddRun);
+
+    // Nor does the settings dialog alone.
+    auto settingsOnly = start({"/DDMODE"});
+    ASSERT_TRUE(waitUntilServing());
+    auto ownC = start({"/DDMODE", home.path("in/c.zip")});
+    ASSERT_TRUE(ownC->waitForFinished(60000));
+    EXPECT_EQ(ownC->exitCode(), 0);
+    EXPECT_EQ(readFile(home.path("out/c/c.txt")), "c");
+    // A normal start opens a window of its own.
+    auto window = start({home.path("in/a.zip")});
+    ASSERT_TRUE(waitForNotice(*window, "takes no files"));
+    terminate(*window);
+    EXPECT_EQ(ini.readText("GENERAL", "SlvoStartUpMode"), "Extract");
+    terminate(*settingsOnly);
+}
+
+TEST_F(StartupTest, SimultaneousStartsMakeExactlyOneInstance)
+{
+    std::vector<std::unique_ptr<QProcess>> all;
+    for (int i = 0; i < 6; ++i) {
+        writeFile(home.path(QStringLiteral("in/f%1.zip").arg(i)), "PK");
+        all.push_back(start({home.path(QStringLiteral("in/f%1.zip").arg(i))}));
+    }
+    auto running = [&] {
+        return std::count_if(all.begin(), all.end(), [](auto &p) { return p->state() != QProcess::NotRunning; });
+    };
+    ASSERT_TRUE(waitUntil([&] { return running() == 1; }, 60000));
+    for (auto &p : all) {
+        if (p->state() == QProcess::NotRunning) {
+            EXPECT_EQ(p->exitCode(), 0);
+        }
+    }
+    // The one left serves the others, with its socket in place.
+    EXPECT_TRUE(instanceIsRunning(place));
+    auto late = start({home.path("in/f0.zip")});
+    ASSERT_TRUE(late->waitForFinished(30000));
+    EXPECT_EQ(late->exitCode(), 0);
+    for (auto &p : all) {
+        if (p->state() != QProcess::NotRunning)
+            terminate(*p);
+    }
+}
+
+TEST_F(StartupTest, ALongRuntimeFolderFallsBackToAPrivateOne)
+{
+    const QString deep = home.path("runtime/") + QString(110, 'r');
+    QDir().mkpath(deep);
+    ::chmod(QFile::encodeName(deep).constData(), 0700);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(deep));
+    const ScopedVariable tmp("TMPDIR", QFile::encodeName(home.path("cache")));
+    writeFile(home.path("in/a.zip"), "PK");
+
+    auto first = start({});
+    const HandoffPlace fallback = handoffPlaceIn(home.path("cache/SalvoExtractor-") + currentUserId(), currentUid());
+    ASSERT_TRUE(waitUntilServing(fallback));
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(fallback.folder).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    auto second = start({home.path("in/a.zip")});
+    ASSERT_TRUE(second->waitForFinished(30000));
+    EXPECT_EQ(second->exitCode(), 0);
+    EXPECT_EQ(first->state(), QProcess::Running);
+    terminate(*first);
+}
+
+TEST_F(StartupTest, AnotherUserCannotTakeTheHandoff)
+{
+    // Needs a second user for real: root runs the listener as "nobody".
+    if (::geteuid() != 0 || !QFileInfo::exists("/usr/bin/setpriv") || !QFileInfo::exists("/usr/bin/python3"))
+        GTEST_SKIP() << "needs root and setpriv to act as another user";
+    // A shared temporary folder like /tmp, and no XDG_RUNTIME_DIR.
+    const QString shared = home.path("shared");
+    QDir().mkpath(shared);
+    ::chmod(QFile::encodeName(home.root()).constData(), 0755);
+    ::chmod(QFile::encodeName(shared).constData(), 01777);
+    qunsetenv("XDG_RUNTIME_DIR");
+    const ScopedVariable tmp("TMPDIR", QFile::encodeName(shared));
+    writeFile(home.path("in/secret.zip"), "PK");
+
+    // The other user listens where the victim's instances would meet, under
+    // every name it can guess, and writes down whatever it is sent.
+    const QString heard = shared + "/heard";
+    const QString script = QStringLiteral(
+        "import os, socket, sys, select\n"
+        "d = sys.argv[1] + '/SalvoExtractor-0'\n"
+        "os.mkdir(d); os.chmod(d, 0o777)\n"
+        "names = [d + '/%1', sys.argv[1] + '/%1-0']\n"
+        "socks = []\n"
+        "for n in names:\n"
+        "    s = socket.socket(socket.AF_UNIX); s.bind(n); os.chmod(n, 0o777); s.listen(8); socks.append(s)\n"
+        "open(sys.argv[1] + '/ready', 'w').close()\n"
+        "while True:\n"
+        "    r, _, _ = select.select(socks, [], [])\n"
+        "    for s in r:\n"
+        "        c, _ = s.accept(); c.settimeout(2)\n"
+        "        try: data = c.recv(65536)\n"
+        "        except Exception: data = b''\n"
+        "        open(sys.argv[2], 'ab').write(b'connected:' + data)\n").arg(QLatin1String(kHandoffName));
+    QProcess squatter;
+    squatter.setProcessChannelMode(QProcess::ForwardedChannels);
+    squatter.start("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", "-c",
+                                        script, shared, heard});
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(shared + "/ready"); }));
+
+    auto victim = start({home.path("in/secret.zip")});
+    // The folder is refused: the victim's program opens its own window and
+    // sends nothing anywhere.
+    ASSERT_TRUE(waitForNotice(*victim, "no hand-off between instances"));
+    EXPECT_EQ(victim->state(), QProcess::Running);
+    terminate(*victim);
+    squatter.kill();
+    squatter.waitForFinished(5000);
+    EXPECT_FALSE(QFile::exists(heard)) << readFile(heard).toStdString();
 }
 
 } // namespace

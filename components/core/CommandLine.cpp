@@ -218,7 +218,9 @@ std::optional<Command> parseCommand(Dialect dialect, std::string_view line)
 
     c.archive = positional[0];
     size_t namesFrom = 1;
-    if (positional.size() > 1 && endsWithSeparator(positional[1]) && c.outputDir.empty()) {
+    // Deleting has no output folder: a name ending in a separator is a folder
+    // entry to delete.
+    if (positional.size() > 1 && endsWithSeparator(positional[1]) && c.outputDir.empty() && c.verb != Verb::Delete) {
         c.outputDir = positional[1];
         namesFrom = 2;
     }

@@ -108,6 +108,9 @@ WriteResult rewrite(const WriteRequest &req, FormatRewriter &writer, Replacement
 WriteResult deleteEntries(const WriteRequest &req, const AliveFn &alive)
 {
     const int requested = static_cast<int>(req.names.size());
+    // Nothing asked for is nothing to rewrite: the archive is not touched.
+    if (req.names.empty())
+        return fail(SALVO_E_NOT_FIND_FILE, "削除するエントリの名前がありません。\n");
     int code = SALVO_OK;
     std::string message;
     std::unique_ptr<FormatRewriter> writer = rewriterFor(req, &code, &message);

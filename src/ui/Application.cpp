@@ -14,16 +14,10 @@
 
 namespace salvo {
 
-int runSalvoExtractor(QApplication &app)
+int runSalvoExtractor(QApplication &app, const QStringList &arguments)
 {
-    const Launch launch = prepareLaunch(app.arguments().mid(1), QCoreApplication::applicationDirPath());
-    if (launch.handedOff)
-        return 0;
-    const QString &myPath = launch.myPath;
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/shell/salvo-extractor.svg")));
-    const LaunchRequest &request = launch.request;
-
-    // Termination requests wait in the event loop until start-up is over.
+    // Termination requests wait in the event loop until start-up is over (from
+    // the moment other instances can find this one).
     onTerminationRequest([] {
         // Close every window as its close box would; the main window saves its
         // state on the way out.
@@ -33,19 +27,30 @@ int runSalvoExtractor(QApplication &app)
         QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
     });
 
-    HandoffServer server(launch.socketPath);
-    if (!server.listen())
-        qWarning("hand-off socket %s could not be created", qPrintable(launch.socketPath));
+    const Launch launch = prepareLaunch(arguments, QCoreApplication::applicationDirPath());
+    if (launch.handedOff)
+        return 0;
+    if (!launch.notice.isEmpty())
+        qInfo("%s", qPrintable(launch.notice));
+    const QString &myPath = launch.myPath;
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/shell/salvo-extractor.svg")));
+    const LaunchRequest &request = launch.request;
 
     MainWindow window(myPath, request.mode);
-    QObject::connect(&server, &HandoffServer::received, &window, &MainWindow::receiveHandoff);
+    if (HandoffServer *server = launch.server.get()) {
+        // Only the interactive window takes files: a DD-mode run ends with the
+        // files it started with, and the settings dialog has no queue. Their
+        // senders handle their files themselves.
+        server->setAccepting(request.mode == LaunchMode::Normal);
+        QObject::connect(server, &HandoffServer::received, &window, &MainWindow::receiveHandoff);
+    }
     QObject::connect(&window, &MainWindow::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
 
     RunControl &ui = *window.runControl();
     const Availability availability =
         settleAvailability(myPath, ComponentLocator::forProgram(myPath, launch.executableDir),
                               [&ui](const QString &message) { ui.showMessage(message, MessageIcon::Error); });
-    window.startUp(availability, request.fileList);
+    window.startUp(availability, request.files);
 
     GeneralOptionsDialog *options = nullptr;
     switch (request.mode) {

@@ -1,5 +1,7 @@
 #include "TestEnvironment.h"
 
+#include "platform/LocalPath.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -34,12 +36,28 @@ TempHome::TempHome()
 
 TempHome::~TempHome()
 {
+    // Qt cannot name files whose names are not UTF-8, and would leave them (and
+    // their folders) behind.
+    emptyFolderWithoutFollowingLinks(m_root.path());
     for (int i = 0; i < 7; ++i) {
         if (m_saved[i].isNull())
             qunsetenv(kVariables[i]);
         else
             qputenv(kVariables[i], m_saved[i]);
     }
+}
+
+ScopedVariable::ScopedVariable(const char *name, const QByteArray &value) : m_name(name), m_saved(qgetenv(name))
+{
+    qputenv(name, value);
+}
+
+ScopedVariable::~ScopedVariable()
+{
+    if (m_saved.isNull())
+        qunsetenv(m_name);
+    else
+        qputenv(m_name, m_saved);
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)

@@ -26,6 +26,17 @@ private:
     QByteArray m_saved[7];
 };
 
+// Sets an environment variable for as long as it lives, then puts it back.
+class ScopedVariable {
+public:
+    ScopedVariable(const char *name, const QByteArray &value);
+    ~ScopedVariable();
+
+private:
+    const char *m_name;
+    QByteArray m_saved;
+};
+
 void writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
 

@@ -1,8 +1,6 @@
 #include "ArchiveQueue.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFileInfo>
+#include "platform/LocalPath.h"
 
 namespace salvo {
 
@@ -51,49 +49,78 @@ void scanFolder(const QString &folder, QSet<QString> &visited, QStringList *foun
 {
     // A folder reached twice (a symbolic link back up the tree) is not scanned
     // again, so a link loop ends instead of recursing forever.
-    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    const QString canonical = canonicalLocalPath(folder);
     if (canonical.isEmpty() || visited.contains(canonical))
         return;
     visited.insert(canonical);
 
-    const QDir dir(folder);
-    if (!dir.isReadable()) {
+    QList<LocalFolderEntry> entries;
+    if (!listLocalFolder(folder, &entries)) {
         ++result.skipped;
         return;
     }
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        const QFileInfo entry = it.fileInfo();
-        const QString full = folder + QLatin1Char('/') + entry.fileName();
-        if (entry.isDir()) {
-            scanFolder(full, visited, found, result);
-        } else if (entry.exists()) {
+    for (const LocalFolderEntry &entry : std::as_const(entries)) {
+        const QString full = folder + QLatin1Char('/') + entry.name;
+        switch (queueIntakeKind(entry.kind)) {
+        case QueueIntake::File:
             found->append(full);
             ++result.added;
-        } else {
-            ++result.skipped; // a dangling link
+            break;
+        case QueueIntake::Folder:
+            scanFolder(full, visited, found, result);
+            break;
+        case QueueIntake::Missing:
+            ++result.skipped; // a dangling link, or gone meanwhile
+            break;
+        case QueueIntake::NotAFile:
+            ++result.notFiles;
+            break;
         }
     }
 }
 
 } // namespace
 
+QueueIntake queueIntakeKind(const QString &path)
+{
+    return queueIntakeKind(localFileKind(path));
+}
+
+QueueIntake queueIntakeKind(LocalFileKind kind)
+{
+    switch (kind) {
+    case LocalFileKind::Regular:
+        return QueueIntake::File;
+    case LocalFileKind::Directory:
+        return QueueIntake::Folder;
+    case LocalFileKind::Other:
+        return QueueIntake::NotAFile;
+    case LocalFileKind::Missing:
+        break;
+    }
+    return QueueIntake::Missing;
+}
+
 AddResult collectPath(const QString &path, QStringList *found)
 {
     AddResult result;
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists()) {
-        ++result.skipped;
-        return result;
-    }
-    const QString absolute = QDir::cleanPath(info.absoluteFilePath());
-    if (info.isDir()) {
-        QSet<QString> visited;
-        scanFolder(absolute, visited, found, result);
-    } else {
+    const QString absolute = path.isEmpty() ? QString() : absoluteLocalPath(path);
+    switch (queueIntakeKind(absolute)) {
+    case QueueIntake::File:
         found->append(absolute);
         ++result.added;
+        break;
+    case QueueIntake::Folder: {
+        QSet<QString> visited;
+        scanFolder(absolute, visited, found, result);
+        break;
+    }
+    case QueueIntake::Missing:
+        ++result.skipped;
+        break;
+    case QueueIntake::NotAFile:
+        ++result.notFiles;
+        break;
     }
     return result;
 }
@@ -109,13 +136,15 @@ bool isViewableArchive(const QString &path)
 
 AddResult ArchiveQueue::addArchiveList(const QString &fileList)
 {
+    return addPaths(splitFileList(fileList));
+}
+
+AddResult ArchiveQueue::addPaths(const QStringList &paths)
+{
     AddResult total;
     QStringList found;
-    for (const QString &path : splitFileList(fileList)) {
-        const AddResult one = collectPath(path, &found);
-        total.added += one.added;
-        total.skipped += one.skipped;
-    }
+    for (const QString &path : paths)
+        total += collectPath(path, &found);
     append(found);
     return total;
 }
@@ -158,8 +187,28 @@ void ArchiveQueue::removeRowsAt(QList<int> rows)
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     rows.erase(std::remove_if(rows.begin(), rows.end(), [this](int r) { return r < 0 || r >= size(); }), rows.end());
+    if (rows.isEmpty())
+        return;
+    qsizetype runs = 1;
+    for (qsizetype i = 1; i < rows.size(); ++i)
+        runs += rows[i] != rows[i - 1] + 1;
+    if (runs > kMaxRemovalNotices) {
+        // Many scattered rows: one pass over the list and one reset, instead of a
+        // move of the list's tail and a notice to the view for every run.
+        QStringList kept;
+        kept.reserve(m_entries.size() - rows.size());
+        qsizetype next = 0;
+        for (qsizetype i = 0; i < m_entries.size(); ++i) {
+            if (next < rows.size() && rows[next] == i)
+                ++next;
+            else
+                kept.append(m_entries.at(i));
+        }
+        setEntries(kept);
+        return;
+    }
     // From the last to the first, a run of neighbouring rows at a time, so that
-    // earlier row numbers stay valid and a large selection goes quickly.
+    // earlier row numbers stay valid; the view keeps its selection and position.
     qsizetype end = rows.size();
     while (end > 0) {
         qsizetype begin = end - 1;
@@ -181,7 +230,9 @@ QVariant ArchiveQueue::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= size())
         return {};
-    if (role == Qt::DisplayRole || role == Qt::EditRole || role == Qt::ToolTipRole)
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+        return displayPath(m_entries.at(index.row())); // a name that is not UTF-8 is shown as CP932
+    if (role == Qt::EditRole)
         return m_entries.at(index.row());
     return {};
 }

@@ -2,6 +2,8 @@
 // The archive queue: the ordered paths the next batch run works through, as a
 // list model that the main window's list shows directly. The same path may
 // stand several times; nothing is filtered here.
+#include "platform/LocalPath.h"
+
 #include <QAbstractListModel>
 #include <QSet>
 #include <QString>
@@ -10,9 +12,25 @@
 namespace salvo {
 
 struct AddResult {
-    int added = 0;   // files appended
-    int skipped = 0; // paths that did not exist or could not be read
+    int added = 0;    // files appended
+    int skipped = 0;  // paths that did not exist or could not be read
+    int notFiles = 0; // FIFOs, sockets, devices: never archives, never queued
+    AddResult &operator+=(const AddResult &other)
+    {
+        added += other.added;
+        skipped += other.skipped;
+        notFiles += other.notFiles;
+        return *this;
+    }
 };
+
+// What the queue makes of a path (links followed). This is the one place that
+// decides what may enter the queue: only regular files, and the regular files
+// below folders. Nothing else is opened to find out, so a FIFO or a device
+// never holds anything up.
+enum class QueueIntake { File, Folder, Missing, NotAFile };
+QueueIntake queueIntakeKind(const QString &path);
+QueueIntake queueIntakeKind(LocalFileKind kind);
 
 class ArchiveQueue : public QAbstractListModel {
     Q_OBJECT
@@ -27,17 +45,25 @@ public:
     void clear();
     void append(const QStringList &paths);
     void setEntries(const QStringList &paths);
-    // Removes the rows given (any order, duplicates allowed).
+    // Removes the rows given (any order, duplicates allowed). Many scattered
+    // rows are removed in one model reset.
     void removeRowsAt(QList<int> rows);
+    static constexpr qsizetype kMaxRemovalNotices = 64;
 
     // Adds the paths of a command-line style text: a path in double quotes may
     // hold blanks, an unquoted path ends at the first blank, and a remainder of
     // fewer than 3 characters is dropped. Folders are scanned (see addPath).
     AddResult addArchiveList(const QString &fileList);
 
+    // Adds each path of a list as addPath does.
+    AddResult addPaths(const QStringList &paths);
+
     // Adds one path: a folder is scanned recursively, depth first, in the order
     // the file system lists it, each file appended as its absolute path; a file
-    // is appended as its absolute path; a path that does not exist is skipped.
+    // is appended as its absolute path; a path that does not exist is skipped,
+    // and so is anything that is not a regular file. Names that are not UTF-8
+    // are kept byte for byte (see platform/LocalPath.h); the list shows them
+    // as CP932.
     AddResult addPath(const QString &path);
 
     int rowCount(const QModelIndex &parent = {}) const override;

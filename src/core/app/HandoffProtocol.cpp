@@ -1,72 +1,87 @@
 #include "HandoffProtocol.h"
 
+#include "platform/LocalPath.h"
+
 #include <QtEndian>
 
 namespace salvo {
-namespace {
 
-constexpr int kHeaderSize = 5;
-
-void appendFrame(QByteArray &out, HandoffFrame kind, const QByteArray &payload)
+QByteArray handoffFrame(HandoffFrame kind, const QByteArray &payload)
 {
+    QByteArray out;
+    out.reserve(kHandoffHeaderSize + payload.size());
     out.append(static_cast<char>(kind));
     char length[4];
     qToBigEndian<quint32>(static_cast<quint32>(payload.size()), length);
     out.append(length, 4);
     out.append(payload);
-}
-
-} // namespace
-
-QByteArray encodeHandoff(const QString &fileList)
-{
-    QByteArray out;
-    appendFrame(out, HandoffFrame::Begin, {});
-    if (!fileList.isEmpty())
-        appendFrame(out, HandoffFrame::Text, fileList.toUtf8());
-    appendFrame(out, HandoffFrame::End, {});
     return out;
 }
 
-bool HandoffDecoder::feed(const QByteArray &bytes, QStringList *messages)
+QByteArray encodeHandoff(const QStringList &paths)
 {
-    if (m_failed)
-        return false;
+    QByteArray out = handoffFrame(HandoffFrame::Begin);
+    for (const QString &path : paths)
+        out += handoffFrame(HandoffFrame::Path, localBytesOfPath(path));
+    out += handoffFrame(HandoffFrame::End);
+    return out;
+}
+
+HandoffDecoder::State HandoffDecoder::fail()
+{
+    m_state = State::Failed;
+    m_pending.clear();
+    m_paths.clear();
+    return m_state;
+}
+
+HandoffDecoder::State HandoffDecoder::feed(const QByteArray &bytes)
+{
+    if (m_state == State::Failed)
+        return m_state;
     m_pending.append(bytes);
     qsizetype pos = 0;
-    while (m_pending.size() - pos >= kHeaderSize) {
-        const auto kind = static_cast<quint8>(m_pending.at(pos));
+    while (m_pending.size() - pos >= kHandoffHeaderSize) {
+        const auto kind = static_cast<HandoffFrame>(m_pending.at(pos));
         const quint32 length = qFromBigEndian<quint32>(m_pending.constData() + pos + 1);
-        const bool known = kind <= static_cast<quint8>(HandoffFrame::End);
-        const bool sizeOk = kind == static_cast<quint8>(HandoffFrame::Text)
-            ? m_text.size() + qsizetype(length) <= kMaxTextBytes
-            : length == 0;
-        if (!known || !sizeOk || (kind != static_cast<quint8>(HandoffFrame::Begin) && !m_begun)) {
-            m_failed = true;
-            m_pending.clear();
-            return false;
-        }
-        if (m_pending.size() - pos - kHeaderSize < qsizetype(length))
+        const bool isPath = kind == HandoffFrame::Path;
+        if (isPath ? (length == 0 || length > kMaxPathBytes || m_listBytes + length > kMaxListBytes) : length != 0)
+            return fail();
+        if (m_pending.size() - pos - kHandoffHeaderSize < qsizetype(length))
             break; // wait for the rest of the payload
-        const char *payload = m_pending.constData() + pos + kHeaderSize;
-        switch (static_cast<HandoffFrame>(kind)) {
+        const QByteArray payload = m_pending.mid(pos + kHandoffHeaderSize, length);
+        pos += kHandoffHeaderSize + length;
+        switch (kind) {
         case HandoffFrame::Begin:
-            m_begun = true;
-            m_text.clear();
+            if (m_state != State::Idle)
+                return fail();
+            m_state = State::Collecting;
             break;
-        case HandoffFrame::Text:
-            m_text.append(payload, length);
+        case HandoffFrame::Path:
+            // Only absolute paths: the receiver's current folder is not the sender's.
+            if (m_state != State::Collecting || !payload.startsWith('/') || payload.contains('\0'))
+                return fail();
+            m_paths.append(pathFromLocalBytes(payload));
+            m_listBytes += length;
             break;
         case HandoffFrame::End:
-            messages->append(QString::fromUtf8(m_text));
-            m_text.clear();
-            m_begun = false;
+            if (m_state != State::Collecting)
+                return fail();
+            m_state = State::Complete;
             break;
+        case HandoffFrame::Commit:
+            if (m_state != State::Complete)
+                return fail();
+            m_state = State::Committed;
+            break;
+        default:
+            return fail();
         }
-        pos += kHeaderSize + length;
     }
     m_pending.remove(0, pos);
-    return true;
+    if (m_state == State::Committed && !m_pending.isEmpty())
+        return fail();
+    return m_state;
 }
 
 } // namespace salvo

@@ -2,35 +2,19 @@
 
 namespace salvo {
 
-QString joinCommandLine(const QStringList &arguments)
+LaunchRequest classifyArguments(const QStringList &arguments)
 {
-    QStringList parts;
+    QStringList args;
     for (const QString &arg : arguments) {
-        if (arg.contains(QLatin1Char(' ')))
-            parts << QLatin1Char('"') + arg + QLatin1Char('"');
-        else
-            parts << arg;
+        if (!arg.isEmpty())
+            args << arg;
     }
-    return parts.join(QLatin1Char(' ')).trimmed();
-}
-
-LaunchRequest classifyCommandLine(const QString &commandLine, bool otherInstanceRunning)
-{
-    const QString line = commandLine.trimmed();
-    static const QString kSwitch = QStringLiteral("/DDMODE");
     LaunchRequest request;
-    if (line.isEmpty())
-        return request;
-    if (line.startsWith(kSwitch, Qt::CaseSensitive)) {
-        if (line.size() > kSwitch.size()) {
-            request.mode = otherInstanceRunning ? LaunchMode::Normal : LaunchMode::DdMode;
-            request.fileList = line.mid(kSwitch.size() + 1);
-        } else {
-            request.mode = LaunchMode::DdModeSetting;
-        }
-        return request;
+    if (!args.isEmpty() && args.first() == QLatin1String(kDdModeSwitch)) {
+        args.removeFirst();
+        request.mode = args.isEmpty() ? LaunchMode::DdModeSetting : LaunchMode::DdMode;
     }
-    request.fileList = line;
+    request.files = args;
     return request;
 }
 

@@ -7,18 +7,17 @@
 
 namespace salvo {
 
+inline constexpr auto kDdModeSwitch = "/DDMODE";
+
 struct LaunchRequest {
     LaunchMode mode = LaunchMode::Normal;
-    QString fileList; // added to the queue as it stands
+    QStringList files; // the file arguments, each one path as it was given
 };
 
-// The command line after the program name as one text: the arguments joined by
-// blanks, those holding a blank wrapped in double quotes, trimmed at both ends.
-QString joinCommandLine(const QStringList &arguments);
-
-// "/DDMODE" (exact, case-sensitive) alone asks for the settings dialog; followed
-// by more text it is a DD-mode run, or a normal start when another instance is
-// already running (that instance gets the files). Anything else is a file list.
-LaunchRequest classifyCommandLine(const QString &commandLine, bool otherInstanceRunning);
+// The arguments after the program name, each taken whole (a name may hold
+// blanks and quotes). "/DDMODE" (exact, case-sensitive) as the only argument
+// asks for the settings dialog; followed by files it is a DD-mode run. Anything
+// else is a list of files for a normal start. Empty arguments are left out.
+LaunchRequest classifyArguments(const QStringList &arguments);
 
 } // namespace salvo

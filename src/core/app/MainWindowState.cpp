@@ -4,13 +4,11 @@
 
 namespace salvo {
 
-WorkingMode startupWorkingMode(WorkingMode stored, bool queueEmpty, bool firstIsArchive)
+WorkingMode startupWorkingMode(WorkingMode stored, bool archiveModeOffered, const std::function<bool()> &firstIsArchive)
 {
-    if (!queueEmpty && firstIsArchive)
+    if (stored != WorkingMode::Archive || !archiveModeOffered)
         return WorkingMode::Extract;
-    if (stored == WorkingMode::Unset)
-        return WorkingMode::Extract;
-    return stored;
+    return firstIsArchive() ? WorkingMode::Extract : WorkingMode::Archive;
 }
 
 std::optional<int> savablePosition(int twips)

@@ -1,5 +1,6 @@
 #include "QueueFiles.h"
 
+#include "platform/LocalPath.h"
 #include "platform/TextCodec.h"
 
 #include <QFile>
@@ -34,7 +35,7 @@ bool saveFileList(const QString &path, const QStringList &entries)
     if (!out.open(QIODevice::WriteOnly))
         return false;
     for (const QString &entry : entries) {
-        const QByteArray line = entry.toUtf8() + "\r\n";
+        const QByteArray line = localBytesOfPath(entry) + "\r\n";
         if (out.write(line) != line.size()) {
             out.cancelWriting();
             return false;
@@ -42,6 +43,43 @@ bool saveFileList(const QString &path, const QStringList &entries)
     }
     return out.commit();
 }
+
+namespace {
+
+// The lines of a list file: CR LF, LF and CR alone each end a line; the break
+// that ends the last line does not open another one. (Neither byte occurs
+// inside a UTF-8 or CP932 character.)
+QList<QByteArray> splitLines(const QByteArray &bytes)
+{
+    QList<QByteArray> lines;
+    const qsizetype n = bytes.size();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char c = bytes.at(i);
+        if (c != '\r' && c != '\n')
+            continue;
+        lines.append(bytes.mid(start, i - start));
+        if (c == '\r' && i + 1 < n && bytes.at(i + 1) == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < n)
+        lines.append(bytes.mid(start));
+    return lines;
+}
+
+// One line of a file that is not UTF-8 throughout: a UTF-8 line as such; else
+// the bytes of a file that exists under them (a name that is not UTF-8, as
+// this program saves it); else CP932 text, as Japanese Windows writes lists.
+QString decodeMixedLine(const QByteArray &line)
+{
+    const QString asPath = pathFromLocalBytes(line);
+    if (!hasRawBytes(asPath) || localPathExists(asPath))
+        return asPath;
+    return decodeCp932(line);
+}
+
+} // namespace
 
 LoadStatus loadFileList(const QString &path, QStringList *entries)
 {
@@ -52,18 +90,13 @@ LoadStatus loadFileList(const QString &path, QStringList *entries)
         return LoadStatus::TooLarge;
     QByteArray bytes = in.readAll();
     bytes.replace('\0', QByteArray());
-    QString text = decodeUtf8OrCp932(bytes);
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
-    QStringList lines = text.split(QLatin1Char('\n'));
-    // The line break that ends the last line does not open another one.
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    for (QString &line : lines) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-    }
-    entries->append(lines);
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    const bool utf8 = isValidUtf8(bytes);
+    const QList<QByteArray> lines = splitLines(bytes);
+    entries->reserve(entries->size() + lines.size());
+    for (const QByteArray &line : lines)
+        entries->append(utf8 ? QString::fromUtf8(line) : decodeMixedLine(line));
     return LoadStatus::Ok;
 }
 

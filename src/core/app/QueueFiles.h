@@ -19,14 +19,17 @@ QStringList listFileFilters();
 // A chosen name keeps ".txt" or ".csv" (in any case); anything else gets ".txt".
 QString listFileNameWithExtension(const QString &name);
 
-// Writes one entry per line, UTF-8, lines ended by CR LF; the file is replaced
-// atomically. False when it could not be written.
+// Writes one entry per line, lines ended by CR LF: UTF-8, and a name that is
+// not UTF-8 as its own bytes. The file is replaced atomically. False when it
+// could not be written.
 bool saveFileList(const QString &path, const QStringList &entries);
 
 enum class LoadStatus { Ok, CannotOpen, TooLarge };
 
 // Reads one entry per line, taken as it stands (an empty line is an empty
-// entry); a file that is not UTF-8 is read as CP932. NUL characters are dropped.
+// entry); lines end with CR LF, LF or CR. A file that is not UTF-8 is read as
+// CP932, except lines naming an existing file by bytes that are not UTF-8
+// (as saveFileList writes them). NUL characters are dropped.
 LoadStatus loadFileList(const QString &path, QStringList *entries);
 
 // Sort keys of "SORT": 0 the full path, 1 the folder part, 2 the file name.

@@ -1,7 +1,8 @@
 #include "WorkFolder.h"
 
+#include "platform/LocalPath.h"
+
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -14,23 +15,18 @@ QString workFolderPath(const QString &myPath)
 
 void makeWorkFolder(const QString &myPath)
 {
-    QDir().mkpath(workFolderPath(myPath));
+    const QString folder = workFolderPath(myPath);
+    // Entries opened from the content viewer wait here, readable by the user only.
+    // A link in its place would send what the program puts there elsewhere.
+    if (QFileInfo(folder).isSymLink())
+        QFile::remove(folder);
+    QDir().mkpath(myPath);
+    QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 void emptyWorkFolder(const QString &myPath)
 {
-    QDirIterator it(workFolderPath(myPath), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        const QFileInfo entry = it.fileInfo();
-        if (entry.isDir() && !entry.isSymLink()) {
-            QDir(entry.filePath()).removeRecursively();
-        } else {
-            if (!entry.isSymLink())
-                QFile::setPermissions(entry.filePath(), QFile::ReadOwner | QFile::WriteOwner);
-            QFile::remove(entry.filePath());
-        }
-    }
+    emptyFolderWithoutFollowingLinks(workFolderPath(myPath));
 }
 
 } // namespace salvo

@@ -255,20 +255,30 @@ bool ArchiveInspector::isMultiRoot(const ArchiveFormat &format)
 QVector<ListRow> ArchiveInspector::listEntries(const ArchiveFormat &format)
 {
     QVector<ListRow> rows;
-    if (!format.reader || !has(format.reader->component))
+    if (!format.reader)
         return rows;
-    const FormatRow &row = *format.reader;
-    const QString tag = QLatin1String(row.typeTag);
-    if (row.console != ConsoleProgram::None) {
-        for (const ComponentEntry &e : consoleEntries(row, format.path))
-            rows << listRow(e, tag);
-        return rows;
-    }
-    m_caller.walk(row.component, row.prefix, format.path, row.openMode, nullptr, [&](const ComponentEntry &e, const auto &) {
+    const QString tag = QLatin1String(format.reader->typeTag);
+    listEntries(format, [&](const ComponentEntry &e) {
         rows << listRow(e, tag);
         return true;
     });
     return rows;
+}
+
+bool ArchiveInspector::listEntries(const ArchiveFormat &format, const std::function<bool(const ComponentEntry &)> &visit)
+{
+    if (!format.reader || !has(format.reader->component))
+        return false;
+    const FormatRow &row = *format.reader;
+    if (row.console != ConsoleProgram::None) {
+        for (const ComponentEntry &e : consoleEntries(row, format.path)) {
+            if (!visit(e))
+                break;
+        }
+        return true;
+    }
+    return m_caller.walk(row.component, row.prefix, format.path, row.openMode, nullptr,
+                         [&](const ComponentEntry &e, const auto &) { return visit(e); });
 }
 
 } // namespace salvo

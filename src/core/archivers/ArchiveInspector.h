@@ -13,6 +13,8 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
 namespace salvo {
 
 // What was decided about one archive, once: the row its extension selects and
@@ -45,6 +47,11 @@ public:
     // holds a single file at its root.
     bool isMultiRoot(const ArchiveFormat &format);
     QVector<ListRow> listEntries(const ArchiveFormat &format);
+    // The entries one by one as the component gives them, without formatting;
+    // `visit` returns false to stop. The type tag that formats them is the
+    // reader's (`format.reader->typeTag`). False when the format has no
+    // available reader.
+    bool listEntries(const ArchiveFormat &format, const std::function<bool(const ComponentEntry &entry)> &visit);
 
     // The same for a path, identified afresh.
     CheckCode check(const QString &path) { return check(identify(path)); }

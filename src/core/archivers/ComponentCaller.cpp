@@ -1,5 +1,6 @@
 #include "ComponentCaller.h"
 
+#include "platform/LocalPath.h"
 #include "platform/LowMemory.h"
 #include "salvo_archiver.h"
 
@@ -71,7 +72,7 @@ int ComponentCaller::overwriteTrampoline(void *user, const char *path)
         std::lock_guard<std::mutex> lock(self->m_mutex);
         asker = self->m_asker;
     }
-    return asker ? asker(QString::fromLocal8Bit(path)) : SALVO_ANSWER_NO;
+    return asker ? asker(pathFromLocalBytes(QByteArray(path))) : SALVO_ANSWER_NO;
 }
 
 ComponentCaller::Library *ComponentCaller::load(const QString &file, const char *prefix)
@@ -123,7 +124,8 @@ int ComponentCaller::run(Component component, const char *prefix, const QString 
     auto fn = reinterpret_cast<SALVO_MAIN_ENTRY>(entry(component, prefix, ""));
     if (!fn)
         return kNotCalled;
-    const QByteArray line = commandLine.toLocal8Bit();
+    // Paths in the line keep their bytes, also those that are not UTF-8.
+    const QByteArray line = localBytesOfPath(commandLine);
     char buffer[kOutputSize + 1] = {};
     const int result = fn(owner, line.constData(), buffer, kOutputSize);
     buffer[kOutputSize] = '\0';
@@ -135,13 +137,13 @@ int ComponentCaller::run(Component component, const char *prefix, const QString 
 int ComponentCaller::checkArchive(Component component, const char *prefix, const QString &archive, int mode)
 {
     auto fn = reinterpret_cast<SALVO_CHECK_ARCHIVE>(entry(component, prefix, "CheckArchive"));
-    return fn ? fn(archive.toLocal8Bit().constData(), mode) : 0;
+    return fn ? fn(localBytesOfPath(archive).constData(), mode) : 0;
 }
 
 int ComponentCaller::fileCount(Component component, const char *prefix, const QString &archive)
 {
     auto fn = reinterpret_cast<SALVO_GET_FILE_COUNT>(entry(component, prefix, "GetFileCount"));
-    return fn ? fn(archive.toLocal8Bit().constData()) : kNotCalled;
+    return fn ? fn(localBytesOfPath(archive).constData()) : kNotCalled;
 }
 
 int ComponentCaller::version(Component component, const char *prefix)
@@ -166,7 +168,7 @@ bool ComponentCaller::walk(Component component, const char *prefix, const QStrin
     auto size64 = reinterpret_cast<SALVO_GET_ORIGINAL_SIZE_EX>(entry(component, prefix, "GetOriginalSizeEx"));
     if (!open || !first || !close)
         return false;
-    SALVO_HARC handle = open(owner, archive.toLocal8Bit().constData(), openMode);
+    SALVO_HARC handle = open(owner, localBytesOfPath(archive).constData(), openMode);
     if (!handle)
         return false;
 
@@ -229,8 +231,8 @@ int ComponentCaller::aceV2Extract(const QString &archive, const QString &fileLis
         return static_cast<quint32>(reinterpret_cast<quintptr>(at));
     };
     const quint32 empty = put(QByteArray());
-    const quint32 list = put(fileList.toLocal8Bit());
-    const quint32 dest = put(destination.toLocal8Bit());
+    const quint32 list = put(localBytesOfPath(fileList));
+    const quint32 dest = put(localBytesOfPath(destination));
     if (!empty || !list || !dest)
         return kNotCalled;
     auto store = [record](int offset, quint32 value) { std::memcpy(record + offset, &value, 4); };
@@ -241,7 +243,7 @@ int ComponentCaller::aceV2Extract(const QString &archive, const QString &fileLis
     store(80, dest);  // destination folder
     store(84, 0);     // keep stored paths
     store(88, empty); // password
-    return fn(archive.toLocal8Bit().constData(), record);
+    return fn(localBytesOfPath(archive).constData(), record);
 }
 
 } // namespace salvo

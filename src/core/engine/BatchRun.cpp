@@ -6,11 +6,10 @@
 #include "engine/ProcessRunner.h"
 #include "engine/RunLog.h"
 #include "engine/RunUi.h"
+#include "platform/LocalPath.h"
 #include "settings/Settings.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 
 #include <optional>
 
@@ -87,7 +86,7 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
     log.open();
     m_ui.setStatus(1, QStringLiteral("書庫のチェック中."));
     for (auto it = items.begin(); it != items.end();) {
-        if (!QFileInfo::exists(it->path)) {
+        if (!localPathExists(it->path)) {
             log.writeLine(it->path + QStringLiteral(" is not Exist!!"));
             outcome.consumed.insert(it->position);
             it = items.erase(it);
@@ -222,7 +221,7 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
         m_ui.setStatus(1, QString::number(i + 1) + QStringLiteral("個目(全体:") + QString::number(n)
                               + QStringLiteral("個)のファイルを解凍中"));
         m_ui.progress(i + 1, n, archive);
-        if (!QFileInfo::exists(archive) && !settings.errorSkip) {
+        if (!localPathExists(archive) && !settings.errorSkip) {
             m_ui.showMessage(QStringLiteral("存在しないファイルです。場所を確認してください。"), MessageIcon::Error);
             continue;
         }
@@ -245,7 +244,7 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
             target.folderToOpen = folderPart(archive);
         // Only an extraction the component reported whole lets the archive go.
         if (settings.deleteAfter && trueSuccess)
-            QFile::remove(archive);
+            removeLocalFile(archive);
     }
     m_ui.loopFinished();
     m_ui.setStatus(2, elapsedText(clock.elapsed()));

@@ -3,6 +3,7 @@
 #include "archivers/ArchiveInspector.h"
 #include "engine/RunUi.h"
 #include "platform/KnownFolders.h"
+#include "platform/LocalPath.h"
 #include "settings/Settings.h"
 
 #include <QDir>
@@ -80,11 +81,13 @@ QString outputFolderFor(const ArchiveFormat &archive, const RunTarget &target, F
     if (dot > 0)
         name.truncate(dot);
     const QString folder = base + QLatin1Char('/') + name;
-    const QFileInfo info(folder);
-    if (info.isDir())
+    // Through the file system's own bytes: an archive name that is not UTF-8
+    // names its folder with the same bytes.
+    const LocalFileKind kind = localFileKind(folder);
+    if (kind == LocalFileKind::Directory)
         return folder;
     // One level only: the base folder must be there.
-    if (info.exists() || !QDir(base).exists() || !QDir(base).mkdir(name)) {
+    if (kind != LocalFileKind::Missing || localFileKind(base) != LocalFileKind::Directory || !makeLocalFolder(folder)) {
         *error = QStringLiteral("解凍先のフォルダを作成できません: ") + folder;
         return {};
     }

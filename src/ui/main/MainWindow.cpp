@@ -12,6 +12,7 @@
 #include "archivers/ComponentCaller.h"
 #include "salvo_version.h"
 #include "settings/Settings.h"
+#include "ui/viewers/ContentViewer.h"
 
 #include <QAction>
 #include <QApplication>
@@ -59,6 +60,8 @@ MainWindow::MainWindow(QString myPath, LaunchMode launchMode, QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // The viewer's listing uses the components: it ends before they go.
+    delete m_viewer.data();
     // The run uses the components and the queue's snapshot; it ends before they go.
     m_run->stopAndJoin();
 }
@@ -149,7 +152,7 @@ void MainWindow::wireParts()
     });
 }
 
-void MainWindow::startUp(const Availability &found, const QString &fileList)
+void MainWindow::startUp(const Availability &found, const QStringList &files)
 {
     m_availability = found;
     m_caller = std::make_unique<ComponentCaller>(m_availability);
@@ -164,14 +167,14 @@ void MainWindow::startUp(const Availability &found, const QString &fileList)
     const Settings settings(m_myPath);
     switch (m_launchMode) {
     case LaunchMode::Normal:
-        addArchiveList(fileList);
+        addPaths(files);
         if (settings.read(ini::kShowListViewer) == 1 && !m_queue.isEmpty()) {
             m_queueView->list()->setCurrentIndex(m_queue.index(0));
             openCurrentArchive();
         }
         break;
     case LaunchMode::DdMode:
-        addArchiveList(fileList);
+        addPaths(files);
         // The run starts once the event loop runs, after the remaining steps.
         QTimer::singleShot(0, this, &MainWindow::startRun);
         break;
@@ -201,8 +204,9 @@ void MainWindow::startUp(const Availability &found, const QString &fileList)
 
     WorkingMode mode = WorkingMode::Extract;
     if (m_launchMode == LaunchMode::Normal) {
-        const bool firstIsArchive = !m_queue.isEmpty() && m_inspector->check(m_queue.at(0)) == kCheckOk;
-        mode = startupWorkingMode(settings.startUpMode(), m_queue.isEmpty(), firstIsArchive);
+        mode = startupWorkingMode(settings.startUpMode(), kArchiveModeOffered, [this] {
+            return !m_queue.isEmpty() && m_inspector->check(m_queue.at(0)) == kCheckOk;
+        });
     }
     applyWorkingMode(mode);
 
@@ -235,16 +239,16 @@ void MainWindow::applyWorkingMode(WorkingMode mode)
     startButton->setFixedHeight(height);
 }
 
-AddResult MainWindow::addArchiveList(const QString &fileList)
+AddResult MainWindow::addPaths(const QStringList &paths)
 {
-    return m_queueView->addArchiveList(fileList);
+    return m_queueView->addPaths(paths);
 }
 
-void MainWindow::receiveHandoff(const QString &fileList)
+void MainWindow::receiveHandoff(const QStringList &paths)
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    if (!fileList.isEmpty())
-        addArchiveList(fileList);
+    if (!paths.isEmpty())
+        addPaths(paths);
     QApplication::restoreOverrideCursor();
     if (m_launchMode == LaunchMode::Normal) {
         if (isMinimized())
@@ -298,14 +302,25 @@ void MainWindow::openCurrentArchive()
         m_status->setText(3, QString());
         return;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const ArchiveFormat format = m_inspector->identify(path);
-    const qint32 count = m_inspector->entryCount(format);
-    const qint64 size = m_inspector->expandedSize(format);
-    QApplication::restoreOverrideCursor();
-    m_status->setText(2, QString::number(count) + QStringLiteral("個"));
-    m_status->setText(3, thousands(size) + QStringLiteral("Bytes"));
-    // The content viewer opens here once it exists.
+    if (!m_viewer) {
+        m_viewer = new ContentViewer(m_myPath, *m_caller, *m_inspector, *m_run, this);
+        m_viewer->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_viewer, &ContentViewer::measured, this, [this](qint32 count, qint64 size) {
+            m_status->setText(2, QString::number(count) + QStringLiteral("個"));
+            m_status->setText(3, thousands(size) + QStringLiteral("Bytes"));
+        });
+        m_docking->attach(m_viewer);
+        m_viewer->show();
+    }
+    // Read in the background; the count and size follow the rows.
+    m_status->setText(2, QString());
+    m_status->setText(3, QString());
+    m_viewer->showArchive(path);
+}
+
+ContentViewer *MainWindow::viewer() const
+{
+    return m_viewer.data();
 }
 
 QString MainWindow::statusText(int panel) const
@@ -346,6 +361,8 @@ void MainWindow::shutDown()
     settings.write(ini::kArchiveType, archiveTypeBox->currentText());
     if (m_launchMode == LaunchMode::Normal)
         settings.setStartUpMode(m_workingMode);
+    if (m_viewer)
+        m_viewer->close();
     if (const auto left = savablePosition(x() * kTwipsPerPixel))
         settings.write(ini::kLeft, *left);
     if (const auto top = savablePosition(y() * kTwipsPerPixel))

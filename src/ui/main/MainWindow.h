@@ -11,6 +11,7 @@
 #include "settings/Modes.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <memory>
 
@@ -21,6 +22,7 @@ namespace salvo {
 
 class ArchiveInspector;
 class ComponentCaller;
+class ContentViewer;
 class MainMenus;
 class QueueView;
 class RunControl;
@@ -35,18 +37,20 @@ public:
     ~MainWindow() override;
 
     // Start-up steps that follow the availability check, in their order.
-    void startUp(const Availability &availability, const QString &fileList);
+    void startUp(const Availability &availability, const QStringList &files);
 
-    // Adds a command-line style file list to the queue.
-    AddResult addArchiveList(const QString &fileList);
-    // Handles a file list handed over by a second instance.
-    void receiveHandoff(const QString &fileList);
+    // Adds files and folders of the command line or a hand-off to the queue.
+    AddResult addPaths(const QStringList &paths);
+    // Handles the files handed over by a second instance (none: it only wants
+    // the window in front).
+    void receiveHandoff(const QStringList &paths);
     // Shows the window in a working mode; Unset changes the mode only.
     void applyWorkingMode(WorkingMode mode);
     WorkingMode workingMode() const { return m_workingMode; }
     // The start button: starts a run, or stops the one in progress.
     void startRun();
-    // A queued archive is activated: its entry count and size go to the status bar.
+    // A queued archive is activated: the content viewer opens on it (docked at
+    // the right edge) and its entry count and size go to the status bar once read.
     void openCurrentArchive();
     // The font size of the general options ("FONTSIZE"): the window's font and
     // the status bar's height.
@@ -69,6 +73,8 @@ public:
     MainMenus *menus() const { return m_menus; }
     StatusPanels *statusPanels() const { return m_status; }
     ViewerDocking *docking() const { return m_docking; }
+    // The content viewer while it is open.
+    ContentViewer *viewer() const;
 
     QComboBox *targetPlaceBox = nullptr;   // `cmbTargetPlace`
     QComboBox *archiveMethodBox = nullptr; // `cmbArcMethod`
@@ -108,6 +114,7 @@ private:
     QueueView *m_queueView = nullptr;
     MainMenus *m_menus = nullptr;
     ViewerDocking *m_docking = nullptr;
+    QPointer<ContentViewer> m_viewer;
 
     bool m_closeAfterRun = false;
     bool m_shutDownDone = false;

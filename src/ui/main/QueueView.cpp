@@ -2,6 +2,7 @@
 
 #include "app/QueueFiles.h"
 #include "engine/RunUi.h"
+#include "platform/LocalPath.h"
 #include "settings/Settings.h"
 
 #include <QApplication>
@@ -46,14 +47,32 @@ QString QueueView::currentPath() const
     return current.isValid() ? m_queue.at(current.row()) : QString();
 }
 
-AddResult QueueView::addArchiveList(const QString &fileList)
+namespace {
+
+// What could not be queued, for the status bar; empty when everything was.
+QString leftOutText(const AddResult &result)
 {
-    const AddResult result = m_queue.addArchiveList(fileList);
+    QString text;
+    if (result.skipped > 0)
+        text += QString::number(result.skipped) + QStringLiteral("件は見つからないため除外");
+    if (result.notFiles > 0) {
+        if (!text.isEmpty())
+            text += QStringLiteral("、");
+        text += QString::number(result.notFiles) + QStringLiteral("件は通常のファイルでないため除外");
+    }
+    return text;
+}
+
+} // namespace
+
+AddResult QueueView::addPaths(const QStringList &paths)
+{
+    const AddResult result = m_queue.addPaths(paths);
     discardFilterBackup(m_myPath);
-    if (result.skipped > 0) {
+    const QString leftOut = leftOutText(result);
+    if (!leftOut.isEmpty()) {
         m_ui.setStatus(1, QString::number(m_queue.size()) + QStringLiteral("ファイル登録済み(")
-                              + QString::number(result.added) + QStringLiteral("追加、")
-                              + QString::number(result.skipped) + QStringLiteral("件は見つからないため除外)"));
+                              + QString::number(result.added) + QStringLiteral("追加、") + leftOut + QStringLiteral(")"));
     }
     return result;
 }
@@ -65,11 +84,8 @@ void QueueView::dropPaths(const QStringList &paths, std::function<void()> done)
     auto result = std::make_shared<AddResult>();
     // Large folders are scanned off the window's thread, so it keeps painting.
     QThread *scan = QThread::create([paths, found, result] {
-        for (const QString &path : paths) {
-            const AddResult one = collectPath(path, found.get());
-            result->added += one.added;
-            result->skipped += one.skipped;
-        }
+        for (const QString &path : paths)
+            *result += collectPath(path, found.get());
     });
     connect(scan, &QThread::finished, this, [this, scan, found, result, done] {
         scan->deleteLater();
@@ -78,8 +94,7 @@ void QueueView::dropPaths(const QStringList &paths, std::function<void()> done)
         QApplication::restoreOverrideCursor();
         QString text = QString::number(m_queue.size()) + QStringLiteral("ファイル登録済み(")
             + QString::number(result->added) + QStringLiteral("追加)");
-        if (result->skipped > 0)
-            text += QString::number(result->skipped) + QStringLiteral("件は見つからないため除外");
+        text += leftOutText(*result);
         m_ui.setStatus(1, text);
         if (done)
             done();
@@ -87,15 +102,17 @@ void QueueView::dropPaths(const QStringList &paths, std::function<void()> done)
     scan->start();
 }
 
-void QueueView::loadList(const QString &path, bool replace)
+bool QueueView::loadList(const QString &path, bool replace)
 {
-    if (replace)
-        m_queue.clear();
+    // Read first: a list that cannot be read leaves the queue as it was.
     QStringList entries;
     switch (loadFileList(path, &entries)) {
     case LoadStatus::Ok:
-        m_queue.append(entries);
-        break;
+        if (replace)
+            m_queue.setEntries(entries);
+        else
+            m_queue.append(entries);
+        return true;
     case LoadStatus::TooLarge:
         m_ui.showMessage(QStringLiteral("ファイルリストが大きすぎるため読み込めません。\n(%1 MB まで)")
                              .arg(kMaxListFileBytes / (1024 * 1024)),
@@ -105,12 +122,15 @@ void QueueView::loadList(const QString &path, bool replace)
         m_ui.showMessage(QStringLiteral("ファイルリストを開けません。\n") + path, MessageIcon::Error);
         break;
     }
+    return false;
 }
 
-void QueueView::saveList(const QString &path)
+bool QueueView::saveList(const QString &path)
 {
-    if (!saveFileList(path, m_queue.entries()))
-        m_ui.showMessage(QStringLiteral("ファイルリストを保存できません。\n") + path, MessageIcon::Error);
+    if (saveFileList(path, m_queue.entries()))
+        return true;
+    m_ui.showMessage(QStringLiteral("ファイルリストを保存できません。\n") + path, MessageIcon::Error);
+    return false;
 }
 
 std::unique_ptr<QFileDialog> QueueView::makeFileDialog(const FileChoice &choice, QWidget *parent)
@@ -134,8 +154,8 @@ void QueueView::chooseAndLoadList()
         m_ui.setStatus(1, QStringLiteral("キャンセルしました。"));
         return;
     }
-    loadList(file, true);
-    m_ui.setStatus(1, QStringLiteral("ファイルリストを読み込みました。"));
+    m_ui.setStatus(1, loadList(file, true) ? QStringLiteral("ファイルリストを読み込みました。")
+                                           : QStringLiteral("ファイルリストを読み込めませんでした。"));
 }
 
 void QueueView::chooseAndSaveList()
@@ -150,8 +170,8 @@ void QueueView::chooseAndSaveList()
         m_ui.setStatus(1, QStringLiteral("キャンセルしました。"));
         return;
     }
-    saveList(listFileNameWithExtension(file));
-    m_ui.setStatus(1, QStringLiteral("ファイルリストを保存しました。"));
+    m_ui.setStatus(1, saveList(listFileNameWithExtension(file)) ? QStringLiteral("ファイルリストを保存しました。")
+                                                                : QStringLiteral("ファイルリストを保存できませんでした。"));
 }
 
 void QueueView::sortQueue()
@@ -246,8 +266,9 @@ bool QueueView::eventFilter(QObject *watched, QEvent *event)
             auto *drop = static_cast<QDropEvent *>(event);
             QStringList paths;
             for (const QUrl &url : drop->mimeData()->urls()) {
-                if (url.isLocalFile())
-                    paths << url.toLocalFile();
+                const QString path = localPathFromUrl(url);
+                if (!path.isEmpty())
+                    paths << path;
             }
             drop->acceptProposedAction();
             if (!paths.isEmpty())

@@ -29,15 +29,17 @@ public:
     // The path of the current row, or empty.
     QString currentPath() const;
 
-    // Adds a command-line style file list (start-up, hand-off) and says in the
-    // status bar what could not be found.
-    AddResult addArchiveList(const QString &fileList);
+    // Adds the files and folders of the command line or a hand-off and says in
+    // the status bar what could not be queued.
+    AddResult addPaths(const QStringList &paths);
     // Adds dropped files and folders; folders are scanned off the window's
     // thread. `done` runs when they are in the queue.
     void dropPaths(const QStringList &paths, std::function<void()> done = {});
 
-    void loadList(const QString &path, bool replace);
-    void saveList(const QString &path);
+    // False, after saying why, when the list could not be read or written; the
+    // queue is then as it was.
+    bool loadList(const QString &path, bool replace);
+    bool saveList(const QString &path);
     // The menu items: ask for a list file, then load or save it.
     void chooseAndLoadList();
     void chooseAndSaveList();

@@ -59,6 +59,8 @@ bool ViewerDocking::eventFilter(QObject *watched, QEvent *event)
         placeViewer();
     else if (event->type() == QEvent::Move && m_viewer && watched == m_viewer)
         followViewer();
+    else if (event->type() == QEvent::Resize && m_viewer && watched == m_viewer && m_docked)
+        placeViewer(); // a docked viewer keeps the main window's top and height
     else if (event->type() == QEvent::Close && m_viewer && watched == m_viewer)
         detach();
     return QObject::eventFilter(watched, event);

@@ -1,7 +1,8 @@
 #pragma once
 // Keeps the content viewer docked to the right edge of the main window: while
 // docked, the viewer takes the main window's top and height and sits flush
-// against its right edge, and either window drags the other along. Moving the
+// against its right edge (its own resizing keeps them), and either window
+// drags the other along. Moving the
 // viewer more than 100 twips away from that edge undocks it; moving it back
 // within 100 twips docks it again.
 #include <QObject>

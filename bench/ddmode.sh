@@ -59,8 +59,7 @@ ours() { # folder of archives, folder mode
   t0=$(now)
   SALVO_HOME=$home XDG_RUNTIME_DIR=$home QT_QPA_PLATFORM=offscreen "$BUILD/SalvoExtractor" /DDMODE "$1"/* > /dev/null 2>&1
   t1=$(now)
-  [ "$(find "$out" -type f | head -1)" ] || echo "warning: the DD-mode run extracted nothing" >&2
-  rm -rf "$home" "$out"
+  rm -rf "$home" "$WORK/ours.out"; mv "$out" "$WORK/ours.out"
   python3 -c "print($t1 - $t0)"
 }
 loop() { # folder of archives: one bsdtar per archive into a folder named after it
@@ -71,12 +70,23 @@ loop() { # folder of archives: one bsdtar per archive into a folder named after 
     d=$(basename "$f"); d=${d%.*}; mkdir -p "$out/$d"; bsdtar -xf "$f" -C "$out/$d"
   done
   t1=$(now)
-  rm -rf "$out"
+  rm -rf "$WORK/loop.out"; mv "$out" "$WORK/loop.out"
   python3 -c "print($t1 - $t0)"
+}
+# After a run of each in folder mode 1 (both make one folder per archive):
+# how many archives ours extracted, and whether its tree equals bsdtar's.
+compare() {
+  local total done same=yes
+  total=$(ls "$1" | wc -l)
+  done=$(find "$WORK/ours.out" -mindepth 1 -maxdepth 1 -type d ! -empty | wc -l)
+  diff -r "$WORK/ours.out" "$WORK/loop.out" > /dev/null || same=NO
+  echo "    extracted $done of $total archives; output tree equal to bsdtar's: $same"
+  [ "$done" = "$total" ] && [ "$same" = yes ] || echo "warning: the run did not extract every archive as bsdtar does" >&2
 }
 best() { local b=999 i t; for i in 1 2; do t=$("$@"); b=$(python3 -c "print(min($b, $t))"); done; echo "$b"; }
 
 report() { printf '%-40s ours %7.2f s   bsdtar loop %7.2f s   ratio %.2f\n' "$1" "$2" "$3" "$(python3 -c "print($2 / $3)")"; }
-l=$(best loop small); o=$(best ours small 1); report "(a) $SMALL small zips, mode 1" "$o" "$l"
-l=$(best loop mixed); o=$(best ours mixed 1); report "(b) 20 mixed archives, mode 1" "$o" "$l"
+l=$(best loop small); o=$(best ours small 1); report "(a) $SMALL small zips, mode 1" "$o" "$l"; compare small
+l=$(best loop mixed); o=$(best ours mixed 1); report "(b) 20 mixed archives, mode 1" "$o" "$l"; compare mixed
 o=$(best ours mixed 0); report "(b) 20 mixed archives, automatic mode 0" "$o" "$l"
+rm -rf "$WORK/ours.out" "$WORK/loop.out"

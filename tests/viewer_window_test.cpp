@@ -120,7 +120,7 @@ TEST(ViewerFromQueue, OpensDockedAndSortsEveryColumnByValue)
     ASSERT_EQ(QProcess::execute("bsdtar", QStringList{"--format", "zip", "-cf", zip, "-C", dir} + names), 0);
 
     MainWindow window(home.myPath(), LaunchMode::Normal);
-    window.startUp(builtComponents(home.myPath()), zip);
+    window.startUp(builtComponents(home.myPath()), {zip});
     window.show();
     window.queueView()->list()->setCurrentIndex(window.queue().index(0));
     window.openCurrentArchive();

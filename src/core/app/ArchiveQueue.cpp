@@ -1,6 +1,7 @@
 #include "ArchiveQueue.h"
 
 #include "platform/LocalPath.h"
+#include "SplitVolumes.h"
 
 namespace salvo {
 
@@ -166,8 +167,21 @@ void ArchiveQueue::clear()
     endResetModel();
 }
 
-void ArchiveQueue::append(const QStringList &paths)
+void ArchiveQueue::append(const QStringList &given)
 {
+    // Any volume of a split archive stands for its set, which is queued once,
+    // by its first volume.
+    QStringList paths;
+    for (const QString &path : given) {
+        const std::string bytes = localBytesOfPath(path).toStdString();
+        if (volumeNameOf(bytes).scheme == VolumeScheme::None) {
+            paths << path;
+            continue;
+        }
+        const QString set = pathFromLocalBytes(QByteArray::fromStdString(volumeSetName(bytes)));
+        if (!m_entries.contains(set) && !paths.contains(set))
+            paths << set;
+    }
     if (paths.isEmpty())
         return;
     beginInsertRows({}, size(), size() + static_cast<int>(paths.size()) - 1);

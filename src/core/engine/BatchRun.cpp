@@ -2,12 +2,15 @@
 
 #include "archivers/ComponentCaller.h"
 #include "engine/ExtractionCommands.h"
+#include "engine/FailureReasons.h"
 #include "engine/MailNotice.h"
 #include "engine/ProcessRunner.h"
 #include "engine/RunLog.h"
 #include "engine/RunUi.h"
 #include "platform/LocalPath.h"
 #include "settings/Settings.h"
+
+#include "SplitVolumes.h"
 
 #include <QElapsedTimer>
 
@@ -39,6 +42,23 @@ QString elapsedText(qint64 ms)
 
 BatchRun::BatchRun(RunSetup setup, RunUi &ui) : m_setup(std::move(setup)), m_ui(ui) {}
 
+BatchRun::~BatchRun() = default;
+
+RunLog &BatchRun::log()
+{
+    if (!m_log) {
+        m_log = std::make_unique<RunLog>(m_setup.myPath);
+        m_log->open();
+    }
+    return *m_log;
+}
+
+void BatchRun::logFailure(const QString &archive, const QString &reason)
+{
+    log().writeLine(archive + QStringLiteral(" : ") + reason);
+    ++m_failures;
+}
+
 const Availability &BatchRun::availability() const
 {
     return m_setup.caller->availability();
@@ -47,11 +67,19 @@ const Availability &BatchRun::availability() const
 RunOutcome BatchRun::run(const QStringList &queue)
 {
     RunOutcome outcome;
+    m_failures = 0;
     RunTarget target = chooseRunTarget(Settings(m_setup.myPath), m_setup.launchMode, m_setup.targetPlace, queue, m_ui);
     if (target.cancelled) {
         m_ui.setStatus(1, QStringLiteral("解凍は中止しました。"));
         return outcome;
     }
+    // Passwords are asked through the window for this run only.
+    m_setup.caller->setPasswordAsker(
+        [this](const QString &archive, bool retry, QString *password) { return m_ui.askPassword(archive, retry, password); });
+    struct AskerReset {
+        ComponentCaller *caller;
+        ~AskerReset() { caller->setPasswordAsker(nullptr); }
+    } askerReset{m_setup.caller};
     std::vector<Item> items;
     for (int i = 0; i < queue.size(); ++i)
         items.push_back({queue.at(i), i, std::nullopt});
@@ -76,14 +104,15 @@ RunOutcome BatchRun::run(const QStringList &queue)
         successes = extractionLoop(items, target, outcome);
     }
     outcome.successCount = successes;
-    completion(successes, target);
+    outcome.failureCount = m_failures;
+    m_log.reset();
+    completion(successes, m_failures, target);
     return outcome;
 }
 
 bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *errors, RunOutcome &outcome)
 {
-    RunLog log(m_setup.myPath);
-    log.open();
+    RunLog &log = this->log();
     m_ui.setStatus(1, QStringLiteral("書庫のチェック中."));
     for (auto it = items.begin(); it != items.end();) {
         if (!localPathExists(it->path)) {
@@ -133,12 +162,11 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
         goOn = false;
     else if (*errors >= 1)
         goOn = m_ui.askYesNo(QStringLiteral("エラーが") + QString::number(*errors) + QStringLiteral("あります。\n解凍を続行しますか？"));
-    log.close();
     return goOn;
 }
 
 int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir, const LoopSettings &settings,
-                         bool *trueSuccess)
+                         bool *trueSuccess, QString *reason)
 {
     *trueSuccess = false;
     ExtractionRequest request;
@@ -152,10 +180,12 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
     const ExtractionCall call = buildExtractionCall(request, availability());
     switch (call.kind) {
     case CallKind::Unsupported:
+        *reason = QString::fromUtf8(kReasonUnsupported);
         if (!settings.errorSkip)
             m_ui.showMessage(QStringLiteral("対応していない形式のファイルです"), MessageIcon::Error);
         return -1;
     case CallKind::None:
+        *reason = failureReason(kNotCalled);
         return -1;
     case CallKind::Component: {
         // OverWrite 0 overwrites without asking in every format, also in those
@@ -165,11 +195,15 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
             withoutAsking.emplace();
         const int r = m_setup.caller->run(call.component, call.prefix, call.commandLine, nullptr);
         *trueSuccess = r == 0;
+        if (r != 0)
+            *reason = failureReason(r);
         return r;
     }
     case CallKind::AceV2: {
         const int r = m_setup.caller->aceV2Extract(archive.path, call.commandLine, outputDir);
         *trueSuccess = r == 0;
+        if (r != 0)
+            *reason = failureReason(r);
         return r;
     }
     case CallKind::Console: {
@@ -216,13 +250,15 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
             break;
         }
         const QString &archive = items[i].path;
-        outcome.consumed.insert(items[i].position);
         ++done;
         m_ui.setStatus(1, QString::number(i + 1) + QStringLiteral("個目(全体:") + QString::number(n)
                               + QStringLiteral("個)のファイルを解凍中"));
         m_ui.progress(i + 1, n, archive);
-        if (!localPathExists(archive) && !settings.errorSkip) {
-            m_ui.showMessage(QStringLiteral("存在しないファイルです。場所を確認してください。"), MessageIcon::Error);
+        // A failed archive stays in the queue, and the log says why it failed.
+        if (!localPathExists(archive)) {
+            logFailure(archive, QString::fromUtf8(kReasonMissingFile));
+            if (!settings.errorSkip)
+                m_ui.showMessage(QStringLiteral("存在しないファイルです。場所を確認してください。"), MessageIcon::Error);
             continue;
         }
         if (!items[i].format)
@@ -231,20 +267,28 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
         QString error;
         const QString outputDir = outputFolderFor(format, target, settings.folderMode, *m_setup.inspector, &error);
         if (outputDir.isEmpty()) {
+            logFailure(archive, error);
             m_ui.setStatus(1, error);
             if (!settings.errorSkip)
                 m_ui.showMessage(error, MessageIcon::Error);
             continue;
         }
         bool trueSuccess = false;
-        if (extractOne(format, outputDir, settings, &trueSuccess) != 0)
+        QString reason;
+        if (extractOne(format, outputDir, settings, &trueSuccess, &reason) != 0) {
+            logFailure(archive, reason);
             continue;
+        }
+        outcome.consumed.insert(items[i].position);
         ++successes;
         if (target.kind == TargetKind::BesideArchive && target.folderToOpen.isEmpty())
             target.folderToOpen = folderPart(archive);
         // Only an extraction the component reported whole lets the archive go.
-        if (settings.deleteAfter && trueSuccess)
-            removeLocalFile(archive);
+        // A split archive goes with all its volumes, which were all read.
+        if (settings.deleteAfter && trueSuccess) {
+            for (const std::string &volume : volumeSetOf(localBytesOfPath(archive).toStdString()).paths)
+                removeLocalFile(pathFromLocalBytes(QByteArray::fromStdString(volume)));
+        }
     }
     m_ui.loopFinished();
     m_ui.setStatus(2, elapsedText(clock.elapsed()));
@@ -255,7 +299,7 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
     return successes;
 }
 
-void BatchRun::completion(int successCount, const RunTarget &target)
+void BatchRun::completion(int successCount, int failureCount, const RunTarget &target)
 {
     const Settings ini(m_setup.myPath);
     if (ini.read(ini::kMailUse) == 1 && availability().has(Component::Basp21)) {
@@ -263,8 +307,12 @@ void BatchRun::completion(int successCount, const RunTarget &target)
         if (!answer.isEmpty())
             m_ui.setStatus(1, answer);
     }
-    if (successCount < 1)
+    const bool notice = ini.read(ini::kEndNotice) == 0;
+    if (successCount < 1) {
+        if (notice && failureCount > 0)
+            offerLog(QString(), failureCount);
         return;
+    }
     if (ini.read(ini::kUseSound) != 0)
         m_ui.playSound(cutAtNul(ini.read(ini::kSoundFilePath)));
     if (ini.read(ini::kOpenFolder) != 0 && !target.folderToOpen.isEmpty()
@@ -272,9 +320,19 @@ void BatchRun::completion(int successCount, const RunTarget &target)
             || (target.kind == TargetKind::BesideArchive && successCount == 1))) {
         ProcessRunner().start(quoteIfBlank(target.folderToOpen));
     }
-    if (ini.read(ini::kEndNotice) == 0)
-        m_ui.showMessage(QString::number(successCount) + QStringLiteral("個のファイルを解凍完了！"),
-                         MessageIcon::Information);
+    const QString doneText = QString::number(successCount) + QStringLiteral("個のファイルを解凍完了！");
+    if (notice && failureCount > 0)
+        offerLog(doneText + QLatin1Char('\n'), failureCount);
+    else if (notice)
+        m_ui.showMessage(doneText, MessageIcon::Information);
+}
+
+void BatchRun::offerLog(const QString &before, int failureCount)
+{
+    const QString text = before + QString::number(failureCount)
+        + QStringLiteral("個のファイルは解凍できませんでした。\n理由はログに記録しました。ログを開きますか？");
+    if (m_ui.askYesNo(text))
+        ProcessRunner().start(quoteIfBlank(m_setup.myPath + QStringLiteral("Log.txt")));
 }
 
 } // namespace salvo

@@ -11,18 +11,23 @@
 #include <QStringList>
 
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <set>
 
 namespace salvo {
 
 class ComponentCaller;
+class RunLog;
 class RunUi;
 
 struct RunOutcome {
     int successCount = 0;
+    // Archives the loop could not extract; each has a line in "Log.txt".
+    int failureCount = 0;
     // Positions in the queue given to run() that the run used up (removed by
-    // the pre-scan or processed by the loop); the caller removes these.
+    // the pre-scan or extracted by the loop); the caller removes these. What
+    // the loop failed to extract stays for another try.
     std::set<int> consumed;
     bool stopped = false;
 };
@@ -38,6 +43,7 @@ struct RunSetup {
 class BatchRun {
 public:
     BatchRun(RunSetup setup, RunUi &ui);
+    ~BatchRun();
 
     // The whole run over `queue`: target, pre-scan, loop, completion actions.
     RunOutcome run(const QStringList &queue);
@@ -60,12 +66,19 @@ private:
     bool preScan(std::vector<Item> &items, const RunTarget &target, int *errors, RunOutcome &outcome);
     int extractionLoop(std::vector<Item> &items, RunTarget &target, RunOutcome &outcome);
     int extractOne(const ArchiveFormat &archive, const QString &outputDir, const LoopSettings &settings,
-                   bool *trueSuccess);
-    void completion(int successCount, const RunTarget &target);
+                   bool *trueSuccess, QString *reason);
+    void completion(int successCount, int failureCount, const RunTarget &target);
+    // The end notice with failures: their count, and the offer to open the log.
+    void offerLog(const QString &before, int failureCount);
+    // The run's block in "Log.txt", begun when the first line is written.
+    RunLog &log();
+    void logFailure(const QString &archive, const QString &reason);
     const Availability &availability() const;
 
     RunSetup m_setup;
     RunUi &m_ui;
+    std::unique_ptr<RunLog> m_log;
+    int m_failures = 0;
 };
 
 // Elapsed time as "hh:nn:ss".

@@ -1,5 +1,6 @@
 #include "ExtractionCommands.h"
 
+#include "archivers/FormatTable.h"
 #include "engine/ProcessRunner.h"
 
 namespace salvo {
@@ -154,8 +155,8 @@ bool zipBy7zFor(int use7Zip, const Availability &a)
 
 ExtractionCall buildExtractionCall(const ExtractionRequest &request, const Availability &availability)
 {
-    const qsizetype dot = request.archive.lastIndexOf(QLatin1Char('.'));
-    const QString ext = (dot < 0 ? request.archive : request.archive.mid(dot + 1)).toUpper();
+    // A numbered volume of a split archive has its archive's extension.
+    const QString ext = extensionKey(request.archive).toUpper();
     if (ext == QLatin1String("EXE"))
         return selfExtractor(request, availability);
     return byExtension(ext, request, availability);

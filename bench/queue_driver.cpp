@@ -1,8 +1,10 @@
 // Times the queue's own work for the benchmark: adding every file below a
 // folder (as a drop does), loading a list file, sorting by full path, and
+// filtering the queue (apply with its saved copy, then release), and
 // removing every other entry selected in the window's list (run offscreen).
 #include "app/ArchiveQueue.h"
 #include "app/QueueFiles.h"
+#include "app/QueueFilter.h"
 #include "engine/RunUi.h"
 #include "ui/main/QueueView.h"
 
@@ -29,7 +31,7 @@ public:
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    if (argc < 3)
+    if (argc < 4)
         return 2;
     QElapsedTimer t;
     t.start();
@@ -49,6 +51,20 @@ int main(int argc, char **argv)
     sortQueueEntries(entries, 0);
     dropped.setEntries(entries);
     const double sortSeconds = t.nsecsElapsed() / 1e9;
+
+    // The filter as the dialog runs it: every name holding "d1" or "s3" goes.
+    QueueFilter filter(QString::fromLocal8Bit(argv[3]));
+    t.restart();
+    QStringList filtered = dropped.entries();
+    filter.apply(&filtered, QStringLiteral("d1 s3"), QString(), false);
+    dropped.setEntries(filtered);
+    const double applySeconds = t.nsecsElapsed() / 1e9;
+    const qsizetype kept = filtered.size();
+    t.restart();
+    filter.release(&filtered);
+    dropped.setEntries(filtered);
+    const double releaseSeconds = t.nsecsElapsed() / 1e9;
+
     // Half of the entries, scattered (every other one), selected in the list
     // as the window shows it, then removed as the Delete key removes them.
     QWidget window;
@@ -63,7 +79,8 @@ int main(int argc, char **argv)
     view.removeSelected();
     const double removeSeconds = t.nsecsElapsed() / 1e9;
 
-    std::printf("%d %lld %.4f %.4f %.4f %d %.4f\n", r.added, static_cast<long long>(fromList.size()), dropSeconds,
-                loadSeconds, sortSeconds, before - dropped.size(), removeSeconds);
+    std::printf("%d %lld %.4f %.4f %.4f %lld %.4f %.4f %d %.4f\n", r.added, static_cast<long long>(fromList.size()),
+                dropSeconds, loadSeconds, sortSeconds, static_cast<long long>(kept), applySeconds, releaseSeconds,
+                before - dropped.size(), removeSeconds);
     return 0;
 }

@@ -3,12 +3,15 @@
 // single-top-folder test, listing rows and the ACE record.
 #include "settings/Settings.h"
 #include "archivers/ArchiveInspector.h"
+#include "archivers/ComponentVersions.h"
 #include "archivers/FormatTable.h"
 #include "engine/BatchRun.h"
 #include "support/RecordingUi.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
+
+#include <archive.h>
 #include <QFile>
 
 using namespace salvo;
@@ -376,6 +379,41 @@ TEST_F(RecordingTest, MainEntryGetsTheCommandAndA1024CharacterBuffer)
 namespace {
 
 // The real components on archives made here.
+TEST_F(RecordingTest, AboutRowsFileNamesVersionsAndTheDecodingLibrary)
+{
+    install({Component::UnLha32, Component::UnZip32, Component::SevenZip32, Component::UnArj32, Component::Kty32,
+             Component::UnAceV2});
+    availability.present[int(Component::Yz2Dec)] = true;
+    availability.files[int(Component::Yz2Dec)] = folder + "/yz2dec";
+    caller = std::make_unique<ComponentCaller>(availability);
+    // The first component fails the library question: the next one answers it.
+    script({"UnlhaGetVersion 260", "UnlhaGetSubVersion 5", "UnZipGetVersion 601", "SevenZipGetVersion 1602",
+            "SevenZipGetSubVersion 2", "UnarjGetVersion 100", "KtyGetVersion 130",
+            "UnlhaGetBackendVersionResult 32849", "UnZipGetBackendVersion libarchive 9.8.7 zlib/1.2.13"});
+    const QList<ComponentVersionRow> rows = componentVersionRows(*caller);
+    const QString no = "Not Installed";
+    const QList<QPair<QString, QString>> expected{
+        {"unlha32.so", "2.60.0.05"}, {"unzip32.so", "6.01"}, {"zip32j.so", no}, {"zip32.so", no},
+        {"cab32.so", no}, {"ungca32.so", no}, {"unrar32.so", no}, {"7-zip32.so", "16.02.0.02"}, {"yz1.so", no},
+        {"unarj32j.so", "1.00.0.00"}, {"tar32.so", no}, {"bga32.so", no}, {"unbel32.so", no}, {"unimp32.so", no},
+        {"unhki32.so", no}, {"kty32.so", "1.3"}, {"paqar32.so", no}, {"unace32.so", no}, {"unacev2.so", "Installed"},
+        {"yz2dec", "Installed"}, {"rk", no}, {"libarchive", "9.8.7"}};
+    ASSERT_EQ(rows.size(), expected.size());
+    for (int i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].file, expected[i].first) << i;
+        EXPECT_EQ(rows[i].version, expected[i].second) << i;
+    }
+    EXPECT_EQ(rows[0].detail, folder + "/unlha32.so");
+    EXPECT_EQ(rows.last().detail, "libarchive 9.8.7 zlib/1.2.13");
+    // Only the present components were asked, each once per question.
+    EXPECT_EQ(callNames(), QStringList({"UnlhaGetVersion\t0", "UnlhaGetSubVersion\t0", "UnZipGetVersion\t0",
+                                        "SevenZipGetVersion\t0", "SevenZipGetSubVersion\t0", "UnarjGetVersion\t0",
+                                        "UnarjGetSubVersion\t0", "KtyGetVersion\t0", "UnlhaGetBackendVersion\t1024",
+                                        "UnZipGetBackendVersion\t1024"}));
+    EXPECT_EQ(hundredthsText(260), "2.60");
+    EXPECT_EQ(hundredthsText(5), "0.05");
+}
+
 class RealComponentsTest : public ::testing::Test {
 protected:
     TempHome home;
@@ -400,6 +438,17 @@ protected:
 Entry file(const char *name, const QByteArray &data = "x")
 {
     return {name, data, EntryKind::File, {}};
+}
+
+TEST_F(RealComponentsTest, AboutRowsNameTheLibArchiveTheComponentsDecodeWith)
+{
+    const QList<ComponentVersionRow> rows = componentVersionRows(*caller);
+    EXPECT_EQ(rows.first().file, "unlha32.so");
+    EXPECT_NE(rows.first().version, "Not Installed");
+    // The decoder process reports the library it runs with.
+    EXPECT_EQ(rows.last().file, "libarchive");
+    EXPECT_EQ(rows.last().version, QString::fromLatin1(archive_version_string()).section(' ', 1, 1));
+    EXPECT_EQ(rows.last().detail, QString::fromLatin1(archive_version_details()));
 }
 
 TEST_F(RealComponentsTest, CountSizeListingAndTopFolders)

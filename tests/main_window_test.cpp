@@ -6,6 +6,7 @@
 #include "ui/main/RunControl.h"
 #include "ui/main/StatusPanels.h"
 #include "ui/main/ViewerDocking.h"
+#include "ui/viewers/QueueFilterDialog.h"
 #include "settings/Settings.h"
 #include "support/ArchiveBuilder.h"
 #include "support/ComponentLib.h"
@@ -21,6 +22,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 
@@ -183,13 +185,11 @@ TEST_F(MainWindowTest, DropKeysAndRemoval)
     writeFile(home.path("in/tree/a.lzh"), "l");
     writeFile(home.path("in/tree/sub/b.zip"), "z");
     writeFile(home.path("in/c.rar"), "r");
-    writeFile(home.myPath() + "original.lst", "old");
     bool done = false;
     window->queueView()->dropPaths({home.path("in/tree"), home.path("in/c.rar"), home.path("in/gone.7z")}, [&] { done = true; });
     ASSERT_TRUE(waitUntil([&] { return done; }));
     EXPECT_EQ(window->queue().size(), 3);
     EXPECT_TRUE(window->statusText(1).startsWith(QStringLiteral("3ファイル登録済み(3追加)"))) << window->statusText(1).toStdString();
-    EXPECT_FALSE(QFile::exists(home.myPath() + "original.lst"));
 
     window->queueView()->list()->setFocus();
     QTest::keyClick(window->queueView()->list(), Qt::Key_A, Qt::ControlModifier);
@@ -213,7 +213,7 @@ TEST_F(MainWindowTest, DropKeysAndRemoval)
     ModalWatcher options;
     options.arm();
     QTest::keyClick(window->queueView()->list(), Qt::Key_O, Qt::ControlModifier);
-    EXPECT_EQ(options.title, QStringLiteral("解凍設定"));
+    EXPECT_EQ(options.title, QStringLiteral("Option-Extract-"));
     window->applyWorkingMode(WorkingMode::Archive);
     QTest::keyClick(window->queueView()->list(), Qt::Key_O, Qt::ControlModifier); // nothing opens, nothing blocks
 
@@ -363,6 +363,66 @@ TEST_F(MainWindowTest, TheViewerStaysDockedToTheRightEdge)
     EXPECT_FALSE(dock.isViewerOpen());
 }
 
+TEST_F(MainWindowTest, QueueFilterThroughTheMenuAndItsCheckMark)
+{
+    // A queue saved by the filter of an earlier process is gone after start-up.
+    const QString backup = home.myPath() + "original.lst";
+    writeFile(backup, "/old/stale.zip\r\n");
+    start();
+    EXPECT_FALSE(QFile::exists(backup));
+
+    writeFile(home.myPath() + "FilterName.hst", "abc\r\nold term\r\n");
+    QStringList files;
+    for (const char *name : {"a1.zip", "b.lzh", "c.zip", "d.rar"}) {
+        writeFile(home.path("in/") + name, "x");
+        files << home.path("in/") + name;
+    }
+    window->addPaths(files.mid(0, 3));
+    QAction *item = window->menus()->actionFilter;
+    EXPECT_FALSE(item->isChecked());
+
+    QStringList history;
+    bool releaseOffered = true;
+    QString title;
+    {
+        ModalWatcher first; // gone before the next dialog, which may take the same address
+        first.arm([&](QWidget *w) {
+            auto *dialog = qobject_cast<QueueFilterDialog *>(w);
+            ASSERT_NE(dialog, nullptr);
+            for (int i = 0; i < dialog->nameBox->count(); ++i)
+                history << dialog->nameBox->itemText(i);
+            releaseOffered = dialog->releaseButton->isEnabled();
+            dialog->extensionBox->setEditText("zip");
+            dialog->applyButton->click();
+        });
+        item->trigger();
+        title = first.title;
+    }
+    EXPECT_EQ(title, "Filtering");
+    EXPECT_EQ(history, QStringList({"abc", "old term"}));
+    EXPECT_FALSE(releaseOffered);
+    EXPECT_EQ(window->queue().entries(), QStringList({files[0], files[2]}));
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_TRUE(QFile::exists(backup));
+    EXPECT_EQ(readFile(home.myPath() + "FilterExt.hst"), "zip\r\n");
+
+    // An archive added while the filter is in force is not lost by release.
+    window->addPaths({files[3]});
+    EXPECT_TRUE(QFile::exists(backup));
+    ModalWatcher second;
+    second.arm([&](QWidget *w) {
+        auto *dialog = qobject_cast<QueueFilterDialog *>(w);
+        ASSERT_NE(dialog, nullptr);
+        releaseOffered = dialog->releaseButton->isEnabled();
+        dialog->releaseButton->click();
+    });
+    item->trigger();
+    EXPECT_TRUE(releaseOffered);
+    EXPECT_EQ(window->queue().entries(), files);
+    EXPECT_FALSE(item->isChecked());
+    EXPECT_FALSE(QFile::exists(backup));
+}
+
 TEST_F(MainWindowTest, MenuItemsOpenWhatTheySay)
 {
     ModalWatcher noLog;
@@ -395,7 +455,24 @@ TEST_F(MainWindowTest, MenuItemsOpenWhatTheySay)
     ModalWatcher filter;
     filter.arm();
     window->menus()->actionFilter->trigger();
-    EXPECT_EQ(filter.title, QStringLiteral("フィルタリング"));
+    EXPECT_EQ(filter.title, QStringLiteral("Filtering"));
+
+    // OK in the extraction options shows the new folder mode in the status bar.
+    ModalWatcher extraction;
+    extraction.arm([](QWidget *w) {
+        w->findChild<QRadioButton *>("ExNormal_FileNameFolder_NoUse")->setChecked(true);
+        w->findChild<QPushButton *>("Btn_OK")->click();
+    });
+    window->menus()->actionExtractionOptions->trigger();
+    EXPECT_EQ(extraction.title, QStringLiteral("Option-Extract-"));
+    EXPECT_EQ(settings().read(ini::kNormalFileNameFolder), 2);
+    EXPECT_EQ(window->statusPanels()->panel(4)->toolTip(), QStringLiteral("ファイル名でフォルダを作成しない"));
+
+    // The archiver item is hidden, yet opens its dialog when triggered.
+    ModalWatcher archiver;
+    archiver.arm();
+    window->menus()->actionArchiverOptions->trigger();
+    EXPECT_EQ(archiver.title, QStringLiteral("Option-Archive-"));
 }
 
 } // namespace

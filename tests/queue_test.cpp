@@ -1,5 +1,7 @@
 // Adding to the queue from command-line style texts and folders.
 #include "app/ArchiveQueue.h"
+#include "app/QueueFiles.h"
+#include "app/QueueFilter.h"
 #include "platform/LocalPath.h"
 #include "support/TestEnvironment.h"
 
@@ -99,6 +101,98 @@ TEST_F(QueueTest, RemovingRowsInAnyOrder)
     queue.append({"a", "b", "c", "d", "e"});
     queue.removeRowsAt({3, 0, 3, 9});
     EXPECT_EQ(queue.entries(), QStringList({"b", "c", "e"}));
+}
+
+TEST(QueueFilterTerms, BlanksSubstringsAndEmptyTexts)
+{
+    const QStringList queue{"/in/abc1.zip", "/in/xdef.lzh", "/in/other.lzh", "/in/ABC.zip", "/in/v1.2/noext",
+                            "/in/plain.LZH", "/in/def"};
+    // "abc def" is two terms; more blanks anywhere make no empty term, which
+    // would match every item.
+    for (const QString &text : {QStringLiteral("abc def"), QStringLiteral("  abc   def ")}) {
+        EXPECT_EQ(filterTerms(text), QStringList({"abc", "def"}));
+        EXPECT_EQ(filterEntries(queue, filterTerms(text), {}, false),
+                  QStringList({"/in/other.lzh", "/in/ABC.zip", "/in/v1.2/noext", "/in/plain.LZH"}));
+    }
+    EXPECT_EQ(filterTerms(" "), QStringList());
+    // An extension term matches by substring, case-sensitively, and only in
+    // the file name's extension: "/v1.2/noext" has none.
+    EXPECT_EQ(filterEntries(queue, {}, {"lz"}, true), QStringList({"/in/xdef.lzh", "/in/other.lzh"}));
+    EXPECT_EQ(filterEntries(queue, {}, {"2"}, true), QStringList());
+    EXPECT_TRUE(matchesFilter("/in/v1.2/noext", {"v1.2/no"}, {}));
+    EXPECT_FALSE(matchesFilter("/in/a.zip", {"zip"}, {})); // the name part ends before the extension
+    // Name or extension: either matches.
+    EXPECT_EQ(filterEntries(queue, {"other"}, {"zip"}, true),
+              QStringList({"/in/abc1.zip", "/in/other.lzh", "/in/ABC.zip"}));
+    // Both texts empty: nothing matches, so "含む" keeps nothing and "含まない" everything.
+    EXPECT_EQ(filterEntries(queue, filterTerms(""), filterTerms(""), true), QStringList());
+    EXPECT_EQ(filterEntries(queue, filterTerms(""), filterTerms(""), false), queue);
+}
+
+TEST_F(QueueTest, FilterAppliedTwiceThenReleasedGivesTheQueueBack)
+{
+    const QString backup = home.myPath() + "original.lst";
+    const QString names = home.myPath() + "FilterName.hst";
+    const QString extensions = home.myPath() + "FilterExt.hst";
+    const QStringList original{"/in/a1.zip", "/in/b1.lzh", "/in/a2.lzh", "/in/c.rar", "/in/a1.zip"};
+    QueueFilter filter(home.myPath());
+    EXPECT_FALSE(filter.isActive());
+
+    QStringList queue = original;
+    ASSERT_EQ(filter.apply(&queue, "a", "", true), QueueFilter::ApplyResult::Applied);
+    EXPECT_TRUE(filter.isActive());
+    EXPECT_EQ(queue, QStringList({"/in/a1.zip", "/in/a2.lzh", "/in/a1.zip"}));
+    QStringList saved;
+    ASSERT_EQ(loadFileList(backup, &saved), LoadStatus::Ok);
+    EXPECT_EQ(saved, original);
+    // The second apply narrows further and keeps the first backup.
+    ASSERT_EQ(filter.apply(&queue, "", "lzh", false), QueueFilter::ApplyResult::Applied);
+    EXPECT_EQ(queue, QStringList({"/in/a1.zip", "/in/a1.zip"}));
+    saved.clear();
+    loadFileList(backup, &saved);
+    EXPECT_EQ(saved, original);
+    // The histories got each non-empty text once, in order.
+    filter.apply(&queue, "a", "lzh", true);
+    EXPECT_EQ(readFilterHistory(names), QStringList({"a"}));
+    EXPECT_EQ(readFilterHistory(extensions), QStringList({"lzh"}));
+    recordFilterHistory(names, "b c");
+    recordFilterHistory(names, "A");
+    recordFilterHistory(names, "b c");
+    EXPECT_EQ(readFilterHistory(names), QStringList({"a", "b c", "A"}));
+    EXPECT_EQ(readFile(names), "a\r\nb c\r\nA\r\n");
+
+    ASSERT_EQ(filter.release(&queue), QueueFilter::ReleaseResult::Restored);
+    EXPECT_EQ(queue, original);
+    EXPECT_FALSE(filter.isActive());
+    EXPECT_FALSE(QFile::exists(backup)); // no stale backup for a later, independent filtering
+
+    // Archives added while the filter is in force come back after the saved
+    // queue, without a second copy of the ones the filter kept; archives a run
+    // extracted meanwhile stay away.
+    queue = original;
+    filter.apply(&queue, "", "zip", true);
+    EXPECT_EQ(queue, QStringList({"/in/a1.zip", "/in/a1.zip"}));
+    queue << "/in/new.7z" << "/in/b1.lzh";
+    filter.noteExtracted({"/in/a1.zip"});
+    queue.removeAt(0);
+    filter.release(&queue);
+    EXPECT_EQ(queue, QStringList({"/in/b1.lzh", "/in/a2.lzh", "/in/c.rar", "/in/a1.zip", "/in/new.7z"}));
+
+    // Without its backup the queue stays as it is.
+    filter.apply(&queue, "zzz", "", true);
+    EXPECT_TRUE(queue.isEmpty());
+    QFile::remove(backup);
+    queue << "/in/kept.zip";
+    EXPECT_EQ(filter.release(&queue), QueueFilter::ReleaseResult::BackupMissing);
+    EXPECT_EQ(queue, QStringList({"/in/kept.zip"}));
+    EXPECT_FALSE(filter.isActive());
+
+    // A backup that cannot be written stops the filter before it narrows anything.
+    QueueFilter nowhere(home.path("no/such/folder/"));
+    queue = original;
+    EXPECT_EQ(nowhere.apply(&queue, "a", "", true), QueueFilter::ApplyResult::BackupFailed);
+    EXPECT_EQ(queue, original);
+    EXPECT_FALSE(nowhere.isActive());
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "app/EntryActions.h"
 #include "archivers/ArchiveInspector.h"
 #include "engine/EntryCommands.h"
+#include "platform/LocalPath.h"
 #include "settings/Settings.h"
 #include "support/ArchiveBuilder.h"
 #include "support/ComponentLib.h"
@@ -17,6 +18,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+
+#include <fstream>
 
 using namespace salvo;
 using namespace salvo::test;
@@ -238,6 +241,12 @@ TEST_F(ViewerCoreTest, RealResultsMissingComponentsAndRefusals)
     EXPECT_TRUE(actions->addDroppedFiles(zip, ""));
     EXPECT_EQ(readFile(home.myPath() + "addlist2.tmp"), "\"" + home.path("other/z.txt").toUtf8() + "\"\n\"x.txt\"\n");
     EXPECT_EQ(mainCalls().last(), "Zip\t-u -S -D \"" + zip + "\" \"" + base + "/\" \"" + home.myPath() + "addlist2.tmp\"");
+    // A dropped name that is not UTF-8 reaches the component with its own bytes.
+    const QString rawName = pathFromLocalBytes(localBytesOfPath(base) + "/\x83\x65.txt");
+    std::ofstream(localBytesOfPath(rawName).constData()) << "r";
+    actions->writeDropList({rawName});
+    EXPECT_TRUE(actions->addDroppedFiles(zip, ""));
+    EXPECT_EQ(readFile(home.myPath() + "addlist2.tmp"), QByteArray("\"\x83\x65.txt\"\n"));
     actions->writeDropList({base + "/x.txt", base + "/y.txt"});
     script({"Zip 32775", "ZipOutput 1 2"}); // kept out as not newer
     EXPECT_FALSE(actions->addDroppedFiles(zip, "new"));

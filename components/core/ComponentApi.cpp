@@ -374,4 +374,19 @@ int setPasswordCallback(SALVO_PASSWORD_CALLBACK callback, void *user)
     return 0;
 }
 
+int getBackendVersion(char *buffer, uint32_t size) try {
+    std::string reply;
+    if (!WorkerClient::instance().call(WireWriter(Msg::Version).data(), &reply))
+        return SALVO_E_WORKER;
+    WireReader r(reply);
+    const int code = static_cast<int>(r.u32());
+    const std::string text = r.str();
+    if (!r.ok())
+        return SALVO_E_INTERNAL;
+    copyOut(text, buffer, size);
+    return code;
+} catch (...) {
+    return SALVO_E_INTERNAL;
+}
+
 } // namespace salvo::arc

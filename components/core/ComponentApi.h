@@ -23,6 +23,8 @@ int closeArchive(SALVO_HARC harc);
 int getOriginalSizeEx(SALVO_HARC harc, int64_t *size);
 int setOverwriteCallback(SALVO_OVERWRITE_CALLBACK callback, void *user);
 int setPasswordCallback(SALVO_PASSWORD_CALLBACK callback, void *user);
+// Asks the decoder process which libraries it decodes with.
+int getBackendVersion(char *buffer, uint32_t size);
 
 } // namespace salvo::arc
 
@@ -55,7 +57,8 @@ int setPasswordCallback(SALVO_PASSWORD_CALLBACK callback, void *user);
     {                                                                                                      \
         return salvo::arc::setPasswordCallback(cb, u);                                                     \
     }                                                                                                      \
-    SALVO_EXPORT int PREFIX##GetOriginalSizeEx(SALVO_HARC h, int64_t *s) { return salvo::arc::getOriginalSizeEx(h, s); }
+    SALVO_EXPORT int PREFIX##GetOriginalSizeEx(SALVO_HARC h, int64_t *s) { return salvo::arc::getOriginalSizeEx(h, s); } \
+    SALVO_EXPORT int PREFIX##GetBackendVersion(char *b, uint32_t n) { return salvo::arc::getBackendVersion(b, n); }
 
 #define SALVO_DEFINE_SUB_VERSION(PREFIX, TRAITS)                                                             \
     SALVO_EXPORT uint16_t PREFIX##GetSubVersion(void) { return (TRAITS).subVersion; }

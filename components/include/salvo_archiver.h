@@ -6,8 +6,8 @@
  * PREFIXGetFileCount, PREFIXOpenArchive / FindFirst / FindNext / CloseArchive,
  * PREFIXGetVersion and, where it has one, PREFIXGetSubVersion. Strings are 8-bit
  * texts in the locale's encoding (UTF-8 here). Entries of our own come on
- * top: PREFIXSetOverwriteCallback, PREFIXSetPasswordCallback and
- * PREFIXGetOriginalSizeEx.
+ * top: PREFIXSetOverwriteCallback, PREFIXSetPasswordCallback,
+ * PREFIXGetOriginalSizeEx and PREFIXGetBackendVersion.
  */
 #ifndef SALVO_ARCHIVER_H
 #define SALVO_ARCHIVER_H
@@ -122,6 +122,10 @@ typedef int (*SALVO_SET_OVERWRITE_CALLBACK)(SALVO_OVERWRITE_CALLBACK callback, v
 typedef int (*SALVO_SET_PASSWORD_CALLBACK)(SALVO_PASSWORD_CALLBACK callback, void *user);
 /* 64-bit original size of the entry last found; 0 on success. */
 typedef int (*SALVO_GET_ORIGINAL_SIZE_EX)(SALVO_HARC archive, int64_t *size);
+/* The libraries the component decodes with and their versions, as they name
+ * themselves ("libarchive 3.6.2 zlib/1.2.13 liblzma/5.4.1 ..."), written into
+ * `buffer` as a NUL-terminated text cut to `size`; 0 on success. */
+typedef int (*SALVO_GET_BACKEND_VERSION)(char *buffer, uint32_t size);
 
 #ifdef __cplusplus
 }

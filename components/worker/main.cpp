@@ -7,6 +7,8 @@
 #include "Operations.h"
 #include "salvo_archiver.h"
 
+#include <archive.h>
+
 #include <clocale>
 #include <cstdlib>
 #include <csignal>
@@ -158,6 +160,9 @@ int main()
         case Msg::Delete:
         case Msg::Add:
             serveWrite(in, in.kind() == Msg::Add);
+            break;
+        case Msg::Version:
+            reply(WireWriter(Msg::Result).u32(SALVO_OK).str(archive_version_details()));
             break;
         default:
             reply(WireWriter(Msg::Result).u32(SALVO_E_INTERNAL).str("unknown request"));

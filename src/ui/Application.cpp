@@ -7,6 +7,7 @@
 #include "ui/main/MainWindow.h"
 #include "ui/main/RunControl.h"
 #include "ui/options/GeneralOptionsDialog.h"
+#include "ui/options/SettingsOnlyButtons.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -63,6 +64,7 @@ int runSalvoExtractor(QApplication &app, const QStringList &arguments)
         options = new GeneralOptionsDialog(myPath, availability);
         options->setAttribute(Qt::WA_DeleteOnClose);
         options->launchMode = LaunchMode::DdModeSetting;
+        addSettingsOnlyButtons(options, myPath);
         // Closing the dialog in any way closes the main window, which ends the program.
         QObject::connect(options, &QDialog::finished, &window, &QWidget::close);
         options->show();

@@ -155,6 +155,13 @@ int findNext(SALVO_HARC h, SALVO_INDIVIDUALINFO *info, const char *entry)
     {                                                                                                          \
         record(#P "GetSubVersion", 0, "");                                                                     \
         return static_cast<uint16_t>(number(#P "GetSubVersion", "", 0));                                      \
+    }                                                                                                          \
+    EXPORT int P##GetBackendVersion(char *out, uint32_t size)                                                  \
+    {                                                                                                          \
+        record(#P "GetBackendVersion", size, "");                                                              \
+        if (out && size)                                                                                       \
+            std::snprintf(out, size, "%s", answer(#P "GetBackendVersion", "", "").c_str());                     \
+        return static_cast<int>(number(#P "GetBackendVersionResult", "", 0));                                  \
     }
 
 RECORDING_PREFIX(Unlha)

@@ -6,6 +6,7 @@
 #include "engine/EntryCommands.h"
 #include "engine/ProcessRunner.h"
 #include "platform/KnownFolders.h"
+#include "platform/LocalPath.h"
 #include "platform/UserIdentity.h"
 #include "settings/ProfileFile.h"
 #include "settings/Settings.h"
@@ -73,7 +74,7 @@ QStringList readLines(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return lines;
     for (const QByteArray &raw : file.readAll().split('\n')) {
-        const QString line = QString::fromUtf8(raw).trimmed();
+        const QString line = pathFromLocalBytes(raw).trimmed();
         if (!line.isEmpty())
             lines << line;
     }
@@ -86,7 +87,7 @@ bool writeLines(const QString &path, const QStringList &lines)
     if (!file.open(QIODevice::WriteOnly))
         return false;
     for (const QString &line : lines)
-        file.write(line.toUtf8() + '\n');
+        file.write(localBytesOfPath(line) + '\n'); // names that are not UTF-8 keep their bytes
     return file.commit();
 }
 

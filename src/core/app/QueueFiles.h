@@ -5,8 +5,8 @@
 
 namespace salvo {
 
-// The queue filter's saved copy of the queue in the program folder; it goes
-// whenever files are added to the queue.
+// The queue filter's saved copy of the queue in the program folder (see
+// QueueFilter); deleted when the filter is released and at start-up.
 inline constexpr auto kFilterBackupFile = "original.lst";
 void discardFilterBackup(const QString &myPath);
 

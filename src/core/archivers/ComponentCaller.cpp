@@ -190,6 +190,16 @@ int ComponentCaller::subVersion(Component component, const char *prefix)
     return fn ? static_cast<qint16>(fn()) : kNotCalled;
 }
 
+QString ComponentCaller::backendVersion(Component component, const char *prefix)
+{
+    auto fn = reinterpret_cast<SALVO_GET_BACKEND_VERSION>(entry(component, prefix, "GetBackendVersion"));
+    char buffer[1024] = {};
+    if (!fn || fn(buffer, sizeof buffer) != 0)
+        return {};
+    buffer[sizeof buffer - 1] = '\0';
+    return QString::fromLocal8Bit(buffer).trimmed();
+}
+
 bool ComponentCaller::walk(Component component, const char *prefix, const QString &archive, quint32 openMode,
                            void *owner, const Visitor &visit)
 {

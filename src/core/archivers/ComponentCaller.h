@@ -45,6 +45,9 @@ public:
     // GetVersion / GetSubVersion; kNotCalled when they could not be called.
     int version(Component component, const char *prefix);
     int subVersion(Component component, const char *prefix);
+    // GetBackendVersion: the libraries the component decodes with, as they name
+    // themselves; empty when the component has no such entry or it failed.
+    QString backendVersion(Component component, const char *prefix);
     bool hasEntry(Component component, const char *prefix, const char *suffix);
 
     // Walks an archive: open, first with "*", next until none, close. `visit`

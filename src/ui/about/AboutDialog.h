@@ -1,8 +1,14 @@
 #pragma once
-// The about box: the program's version and what each component answers.
+// The about box: the program's version, every archiver component and console
+// extractor with its file name here and its version or presence (the rows of
+// archivers/ComponentVersions.h), and the link to the project's web page.
 #include <QDialog>
 
+#include <functional>
+
+class QLabel;
 class QTreeWidget;
+class QUrl;
 
 namespace salvo {
 
@@ -11,12 +17,15 @@ class ComponentCaller;
 class AboutDialog : public QDialog {
     Q_OBJECT
 public:
+    // Without a caller no component is called: every row is "Not Installed".
     AboutDialog(const QString &title, ComponentCaller *caller, QWidget *parent = nullptr);
 
+    // Opens the web page in the desktop's browser; tests replace it.
+    std::function<bool(const QUrl &)> openUrl;
+
+    QLabel *versionLabel = nullptr; // `lblVersion`
+    QLabel *urlLabel = nullptr;     // `lblURL`
     QTreeWidget *list = nullptr;
 };
-
-// "0.00" of a version number in hundredths.
-QString versionText(int hundredths);
 
 } // namespace salvo

@@ -1,6 +1,7 @@
 #include "MainMenus.h"
 
 #include "app/ProjectLinks.h"
+#include "app/QueueFilter.h"
 #include "app/StringTable.h"
 #include "archivers/Availability.h"
 #include "engine/ProcessRunner.h"
@@ -8,6 +9,7 @@
 #include "platform/ProgramFolder.h"
 #include "salvo_version.h"
 #include "ui/about/AboutDialog.h"
+#include "ui/options/ArchiverOptionsDialog.h"
 #include "ui/options/ExtractionOptionsDialog.h"
 #include "ui/options/GeneralOptionsDialog.h"
 #include "ui/viewers/QueueFilterDialog.h"
@@ -46,6 +48,7 @@ MainMenus::MainMenus(QString myPath, RunUi &ui, QMainWindow *window)
     actionLoadList = action(menuFile, "MnuFileLoadFileList");
     actionSaveList = action(menuFile, "MnuFileSaveFileList");
     actionFilter = action(menuFile, "MnuFiltering");
+    actionFilter->setCheckable(true);
     actionSort = action(menuFile, "MnuSort");
     menuFile->addSeparator();
     actionQuit = action(menuFile, "MnuQuit");
@@ -183,15 +186,22 @@ bool MainMenus::showGeneralOptions(const Availability &availability)
     return dialog.exec() == QDialog::Accepted;
 }
 
-void MainMenus::showExtractionOptions()
+void MainMenus::showExtractionOptions(bool usualFolderTarget)
 {
     ExtractionOptionsDialog dialog(m_myPath, m_window);
+    dialog.setNormalTargetIsUsualFolder(usualFolderTarget);
     dialog.exec();
 }
 
-void MainMenus::showQueueFilter()
+void MainMenus::showArchiverOptions()
 {
-    QueueFilterDialog dialog(m_window);
+    ArchiverOptionsDialog dialog(m_myPath, m_window);
+    dialog.exec();
+}
+
+void MainMenus::showQueueFilter(QueueFilter &filter, ArchiveQueue &queue)
+{
+    QueueFilterDialog dialog(m_myPath, filter, queue, m_window);
     dialog.exec();
 }
 

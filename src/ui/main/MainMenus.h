@@ -15,7 +15,9 @@ class QMenu;
 
 namespace salvo {
 
+class ArchiveQueue;
 class ComponentCaller;
+class QueueFilter;
 class RunUi;
 struct Availability;
 
@@ -40,8 +42,12 @@ public:
     void showAbout(ComponentCaller *caller);
     // True when the dialog was confirmed.
     bool showGeneralOptions(const Availability &availability);
-    void showExtractionOptions();
-    void showQueueFilter();
+    // `usualFolderTarget`: the main window's target is the usual folder.
+    void showExtractionOptions(bool usualFolderTarget);
+    // Reached through the archiver item, which stays hidden while the program
+    // only extracts, and from the settings-only launch.
+    void showArchiverOptions();
+    void showQueueFilter(QueueFilter &filter, ArchiveQueue &queue);
 
     // The user manual's start page, or empty when it is not installed.
     QString manualPath() const;
@@ -49,6 +55,7 @@ public:
     std::function<bool(const QUrl &)> openUrl;
 
     QMenu *menuFile = nullptr, *menuTools = nullptr, *menuOptions = nullptr, *menuHelp = nullptr;
+    // actionFilter carries its check mark while the queue filter is in force.
     QAction *actionModeExtract = nullptr, *actionModeArchive = nullptr, *modeSeparator = nullptr,
             *actionStart = nullptr, *actionLoadList = nullptr, *actionSaveList = nullptr,
             *actionFilter = nullptr, *actionSort = nullptr, *actionQuit = nullptr,

@@ -6,6 +6,7 @@
 #include "StatusPanels.h"
 #include "ViewerDocking.h"
 #include "app/MainWindowState.h"
+#include "app/QueueFiles.h"
 #include "app/StringTable.h"
 #include "app/WorkFolder.h"
 #include "archivers/ArchiveInspector.h"
@@ -136,7 +137,9 @@ void MainWindow::wireParts()
     connect(menu.actionSort, &QAction::triggered, m_queueView, &QueueView::sortQueue);
     connect(menu.actionFilter, &QAction::triggered, this, [this] {
         if (!m_run->isRunning()) // the queue keeps its order while a run works through it
-            m_menus->showQueueFilter();
+            m_menus->showQueueFilter(m_filter, m_queue);
+        // A click flips the check mark by itself: it follows the filter instead.
+        m_menus->actionFilter->setChecked(m_filter.isActive());
     });
     connect(menu.actionInstallComponents, &QAction::triggered, this,
             [this] { m_menus->installComponents(m_availability); });
@@ -146,10 +149,12 @@ void MainWindow::wireParts()
             applyFontSize();
     });
     connect(menu.actionExtractionOptions, &QAction::triggered, this, [this] {
-        m_menus->showExtractionOptions();
+        m_menus->showExtractionOptions(static_cast<TargetPlace>(targetPlaceBox->currentIndex())
+                                       == TargetPlace::UsualFolder);
         m_status->showFolderNameMode();
         m_status->showDirectoryMode();
     });
+    connect(menu.actionArchiverOptions, &QAction::triggered, m_menus, &MainMenus::showArchiverOptions);
 }
 
 void MainWindow::startUp(const Availability &found, const QStringList &files)
@@ -163,6 +168,8 @@ void MainWindow::startUp(const Availability &found, const QStringList &files)
 
     m_workingMode = WorkingMode::Extract;
     targetPlaceBox->setCurrentIndex(0);
+    // A queue saved by the filter of an earlier process belongs to no filter now.
+    discardFilterBackup(m_myPath);
 
     const Settings settings(m_myPath);
     switch (m_launchMode) {
@@ -279,6 +286,12 @@ void MainWindow::startRun()
 void MainWindow::finishRun(const RunOutcome &outcome)
 {
     // Only what the run used up leaves the queue: files added meanwhile stay.
+    QStringList extracted;
+    for (const int row : outcome.consumed) {
+        if (row >= 0 && row < m_queue.size())
+            extracted << m_queue.at(row);
+    }
+    m_filter.noteExtracted(extracted);
     m_queue.removeRowsAt(QList<int>(outcome.consumed.begin(), outcome.consumed.end()));
     startButton->setEnabled(true);
     showStartCaption();

@@ -6,6 +6,7 @@
 // MainMenus (menus), StatusPanels (status bar and its toggles), ViewerDocking
 // (the content viewer at its right edge).
 #include "app/ArchiveQueue.h"
+#include "app/QueueFilter.h"
 #include "app/UnzipResultSwitch.h"
 #include "archivers/Availability.h"
 #include "settings/Modes.h"
@@ -65,6 +66,7 @@ public:
     LaunchMode launchMode() const { return m_launchMode; }
     const Availability &availability() const { return m_availability; }
     ArchiveQueue &queue() { return m_queue; }
+    QueueFilter &queueFilter() { return m_filter; }
     ComponentCaller *componentCaller() const { return m_caller.get(); }
     ArchiveInspector *inspector() const { return m_inspector.get(); }
 
@@ -105,6 +107,7 @@ private:
     WorkingMode m_workingMode = WorkingMode::Extract;
     Availability m_availability;
     ArchiveQueue m_queue;
+    QueueFilter m_filter{m_myPath};
     std::unique_ptr<ComponentCaller> m_caller;
     std::unique_ptr<ArchiveInspector> m_inspector;
     UnzipResultSwitch m_unzipResults;

@@ -68,7 +68,6 @@ QString leftOutText(const AddResult &result)
 AddResult QueueView::addPaths(const QStringList &paths)
 {
     const AddResult result = m_queue.addPaths(paths);
-    discardFilterBackup(m_myPath);
     const QString leftOut = leftOutText(result);
     if (!leftOut.isEmpty()) {
         m_ui.setStatus(1, QString::number(m_queue.size()) + QStringLiteral("ファイル登録済み(")
@@ -90,7 +89,6 @@ void QueueView::dropPaths(const QStringList &paths, std::function<void()> done)
     connect(scan, &QThread::finished, this, [this, scan, found, result, done] {
         scan->deleteLater();
         m_queue.append(*found);
-        discardFilterBackup(m_myPath);
         QApplication::restoreOverrideCursor();
         QString text = QString::number(m_queue.size()) + QStringLiteral("ファイル登録済み(")
             + QString::number(result->added) + QStringLiteral("追加)");

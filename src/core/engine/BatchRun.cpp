@@ -308,11 +308,8 @@ void BatchRun::completion(int successCount, int failureCount, const RunTarget &t
             m_ui.setStatus(1, answer);
     }
     const bool notice = ini.read(ini::kEndNotice) == 0;
-    if (successCount < 1) {
-        if (notice && failureCount > 0)
-            offerLog(QString(), failureCount);
+    if (successCount < 1)
         return;
-    }
     if (ini.read(ini::kUseSound) != 0)
         m_ui.playSound(cutAtNul(ini.read(ini::kSoundFilePath)));
     if (ini.read(ini::kOpenFolder) != 0 && !target.folderToOpen.isEmpty()
@@ -322,14 +319,14 @@ void BatchRun::completion(int successCount, int failureCount, const RunTarget &t
     }
     const QString doneText = QString::number(successCount) + QStringLiteral("個のファイルを解凍完了！");
     if (notice && failureCount > 0)
-        offerLog(doneText + QLatin1Char('\n'), failureCount);
+        offerLog(doneText, failureCount);
     else if (notice)
         m_ui.showMessage(doneText, MessageIcon::Information);
 }
 
-void BatchRun::offerLog(const QString &before, int failureCount)
+void BatchRun::offerLog(const QString &doneText, int failureCount)
 {
-    const QString text = before + QString::number(failureCount)
+    const QString text = doneText + QLatin1Char('\n') + QString::number(failureCount)
         + QStringLiteral("個のファイルは解凍できませんでした。\n理由はログに記録しました。ログを開きますか？");
     if (m_ui.askYesNo(text))
         ProcessRunner().start(quoteIfBlank(m_setup.myPath + QStringLiteral("Log.txt")));

@@ -69,7 +69,7 @@ private:
                    bool *trueSuccess, QString *reason);
     void completion(int successCount, int failureCount, const RunTarget &target);
     // The end notice with failures: their count, and the offer to open the log.
-    void offerLog(const QString &before, int failureCount);
+    void offerLog(const QString &doneText, int failureCount);
     // The run's block in "Log.txt", begun when the first line is written.
     RunLog &log();
     void logFailure(const QString &archive, const QString &reason);

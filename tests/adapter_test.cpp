@@ -346,7 +346,7 @@ TEST_F(RecordingTest, ARunLooksIntoASelfExtractorOnce)
     EXPECT_TRUE(callNames().contains("UnHkiOpenArchive\t512")); // the last acceptor's walk
 }
 
-TEST_F(RecordingTest, AceRecordCarriesTheTextsInTheLocaleEncoding)
+TEST_F(RecordingTest, AceRecordCarriesTheFileListAndTheDestination)
 {
     install({Component::UnAceV2, Component::UnAce32});
     for (const QString &list : {QStringLiteral("*.*"), QStringLiteral("even"), QStringLiteral("a/b.txt c.txt")}) {

@@ -17,6 +17,8 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <tuple>
+
 using namespace salvo;
 using namespace salvo::test;
 
@@ -82,7 +84,7 @@ TEST_F(BatchRunTest, FolderModesBesideEachArchive)
     EXPECT_TRUE(QFile::exists(in + "/top/a.txt"));
     EXPECT_TRUE(QFile::exists(in + "/loose.tar/a.txt"));
     EXPECT_EQ(ui.status[1], QStringLiteral("2個のファイルを解凍完了！"));
-    EXPECT_EQ(out.consumed, (std::set<int>{0, 1}));
+    EXPECT_EQ(out.extracted, (std::set<int>{0, 1}));
 
     // Always a folder named after the archive (without its last extension).
     settings().write(ini::kNormalFileNameFolder, 1);
@@ -116,12 +118,35 @@ TEST_F(BatchRunTest, FixedTargetsAndTheFolderQuestion)
     // The question cancelled: nothing happens.
     const RunOutcome cancelled = run({zip}, TargetPlace::AskEachRun);
     EXPECT_EQ(ui.status[1], QStringLiteral("解凍は中止しました。"));
-    EXPECT_TRUE(cancelled.consumed.empty());
+    EXPECT_TRUE(cancelled.extracted.empty());
+
+    // An empty or relative fixed folder is refused with a clear message before
+    // anything is extracted (it would land wherever the program runs).
+    const QString workingFolder = QDir::currentPath();
+    QDir().mkpath(home.path("cwd"));
+    QDir::setCurrent(home.path("cwd"));
+    for (const auto &[key, place, mode] : {std::tuple{ini::kAlwaysPath, TargetPlace::UsualFolder, LaunchMode::Normal},
+                                          std::tuple{ini::kDdTargetPath, TargetPlace::BesideArchive, LaunchMode::DdMode}}) {
+        for (const QString &folder : {QString(), QStringLiteral("out"), QStringLiteral("./out")}) {
+            settings().write(ini::kDdExtractMode, 2);
+            settings().write(key, folder);
+            ui.messages.clear();
+            const RunOutcome refused = run({zip}, place, mode);
+            EXPECT_EQ(refused.successCount, 0) << folder.toStdString();
+            ASSERT_EQ(ui.messages.size(), 1u) << folder.toStdString();
+            EXPECT_TRUE(ui.messages[0].text.startsWith(QStringLiteral("解凍先のフォルダが正しく設定されていません")));
+            EXPECT_EQ(ui.messages[0].icon, MessageIcon::Error);
+        }
+    }
+    EXPECT_TRUE(QDir(home.path("cwd")).isEmpty());
+    QDir::setCurrent(workingFolder);
+    settings().write(ini::kDdExtractMode, 0);
+    settings().write(ini::kAlwaysPath, home.path("always"));
 
     // The desktop of a DD-mode run (ExtractMode 0), and its TargetPath (2).
     settings().write(ini::kDdFileNameFolder, 2);
     EXPECT_EQ(run({zip}, TargetPlace::BesideArchive, LaunchMode::DdMode).successCount, 1);
-    EXPECT_TRUE(QFile::exists(QDir::homePath() + "/Desktop/f.txt") || QFile::exists(home.path("userhome/Desktop/f.txt")));
+    EXPECT_TRUE(QFile::exists(home.path("userhome/Desktop/f.txt")));
     settings().write(ini::kDdExtractMode, 2);
     settings().write(ini::kDdTargetPath, home.path("dd"));
     EXPECT_EQ(run({zip}, TargetPlace::BesideArchive, LaunchMode::DdMode).successCount, 1);
@@ -139,7 +164,8 @@ TEST_F(BatchRunTest, PreScanLogsRemovesAndAsks)
     ASSERT_EQ(ui.questions.size(), 1);
     EXPECT_EQ(ui.questions[0], QStringLiteral("エラーが1あります。\n解凍を続行しますか？"));
     EXPECT_EQ(out.successCount, 2);
-    EXPECT_EQ(out.consumed, (std::set<int>{0, 1, 2}));
+    // What the pre-scan leaves out stays queued with the rest of the failures.
+    EXPECT_EQ(out.extracted, (std::set<int>{0, 2}));
     const QStringList log = QString::fromUtf8(readFile(home.myPath() + "Log.txt")).split("\r\n", Qt::SkipEmptyParts);
     ASSERT_EQ(log.size(), 2);
     EXPECT_TRUE(log[0].startsWith("...Extract Start on "));
@@ -157,7 +183,7 @@ TEST_F(BatchRunTest, PreScanLogsRemovesAndAsks)
     const RunOutcome stopped = run({broken, text, a});
     EXPECT_EQ(stopped.successCount, 0);
     EXPECT_EQ(ui.questions.last(), QStringLiteral("エラーが2あります。\n解凍を続行しますか？"));
-    EXPECT_EQ(stopped.consumed, (std::set<int>{0, 1}));
+    EXPECT_TRUE(stopped.extracted.empty());
     EXPECT_TRUE(messages().contains(QStringLiteral("書庫または環境に問題があるため、解凍を中止します。")));
     const QString log2 = QString::fromUtf8(readFile(home.myPath() + "Log.txt"));
     EXPECT_EQ(log2.count("...Extract Start on "), 2);
@@ -195,9 +221,11 @@ TEST_F(BatchRunTest, DeleteOnlyWhatTrulySucceededAndCountTheRest)
     EXPECT_TRUE(QFile::exists(corrupt));
     EXPECT_TRUE(QFile::exists(unsupported));
     EXPECT_FALSE(QFile::exists(in + "/corrupt/c.txt"));
-    // Panel 1 counts every entry of the run, the end notice the successes and
-    // then the failures.
-    EXPECT_EQ(ui.status[1], QStringLiteral("5個のファイルを解凍完了！"));
+    // Panel 1 counts every entry of the run and says how many failed, the end
+    // notice counts the successes and then the failures; the failures stay queued.
+    EXPECT_EQ(ui.status[1], QStringLiteral("5個のファイルを解凍完了！（うち3個は失敗）"));
+    EXPECT_EQ(out.failureCount, 3);
+    EXPECT_EQ(out.extracted, (std::set<int>{0, 2}));
     ASSERT_FALSE(ui.questions.isEmpty());
     EXPECT_TRUE(ui.questions.last().startsWith(QStringLiteral("2個のファイルを解凍完了！\n3個のファイルは解凍できませんでした。")));
 }
@@ -259,7 +287,7 @@ TEST_F(BatchRunTest, EveryFailedArchiveHasItsReasonInTheLogAndStaysQueued)
     EXPECT_EQ(out.successCount, 1);
     EXPECT_EQ(out.failureCount, 8);
     // Only the extracted archive leaves the queue.
-    EXPECT_EQ(out.consumed, (std::set<int>{0}));
+    EXPECT_EQ(out.extracted, (std::set<int>{0}));
     const QStringList log = QString::fromUtf8(readFile(home.myPath() + "Log.txt")).split("\r\n", Qt::SkipEmptyParts);
     ASSERT_EQ(log.size(), 9) << log.join('\n').toStdString();
     EXPECT_TRUE(log[0].startsWith("...Extract Start on "));
@@ -392,7 +420,7 @@ TEST_F(BatchRunTest, MessagesOfTheLoopWithoutErrorSkip)
     EXPECT_EQ(messages(), QStringList({QStringLiteral("存在しないファイルです。場所を確認してください。"),
                                        QStringLiteral("対応していない形式のファイルです"),
                                        QStringLiteral("解凍先のフォルダを作成できません: ") + in + "/blocked"}));
-    EXPECT_TRUE(run({}).consumed.empty());
+    EXPECT_TRUE(run({}).extracted.empty());
     EXPECT_EQ(ui.status[1], QStringLiteral("ファイルがありません。"));
 }
 
@@ -416,7 +444,7 @@ TEST_F(BatchRunTest, OpenFolderRules)
     EXPECT_TRUE(opened.isEmpty());
 }
 
-TEST_F(BatchRunTest, StopEndsTheRunAfterTheCurrentArchive)
+TEST_F(BatchRunTest, StopEndsTheRunAfterTheCurrentArchiveAndEachSuccessIsReportedAsItEnds)
 {
     settings().write(ini::kNormalFileNameFolder, 1);
     QStringList queue;
@@ -424,20 +452,193 @@ TEST_F(BatchRunTest, StopEndsTheRunAfterTheCurrentArchive)
         queue << put(QStringLiteral("s%1.zip").arg(i), writeArchive({file("f.txt")}, "zip"));
     struct StoppingUi : RecordingUi {
         BatchRun *batch = nullptr;
+        QStringList events;
         void progress(int number, int, const QString &) override
         {
+            events << QStringLiteral("at %1").arg(number);
             if (number == 2)
                 batch->stop = true;
         }
+        void archiveExtracted(int position) override { events << QStringLiteral("extracted %1").arg(position); }
     } stopping;
     BatchRun batch({home.myPath(), LaunchMode::Normal, TargetPlace::BesideArchive, caller.get(), inspector.get()}, stopping);
     stopping.batch = &batch;
     const RunOutcome out = batch.run(queue);
     EXPECT_TRUE(out.stopped);
     EXPECT_EQ(out.successCount, 2);
-    EXPECT_EQ(out.consumed, (std::set<int>{0, 1}));
+    EXPECT_EQ(out.extracted, (std::set<int>{0, 1}));
+    EXPECT_EQ(stopping.events, QStringList({"at 1", "extracted 0", "at 2", "extracted 1"}));
     EXPECT_EQ(stopping.status[1], QStringLiteral("2個のファイルを解凍して中止しました。"));
     EXPECT_FALSE(QFile::exists(in + "/s2/f.txt"));
+}
+
+TEST_F(BatchRunTest, AnArchiveIsDeletedOnlyWhileItIsTheFileThatWasRead)
+{
+    settings().write(ini::kNormalDeleteArchive, 1);
+    settings().write(ini::kNormalFileNameFolder, 2);
+    settings().write(ini::kErrorSkip, 1);
+
+    // Its only entry has the archive's own name and lands beside it: the
+    // archive is never written over, so it stays as it was.
+    const QByteArray selfNamed = storedZip({{"self.zip", "not the archive"}});
+    const QString self = put("self.zip", selfNamed);
+    settings().write(ini::kNormalOverWrite, 0);
+    EXPECT_EQ(run({self}).successCount, 0);
+    EXPECT_EQ(readFile(self), selfNamed);
+
+    // Another file takes the archive's place while it is extracted (here while
+    // the overwrite question is open): the extraction succeeds, the new file stays.
+    settings().write(ini::kNormalOverWrite, 1);
+    const QString swapped = put("swapped.zip", storedZip({{"swapped.txt", "from the archive"}}));
+    writeFile(in + "/swapped.txt", "old");
+    caller->setOverwriteAsker([&](const QString &) {
+        writeFile(in + "/newcomer.tmp", "someone else's file");
+        QFile::remove(swapped);
+        QFile::rename(in + "/newcomer.tmp", swapped);
+        return SALVO_ANSWER_YES;
+    });
+    EXPECT_EQ(run({swapped}).successCount, 1);
+    EXPECT_EQ(readFile(in + "/swapped.txt"), "from the archive");
+    EXPECT_EQ(readFile(swapped), "someone else's file");
+}
+
+TEST_F(BatchRunTest, AFolderMadeForAFailedArchiveGoesAgainWhileEmpty)
+{
+    // A zip whose last entry has a bad checksum, in DD mode with a folder per archive.
+    settings().write(ini::kDdExtractMode, 1);
+    settings().write(ini::kDdFileNameFolder, 1);
+    settings().write(ini::kErrorSkip, 1);
+    const QByteArray badCrc = readFile(QStringLiteral(SALVO_SOURCE_DIR "/../shared/corpus/zip.zip"));
+    ASSERT_FALSE(badCrc.isEmpty());
+    const QString made = put("a.zip", badCrc);
+    const QString existedEmpty = put("b.zip", badCrc);
+    const QString existedFull = put("c.zip", badCrc);
+    ASSERT_TRUE(QDir().mkpath(in + "/b"));
+    writeFile(in + "/c/keep.txt", "mine");
+
+    EXPECT_EQ(run({made, existedEmpty, existedFull}, TargetPlace::BesideArchive, LaunchMode::DdMode).successCount, 0);
+    EXPECT_FALSE(QFileInfo::exists(in + "/a"));
+    EXPECT_TRUE(QFileInfo(in + "/b").isDir());
+    EXPECT_EQ(QDir(in + "/c").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"keep.txt"});
+    EXPECT_EQ(readFile(in + "/c/keep.txt"), "mine");
+    for (const QString &archive : {made, existedEmpty, existedFull})
+        EXPECT_EQ(readFile(archive), badCrc);
+}
+
+TEST_F(BatchRunTest, NamesThatCannotBeQuotedAreRefusedAndEveryOtherNameIsTakenAsItIs)
+{
+    settings().write(ini::kNormalDeleteArchive, 1);
+    settings().write(ini::kNormalFileNameFolder, 1);
+    // A neighbour whose name a quote could splice into the command line.
+    const QByteArray victimBytes = writeArchive({file("victim.txt", "victim")}, "zip");
+    const QString victim = put("victim.zip", victimBytes);
+    struct Case {
+        QString name;
+        QByteArray bytes;
+        QString inside;
+    };
+    const std::vector<Case> hostile{
+        {"a b.zip", writeArchive({file("1.txt", "blank")}, "zip"), "a b/1.txt"},
+        {"x;rm -rf ~.lzh", storedLzh({{"2.txt", "semicolon"}}, 0), "x;rm -rf ~/2.txt"},
+        {"$(touch pwned).7z", writeArchive({file("3.txt", "dollar")}, "7zip"), "$(touch pwned)/3.txt"},
+        {"-rf.tar", writeArchive({file("4.txt", "dash")}, "ustar"), "-rf/4.txt"},
+        {"new\nline.zip", writeArchive({file("5.txt", "newline")}, "zip"), "new\nline/5.txt"},
+        {"tab\tname.zip", writeArchive({file("6.txt", "tab")}, "zip"), "tab\tname/6.txt"},
+    };
+    QStringList queue;
+    for (const Case &c : hostile)
+        queue << put(c.name, c.bytes);
+    const QStringList quoted{put("victim.zip\" \"x.zip", victimBytes), put("q\" \"victim.zip", victimBytes),
+                             put("\"lead.zip", victimBytes)};
+    queue << quoted;
+    const RunOutcome out = run(queue);
+    EXPECT_EQ(out.successCount, int(hostile.size()));
+    for (const Case &c : hostile) {
+        EXPECT_TRUE(QFile::exists(in + "/" + c.inside)) << c.name.toStdString();
+        EXPECT_FALSE(QFile::exists(in + "/" + c.name)) << c.name.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(home.path("pwned")));
+    EXPECT_FALSE(QFile::exists(QDir::currentPath() + "/pwned"));
+    // Each name with a quote fails with its reason and stays; the neighbour is untouched.
+    QStringList reasons;
+    for (const auto &m : ui.messages)
+        reasons << m.text;
+    for (const QString &path : quoted) {
+        EXPECT_TRUE(QFile::exists(path)) << path.toStdString();
+        EXPECT_TRUE(reasons.contains(QStringLiteral("名前に「\"」を含むため、書庫を解凍できません。書庫はそのまま残します: ") + path))
+            << reasons.join('\n').toStdString();
+    }
+    EXPECT_EQ(readFile(victim), victimBytes);
+    EXPECT_FALSE(QFile::exists(in + "/victim.txt"));
+    EXPECT_FALSE(QFile::exists(in + "/victim/victim.txt"));
+}
+
+TEST_F(BatchRunTest, TheAutomaticFolderTestReadsNamesAsTheExtractionWrites)
+{
+    // "./" before every name and empty parts: two loose files get a folder, one
+    // top folder does not.
+    const QString loose = put("loose.tar", writeArchive({{"./", "", EntryKind::Folder, {}}, file("./a.txt"),
+                                                         file(".//b.txt")}, "ustar"));
+    const QString single = put("single.tar", writeArchive({{"./", "", EntryKind::Folder, {}},
+                                                           {"./top/", "", EntryKind::Folder, {}},
+                                                           file("./top/c.txt"), file("./top//d.txt")}, "ustar"));
+    EXPECT_EQ(run({loose, single}).successCount, 2);
+    EXPECT_TRUE(QFile::exists(in + "/loose/a.txt"));
+    EXPECT_TRUE(QFile::exists(in + "/loose/b.txt"));
+    EXPECT_FALSE(QFile::exists(in + "/a.txt"));
+    EXPECT_TRUE(QFile::exists(in + "/top/c.txt"));
+    EXPECT_TRUE(QFile::exists(in + "/top/d.txt"));
+    EXPECT_FALSE(QFile::exists(in + "/single"));
+
+    // Only the 7-zip component is there: zip archives are extracted with it
+    // whatever "Use7Zip" says, and the folder test asks the same component.
+    availability.present[int(Component::UnZip32)] = false;
+    caller = std::make_unique<ComponentCaller>(availability);
+    inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
+    settings().write(ini::kUse7Zip, 0);
+    const QString zip = put("z.zip", writeArchive({file("e.txt"), file("f.txt")}, "zip"));
+    EXPECT_EQ(run({zip}).successCount, 1);
+    EXPECT_TRUE(QFile::exists(in + "/z/e.txt"));
+    EXPECT_FALSE(QFile::exists(in + "/e.txt"));
+}
+
+TEST_F(BatchRunTest, AConsoleExtractorCountsOnlyWhenItEndedWellAndLeftWhatItLists)
+{
+    // Stand-ins for rk: the listing names two entries; extracting writes them
+    // unless the archive's name says otherwise, and ends with the code it names.
+    const QString bin = home.path("bin/");
+    writeFile(bin + "rk",
+              "#!/bin/sh\n"
+              "for a; do archive=$a; done\n"
+              "case \"$1\" in\n"
+              "  -va) printf 'h\\nh\\nh\\nh\\nh\\nh\\nh\\none.txt 1 1\\nsub/two.txt 1 1\\n"
+              "  -------                    -------\\nFinished. 2 files\\n' ; exit 0 ;;\n"
+              "esac\n"
+              "for a; do case \"$a\" in -D*) out=${a#-D} ;; esac; done\n"
+              "case \"$archive\" in *nothing*) exit 0 ;; esac\n"
+              "mkdir -p \"$out/sub\" && echo 1 > \"$out/one.txt\"\n"
+              "case \"$archive\" in *half*) exit 0 ;; esac\n"
+              "echo 2 > \"$out/sub/two.txt\"\n"
+              "case \"$archive\" in *code3*) exit 3 ;; esac\n"
+              "exit 0\n");
+    QFile::setPermissions(bin + "rk", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    availability.present[int(Component::RkExe)] = true;
+    availability.rkExePath = bin;
+    caller = std::make_unique<ComponentCaller>(availability);
+    inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
+    settings().write(ini::kNormalFileNameFolder, 1);
+    settings().write(ini::kNormalDeleteArchive, 1);
+    settings().write(ini::kErrorSkip, 1);
+
+    const QString good = put("good.rk", "rk"), code3 = put("code3.rk", "rk"), nothing = put("nothing.rk", "rk"),
+                  half = put("half.rk", "rk");
+    const RunOutcome out = run({good, code3, nothing, half});
+    EXPECT_EQ(out.successCount, 1);
+    EXPECT_EQ(out.extracted, (std::set<int>{0}));
+    EXPECT_TRUE(QFile::exists(in + "/good/sub/two.txt"));
+    // Nothing checks what a console program wrote: its archive is never deleted.
+    for (const QString &archive : {good, code3, nothing, half})
+        EXPECT_TRUE(QFile::exists(archive)) << archive.toStdString();
 }
 
 } // namespace

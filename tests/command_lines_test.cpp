@@ -82,6 +82,20 @@ TEST(CommandLines, ZipBy7zConsoleProgramsAndAce)
     EXPECT_EQ(yz2.commandLine, "/opt/yz2/yz2dec -y -d/out /in/a.yz2 -j");
     const ExtractionCall yz2Blank = buildExtractionCall({"/in/my a.yz2a6", "/o d", C, false}, a);
     EXPECT_EQ(yz2Blank.commandLine, "/opt/yz2/yz2dec -d\"/o d\" \"/in/my a.yz2a6\" -j");
+    // The yz2dec line keeps 260 characters of a path: a longer one is refused,
+    // not cut into the name of some other file.
+    const QString deep = "/in/" + QString(300, 'd') + "/a.yz2";
+    const ExtractionCall tooLong = buildExtractionCall({deep, "/out", O, false}, a);
+    EXPECT_EQ(tooLong.kind, CallKind::Refused);
+    EXPECT_TRUE(tooLong.refusal.endsWith(deep));
+    EXPECT_EQ(buildExtractionCall({"/in/" + QString(300, 'd') + "/a.rk", "/out", O, false}, a).kind, CallKind::Console);
+    // A double quote cannot be quoted: the archive or the folder holding one is refused in every form.
+    for (const ExtractionRequest &r : {ExtractionRequest{"/in/a\" \"b.zip", "/out"}, ExtractionRequest{"/in/a.rk", "/o\"ut"},
+                                       ExtractionRequest{"/in/\".yz2", "/out"}}) {
+        const ExtractionCall refused = buildExtractionCall(r, a);
+        EXPECT_EQ(refused.kind, CallKind::Refused) << r.archive.toStdString();
+        EXPECT_TRUE(refused.commandLine.isEmpty());
+    }
 
     ExtractionRequest ace{"/in/a.ace", "/out", C, false, false, true};
     EXPECT_EQ(buildExtractionCall(ace, a).commandLine, "x -y0 \"/in/a.ace\" \"/out/\"");

@@ -119,6 +119,25 @@ TEST(CommandLine, QuotesBlanksUnknownSwitchesAndBadLines)
     EXPECT_EQ(parseCommand(Dialect::SevenZip, "d \"/a.7z\" \"f.txt\"")->verb, Verb::Delete);
 }
 
+TEST(CommandLine, QuotedArgumentsAreNamesAndAnOpenQuoteIsRefused)
+{
+    // Inside quotes every character but the quote is part of the name, and
+    // what begins with a quote is never a verb or a switch.
+    for (const std::string name : {"/in/a b.zip", "/in/x;rm -rf ~.zip", "/in/$(touch p).zip", "-o", "-y",
+                                   "/in/new\nline.zip", "/in/tab\tname.zip", "x"}) {
+        const auto c = parseCommand(Dialect::UnZip, "-x \"" + name + "\" \"/out dir/\"");
+        ASSERT_TRUE(c) << name;
+        EXPECT_EQ(c->archive, name);
+        EXPECT_EQ(c->outputDir, "/out dir");
+        EXPECT_FALSE(c->overwrite) << name;
+        const auto seven = parseCommand(Dialect::SevenZip, "\"x\" \"" + name + "\"");
+        EXPECT_FALSE(seven) << name; // "x" in quotes is an archive name, so no verb is left
+    }
+    // A name that held a quote leaves one open: the line is not one the program makes.
+    EXPECT_FALSE(parseCommand(Dialect::UnZip, "-x \"/in/a\"b.zip\" \"/out/\""));
+    EXPECT_FALSE(parseCommand(Dialect::Tar, "-x \"/in/a.tar"));
+}
+
 TEST(CommandLine, EveryDeleteAndAddFormTheViewerSends)
 {
     struct WriteForm {

@@ -13,6 +13,8 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 
+#include <atomic>
+
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -79,12 +81,12 @@ protected:
     HandoffResult send(const HandoffPlace &to, const QStringList &paths)
     {
         HandoffResult result = HandoffResult::NoInstance;
-        bool done = false;
+        std::atomic<bool> done{false};
         std::thread sender([&] {
             result = sendToRunningInstance(to, paths, {1000, 5000, 5000});
             done = true;
         });
-        waitUntil([&] { return done; }, 20000);
+        waitUntil([&] { return done.load(); }, 20000);
         sender.join();
         return result;
     }

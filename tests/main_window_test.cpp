@@ -6,6 +6,8 @@
 #include "ui/main/RunControl.h"
 #include "ui/main/StatusPanels.h"
 #include "ui/main/ViewerDocking.h"
+#include "engine/ProcessRunner.h"
+#include "settings/ProfileFile.h"
 #include "ui/viewers/QueueFilterDialog.h"
 #include "settings/Settings.h"
 #include "support/ArchiveBuilder.h"
@@ -21,10 +23,13 @@
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -34,48 +39,55 @@ using namespace salvo::test;
 namespace {
 
 // Answers the next modal window that opens: records its title, text and
-// filters, then closes it (or hands it to `act`). Gives up after five seconds
-// and never outlives its test.
-struct ModalWatcher {
-    struct State {
-        QString title, text;
-        QStringList filters;
-        bool alive = true;
-        int tries = 0;
-    };
-    std::shared_ptr<State> state = std::make_shared<State>();
-    QString &title = state->title;
-    QString &text = state->text;
-    QStringList &filters = state->filters;
+// filters, then closes it (or hands it to `act`). It waits for the window to be
+// shown, however long that takes, and never outlives its test.
+class ModalWatcher : public QObject {
+public:
+    QString title, text;
+    QStringList filters;
 
-    ~ModalWatcher() { state->alive = false; }
-    void arm(std::function<void(QWidget *)> act = {}) { poll(state, std::move(act)); }
+    ~ModalWatcher() override { qApp->removeEventFilter(this); }
+    void arm(std::function<void(QWidget *)> act = {})
+    {
+        m_act = std::move(act);
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *w = qobject_cast<QWidget *>(watched);
+        if (!m_window && event->type() == QEvent::Show && w && w->isWindow() && w->isModal()) {
+            m_window = w;
+            // Answered once its own event loop runs.
+            QTimer::singleShot(0, this, &ModalWatcher::answer);
+        }
+        return false;
+    }
 
 private:
-    static void poll(std::shared_ptr<State> st, std::function<void(QWidget *)> act, QWidget *handled = nullptr)
+    void answer()
     {
-        QTimer::singleShot(50, [st, act, handled] {
-            if (!st->alive || ++st->tries > 100)
-                return;
-            QWidget *w = QApplication::activeModalWidget();
-            if (!w || (handled && w != handled)) {
-                if (!handled)
-                    poll(st, act);
-                return;
-            }
-            st->title = w->windowTitle();
-            if (auto *box = qobject_cast<QMessageBox *>(w))
-                st->text = box->text();
-            if (auto *dialog = qobject_cast<QFileDialog *>(w))
-                st->filters = dialog->nameFilters();
-            if (act)
-                act(w);
-            else
-                w->close();
-            // A dialog still busy loading may ignore the first answer: try again.
-            poll(st, act, w);
-        });
+        if (!m_window || !m_window->isVisible() || m_answering)
+            return;
+        title = m_window->windowTitle();
+        if (auto *box = qobject_cast<QMessageBox *>(m_window))
+            text = box->text();
+        if (auto *dialog = qobject_cast<QFileDialog *>(m_window))
+            filters = dialog->nameFilters();
+        m_answering = true;
+        if (m_act)
+            m_act(m_window);
+        else
+            m_window->close();
+        m_answering = false;
+        // A dialog still busy loading may ignore the first answer: again on the next turn.
+        QTimer::singleShot(20, this, &ModalWatcher::answer);
     }
+
+    std::function<void(QWidget *)> m_act;
+    QPointer<QWidget> m_window;
+    bool m_answering = false;
 };
 
 class MainWindowTest : public ::testing::Test {
@@ -160,8 +172,9 @@ TEST_F(MainWindowTest, StatusBarTogglesCycleAndKeepUnknownValues)
         QTest::mouseClick(window->statusPanels()->panel(4), Qt::LeftButton);
         EXPECT_EQ(settings().read(ini::kNormalFileNameFolder), (i + 1) % 3);
         EXPECT_EQ(window->statusPanels()->panel(4)->toolTip(), QString::fromUtf8(tips[i]));
+        // An icon for "make a folder" and "no folder"; none in the automatic mode.
+        EXPECT_EQ(window->statusPanels()->panel(4)->pixmap().isNull(), i == 2) << i;
     }
-    EXPECT_FALSE(window->statusPanels()->panel(4)->pixmap().isNull() && false);
     QTest::mouseClick(window->statusPanels()->panel(5), Qt::LeftButton);
     EXPECT_EQ(settings().read(ini::kDirectory), 1);
     EXPECT_EQ(window->statusPanels()->panel(5)->toolTip(), QStringLiteral("書庫ファイル内のディレクトリを無視する"));
@@ -326,6 +339,173 @@ TEST_F(MainWindowTest, ARunInTheWindowKeepsWhatWasAddedMeanwhile)
     EXPECT_GT(window->queue().size(), 0);
     EXPECT_EQ(window->queue().size() + finished, 200);
     EXPECT_TRUE(window->statusText(1).endsWith(QStringLiteral("個のファイルを解凍して中止しました。")));
+}
+
+TEST_F(MainWindowTest, ArchivesLeaveTheQueueAsTheyAreDoneAndADoubleClickNeverWaitsForTheRun)
+{
+    window = std::make_unique<MainWindow>(home.myPath(), LaunchMode::Normal);
+    window->startUp(builtComponents(home.myPath()), {});
+    settings().write(ini::kEndNotice, 1);
+    settings().write(ini::kNormalFileNameFolder, 2);
+    settings().write(ini::kNormalOverWrite, 1); // ask before replacing
+    settings().write(ini::kUseSound, 1);
+    settings().write(ini::kSoundFilePath, home.path("done.wav"));
+    writeFile(home.path("done.wav"), "RIFF");
+    QStringList sounds;
+    RunControl::soundStarter() = [&](const QString &file) {
+        sounds << file;
+        return true;
+    };
+    const auto file = [](const char *name, const QByteArray &data) { return Entry{name, data, EntryKind::File, {}}; };
+    const QString first = home.path("in/first.zip"), asking = home.path("in/asking.zip"),
+                  other = home.path("in/other.7z");
+    writeFile(first, writeArchive({file("first.txt", "1")}, "zip"));
+    writeFile(asking, writeArchive({file("exists.txt", "new")}, "zip"));
+    writeFile(home.path("in/exists.txt"), "old");
+    writeFile(other, writeArchive({file("a.bin", QByteArray(1000, 'a')), file("b.bin", QByteArray(24, 'b'))}, "7zip"));
+    window->queue().append({first, asking, other});
+
+    QStringList queueWhileAsked;
+    bool measuredWhileAsked = false;
+    ModalWatcher question;
+    question.arm([&](QWidget *w) {
+        // The run waits for this answer: the archive it has done is already gone
+        // from the queue, and a double click is still answered.
+        queueWhileAsked = window->queue().entries();
+        window->queueView()->list()->setCurrentIndex(window->queue().index(1));
+        window->openCurrentArchive();
+        measuredWhileAsked = waitUntil([&] { return window->statusText(3) == QStringLiteral("1,024Bytes"); });
+        static_cast<QMessageBox *>(w)->button(QMessageBox::No)->click();
+    });
+    int finished = -1;
+    QObject::connect(window.get(), &MainWindow::runFinished, [&](int n) { finished = n; });
+    window->startRun();
+    ASSERT_TRUE(waitUntil([&] { return finished >= 0; }, 60000));
+    EXPECT_EQ(question.text, home.path("in/exists.txt") + QStringLiteral("\nは既にあります。上書きしますか？"));
+    EXPECT_EQ(queueWhileAsked, QStringList({asking, other}));
+    EXPECT_TRUE(measuredWhileAsked);
+    // The kept file failed the archive: it stays queued, the status bar counts it.
+    EXPECT_EQ(finished, 2);
+    EXPECT_EQ(window->queue().entries(), QStringList({asking}));
+    EXPECT_EQ(window->statusText(1), QStringLiteral("3個のファイルを解凍完了！（うち1個は失敗）"));
+    EXPECT_EQ(readFile(home.path("in/exists.txt")), "old");
+    // The completion sound is handed to its helper process.
+    EXPECT_EQ(sounds, QStringList({home.path("done.wav")}));
+
+    // Outside a run the double click answers through the event loop too.
+    window->queue().append({other, home.path("in/notes.txt")});
+    window->queueView()->list()->setCurrentIndex(window->queue().index(1));
+    window->openCurrentArchive();
+    EXPECT_EQ(window->statusText(2), "");
+    ASSERT_TRUE(waitUntil([&] { return window->statusText(2) == QStringLiteral("2個"); }));
+    EXPECT_EQ(window->statusText(3), QStringLiteral("1,024Bytes"));
+    window->queueView()->list()->setCurrentIndex(window->queue().index(2));
+    window->openCurrentArchive();
+    EXPECT_EQ(window->statusText(2), "");
+    EXPECT_EQ(window->statusText(3), "");
+}
+
+TEST_F(MainWindowTest, EndingTheProgramDuringARunLetsGoOfTheArchiveAndSavesTheWindow)
+{
+    window = std::make_unique<MainWindow>(home.myPath(), LaunchMode::Normal);
+    window->startUp(builtComponents(home.myPath()), {});
+    window->show();
+    settings().write(ini::kEndNotice, 1);
+    settings().write(ini::kNormalFileNameFolder, 2);
+    settings().write(ini::kNormalOverWrite, 1);
+    const auto file = [](const char *name, const QByteArray &data) { return Entry{name, data, EntryKind::File, {}}; };
+    const QString asking = home.path("in/asking.zip"), next = home.path("in/next.zip");
+    writeFile(asking, writeArchive({file("written.txt", "new"), file("exists.txt", "new")}, "zip"));
+    writeFile(next, writeArchive({file("next.txt", "new")}, "zip"));
+    writeFile(home.path("in/exists.txt"), "old");
+    window->queue().append({asking, next});
+    bool closed = false;
+    QObject::connect(window.get(), &MainWindow::closed, [&] { closed = true; });
+    // The termination request comes while the run waits for an answer; the
+    // question closes as every other window does then.
+    ModalWatcher question;
+    question.arm([&](QWidget *w) {
+        window->endForTermination();
+        w->close();
+    });
+    window->startRun();
+    ASSERT_TRUE(waitUntil([&] { return closed; }, 60000));
+    EXPECT_FALSE(window->runControl()->isRunning());
+    // What the archive had written is gone, the next one was not begun, both stay queued.
+    EXPECT_FALSE(QFile::exists(home.path("in/written.txt")));
+    EXPECT_EQ(readFile(home.path("in/exists.txt")), "old");
+    EXPECT_FALSE(QFile::exists(home.path("in/next.txt")));
+    EXPECT_EQ(window->queue().entries(), QStringList({asking, next}));
+    // The window saved its state on the way out, as its close box does.
+    EXPECT_EQ(settings().read(ini::kArchiveMethod), "LZH");
+    EXPECT_EQ(settings().startUpMode(), WorkingMode::Extract);
+}
+
+TEST_F(MainWindowTest, ASettingsFileThatCannotBeReadIsReportedOnceAndNeverRewritten)
+{
+    window.reset();
+    QByteArray huge = "[GENERAL]\nLeft=1500\n";
+    huge.append(QByteArray(ProfileFile::kMaxFileSize, ';'));
+    writeFile(home.myPath() + "Salvo.ini", huge);
+    start();
+    EXPECT_EQ(window->statusText(1),
+              QStringLiteral("\"Salvo.ini\" を読み込めませんでした。既定の設定で動作し、設定は保存しません。"));
+    window->close();
+    window.reset();
+    EXPECT_TRUE(readFile(home.myPath() + "Salvo.ini") == huge);
+}
+
+TEST_F(MainWindowTest, HostileSettingsFilesNeverTakeTheProgramDown)
+{
+    // Values no dialog writes: extremes of int, numbers that overflow, enum
+    // values out of range, NUL and bytes that are not UTF-8, very long texts,
+    // relative and empty folders, a section header never closed. The window
+    // starts, a run ends on its own (questions and notices are answered as
+    // they come), and the window closes, whatever the file says.
+    const std::vector<ini::IntKey> ints = {
+        ini::kLeft, ini::kTop, ini::kFontSize, ini::kShowListViewer, ini::kSort, ini::kDirectory,
+        ini::kErrorSkip, ini::kPreScan, ini::kOpenFolder, ini::kEndNotice, ini::kUse7Zip, ini::kUseUnace32,
+        ini::kNormalFileNameFolder, ini::kNormalOverWrite, ini::kNormalDeleteArchive, ini::kViewAction,
+        ini::kViewTargetPlace, ini::kMakeFolder4ListView};
+    const std::vector<ini::TextKey> texts = {ini::kSlvoStartUpMode, ini::kNormalTargetPlace, ini::kAlwaysPath,
+                                             ini::kSoundFilePath, ini::kArchiveMethod, ini::kArchiveType};
+    const QList<QByteArray> intValues = {"-2147483648", "2147483647", "-1", "99", "99999999999999999999", "0x10",
+                                         "", QByteArray("1\0002", 3), "\xff\xfe"};
+    const QList<QByteArray> textValues = {QByteArray(100000, 'x'), "relative/folder", "", QByteArray("/a\0/b", 5),
+                                          "\x82\xa0\xff", "../../.."};
+    ProcessRunner::setDesktopOpener([](const QString &) { return true; });
+    // Every modal window (a notice, a question, a folder choice) is closed as it opens.
+    QTimer answering;
+    QObject::connect(&answering, &QTimer::timeout, [] {
+        if (QWidget *modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    answering.start(20);
+    const QString archive = home.path("in/h.zip");
+    const QByteArray zip = writeArchive({{"f.txt", "x", EntryKind::File, {}}}, "zip");
+    for (int variant = 0; variant < intValues.size(); ++variant) {
+        SCOPED_TRACE(variant);
+        QByteArray file = "\xef\xbb\xbf[GENERAL\n";
+        for (std::size_t i = 0; i < ints.size(); ++i)
+            file += QByteArray("[") + ints[i].section + "]\n" + ints[i].name + "="
+                + intValues[(variant + int(i)) % intValues.size()] + "\r\n";
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            file += QByteArray("[") + texts[i].section + "]\r" + texts[i].name + "="
+                + textValues[(variant + int(i)) % textValues.size()] + "\n=\n==\n[]\n";
+        window.reset();
+        writeFile(home.myPath() + "Salvo.ini", file);
+        writeFile(archive, zip);
+        window = std::make_unique<MainWindow>(home.myPath(), LaunchMode::Normal);
+        window->startUp(builtComponents(home.myPath()), {archive});
+        window->show();
+        int finished = -1;
+        QObject::connect(window.get(), &MainWindow::runFinished, [&](int n) { finished = n; });
+        window->startRun();
+        EXPECT_TRUE(waitUntil([&] { return finished >= 0; }));
+        window->close();
+        QCoreApplication::processEvents();
+        window.reset();
+    }
 }
 
 TEST_F(MainWindowTest, TheViewerStaysDockedToTheRightEdge)

@@ -173,6 +173,18 @@ TEST_F(ConsoleTest, RkArchivesAreCountedSummedAndListedThroughTheProgram)
     EXPECT_EQ(inspector.check(home.path("in/a.yz2")), 0);
     EXPECT_EQ(inspector.expandedSize(home.path("in/a.yz2")), 4096);
     EXPECT_TRUE(inspector.isMultiRoot(home.path("in/a.yz2")));
+
+    // With its flag off yz2dec is never started, though it is there.
+    program(bin + "yz2dec", "touch \"$RAN\"; echo '--- Normal end ---'\n");
+    qputenv("RAN", home.path("ran").toLocal8Bit());
+    a.present[int(Component::Yz2Dec)] = false;
+    ComponentCaller without(a);
+    ArchiveInspector withoutYz2(without, home.myPath());
+    EXPECT_EQ(withoutYz2.check(home.path("in/a.yz2")), 1);
+    EXPECT_EQ(withoutYz2.expandedSize(home.path("in/a.yz2")), 0);
+    EXPECT_FALSE(withoutYz2.isMultiRoot(home.path("in/a.yz2")));
+    EXPECT_TRUE(withoutYz2.listEntries(home.path("in/a.yz2")).isEmpty());
+    EXPECT_FALSE(QFile::exists(home.path("ran")));
 }
 
 } // namespace

@@ -215,6 +215,73 @@ INSTANTIATE_TEST_SUITE_P(FolderModesAndTargets, DdModeRunTest,
                          ::testing::Values(std::pair{1, 2}, std::pair{0, 2}, std::pair{2, 2}, std::pair{1, 0},
                                            std::pair{1, 1}));
 
+TEST_F(StartupTest, ATerminationSignalDuringARunEndsItCleanly)
+{
+    // An archive that takes a while, one after it, and an output folder that is
+    // not empty (so the extraction writes into a staging folder first).
+    writeFile(home.path("in/big.bin.gz"), longGzip(256));
+    writeFile(home.path("in/after.zip"), writeArchive({{"after.txt", "x", EntryKind::File, {}}}, "zip"));
+    writeFile(home.path("out/keep.txt"), "keep");
+    ini.writeText("DDMODE", "ExtractMode", "2");
+    ini.writeText("DDMODE", "TargetPath", home.path("out"));
+    ini.writeText("EXTRACT_DDMODE", "FileNameFolder", "2");
+    ini.writeText("EXTRACT_DDMODE", "DeleteArchive", "1");
+    ini.writeText("GENERAL", "EndNotice", "1");
+    const QByteArray settingsBefore = readFile(ini.path());
+
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(SALVO_BINARY, {"/DDMODE", home.path("in/big.bin.gz"), home.path("in/after.zip")});
+    ASSERT_TRUE(p.waitForStarted(5000));
+    const auto outputEntries = [&] {
+        return QDir(home.path("out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    };
+    // The extraction has begun.
+    ASSERT_TRUE(waitUntil([&] { return outputEntries().size() > 1; }, 60000)) << "no extraction seen";
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
+    // Nothing half-written is left, both archives stay, the next was not begun,
+    // and a DD-mode run writes no settings.
+    EXPECT_EQ(outputEntries(), QStringList({"keep.txt"}));
+    EXPECT_TRUE(QFile::exists(home.path("in/big.bin.gz")));
+    EXPECT_TRUE(QFile::exists(home.path("in/after.zip")));
+    EXPECT_TRUE(readFile(ini.path()) == settingsBefore);
+}
+
+TEST_F(StartupTest, TheCompletionSoundNeverTakesTheProgramDown)
+{
+    // Whatever the media back-end of this machine does with it.
+    writeFile(home.path("in/a.zip"), writeArchive({{"a.txt", "x", EntryKind::File, {}}}, "zip"));
+    // A tenth of a second of silence: 8 kHz, 8 bits, one channel.
+    const QByteArray samples(800, char(0x80));
+    QByteArray wav;
+    const auto le = [&wav](quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            wav.append(char((v >> (8 * i)) & 0xff));
+    };
+    wav.append("RIFF");
+    le(36 + samples.size(), 4);
+    wav.append("WAVEfmt ");
+    le(16, 4), le(1, 2), le(1, 2), le(8000, 4), le(8000, 4), le(1, 2), le(8, 2);
+    wav.append("data");
+    le(samples.size(), 4);
+    wav.append(samples);
+    writeFile(home.path("done.wav"), wav);
+    ini.writeText("GENERAL", "UseSound", "1");
+    ini.writeText("GENERAL", "SoundFilePath", home.path("done.wav"));
+    ini.writeText("GENERAL", "EndNotice", "1");
+    ini.writeText("DDMODE", "ExtractMode", "1");
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(SALVO_BINARY, {"/DDMODE", home.path("in/a.zip")});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_EQ(readFile(home.path("in/a.txt")), "x");
+}
+
 TEST_F(StartupTest, NormalCloseRestoresShowResultOnlyWhenItWasSet)
 {
     writeFile(home.path("components/unzip32.so"), "");

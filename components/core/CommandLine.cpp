@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "CommandLineSplitter.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -165,39 +167,27 @@ bool glob(const char *p, const char *n)
 
 std::vector<std::string> tokenize(std::string_view line)
 {
-    std::vector<std::string> tokens;
-    std::string current;
-    bool inQuotes = false, inToken = false;
-    for (char ch : line) {
-        if (ch == '"') {
-            inQuotes = !inQuotes;
-            inToken = true;
-        } else if ((ch == ' ' || ch == '\t') && !inQuotes) {
-            if (inToken)
-                tokens.push_back(current);
-            current.clear();
-            inToken = false;
-        } else {
-            current.push_back(ch);
-            inToken = true;
-        }
-    }
-    if (inToken)
-        tokens.push_back(current);
-    return tokens;
+    return splitCommandLine(line, kSeparators);
 }
 
 std::optional<Command> parseCommand(Dialect dialect, std::string_view line)
 {
     Command c;
     std::vector<std::string> positional;
-    bool first = true;
-    for (const std::string &token : tokenize(line)) {
-        if (first && letterVerb(dialect, token, c)) {
-            first = false;
+    const SplitLine split = splitCommandLineMarked(line, kSeparators);
+    // A quote left open means a name that held a quote: what follows cannot be
+    // told apart from the name, so nothing is done.
+    if (!split.quotesClosed)
+        return std::nullopt;
+    for (size_t i = 0; i < split.arguments.size(); ++i) {
+        const std::string &token = split.arguments[i];
+        // What begins with a quote is a name, even when it looks like a verb or a switch.
+        if (split.quoted[i]) {
+            positional.push_back(token);
             continue;
         }
-        first = false;
+        if (i == 0 && letterVerb(dialect, token, c))
+            continue;
         if (isSwitch(token))
             applySwitch(dialect, token, c);
         else

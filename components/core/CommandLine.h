@@ -1,7 +1,10 @@
 #pragma once
 // Reads the command lines the program sends to a component's main entry.
-// Double quotes group, blanks separate, unknown switches are ignored; each
-// component has a small dialect of verbs and switches.
+// Arguments are split by the rule the program uses to make them (common/
+// CommandLineSplitter.h: double quotes group, blanks and tabs separate, no
+// escapes); an argument that begins with a quote is always a name, never a verb
+// or a switch; a line whose last quote is left open is refused; unknown
+// switches are ignored. Each component has a small dialect of verbs and switches.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +33,9 @@ struct Command {
     bool updateOnly = false;       // replace an existing entry only by a newer file (zip)
     bool solid = true;             // new entries may share one compressed stream (7z)
 };
+
+// Blank and tab separate arguments outside quotes.
+inline constexpr std::string_view kSeparators = " \t";
 
 std::vector<std::string> tokenize(std::string_view line);
 

@@ -37,6 +37,30 @@ SALVO_OVERWRITE_CALLBACK g_callback = nullptr;
 void *g_callbackUser = nullptr;
 SALVO_PASSWORD_CALLBACK g_passwordCallback = nullptr;
 void *g_passwordUser = nullptr;
+SALVO_CANCEL_CALLBACK g_cancel = nullptr;
+void *g_cancelUser = nullptr;
+
+// The program's answer to whether the calling thread's work is to end; asked
+// without any lock held.
+bool cancelRequested()
+{
+    SALVO_CANCEL_CALLBACK cancel;
+    void *user;
+    {
+        std::lock_guard<std::mutex> lock(g_callbackMutex);
+        cancel = g_cancel;
+        user = g_cancelUser;
+    }
+    return cancel && cancel(user) != 0;
+}
+
+// The hooks of a call the program may cancel.
+CallHooks cancellable()
+{
+    CallHooks hooks;
+    hooks.cancelled = cancelRequested;
+    return hooks;
+}
 
 OpenArchiveState *lookup(SALVO_HARC h)
 {
@@ -76,7 +100,7 @@ bool fetchListing(const ComponentTraits &traits, const char *archive, int *code,
 {
     std::string reply;
     const std::string request = WireWriter(Msg::List).str(archive).u32(traits.formats).data();
-    if (!WorkerClient::instance().call(request, &reply)) {
+    if (!WorkerClient::instance().call(request, &reply, cancellable())) {
         *code = SALVO_E_WORKER;
         return false;
     }
@@ -153,7 +177,7 @@ int checkThroughWorker(const ComponentTraits &traits, const char *archive, int m
     std::string reply;
     const std::string request =
         WireWriter(Msg::Check).str(archive).u32(traits.formats).u32(static_cast<uint32_t>(mode)).data();
-    if (!WorkerClient::instance().call(request, &reply)) {
+    if (!WorkerClient::instance().call(request, &reply, cancellable())) {
         *message = std::string("書庫の検査中に展開処理が異常終了しました: ") + archive + "\n";
         return SALVO_E_WORKER;
     }
@@ -230,16 +254,21 @@ int mainEntry(const ComponentTraits &traits, SALVO_HWND, const char *cmdLine, ch
         const PasswordCallback passwords = currentPasswordCallback();
         w.u32(passwords.function ? 1 : 0); // the decoder may ask for passwords
         CreatedOutput created(command->outputDir);
-        CallHooks hooks;
+        CallHooks hooks = cancellable();
         hooks.ask = askThroughCallback;
         hooks.password = [&passwords, &command](bool retry, std::string *password) {
             return askPassword(passwords, command->archive, retry, password);
         };
         hooks.staging = [&created](const std::string &staging) { created.setStaging(staging); };
         std::string reply;
-        if (!WorkerClient::instance().call(w.data(), &reply, hooks)) {
-            // The decoder died or hung in the middle: what it wrote is incomplete.
+        bool cancelled = false;
+        if (!WorkerClient::instance().call(w.data(), &reply, hooks, &cancelled)) {
+            // The decoder was stopped, died or hung in the middle: what it wrote is incomplete.
             created.remove();
+            if (cancelled) {
+                copyOut("中止しました。\n", output, outputSize);
+                return SALVO_E_USER_CANCEL;
+            }
             copyOut("書庫の展開中に展開処理が異常終了しました: " + command->archive + "\n", output, outputSize);
             return SALVO_E_WORKER;
         }
@@ -371,6 +400,14 @@ int setPasswordCallback(SALVO_PASSWORD_CALLBACK callback, void *user)
     std::lock_guard<std::mutex> lock(g_callbackMutex);
     g_passwordCallback = callback;
     g_passwordUser = user;
+    return 0;
+}
+
+int setCancelCallback(SALVO_CANCEL_CALLBACK callback, void *user)
+{
+    std::lock_guard<std::mutex> lock(g_callbackMutex);
+    g_cancel = callback;
+    g_cancelUser = user;
     return 0;
 }
 

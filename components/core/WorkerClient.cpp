@@ -3,8 +3,11 @@
 #include "Wire.h"
 #include "salvo_archiver.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <dlfcn.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -26,6 +29,30 @@ std::string workerPath()
             return lib.substr(0, slash + 1) + "salvo-archive-worker";
     }
     return "salvo-archive-worker";
+}
+
+enum class Wait { Ready, Silent, Cancelled };
+
+// Waits until the decoder has something to say, looking at the cancel hook in
+// between; Silent after the silence limit.
+Wait waitForDecoder(int fd, const CallHooks &hooks)
+{
+    const int slice = hooks.cancelled ? WorkerClient::kCancelLookMs : WorkerClient::kSilenceLimitMs;
+    int waited = 0;
+    for (;;) {
+        if (hooks.cancelled && hooks.cancelled())
+            return Wait::Cancelled;
+        pollfd pfd{fd, POLLIN, 0};
+        const int step = std::min(slice, WorkerClient::kSilenceLimitMs - waited);
+        const int r = ::poll(&pfd, 1, step);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r != 0)
+            return Wait::Ready; // data, an end or an error: reading tells which
+        waited += step;
+        if (waited >= WorkerClient::kSilenceLimitMs)
+            return Wait::Silent;
+    }
 }
 
 } // namespace
@@ -102,8 +129,15 @@ void WorkerClient::giveBack(Worker w)
     stop(&w);
 }
 
-bool WorkerClient::call(const std::string &request, std::string *reply, const CallHooks &hooks)
+bool WorkerClient::call(const std::string &request, std::string *reply, const CallHooks &hooks, bool *cancelled)
 {
+    if (cancelled)
+        *cancelled = false;
+    if (hooks.cancelled && hooks.cancelled()) {
+        if (cancelled)
+            *cancelled = true;
+        return false;
+    }
     Worker w = take();
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!start(&w))
@@ -115,6 +149,14 @@ bool WorkerClient::call(const std::string &request, std::string *reply, const Ca
             return false;
     }
     for (;;) {
+        const Wait wait = waitForDecoder(w.fd, hooks);
+        if (wait != Wait::Ready) {
+            // Killing the decoder is the only way to stop it in the middle of an entry.
+            stop(&w);
+            if (cancelled)
+                *cancelled = wait == Wait::Cancelled;
+            return false;
+        }
         const ReadStatus s = readMessage(w.fd, reply, kSilenceLimitMs);
         if (s != ReadStatus::Ok) {
             stop(&w);

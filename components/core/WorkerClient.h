@@ -21,6 +21,8 @@ struct CallHooks {
     std::function<bool(bool retry, std::string *password)> password;
     // Where an extraction writes (see Msg::Staging).
     std::function<void(const std::string &staging)> staging;
+    // Looked at while the call waits: true ends it (the decoder is stopped).
+    std::function<bool()> cancelled;
 };
 
 class WorkerClient {
@@ -29,13 +31,17 @@ public:
     static constexpr int kSilenceLimitMs = 60000;
     // Idle decoders kept for the next calls.
     static constexpr size_t kIdleKept = 1;
+    // How often a waiting call looks at its cancel hook.
+    static constexpr int kCancelLookMs = 50;
 
     static WorkerClient &instance();
     ~WorkerClient();
 
     // Sends a request and returns the final answer. False when the decoder
-    // failed, died or hung (it is then stopped; the next call starts another).
-    bool call(const std::string &request, std::string *reply, const CallHooks &hooks = {});
+    // failed, died or hung, or when the call was cancelled (`*cancelled` then
+    // set); the decoder is then stopped and the next call starts another.
+    bool call(const std::string &request, std::string *reply, const CallHooks &hooks = {},
+              bool *cancelled = nullptr);
 
 private:
     struct Worker {

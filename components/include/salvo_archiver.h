@@ -6,7 +6,7 @@
  * PREFIXGetFileCount, PREFIXOpenArchive / FindFirst / FindNext / CloseArchive,
  * PREFIXGetVersion and, where it has one, PREFIXGetSubVersion. Strings are 8-bit
  * texts in the locale's encoding (UTF-8 here). Entries of our own come on
- * top: PREFIXSetOverwriteCallback, PREFIXSetPasswordCallback,
+ * top: PREFIXSetOverwriteCallback, PREFIXSetPasswordCallback, PREFIXSetCancelCallback,
  * PREFIXGetOriginalSizeEx and PREFIXGetBackendVersion.
  */
 #ifndef SALVO_ARCHIVER_H
@@ -108,6 +108,12 @@ typedef int (*SALVO_OVERWRITE_CALLBACK)(void *user, const char *path);
  * a callback, encrypted entries fail with SALVO_E_PASSWORD_FILE. */
 typedef int (*SALVO_PASSWORD_CALLBACK)(void *user, const char *archive, int retry, char *password, uint32_t size);
 
+/* Asked at least every 100 ms while a call waits for the decoder (extracting,
+ * checking, listing), on the thread that made the call. A non-zero answer ends
+ * the call at once: the decoder is stopped, what the call wrote is removed, and
+ * the main entry returns SALVO_E_USER_CANCEL. */
+typedef int (*SALVO_CANCEL_CALLBACK)(void *user);
+
 /* Entry point types, named after what they do; PREFIX stands for the prefix. */
 typedef int (*SALVO_MAIN_ENTRY)(SALVO_HWND owner, const char *cmdLine, char *output, uint32_t outputSize);
 typedef int (*SALVO_CHECK_ARCHIVE)(const char *archive, int mode);
@@ -120,6 +126,7 @@ typedef uint16_t (*SALVO_GET_VERSION)(void);
 typedef uint16_t (*SALVO_GET_SUB_VERSION)(void);
 typedef int (*SALVO_SET_OVERWRITE_CALLBACK)(SALVO_OVERWRITE_CALLBACK callback, void *user);
 typedef int (*SALVO_SET_PASSWORD_CALLBACK)(SALVO_PASSWORD_CALLBACK callback, void *user);
+typedef int (*SALVO_SET_CANCEL_CALLBACK)(SALVO_CANCEL_CALLBACK callback, void *user);
 /* 64-bit original size of the entry last found; 0 on success. */
 typedef int (*SALVO_GET_ORIGINAL_SIZE_EX)(SALVO_HARC archive, int64_t *size);
 /* The libraries the component decodes with and their versions, as they name

@@ -11,21 +11,47 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QPointer>
 #include <QTimer>
 
+#include <cstdlib>
+#include <memory>
+
 namespace salvo {
+namespace {
+
+// How long a termination request waits for the run to let go.
+constexpr int kTerminationGraceMs = 4000;
+
+} // namespace
 
 int runSalvoExtractor(QApplication &app, const QStringList &arguments)
 {
     // Termination requests wait in the event loop until start-up is over (from
     // the moment other instances can find this one).
-    onTerminationRequest([] {
-        // Close every window as its close box would; the main window saves its
-        // state on the way out.
+    auto mainWindow = std::make_shared<QPointer<MainWindow>>();
+    onTerminationRequest([mainWindow] {
+        MainWindow *main = *mainWindow;
+        if (!main) {
+            QCoreApplication::exit(0);
+            return;
+        }
+        // A run gives up the archive in hand (what it wrote is removed) and
+        // ends; the main window then closes as by its close box, saving its
+        // state, and the program ends. Every other window (a question of the
+        // run, a dialog) closes first, giving its safe answer.
+        main->endForTermination();
         const auto windows = QApplication::topLevelWidgets();
-        for (QWidget *w : windows)
-            w->close();
-        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+        for (QWidget *w : windows) {
+            if (w != main)
+                w->close();
+        }
+        // A last resort for a component that cannot be stopped: the program
+        // does not outlive the few seconds a desktop gives it at logout.
+        QTimer::singleShot(kTerminationGraceMs, qApp, [] {
+            qWarning("the run did not end in time; leaving without it");
+            std::_Exit(0);
+        });
     });
 
     const Launch launch = prepareLaunch(arguments, QCoreApplication::applicationDirPath());
@@ -38,6 +64,7 @@ int runSalvoExtractor(QApplication &app, const QStringList &arguments)
     const LaunchRequest &request = launch.request;
 
     MainWindow window(myPath, request.mode);
+    *mainWindow = &window;
     if (HandoffServer *server = launch.server.get()) {
         // Only the interactive window takes files: a DD-mode run ends with the
         // files it started with, and the settings dialog has no queue. Their

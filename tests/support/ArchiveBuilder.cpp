@@ -349,6 +349,12 @@ QByteArray compressRaw(const QByteArray &data, const char *filter)
     return QByteArray(buffer.data(), static_cast<qsizetype>(used));
 }
 
+QByteArray longGzip(int members)
+{
+    // Concatenated members are one gzip stream.
+    return compressRaw(QByteArray(16 * 1024 * 1024, 'x'), "gzip").repeated(members);
+}
+
 QByteArray gzipWithName(const QByteArray &data, const QByteArray &originalName)
 {
     QByteArray out("\x1f\x8b\x08", 3);

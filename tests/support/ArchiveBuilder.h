@@ -47,6 +47,9 @@ QByteArray writeArchive(const std::vector<Entry> &entries, const char *format, c
                         const char *options = nullptr, const char *passphrase = nullptr);
 // One data stream through a compressor without an archive around it.
 QByteArray compressRaw(const QByteArray &data, const char *filter);
+// A gzip file of `members` members, each 16 MiB of one letter when expanded:
+// small on disk, and its extraction takes a while.
+QByteArray longGzip(int members);
 // gzip of `data`, with `originalName` in the header when it is not empty.
 QByteArray gzipWithName(const QByteArray &data, const QByteArray &originalName);
 

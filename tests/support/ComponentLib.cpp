@@ -75,6 +75,11 @@ void ComponentLib::setCallback(SALVO_OVERWRITE_CALLBACK cb, void *user) const
     reinterpret_cast<SALVO_SET_OVERWRITE_CALLBACK>(symbol("SetOverwriteCallback"))(cb, user);
 }
 
+void ComponentLib::setCancelCallback(SALVO_CANCEL_CALLBACK cb, void *user) const
+{
+    reinterpret_cast<SALVO_SET_CANCEL_CALLBACK>(symbol("SetCancelCallback"))(cb, user);
+}
+
 Availability builtComponents(const QString &myPath)
 {
     const QString build = QString::fromStdString(buildDir());

@@ -28,6 +28,7 @@ public:
     // Entries through OpenArchive / FindFirst / FindNext; false when it could not open.
     bool list(const std::string &archive, std::vector<ListedEntry> *entries, const char *wildcard = "*") const;
     void setCallback(SALVO_OVERWRITE_CALLBACK cb, void *user) const;
+    void setCancelCallback(SALVO_CANCEL_CALLBACK cb, void *user) const;
 
 private:
     void *m_handle = nullptr;

@@ -9,6 +9,25 @@ QString ArchiveFormat::formatInside() const
     return isSelfExtractor() && reader ? QLatin1String(reader->id) : QString();
 }
 
+ArchiveFormat readAsExtracted(ArchiveFormat format, bool zipBy7z)
+{
+    if (format.row && !format.isSelfExtractor() && format.row->sevenZipWithUse7Zip)
+        format.reader = zipBy7z ? rowForId(QStringLiteral("7Z")) : format.row;
+    return format;
+}
+
+QString topFolderTestName(const QString &entryName)
+{
+    QStringList parts = entryName.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    parts.removeAll(QStringLiteral("."));
+    if (parts.isEmpty())
+        return {};
+    QString name = parts.join(QLatin1Char('/'));
+    if (entryName.endsWith(QLatin1Char('/')))
+        name += QLatin1Char('/');
+    return name;
+}
+
 ArchiveInspector::ArchiveInspector(ComponentCaller &caller, QString myPath)
     : m_caller(caller), m_myPath(std::move(myPath))
 {
@@ -231,10 +250,13 @@ bool ArchiveInspector::isMultiRoot(const ArchiveFormat &format)
     int rootFiles = 0;
     const quint32 openMode = row.folderTestOpenMode == kSameOpenMode ? row.openMode : row.folderTestOpenMode;
     m_caller.walk(row.component, row.prefix, format.path, openMode, nullptr, [&](const ComponentEntry &e, const auto &) {
+        const QString name = topFolderTestName(e.name);
+        if (name.isEmpty())
+            return true; // the archive's own root
         // Only "/" separates: a name with "\" alone lies at the root.
-        const qsizetype slash = e.name.indexOf(QLatin1Char('/'));
+        const qsizetype slash = name.indexOf(QLatin1Char('/'));
         if (slash >= 0) {
-            const QString top = e.name.left(slash);
+            const QString top = name.left(slash);
             if (firstTop.isNull()) {
                 firstTop = top;
             } else if (top != firstTop) {

@@ -32,6 +32,16 @@ struct ArchiveFormat {
     QString formatInside() const;
 };
 
+// The archive as its extraction reads it: a ".zip" goes to the 7-zip component
+// exactly when the run extracts zip archives with it (`zipBy7z`), whatever
+// "Use7Zip" says when only one of the two components is there.
+ArchiveFormat readAsExtracted(ArchiveFormat format, bool zipBy7z);
+
+// An entry name as the top-folder test sees it: "." parts and empty parts
+// dropped ("./a//b" is "a/b"), a trailing "/" of a folder entry kept; empty for
+// the archive's own root ("./").
+QString topFolderTestName(const QString &entryName);
+
 class ArchiveInspector {
 public:
     ArchiveInspector(ComponentCaller &caller, QString myPath);
@@ -44,7 +54,7 @@ public:
     // The sum of the entries' original sizes, in 64 bits.
     qint64 expandedSize(const ArchiveFormat &format);
     // True unless the entries all lie under one top-level folder or the archive
-    // holds a single file at its root.
+    // holds a single file at its root (names as topFolderTestName gives them).
     bool isMultiRoot(const ArchiveFormat &format);
     QVector<ListRow> listEntries(const ArchiveFormat &format);
     // The entries one by one as the component gives them, without formatting;

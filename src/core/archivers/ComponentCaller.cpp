@@ -34,7 +34,23 @@ QString siblingFile(const QString &file, Component component, const char *suffix
 
 namespace {
 thread_local bool t_overwriteWithoutAsking = false;
+thread_local const std::atomic<bool> *t_cancelFlag = nullptr;
 } // namespace
+
+ComponentCaller::CancelWhen::CancelWhen(const std::atomic<bool> *flag) : m_previous(t_cancelFlag)
+{
+    t_cancelFlag = flag;
+}
+
+ComponentCaller::CancelWhen::~CancelWhen()
+{
+    t_cancelFlag = m_previous;
+}
+
+int ComponentCaller::cancelTrampoline(void *)
+{
+    return t_cancelFlag && *t_cancelFlag ? 1 : 0;
+}
 
 ComponentCaller::OverwriteWithoutAsking::OverwriteWithoutAsking() : m_previous(t_overwriteWithoutAsking)
 {
@@ -126,6 +142,10 @@ ComponentCaller::Library *ComponentCaller::load(const QString &file, const char 
     const QByteArray passwordSetter = QByteArray(prefix) + "SetPasswordCallback";
     if (auto set = reinterpret_cast<SALVO_SET_PASSWORD_CALLBACK>(dlsym(handle, passwordSetter.constData())))
         set(&ComponentCaller::passwordTrampoline, this);
+    // So are the looks at whether the calling thread's work is to end.
+    const QByteArray cancelSetter = QByteArray(prefix) + "SetCancelCallback";
+    if (auto set = reinterpret_cast<SALVO_SET_CANCEL_CALLBACK>(dlsym(handle, cancelSetter.constData())))
+        set(&ComponentCaller::cancelTrampoline, this);
     return lib;
 }
 

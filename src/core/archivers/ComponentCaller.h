@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -85,12 +86,27 @@ public:
         bool m_previous;
     };
 
+    // While one of these lives on a thread, component calls made on that thread
+    // end as soon as `flag` is set (an extraction is then cancelled and what it
+    // wrote removed); a component without the cancel entry runs to its end.
+    class CancelWhen {
+    public:
+        explicit CancelWhen(const std::atomic<bool> *flag);
+        ~CancelWhen();
+        CancelWhen(const CancelWhen &) = delete;
+        CancelWhen &operator=(const CancelWhen &) = delete;
+
+    private:
+        const std::atomic<bool> *m_previous;
+    };
+
 private:
     struct Library;
     void *entry(Component component, const char *prefix, const char *suffix, const QString &fileOverride = {});
     Library *load(const QString &file, const char *prefix);
     static int overwriteTrampoline(void *user, const char *path);
     static int passwordTrampoline(void *user, const char *archive, int retry, char *password, uint32_t size);
+    static int cancelTrampoline(void *user);
 
     Availability m_availability;
     std::mutex m_mutex;

@@ -8,12 +8,14 @@
 #include "engine/RunLog.h"
 #include "engine/RunUi.h"
 #include "platform/LocalPath.h"
+#include "platform/RegularFile.h"
 #include "settings/Settings.h"
 
 #include "SplitVolumes.h"
 
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <optional>
 
 namespace salvo {
@@ -56,7 +58,6 @@ RunLog &BatchRun::log()
 void BatchRun::logFailure(const QString &archive, const QString &reason)
 {
     log().writeLine(archive + QStringLiteral(" : ") + reason);
-    ++m_failures;
 }
 
 const Availability &BatchRun::availability() const
@@ -66,11 +67,14 @@ const Availability &BatchRun::availability() const
 
 RunOutcome BatchRun::run(const QStringList &queue)
 {
+    // Every component call of the run ends as soon as the run is abandoned.
+    const ComponentCaller::CancelWhen cancel(&abandon);
     RunOutcome outcome;
-    m_failures = 0;
     RunTarget target = chooseRunTarget(Settings(m_setup.myPath), m_setup.launchMode, m_setup.targetPlace, queue, m_ui);
     if (target.cancelled) {
         m_ui.setStatus(1, QStringLiteral("解凍は中止しました。"));
+        if (!target.error.isEmpty())
+            m_ui.showMessage(target.error, MessageIcon::Error);
         return outcome;
     }
     // Passwords are asked through the window for this run only.
@@ -88,13 +92,13 @@ RunOutcome BatchRun::run(const QStringList &queue)
     int successes = 0;
     if (ini.read(ini::kPreScan) != 0) {
         int errors = 0;
-        if (preScan(items, target, &errors, outcome)) {
+        if (preScan(items, target, &errors)) {
             successes = extractionLoop(items, target, outcome);
-        } else {
+        } else if (!abandon) {
             m_ui.setStatus(1, QStringLiteral("解凍中止。"));
             m_ui.showMessage(QStringLiteral("書庫または環境に問題があるため、解凍を中止します。"), MessageIcon::Error);
         }
-        if (errors > 0) {
+        if (errors > 0 && !abandon) {
             const QString n = QString::number(errors);
             m_ui.setStatus(1, QStringLiteral("エラーが") + n + QStringLiteral("件ありました。"));
             m_ui.showMessage(QStringLiteral("エラーが") + n + QStringLiteral("件ありました。詳細はErrorLogをご覧下さい。"),
@@ -104,20 +108,20 @@ RunOutcome BatchRun::run(const QStringList &queue)
         successes = extractionLoop(items, target, outcome);
     }
     outcome.successCount = successes;
-    outcome.failureCount = m_failures;
     m_log.reset();
-    completion(successes, m_failures, target);
+    if (!abandon)
+        completion(successes, outcome.failureCount, target);
     return outcome;
 }
 
-bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *errors, RunOutcome &outcome)
+bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *errors)
 {
     RunLog &log = this->log();
     m_ui.setStatus(1, QStringLiteral("書庫のチェック中."));
+    // What the pre-scan finds wrong is logged and left out of the run; it stays queued.
     for (auto it = items.begin(); it != items.end();) {
         if (!localPathExists(it->path)) {
             log.writeLine(it->path + QStringLiteral(" is not Exist!!"));
-            outcome.consumed.insert(it->position);
             it = items.erase(it);
             ++*errors;
         } else {
@@ -125,7 +129,7 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
         }
     }
     m_ui.setStatus(1, QStringLiteral("書庫のチェック中.."));
-    for (auto it = items.begin(); it != items.end();) {
+    for (auto it = items.begin(); it != items.end() && !abandon;) {
         it->format = m_setup.inspector->identify(it->path);
         const int code = m_setup.inspector->check(*it->format);
         if (code == kCheckOk || (code != kCheckVersionLow && !checkLine(code))) {
@@ -134,7 +138,6 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
         }
         log.writeLine(code == kCheckVersionLow ? QStringLiteral("UnZip32.DLL Version is low!")
                                                : it->path + QLatin1String(checkLine(code)));
-        outcome.consumed.insert(it->position);
         it = items.erase(it);
         ++*errors;
     }
@@ -142,8 +145,11 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
     bool diskError = false;
     if (target.fixed) {
         qint64 total = 0;
-        for (const Item &item : items)
+        for (const Item &item : items) {
+            if (abandon)
+                break;
             total += m_setup.inspector->expandedSize(*item.format);
+        }
         if (availableBytes(target.folder) <= total) {
             log.writeLine(QStringLiteral("Disk Size Error"));
             ++*errors;
@@ -158,7 +164,9 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
         diskError = false;
     }
     bool goOn = true;
-    if (diskError)
+    if (abandon)
+        goOn = false;
+    else if (diskError)
         goOn = false;
     else if (*errors >= 1)
         goOn = m_ui.askYesNo(QStringLiteral("エラーが") + QString::number(*errors) + QStringLiteral("あります。\n解凍を続行しますか？"));
@@ -187,6 +195,12 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
     case CallKind::None:
         *reason = failureReason(kNotCalled);
         return -1;
+    case CallKind::Refused:
+        *reason = call.refusal;
+        m_ui.setStatus(1, call.refusal);
+        if (!settings.errorSkip)
+            m_ui.showMessage(call.refusal, MessageIcon::Error);
+        return -1;
     case CallKind::Component: {
         // OverWrite 0 overwrites without asking in every format, also in those
         // whose command line has no switch for it.
@@ -207,15 +221,35 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
         return r;
     }
     case CallKind::Console: {
-        // A console extractor counts as done whatever it returns; that is not a
-        // verified success, so its archive is never deleted.
+        // A console extractor has extracted its archive when it ended with 0 and
+        // everything its listing names is there. Nothing checks the data it
+        // wrote, so its archive is never deleted.
+        const QStringList expected = expectedConsoleOutput(archive, outputDir, settings.ignoreDirectories);
         ProcessRunner runner;
-        runner.linkCancel(&stop);
-        runner.runAndWait(call.commandLine);
-        return 0;
+        runner.linkCancel(&abandon);
+        if (!runner.runAndWait(call.commandLine) || runner.exitCode() != 0)
+            return runner.exitCode() > 0 ? runner.exitCode() : -1;
+        const bool complete = !expected.isEmpty()
+            && std::all_of(expected.begin(), expected.end(), [](const QString &p) { return localPathExists(p); });
+        return complete ? 0 : -1;
     }
     }
     return -1;
+}
+
+QStringList BatchRun::expectedConsoleOutput(const ArchiveFormat &archive, const QString &outputDir, bool flat)
+{
+    QStringList paths;
+    for (const ListRow &row : m_setup.inspector->listEntries(archive)) {
+        QString name = row.name;
+        name.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        parts.removeAll(QStringLiteral("."));
+        if (parts.isEmpty())
+            continue;
+        paths << outputDir + QLatin1Char('/') + (flat ? parts.last() : parts.join(QLatin1Char('/')));
+    }
+    return paths;
 }
 
 int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOutcome &outcome)
@@ -265,7 +299,10 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
             items[i].format = m_setup.inspector->identify(archive);
         const ArchiveFormat &format = *items[i].format;
         QString error;
-        const QString outputDir = outputFolderFor(format, target, settings.folderMode, *m_setup.inspector, &error);
+        bool madeFolder = false;
+        // The folder test reads the archive with the component that extracts it.
+        const QString outputDir = outputFolderFor(readAsExtracted(format, settings.zipBy7z), target,
+                                                  settings.folderMode, *m_setup.inspector, &error, &madeFolder);
         if (outputDir.isEmpty()) {
             logFailure(archive, error);
             m_ui.setStatus(1, error);
@@ -273,29 +310,48 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
                 m_ui.showMessage(error, MessageIcon::Error);
             continue;
         }
+        // The archive (all its volumes) as it is before anything reads it: only
+        // these very files may be deleted.
+        std::vector<std::pair<QString, std::optional<FileIdentity>>> volumes;
+        for (const std::string &volume : volumeSetOf(localBytesOfPath(archive).toStdString()).paths) {
+            const QString path = pathFromLocalBytes(QByteArray::fromStdString(volume));
+            volumes.emplace_back(path, regularFileIdentity(path));
+        }
         bool trueSuccess = false;
         QString reason;
         if (extractOne(format, outputDir, settings, &trueSuccess, &reason) != 0) {
             logFailure(archive, reason);
+            // A folder made for this archive alone goes again when nothing came
+            // of it; one that was there before, or that holds anything, stays.
+            if (madeFolder)
+                removeEmptyLocalFolder(outputDir);
             continue;
         }
-        outcome.consumed.insert(items[i].position);
         ++successes;
+        outcome.extracted.insert(items[i].position);
+        m_ui.archiveExtracted(items[i].position);
         if (target.kind == TargetKind::BesideArchive && target.folderToOpen.isEmpty())
             target.folderToOpen = folderPart(archive);
-        // Only an extraction the component reported whole lets the archive go.
+        // Only an extraction the component reported whole lets the archive go,
+        // and only while each file at its paths is still the one that was read.
         // A split archive goes with all its volumes, which were all read.
         if (settings.deleteAfter && trueSuccess) {
-            for (const std::string &volume : volumeSetOf(localBytesOfPath(archive).toStdString()).paths)
-                removeLocalFile(pathFromLocalBytes(QByteArray::fromStdString(volume)));
+            for (const auto &[volume, before] : volumes) {
+                if (before && regularFileIdentity(volume) == before)
+                    removeLocalFile(volume);
+                else
+                    m_ui.setStatus(1, QStringLiteral("解凍中に書庫の場所にあるファイルが変わったため、削除しませんでした: ") + volume);
+            }
         }
     }
+    outcome.failureCount = done - successes;
     m_ui.loopFinished();
     m_ui.setStatus(2, elapsedText(clock.elapsed()));
-    if (outcome.stopped)
-        m_ui.setStatus(1, QString::number(done) + QStringLiteral("個のファイルを解凍して中止しました。"));
-    else
-        m_ui.setStatus(1, QString::number(n) + QStringLiteral("個のファイルを解凍完了！"));
+    QString text = outcome.stopped ? QString::number(done) + QStringLiteral("個のファイルを解凍して中止しました。")
+                                   : QString::number(n) + QStringLiteral("個のファイルを解凍完了！");
+    if (outcome.failureCount > 0)
+        text += QStringLiteral("（うち") + QString::number(outcome.failureCount) + QStringLiteral("個は失敗）");
+    m_ui.setStatus(1, text);
     return successes;
 }
 

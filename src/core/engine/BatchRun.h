@@ -23,12 +23,12 @@ class RunUi;
 
 struct RunOutcome {
     int successCount = 0;
-    // Archives the loop could not extract; each has a line in "Log.txt".
+    // Archives the loop worked on without extracting them.
     int failureCount = 0;
-    // Positions in the queue given to run() that the run used up (removed by
-    // the pre-scan or extracted by the loop); the caller removes these. What
-    // the loop failed to extract stays for another try.
-    std::set<int> consumed;
+    // Positions in the queue given to run() of the archives extracted; each was
+    // also reported through RunUi::archiveExtracted when it was done. Failed
+    // archives and those not reached stay in the queue.
+    std::set<int> extracted;
     bool stopped = false;
 };
 
@@ -50,6 +50,10 @@ public:
 
     // Set from any thread: the run ends after the archive in hand.
     std::atomic<bool> stop{false};
+    // Set from any thread when the program is ending: the archive in hand is
+    // given up at once (the component removes what it wrote), and nothing of
+    // the completion (sound, mail, folder, notice) follows. Set `stop` too.
+    std::atomic<bool> abandon{false};
 
 private:
     // The settings of the extraction loop, read once when it begins.
@@ -63,10 +67,13 @@ private:
         int position;
         std::optional<ArchiveFormat> format; // once identified, carried from the pre-scan to the extraction
     };
-    bool preScan(std::vector<Item> &items, const RunTarget &target, int *errors, RunOutcome &outcome);
+    bool preScan(std::vector<Item> &items, const RunTarget &target, int *errors);
     int extractionLoop(std::vector<Item> &items, RunTarget &target, RunOutcome &outcome);
     int extractOne(const ArchiveFormat &archive, const QString &outputDir, const LoopSettings &settings,
                    bool *trueSuccess, QString *reason);
+    // What a console extractor must leave in `outputDir`: the archive's listed
+    // entries; empty when the listing cannot be had.
+    QStringList expectedConsoleOutput(const ArchiveFormat &archive, const QString &outputDir, bool flat);
     void completion(int successCount, int failureCount, const RunTarget &target);
     // The end notice with failures: their count, and the offer to open the log.
     void offerLog(const QString &doneText, int failureCount);
@@ -78,7 +85,6 @@ private:
     RunSetup m_setup;
     RunUi &m_ui;
     std::unique_ptr<RunLog> m_log;
-    int m_failures = 0;
 };
 
 // Elapsed time as "hh:nn:ss".

@@ -49,6 +49,8 @@ const ExtractionForm *extractionFormFor(const QString &extension)
 namespace {
 
 constexpr auto kAceV2Mask = "*.*";
+// quoteIfBlank, which makes the paths of the yz2dec line, keeps this many characters.
+constexpr qsizetype kConsolePathLimit = 260;
 
 QString quoted(const QString &text)
 {
@@ -157,9 +159,24 @@ ExtractionCall buildExtractionCall(const ExtractionRequest &request, const Avail
 {
     // A numbered volume of a split archive has its archive's extension.
     const QString ext = extensionKey(request.archive).toUpper();
-    if (ext == QLatin1String("EXE"))
-        return selfExtractor(request, availability);
-    return byExtension(ext, request, availability);
+    ExtractionCall call = ext == QLatin1String("EXE") ? selfExtractor(request, availability)
+                                                      : byExtension(ext, request, availability);
+    if (call.kind == CallKind::Component || call.kind == CallKind::Console) {
+        for (const QString &path : {request.archive, request.outputDir}) {
+            QString why;
+            if (path.contains(QLatin1Char('"')))
+                why = QStringLiteral("名前に「\"」を含むため、書庫を解凍できません。書庫はそのまま残します: ");
+            else if (call.component == Component::Yz2Dec && path.size() > kConsolePathLimit)
+                why = QStringLiteral("パスが長すぎるため、書庫を解凍できません。書庫はそのまま残します: ");
+            else
+                continue;
+            call.kind = CallKind::Refused;
+            call.commandLine.clear();
+            call.refusal = why + path;
+            break;
+        }
+    }
+    return call;
 }
 
 } // namespace salvo

@@ -19,6 +19,8 @@ enum class CallKind {
     Console,     // a console extractor started with `commandLine`, waited for
     AceV2,       // the second-generation ACE extraction of the archive into the
                  // output folder, `commandLine` holding the file mask
+    Refused,     // the archive or output path cannot go on a command line
+                 // unchanged; `refusal` says why and nothing is called
 };
 
 struct ExtractionCall {
@@ -26,6 +28,7 @@ struct ExtractionCall {
     Component component = Component::Basp21;
     const char *prefix = "";
     QString commandLine;
+    QString refusal;
 };
 
 struct ExtractionRequest {
@@ -63,6 +66,11 @@ const std::vector<ExtractionForm> &extractionForms();
 // The row of an upper-case extension, or null.
 const ExtractionForm *extractionFormFor(const QString &extension);
 
+// The call for one archive. Paths go on the line in double quotes, where
+// blanks, tabs, ';', '$', line breaks and a leading '-' are plain text; a path
+// that holds a double quote cannot be quoted (the shared splitting rule has no
+// escape), and the yz2dec line keeps only the first 260 characters of a path:
+// such an archive is refused rather than handed over as another path.
 ExtractionCall buildExtractionCall(const ExtractionRequest &request, const Availability &availability);
 
 // zip-by-7z of a run: Use7Zip when both zip readers are there, else whichever is.

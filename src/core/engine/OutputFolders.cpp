@@ -35,6 +35,12 @@ RunTarget chooseRunTarget(const Settings &settings, LaunchMode launchMode, Targe
     const bool dd = launchMode == LaunchMode::DdMode;
     RunTarget t;
     auto fixedAt = [&t](const QString &folder, TargetKind kind) {
+        if (folder.trimmed().isEmpty() || QDir::isRelativePath(folder)) {
+            t.cancelled = true;
+            t.error = QStringLiteral("解凍先のフォルダが正しく設定されていません（絶対パスで指定してください）: \"")
+                + folder + QStringLiteral("\"\n解凍は行いません。");
+            return;
+        }
         t.fixed = true;
         t.folder = folder;
         t.kind = kind;
@@ -69,8 +75,10 @@ RunTarget chooseRunTarget(const Settings &settings, LaunchMode launchMode, Targe
 }
 
 QString outputFolderFor(const ArchiveFormat &archive, const RunTarget &target, FolderNameMode mode,
-                        ArchiveInspector &inspector, QString *error)
+                        ArchiveInspector &inspector, QString *error, bool *made)
 {
+    if (made)
+        *made = false;
     const QString base = target.fixed ? QDir::cleanPath(target.folder) : folderPart(archive.path);
     if (mode == FolderNameMode::Automatic)
         mode = inspector.isMultiRoot(archive) ? FolderNameMode::Always : FolderNameMode::Never;
@@ -91,6 +99,8 @@ QString outputFolderFor(const ArchiveFormat &archive, const RunTarget &target, F
         *error = QStringLiteral("解凍先のフォルダを作成できません: ") + folder;
         return {};
     }
+    if (made)
+        *made = true;
     return folder;
 }
 

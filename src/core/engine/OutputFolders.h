@@ -23,19 +23,26 @@ struct RunTarget {
     TargetKind kind = TargetKind::BesideArchive;
     QString folderToOpen; // what the completion step may open
     bool cancelled = false;
+    // Why the run cannot go on (a fixed folder that is empty or relative); the
+    // run is then cancelled before anything is extracted.
+    QString error;
 };
 
 // The target of a run, chosen before anything else: by the target drop-down
 // (`place`) in a normal launch, by "ExtractMode" in DD mode. AskEachRun asks
-// `ui` for the folder; no answer cancels the run.
+// `ui` for the folder; no answer cancels the run. A fixed folder must be an
+// absolute path: an empty or relative one would put the output wherever the
+// program happens to run, so it cancels the run with `error` set.
 RunTarget chooseRunTarget(const Settings &settings, LaunchMode launchMode, TargetPlace place,
                           const QStringList &queue, RunUi &ui);
 
 // The folder an archive goes into; empty (and `error` set) when it cannot be
 // made. Automatic asks the inspector whether the entries lie under one top
-// folder; a folder named after the archive is made one level deep only.
+// folder; a folder named after the archive is made one level deep only, and
+// `made` tells whether this call made it (so that a failed extraction can take
+// it away again while it is empty).
 QString outputFolderFor(const ArchiveFormat &archive, const RunTarget &target, FolderNameMode mode,
-                        ArchiveInspector &inspector, QString *error);
+                        ArchiveInspector &inspector, QString *error, bool *made = nullptr);
 
 // Bytes available to the user on the file system that holds `folder`, or that
 // will hold it once made; -1 when unknown.

@@ -71,6 +71,7 @@ bool ProcessRunner::runAndWait(const QString &commandLine)
 
 bool ProcessRunner::launch(const QString &commandLine, bool wait)
 {
+    m_exitCode = -1;
     QString program = commandLine, parameters;
     for (qsizetype blank = commandLine.indexOf(QLatin1Char(' '), 1); blank > 0;
          blank = commandLine.indexOf(QLatin1Char(' '), blank + 1)) {
@@ -98,6 +99,8 @@ bool ProcessRunner::launch(const QString &commandLine, bool wait)
     if (!process.waitForStarted(10000))
         return false;
     waitForChild(process, [this] { return cancelled(); });
+    if (process.state() == QProcess::NotRunning && process.exitStatus() == QProcess::NormalExit && !cancelled())
+        m_exitCode = process.exitCode();
     return true;
 }
 

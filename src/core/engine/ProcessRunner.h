@@ -27,6 +27,9 @@ public:
     // As start, then waits for a program to end, looking every 100 ms whether
     // the wait is cancelled.
     bool runAndWait(const QString &commandLine);
+    // The exit code of the program runAndWait last waited for; -1 when it did
+    // not start, was not a program, crashed or was ended by a cancel.
+    int exitCode() const { return m_exitCode; }
 
     // The handler that opens folders and documents (xdg-open; tests replace it).
     static void setDesktopOpener(std::function<bool(const QString &path)> opener);
@@ -36,6 +39,7 @@ private:
     bool cancelled() const { return cancel || (m_linked && *m_linked); }
 
     const std::atomic<bool> *m_linked = nullptr;
+    int m_exitCode = -1;
 };
 
 // True when the name (quotes removed) is an existing file or folder, or a

@@ -34,6 +34,9 @@ public:
     }
     // Plays the completion sound; failures are ignored.
     virtual void playSound(const QString &file) { (void)file; }
+    // The archive at `position` of the run's queue has been extracted: it
+    // leaves the queue now, not when the run ends.
+    virtual void archiveExtracted(int position) { (void)position; }
 };
 
 inline constexpr auto kMessageTitle = "SalvoExtractor";

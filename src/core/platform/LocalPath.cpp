@@ -274,6 +274,12 @@ bool makeLocalFolder(const QString &path)
     return ::mkdir(localBytesOfPath(path).constData(), 0777) == 0;
 }
 
+bool removeEmptyLocalFolder(const QString &path)
+{
+    // rmdir itself refuses a folder that holds anything, and a link.
+    return ::rmdir(localBytesOfPath(path).constData()) == 0;
+}
+
 bool listLocalFolder(const QString &folder, QList<LocalFolderEntry> *entries)
 {
     DIR *dir = ::opendir(localBytesOfPath(folder).constData());

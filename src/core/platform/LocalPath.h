@@ -46,6 +46,8 @@ bool localPathExists(const QString &path);
 bool removeLocalFile(const QString &path);
 // Makes one folder (the parent must exist).
 bool makeLocalFolder(const QString &path);
+// Removes a folder only while it is empty (never a link, never anything in it).
+bool removeEmptyLocalFolder(const QString &path);
 
 // The entries of a folder ("." and ".." left out), in the order the file system
 // lists them, each with what it names (links followed). False when the folder

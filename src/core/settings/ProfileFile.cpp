@@ -1,8 +1,8 @@
 #include "ProfileFile.h"
 
+#include "platform/RegularFile.h"
 #include "platform/TextCodec.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringList>
@@ -12,22 +12,23 @@
 namespace salvo {
 namespace {
 
-// Files larger than this are not settings files; they are read as empty rather
-// than making every read of a key slow.
-constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
-
 struct Document {
     QStringList lines;
     QString newline = QStringLiteral("\n");
+    // Something is at the path that could not be read as a settings file: reads
+    // give their defaults and nothing is ever written over it.
+    bool unusable = false;
 };
 
 Document load(const QString &path)
 {
     Document doc;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize)
+    QByteArray bytes;
+    const ReadStatus status = readRegularFile(path, ProfileFile::kMaxFileSize, &bytes);
+    if (status != ReadStatus::Ok) {
+        doc.unusable = status == ReadStatus::Unusable;
         return doc;
-    const QByteArray bytes = file.readAll();
+    }
     const int firstLf = bytes.indexOf('\n');
     if (firstLf > 0 && bytes.at(firstLf - 1) == '\r')
         doc.newline = QStringLiteral("\r\n");
@@ -149,6 +150,11 @@ bool ProfileFile::exists() const
     return QFileInfo(m_path).isFile();
 }
 
+bool ProfileFile::isUnusable() const
+{
+    return load(m_path).unusable;
+}
+
 QString ProfileFile::readText(const QString &section, const QString &key) const
 {
     return readText(section, key, QString());
@@ -197,6 +203,8 @@ bool ProfileFile::writeText(const QString &section, const QString &key, const QS
 bool ProfileFile::writeTexts(const QList<Write> &writes) const
 {
     Document doc = load(m_path);
+    if (doc.unusable)
+        return false;
     for (const Write &w : writes) {
         const Location loc = locate(doc, w.section, w.key);
         const QString cleanValue = singleLine(w.value);

@@ -15,11 +15,17 @@ class ProfileFile {
 public:
     // Longest text a read returns; longer stored values are cut.
     static constexpr int kMaxTextLength = 255;
+    // Larger files are not settings files: they are neither read nor rewritten.
+    static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
 
     explicit ProfileFile(QString path);
 
     const QString &path() const { return m_path; }
     bool exists() const;
+    // Something is at the path that cannot be read as a settings file (not a
+    // regular file, not readable, larger than kMaxFileSize): every read gives
+    // its default and every write fails, so the file is never replaced.
+    bool isUnusable() const;
 
     // The stored text, or the empty text when the file or key is missing.
     QString readText(const QString &section, const QString &key) const;

@@ -118,6 +118,7 @@ void MainWindow::wireParts()
     connect(startButton, &QPushButton::clicked, this, &MainWindow::startRun);
     connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
     connect(m_run, &RunControl::finished, this, &MainWindow::finishRun);
+    connect(m_run, &RunControl::extracted, this, &MainWindow::removeExtracted);
 
     connect(m_queueView, &QueueView::activated, this, &MainWindow::openCurrentArchive);
     connect(m_queueView, &QueueView::startRequested, this, &MainWindow::startRun);
@@ -220,6 +221,14 @@ void MainWindow::startUp(const Availability &found, const QStringList &files)
     move(settings.read(ini::kLeft) / kTwipsPerPixel, settings.read(ini::kTop) / kTwipsPerPixel);
     m_menus->hideArchiveItems();
     makeWorkFolder(m_myPath);
+
+    // A settings file that cannot be read is neither used nor ever rewritten:
+    // say so once, after the texts of start-up.
+    if (settings.file().isUnusable()) {
+        const QString text = QStringLiteral("\"Salvo.ini\" を読み込めませんでした。既定の設定で動作し、設定は保存しません。");
+        m_status->setText(1, text);
+        qWarning("%s", qPrintable(text));
+    }
 }
 
 void MainWindow::showStartCaption()
@@ -280,19 +289,31 @@ void MainWindow::startRun()
         return;
     }
     startButton->setText(QStringLiteral("中止(&S)"));
+    m_removedThisRun.clear();
     m_run->start(m_queue.entries(), static_cast<TargetPlace>(targetPlaceBox->currentIndex()));
+}
+
+void MainWindow::removeExtracted(int position)
+{
+    // While a run goes the queue only grows at its end, so the row of a
+    // snapshot position moves up by the rows of the run removed before it.
+    if (!m_removedThisRun.insert(position).second)
+        return;
+    const int before = static_cast<int>(std::distance(m_removedThisRun.begin(), m_removedThisRun.find(position)));
+    const int row = position - before;
+    if (row < 0 || row >= m_queue.size())
+        return;
+    // A filter released later must not bring back what was extracted meanwhile.
+    m_filter.noteExtracted({m_queue.at(row)});
+    m_queue.removeRowsAt({row});
 }
 
 void MainWindow::finishRun(const RunOutcome &outcome)
 {
-    // Only what the run used up leaves the queue: files added meanwhile stay.
-    QStringList extracted;
-    for (const int row : outcome.consumed) {
-        if (row >= 0 && row < m_queue.size())
-            extracted << m_queue.at(row);
-    }
-    m_filter.noteExtracted(extracted);
-    m_queue.removeRowsAt(QList<int>(outcome.consumed.begin(), outcome.consumed.end()));
+    // Each extracted archive has left the queue as it was done; failed ones,
+    // those not reached and files added meanwhile stay.
+    for (int position : outcome.extracted)
+        removeExtracted(position);
     startButton->setEnabled(true);
     showStartCaption();
     emit runFinished(outcome.successCount);
@@ -334,6 +355,17 @@ void MainWindow::openCurrentArchive()
 ContentViewer *MainWindow::viewer() const
 {
     return m_viewer.data();
+}
+
+void MainWindow::endForTermination()
+{
+    if (m_run->isRunning()) {
+        // finishRun closes the window once the run has let go of its archive.
+        m_closeAfterRun = true;
+        m_run->abandon();
+        return;
+    }
+    close();
 }
 
 QString MainWindow::statusText(int panel) const

@@ -15,6 +15,7 @@
 #include <QPointer>
 
 #include <memory>
+#include <set>
 
 class QComboBox;
 class QPushButton;
@@ -56,6 +57,9 @@ public:
     // The font size of the general options ("FONTSIZE"): the window's font and
     // the status bar's height.
     void applyFontSize();
+    // The program is to end (a termination signal): a run in progress gives up
+    // the archive in hand and ends; the window then closes as by its close box.
+    void endForTermination();
 
     QString statusText(int panel) const;
     QString windowTitleBase() const;
@@ -100,6 +104,7 @@ private:
     void wireParts();
     void showStartCaption();
     void finishRun(const RunOutcome &outcome);
+    void removeExtracted(int position);
     void shutDown();
 
     const QString m_myPath;
@@ -118,6 +123,9 @@ private:
     MainMenus *m_menus = nullptr;
     ViewerDocking *m_docking = nullptr;
     QPointer<ContentViewer> m_viewer;
+
+    // Positions of the current run's queue snapshot already removed.
+    std::set<int> m_removedThisRun;
 
     bool m_closeAfterRun = false;
     bool m_shutDownDone = false;

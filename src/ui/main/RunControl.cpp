@@ -2,17 +2,18 @@
 
 #include "StatusPanels.h"
 #include "salvo_archiver.h"
+#include "salvo_version.h"
 #include "ui/progress/ProgressWindow.h"
 
-#include <QAudioOutput>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QLineEdit>
-#include <QMediaPlayer>
 #include <QMessageBox>
+#include <QProcess>
 #include <QThread>
 #include <QTimer>
 
@@ -33,12 +34,20 @@ RunControl::~RunControl()
     stopAndJoin();
 }
 
+void RunControl::abandon()
+{
+    m_shuttingDown = true;
+    if (m_run) {
+        m_run->abandon = true;
+        m_run->stop = true;
+    }
+}
+
 void RunControl::stopAndJoin()
 {
     if (!m_thread)
         return;
-    m_shuttingDown = true;
-    m_run->stop = true;
+    abandon();
     while (!m_thread->wait(20))
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     delete m_thread;
@@ -258,18 +267,37 @@ void RunControl::flushPending()
     }
 }
 
+std::function<bool(const QString &)> &RunControl::soundStarter()
+{
+    static std::function<bool(const QString &)> starter = [](const QString &file) {
+        const QString helper = QCoreApplication::applicationDirPath() + QStringLiteral("/salvo-sound-player");
+        const QString installed = QStringLiteral(SALVO_COMPONENT_INSTALL_DIR "/salvo-sound-player");
+        for (const QString &program : {helper, installed}) {
+            if (QFileInfo(program).isExecutable()) {
+                QProcess helper;
+                helper.setProgram(program);
+                helper.setArguments({file});
+                helper.setStandardOutputFile(QProcess::nullDevice());
+                helper.setStandardErrorFile(QProcess::nullDevice());
+                return helper.startDetached();
+            }
+        }
+        return false;
+    };
+    return starter;
+}
+
 void RunControl::playSound(const QString &file)
 {
-    onWindowThread([this, file] {
-        if (m_shuttingDown || file.isEmpty() || !QFileInfo::exists(file))
-            return; // a missing sound is no error
-        if (!m_player) {
-            m_player = new QMediaPlayer(this);
-            m_player->setAudioOutput(new QAudioOutput(m_player));
-        }
-        m_player->setSource(QUrl::fromLocalFile(file));
-        m_player->play();
-    });
+    if (m_shuttingDown || file.isEmpty() || !QFileInfo(file).isFile())
+        return; // a missing sound is no error
+    // Whether the helper starts, plays or fails is of no concern to the run.
+    soundStarter()(QFileInfo(file).absoluteFilePath());
+}
+
+void RunControl::archiveExtracted(int position)
+{
+    postToWindow([this, position] { emit extracted(position); });
 }
 
 int RunControl::askOverwrite(const QString &path)

@@ -7,12 +7,12 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 
-class QMediaPlayer;
 class QThread;
 class QTimer;
 class QWidget;
@@ -38,9 +38,13 @@ public:
     void start(const QStringList &queue, TargetPlace place);
     // The run ends after the archive in hand.
     void stop();
-    // For the end of the program under a run (a termination signal): stops the
-    // run and waits for it; questions it asks meanwhile get their safe answer
-    // without a window.
+    // The program is ending (a termination signal): the archive in hand is given
+    // up at once (what it wrote is removed), questions get their safe answer
+    // without a window, and nothing of the completion follows. finished() comes
+    // as after any run.
+    void abandon();
+    // For the destruction of the window under a run: abandons it and waits for
+    // its thread; finished() is not emitted.
     void stopAndJoin();
 
     // The elapsed-time display, ticking once a second during the loop (`Timer1`).
@@ -60,10 +64,19 @@ public:
     void loopStarted() override;
     void loopFinished() override;
     void progress(int number, int count, const QString &archive) override;
+    // Started in a helper process of its own (salvo-sound-player), never played
+    // in the program: a broken media back-end cannot take the program down.
     void playSound(const QString &file) override;
+    void archiveExtracted(int position) override;
+
+    // The helper that plays sounds; tests replace it. Returns whether it started.
+    static std::function<bool(const QString &file)> &soundStarter();
 
 signals:
-    // The run has ended; `outcome` says which queue entries it used up.
+    // An archive of the run's queue (its position in the snapshot given to
+    // start) has been extracted.
+    void extracted(int position);
+    // The run has ended; `outcome` says which queue entries it extracted.
     void finished(const salvo::RunOutcome &outcome);
 
 private:
@@ -89,8 +102,7 @@ private:
     qint64 m_startMs = 0;
     QTimer *m_timer = nullptr;
     ProgressWindow *m_progress = nullptr;
-    QMediaPlayer *m_player = nullptr;
-    bool m_shuttingDown = false;
+    std::atomic<bool> m_shuttingDown{false};
 
     struct PendingProgress {
         int number, count;

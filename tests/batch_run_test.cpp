@@ -2,6 +2,7 @@
 // folder modes, the pre-scan and its log, deletion after success, the texts of
 // the run and the completion actions.
 #include "settings/Settings.h"
+#include "app/ArchiveQueue.h"
 #include "archivers/ArchiveInspector.h"
 #include "engine/BatchRun.h"
 #include "engine/ProcessRunner.h"
@@ -14,6 +15,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <tuple>
 
@@ -220,11 +222,169 @@ TEST_F(BatchRunTest, DeleteOnlyWhatTrulySucceededAndCountTheRest)
     EXPECT_TRUE(QFile::exists(unsupported));
     EXPECT_FALSE(QFile::exists(in + "/corrupt/c.txt"));
     // Panel 1 counts every entry of the run and says how many failed, the end
-    // notice counts only the successes; the failures stay queued.
+    // notice counts the successes and then the failures; the failures stay queued.
     EXPECT_EQ(ui.status[1], QStringLiteral("5個のファイルを解凍完了！（うち3個は失敗）"));
-    EXPECT_EQ(messages().last(), QStringLiteral("2個のファイルを解凍完了！"));
     EXPECT_EQ(out.failureCount, 3);
     EXPECT_EQ(out.extracted, (std::set<int>{0, 2}));
+    ASSERT_FALSE(ui.questions.isEmpty());
+    EXPECT_TRUE(ui.questions.last().startsWith(QStringLiteral("2個のファイルを解凍完了！\n3個のファイルは解凍できませんでした。")));
+}
+
+TEST_F(BatchRunTest, ModernCompressedTarsAndLoneCompressedFilesAreExtracted)
+{
+    // Every name the tar component serves, whatever the compressor; a lone
+    // compressed file becomes one file named after the archive.
+    settings().write(ini::kNormalFileNameFolder, 2);
+    settings().write(ini::kErrorSkip, 1);
+    struct Tarball {
+        const char *name, *filter;
+    };
+    const Tarball tarballs[] = {{"a.tar.xz", "xz"},     {"b.txz", "xz"},        {"c.tar.zst", "zstd"},
+                                {"d.tzst", "zstd"},     {"e.tar.lz", "lzip"},   {"f.tar.lzma", "lzma"},
+                                {"g.tgz", "gzip"},      {"h.tbz", "bzip2"},     {"i.tbz2", "bzip2"},
+                                {"j.taz", "compress"},  {"k.TAR.XZ", "xz"}};
+    QStringList queue;
+    for (const Tarball &t : tarballs) {
+        const QByteArray entry = QByteArray(t.name) + ".txt";
+        queue << put(t.name, writeArchive({file(entry.constData(), entry)}, "ustar", t.filter));
+    }
+    const char *loneFilters[][2] = {{"xz", "xz"}, {"zst", "zstd"}, {"lz", "lzip"}, {"lzma", "lzma"}};
+    for (const auto &lone : loneFilters)
+        queue << put(QStringLiteral("lone-%1.dat.%2").arg(lone[1], lone[0]), compressRaw(lone[1], lone[1]));
+    const RunOutcome out = run(queue);
+    EXPECT_EQ(out.successCount, queue.size());
+    EXPECT_TRUE(messages().isEmpty()) << messages().join('\n').toStdString();
+    for (const Tarball &t : tarballs)
+        EXPECT_EQ(readFile(in + "/" + t.name + ".txt"), QByteArray(t.name) + ".txt") << t.name;
+    for (const auto &lone : loneFilters)
+        EXPECT_EQ(readFile(in + QStringLiteral("/lone-%1.dat").arg(lone[1])), lone[1]) << lone[0];
+}
+
+TEST_F(BatchRunTest, EveryFailedArchiveHasItsReasonInTheLogAndStaysQueued)
+{
+    settings().write(ini::kErrorSkip, 1);
+    settings().write(ini::kEndNotice, 0);
+    settings().write(ini::kNormalFileNameFolder, 1);
+    const QString good = put("good.zip", writeArchive({file("g.txt")}, "zip"));
+    const QString crc = put("crc.zip", storedZip({{"c.txt", "damaged", false, false, 0, true}}));
+    const QByteArray tgz = writeArchive({file("t.txt", QByteArray(200000, 't'))}, "ustar", "gzip");
+    const QString truncated = put("truncated.tar.gz", tgz.left(tgz.size() / 2));
+    const QString locked =
+        put("locked.zip", writeArchive({file("l.txt", "secret")}, "zip", "none", "zip:encryption=zipcrypt", "pw"));
+    const QString unsafe = put("unsafe.tar", writeArchive({file("../escape.txt")}, "ustar"));
+    const QString unknown = put("x.unknown", "?");
+    const QString gone = in + "/gone.zip";
+    writeFile(in + "/blocked", "a file where the folder would go");
+    const QString blocked = put("blocked.zip", writeArchive({file("b.txt")}, "zip"));
+    const QString lzh = put("nolha.lzh", storedLzh({{"n.txt", "n"}}, 0));
+    availability.present[static_cast<int>(Component::UnLha32)] = false;
+    caller = std::make_unique<ComponentCaller>(availability);
+    inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
+
+    ui.answers = {true};
+    const QStringList queue{good, crc, truncated, locked, unsafe, unknown, gone, blocked, lzh};
+    const RunOutcome out = run(queue);
+    EXPECT_EQ(out.successCount, 1);
+    EXPECT_EQ(out.failureCount, 8);
+    // Only the extracted archive leaves the queue.
+    EXPECT_EQ(out.extracted, (std::set<int>{0}));
+    const QStringList log = QString::fromUtf8(readFile(home.myPath() + "Log.txt")).split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(log.size(), 9) << log.join('\n').toStdString();
+    EXPECT_TRUE(log[0].startsWith("...Extract Start on "));
+    const QStringList expected{
+        crc + " : CRC エラー (データが壊れています)",
+        truncated + " : 書庫が途中で切れています",
+        locked + " : パスワードが必要です",
+        unsafe + " : 解凍先の外を指す危険なエントリーを拒否しました",
+        unknown + " : 対応していない形式です",
+        gone + " : ファイルがありません",
+        blocked + " : 解凍先のフォルダを作成できません: " + in + "/blocked",
+        lzh + " : 解凍に使うコンポーネントがありません",
+    };
+    EXPECT_EQ(log.mid(1), expected);
+    // The end notice keeps its text, adds the failures and offers the log.
+    ASSERT_EQ(ui.questions.size(), 1);
+    EXPECT_EQ(ui.questions[0], QStringLiteral("1個のファイルを解凍完了！\n8個のファイルは解凍できませんでした。\n"
+                                              "理由はログに記録しました。ログを開きますか？"));
+    EXPECT_EQ(opened, QStringList{home.myPath() + "Log.txt"});
+    EXPECT_FALSE(QFile::exists(in + "/escape.txt"));
+}
+
+TEST_F(BatchRunTest, PasswordsAreAskedWithRetryAndSkip)
+{
+    settings().write(ini::kErrorSkip, 1);
+    settings().write(ini::kNormalFileNameFolder, 1);
+    auto locked = [this](const char *name, const char *encryption) {
+        const QByteArray options = QByteArray("zip:encryption=") + encryption;
+        return put(name, writeArchive({file("inside.txt", QByteArray("secret of ") + name)}, "zip", "none",
+                                      options.constData(), "right pw"));
+    };
+    const QString zipCrypto = locked("zipcrypto.zip", "zipcrypt");
+    const QString aes = locked("aes.zip", "aes256");
+    const QString skipped = locked("skipped.zip", "zipcrypt");
+    const QString wrongThenSkipped = locked("wrong.zip", "aes128");
+    ui.passwords = {"wrong pw", "right pw", "right pw", std::nullopt, "wrong pw", std::nullopt};
+    const RunOutcome out = run({zipCrypto, aes, skipped, wrongThenSkipped});
+    EXPECT_EQ(ui.passwordQuestions, QStringList({zipCrypto, zipCrypto + " (retry)", aes, skipped, wrongThenSkipped,
+                                                 wrongThenSkipped + " (retry)"}));
+    EXPECT_EQ(out.successCount, 2);
+    EXPECT_EQ(readFile(in + "/zipcrypto/inside.txt"), "secret of zipcrypto.zip");
+    EXPECT_EQ(readFile(in + "/aes/inside.txt"), "secret of aes.zip");
+    EXPECT_FALSE(QFile::exists(in + "/skipped/inside.txt"));
+    EXPECT_FALSE(QFile::exists(in + "/wrong/inside.txt"));
+    const QString log = QString::fromUtf8(readFile(home.myPath() + "Log.txt"));
+    EXPECT_TRUE(log.contains(skipped + " : パスワードが必要です\r\n")) << log.toStdString();
+    EXPECT_TRUE(log.contains(wrongThenSkipped + " : パスワードが違います\r\n")) << log.toStdString();
+    EXPECT_FALSE(log.contains("pw"));
+}
+
+TEST_F(BatchRunTest, SplitArchivesAreOneQueueItemAndGoWithAllTheirVolumes)
+{
+    settings().write(ini::kErrorSkip, 1);
+    settings().write(ini::kNormalFileNameFolder, 1);
+    settings().write(ini::kNormalDeleteArchive, 1);
+    QByteArray data;
+    quint32 x = 12345;
+    for (int i = 0; i < 150000; ++i) {
+        x = x * 1103515245u + 12345u;
+        data.append(static_cast<char>(x >> 24));
+    }
+    writeFile(home.path("src/big.bin"), data);
+    auto tool = [this](const QString &program, const QStringList &args) {
+        QProcess p;
+        p.setWorkingDirectory(home.path("src"));
+        p.start(program, args);
+        return p.waitForFinished(60000) && p.exitCode() == 0;
+    };
+    ASSERT_TRUE(tool("7zz", {"a", "-bd", "-mx0", "-v40k", in + "/seven.7z", "big.bin"}));
+    ASSERT_TRUE(tool("7zz", {"a", "-bd", "-mx0", "-v40k", in + "/broken.7z", "big.bin"}));
+    QFile::remove(in + "/broken.7z.002");
+    ASSERT_TRUE(tool("zip", {"-q", "-0", "-s", "64k", in + "/zipped.zip", "big.bin"}));
+    const QByteArray whole = writeArchive({file("big.bin", data)}, "zip");
+    for (int k = 0; k * 50000 < whole.size(); ++k)
+        put(QString::asprintf("pieces.%03d", k + 1), whole.mid(k * 50000, 50000));
+    const QStringList volumes = QDir(in).entryList(QDir::Files, QDir::Name);
+    ASSERT_GE(volumes.size(), 12) << volumes.join(' ').toStdString();
+
+    // Every volume added, in any order: each set once, by its first volume.
+    ArchiveQueue queue;
+    for (auto it = volumes.crbegin(); it != volumes.crend(); ++it)
+        queue.addPath(in + "/" + *it);
+    EXPECT_EQ(queue.entries(), QStringList({in + "/zipped.zip", in + "/seven.7z.001", in + "/pieces.001",
+                                            in + "/broken.7z.001"}));
+
+    const RunOutcome out = run(queue.entries());
+    EXPECT_EQ(out.successCount, 3);
+    EXPECT_EQ(readFile(in + "/zipped/big.bin"), data);
+    EXPECT_EQ(readFile(in + "/seven.7z/big.bin"), data);
+    EXPECT_EQ(readFile(in + "/pieces/big.bin"), data);
+    // The extracted sets went with every volume; the broken one stays whole.
+    QStringList left = QDir(in).entryList(QDir::Files, QDir::Name);
+    EXPECT_TRUE(std::all_of(left.begin(), left.end(), [](const QString &n) { return n.startsWith("broken.7z."); }))
+        << left.join(' ').toStdString();
+    EXPECT_TRUE(left.contains("broken.7z.001") && left.contains("broken.7z.003"));
+    EXPECT_TRUE(QString::fromUtf8(readFile(home.myPath() + "Log.txt"))
+                    .contains(in + "/broken.7z.001 : 分割書庫のボリュームが足りません\r\n"));
 }
 
 TEST_F(BatchRunTest, TheOverwriteSettingHoldsForEveryFormat)

@@ -71,7 +71,7 @@ TEST(CommandLine, EveryExtractionFormTheProgramSends)
             }
         }
     }
-    EXPECT_EQ(lines, 4 * 12);
+    EXPECT_EQ(lines, 4 * 22);
 }
 
 TEST(CommandLine, SingleEntryFormsOfTheViewer)

@@ -137,6 +137,7 @@ TEST_F(ViewerCoreTest, ExtractDeleteAndAddLinesOfEveryFormat)
         {"a.ard", 0, 0, 0, "b.txt", "Unarj\te -y- \"{A}\" \"{F}/\" b.txt"},
         {"a.tar.gz", 1, 0, 0, "b.txt", "Tar\t-x --use-directory=1 \"{A}\" \"{F}/\" b.txt"},
         {"a.bz2", 0, 1, 0, "b.txt", "Tar\t-x --use-directory=0 \"{A}\" \"{F}/\" b.txt"},
+        {"a.tar.xz", 1, 0, 0, "b.txt", "Tar\t-x --use-directory=1 \"{A}\" \"{F}/\" b.txt"},
         {"a.gza", 0, 0, 0, "b.txt", "Bga\tx -a -j -o \"{A}\" \"{F}/\" b.txt"},
         {"a.bel", 1, 0, 0, "b.txt", "Unbel\t \"{A}\" \"{F}/\""},
         {"a.imp", 1, 1, 0, "b.txt", "UnImp\tx -a -r -c2 \"{A}\" \"{F}/\" b.txt"},

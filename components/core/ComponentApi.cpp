@@ -35,6 +35,8 @@ std::set<OpenArchiveState *> g_handles;
 std::mutex g_callbackMutex;
 SALVO_OVERWRITE_CALLBACK g_callback = nullptr;
 void *g_callbackUser = nullptr;
+SALVO_PASSWORD_CALLBACK g_passwordCallback = nullptr;
+void *g_passwordUser = nullptr;
 SALVO_CANCEL_CALLBACK g_cancel = nullptr;
 void *g_cancelUser = nullptr;
 
@@ -142,6 +144,33 @@ int askThroughCallback(const std::string &path)
     return callback.function(callback.user, path.c_str());
 }
 
+struct PasswordCallback {
+    SALVO_PASSWORD_CALLBACK function = nullptr;
+    void *user = nullptr;
+};
+
+PasswordCallback currentPasswordCallback()
+{
+    std::lock_guard<std::mutex> lock(g_callbackMutex);
+    return {g_passwordCallback, g_passwordUser};
+}
+
+// Asks the program for a password, without any lock held; false when it gives
+// none. The buffer is wiped before it goes.
+bool askPassword(const PasswordCallback &callback, const std::string &archive, bool retry, std::string *password)
+{
+    if (!callback.function)
+        return false;
+    std::vector<char> buffer(1024, '\0');
+    const int answer = callback.function(callback.user, archive.c_str(), retry ? 1 : 0, buffer.data(),
+                                         static_cast<uint32_t>(buffer.size()));
+    buffer.back() = '\0';
+    if (answer == 1)
+        password->assign(buffer.data());
+    std::fill(buffer.begin(), buffer.end(), '\0');
+    return answer == 1;
+}
+
 // Asks the decoder whether an archive is whole; its code and message.
 int checkThroughWorker(const ComponentTraits &traits, const char *archive, int mode, std::string *message)
 {
@@ -219,6 +248,11 @@ int mainEntry(const ComponentTraits &traits, SALVO_HWND, const char *cmdLine, ch
         std::string text;
         CallHooks hooks = cancellable();
         hooks.ask = askThroughCallback;
+        const PasswordCallback passwords = currentPasswordCallback();
+        if (passwords.function)
+            hooks.password = [&passwords, &command](bool retry, std::string *password) {
+                return askPassword(passwords, command->archive, retry, password);
+            };
         const int code = runExtraction(traits.formats, *command, policy, hooks, &text);
         copyOut(text, output, outputSize);
         return code;
@@ -338,6 +372,14 @@ int setOverwriteCallback(SALVO_OVERWRITE_CALLBACK callback, void *user)
     std::lock_guard<std::mutex> lock(g_callbackMutex);
     g_callback = callback;
     g_callbackUser = user;
+    return 0;
+}
+
+int setPasswordCallback(SALVO_PASSWORD_CALLBACK callback, void *user)
+{
+    std::lock_guard<std::mutex> lock(g_callbackMutex);
+    g_passwordCallback = callback;
+    g_passwordUser = user;
     return 0;
 }
 

@@ -23,6 +23,7 @@ int findNext(SALVO_HARC harc, SALVO_INDIVIDUALINFO *info);
 int closeArchive(SALVO_HARC harc);
 int getOriginalSizeEx(SALVO_HARC harc, int64_t *size);
 int setOverwriteCallback(SALVO_OVERWRITE_CALLBACK callback, void *user);
+int setPasswordCallback(SALVO_PASSWORD_CALLBACK callback, void *user);
 int setCancelCallback(SALVO_CANCEL_CALLBACK callback, void *user);
 // Asks the decoder process which libraries it decodes with.
 int getBackendVersion(char *buffer, uint32_t size);
@@ -53,6 +54,10 @@ int getBackendVersion(char *buffer, uint32_t size);
     SALVO_EXPORT int PREFIX##SetOverwriteCallback(SALVO_OVERWRITE_CALLBACK cb, void *u)                    \
     {                                                                                                      \
         return salvo::arc::setOverwriteCallback(cb, u);                                                    \
+    }                                                                                                      \
+    SALVO_EXPORT int PREFIX##SetPasswordCallback(SALVO_PASSWORD_CALLBACK cb, void *u)                      \
+    {                                                                                                      \
+        return salvo::arc::setPasswordCallback(cb, u);                                                     \
     }                                                                                                      \
     SALVO_EXPORT int PREFIX##SetCancelCallback(SALVO_CANCEL_CALLBACK cb, void *u)                          \
     {                                                                                                      \

@@ -28,7 +28,7 @@ std::string crashText(const std::string &archive)
 }
 
 // The request of the whole extraction, for one decoder.
-std::string wholeRequest(uint32_t formats, const Command &command, OverwritePolicy policy)
+std::string wholeRequest(uint32_t formats, const Command &command, OverwritePolicy policy, bool askPasswords)
 {
     WireWriter w(Msg::Extract);
     w.str(command.archive).u32(formats).str(command.outputDir).u32(command.flat ? 1 : 0);
@@ -36,6 +36,7 @@ std::string wholeRequest(uint32_t formats, const Command &command, OverwritePoli
     w.u32(static_cast<uint32_t>(command.names.size()));
     for (const std::string &n : command.names)
         w.str(n);
+    w.u32(askPasswords ? 1 : 0); // the decoder may ask for passwords
     return w.data();
 }
 
@@ -369,7 +370,7 @@ int runExtraction(uint32_t formats, const Command &command, OverwritePolicy poli
 
     std::string reply;
     bool cancelled = false;
-    if (!WorkerClient::send(&decoder, wholeRequest(formats, command, policy))
+    if (!WorkerClient::send(&decoder, wholeRequest(formats, command, policy, static_cast<bool>(hooks.password)))
         || !WorkerClient::await(&decoder, &reply, hooks, &cancelled)) {
         // The decoder was stopped, died or hung in the middle: what it wrote is incomplete.
         created.remove();

@@ -13,8 +13,9 @@ enum class Msg : uint8_t {
     // component -> worker
     List = 'L',     // path, formats
     Check = 'C',    // path, formats, mode
-    Extract = 'X',  // path, formats, outdir, flat, overwrite, ask, names...
+    Extract = 'X',  // path, formats, outdir, flat, overwrite, names..., may ask for passwords
     Answer = 'a',   // answer to an Ask
+    Password = 'p', // answer to an AskPassword: given, password
     Delete = 'D',   // path, formats, temp path, names...
     Add = 'U',      // path, formats, temp path, kind, flags, base folder, target folder, names...
     Plan = 'P',     // path, formats, flat, most ranges: how to share an extraction among decoders
@@ -25,6 +26,7 @@ enum class Msg : uint8_t {
     Entries = 'R',  // code, count, entries...
     Result = 'r',   // code, message (after Delete and Add: code, done, requested, message)
     Ask = 'A',      // full path of an existing file
+    AskPassword = 'Q', // an encrypted entry needs a password: retry
     Alive = 'H',    // the worker is still making progress
     Staging = 'S',  // where an extraction writes: a staging folder's name, "" for the output folder itself
     Ranges = 'G',   // legacy names, count, first entry of each range

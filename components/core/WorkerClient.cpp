@@ -167,6 +167,17 @@ bool WorkerClient::serve(Decoder *d, const std::string &message, const CallHooks
         *failed = !sendMessage(d->fd, WireWriter(Msg::Answer).u32(static_cast<uint32_t>(answer)).data());
         return true;
     }
+    case Msg::AskPassword: {
+        const bool retry = r.u32() != 0;
+        std::string password;
+        const bool given = hooks.password && hooks.password(retry, &password);
+        std::string answer = WireWriter(Msg::Password).u32(given ? 1 : 0).str(password).data();
+        *failed = !sendMessage(d->fd, answer);
+        // The password lives no longer than it must.
+        std::fill(password.begin(), password.end(), '\0');
+        std::fill(answer.begin(), answer.end(), '\0');
+        return true;
+    }
     default:
         return false;
     }

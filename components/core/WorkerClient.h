@@ -16,6 +16,9 @@ namespace salvo::arc {
 struct CallHooks {
     // An existing file would be replaced: returns a SALVO_ANSWER_*.
     std::function<int(const std::string &path)> ask;
+    // An encrypted entry needs a password (`retry`: the one before was wrong):
+    // true with the password, false to give up.
+    std::function<bool(bool retry, std::string *password)> password;
     // Where an extraction writes (see Msg::Staging).
     std::function<void(const std::string &staging)> staging;
     // Looked at while the call waits: true ends it (the decoder is stopped).

@@ -5,8 +5,8 @@
  * prefix: the main entry PREFIX (takes a command line), PREFIXCheckArchive,
  * PREFIXGetFileCount, PREFIXOpenArchive / FindFirst / FindNext / CloseArchive,
  * PREFIXGetVersion and, where it has one, PREFIXGetSubVersion. Strings are 8-bit
- * texts in the locale's encoding (UTF-8 here). Five entries of our own come on
- * top: PREFIXSetOverwriteCallback, PREFIXSetCancelCallback,
+ * texts in the locale's encoding (UTF-8 here). Entries of our own come on
+ * top: PREFIXSetOverwriteCallback, PREFIXSetPasswordCallback, PREFIXSetCancelCallback,
  * PREFIXGetOriginalSizeEx, PREFIXGetBackendVersion and PREFIXSetDecoderCount.
  */
 #ifndef SALVO_ARCHIVER_H
@@ -80,6 +80,9 @@ typedef struct {
 #define SALVO_E_UNSAFE_PATH 0x8050     /* an entry would land outside the output folder */
 #define SALVO_E_WORKER 0x8051          /* the decoder process failed or hung on this archive */
 #define SALVO_E_INTERNAL 0x8052
+#define SALVO_E_BAD_PASSWORD 0x8053    /* the password given does not decrypt the entry */
+#define SALVO_E_CANNOT_DECRYPT 0x8054  /* encrypted in a way this component cannot decrypt */
+#define SALVO_E_MISSING_VOLUME 0x8055  /* a volume of a split archive is not there */
 
 /* Answers of the overwrite confirmation. */
 #define SALVO_ANSWER_YES 1
@@ -91,6 +94,19 @@ typedef struct {
 /* Asked for each existing file an extraction would replace, unless the command
  * line says to overwrite without asking. `path` is the full UTF-8 path. */
 typedef int (*SALVO_OVERWRITE_CALLBACK)(void *user, const char *path);
+
+/* Asked when an extraction meets an encrypted entry that the component can
+ * decrypt (ZIP's PKWARE and AES encryption). `archive` is the archive's path,
+ * `retry` is non-zero when the password given before did not fit. The callback
+ * writes the password (UTF-8, NUL-ended, at most `size` bytes with the NUL)
+ * into `password` and returns 1, or returns 0 to give the archive up, which
+ * then fails with SALVO_E_PASSWORD_FILE (nothing given) or SALVO_E_BAD_PASSWORD
+ * (after a wrong one). Called on the thread that made the call, with no lock
+ * of the component held; a password fits every later entry until one does
+ * not. The component keeps no password after the call that asked for it, and
+ * hands it to its decoder only through the decoder's private socket. Without
+ * a callback, encrypted entries fail with SALVO_E_PASSWORD_FILE. */
+typedef int (*SALVO_PASSWORD_CALLBACK)(void *user, const char *archive, int retry, char *password, uint32_t size);
 
 /* Asked at least every 100 ms while a call waits for the decoder (extracting,
  * checking, listing), on the thread that made the call. A non-zero answer ends
@@ -109,6 +125,7 @@ typedef int (*SALVO_CLOSE_ARCHIVE)(SALVO_HARC archive);
 typedef uint16_t (*SALVO_GET_VERSION)(void);
 typedef uint16_t (*SALVO_GET_SUB_VERSION)(void);
 typedef int (*SALVO_SET_OVERWRITE_CALLBACK)(SALVO_OVERWRITE_CALLBACK callback, void *user);
+typedef int (*SALVO_SET_PASSWORD_CALLBACK)(SALVO_PASSWORD_CALLBACK callback, void *user);
 typedef int (*SALVO_SET_CANCEL_CALLBACK)(SALVO_CANCEL_CALLBACK callback, void *user);
 /* 64-bit original size of the entry last found; 0 on success. */
 typedef int (*SALVO_GET_ORIGINAL_SIZE_EX)(SALVO_HARC archive, int64_t *size);

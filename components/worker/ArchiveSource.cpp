@@ -16,7 +16,7 @@ namespace salvo::arc {
 // passing and the kind of damage is known without reading any message text.
 class GzipSource {
 public:
-    explicit GzipSource(int fd) : m_fd(fd)
+    explicit GzipSource(const VolumeInput &input) : m_input(input), m_cursor(input)
     {
         m_in.resize(256 * 1024);
         m_out.resize(256 * 1024);
@@ -34,18 +34,18 @@ public:
     std::string headerName() const
     {
         unsigned char head[10];
-        if (::pread(m_fd, head, 10, 0) != 10 || !(head[3] & 0x08))
+        if (!m_input.readFully(0, head, 10) || !(head[3] & 0x08))
             return {};
-        off_t pos = 10;
+        int64_t pos = 10;
         if (head[3] & 0x04) {
             unsigned char xlen[2];
-            if (::pread(m_fd, xlen, 2, pos) != 2)
+            if (!m_input.readFully(pos, xlen, 2))
                 return {};
             pos += 2 + (xlen[0] | (xlen[1] << 8));
         }
         std::string name;
         char c;
-        while (name.size() < 1024 && ::pread(m_fd, &c, 1, pos++) == 1 && c != '\0')
+        while (name.size() < 1024 && m_input.readAt(pos++, &c, 1) == 1 && c != '\0')
             name.push_back(c);
         return name;
     }
@@ -195,9 +195,7 @@ private:
         size_t have = m_z.avail_in;
         m_z.next_in = reinterpret_cast<Bytef *>(m_in.data());
         while (have < n) {
-            const ssize_t got = ::read(m_fd, m_in.data() + have, m_in.size() - have);
-            if (got < 0 && errno == EINTR)
-                continue;
+            const ssize_t got = m_cursor.read(m_in.data() + have, m_in.size() - have);
             if (got <= 0) {
                 m_readError = got < 0;
                 break;
@@ -220,7 +218,8 @@ private:
         consume(n);
     }
 
-    int m_fd; // owned by the ArchiveSource
+    const VolumeInput &m_input;
+    VolumeInput::Cursor m_cursor;
     z_stream m_z;
     bool m_ready = false;
     std::string m_in, m_out;
@@ -244,8 +243,7 @@ ArchiveSource::~ArchiveSource()
     if (m_decompressor)
         archive_read_free(m_decompressor);
     m_gzip.reset();
-    if (m_fd >= 0)
-        ::close(m_fd);
+    std::fill(m_password.begin(), m_password.end(), '\0');
 }
 
 namespace {
@@ -253,12 +251,13 @@ namespace {
 // What deleting every entry leaves behind: a ZIP that is only its end record
 // (and comment), or an LZH that is only its end mark. libarchive recognizes
 // neither; both are archives without entries.
-bool isEmptyArchive(int fd, off_t size, uint32_t formats)
+bool isEmptyArchive(const VolumeInput &input, uint32_t formats)
 {
     unsigned char head[22];
+    const int64_t size = input.size();
     if ((formats & kLha) && size == 1)
-        return ::pread(fd, head, 1, 0) == 1 && head[0] == 0;
-    if ((formats & kZip) && size >= 22 && size <= 22 + 0xFFFF && ::pread(fd, head, 22, 0) == 22) {
+        return input.readFully(0, head, 1) && head[0] == 0;
+    if ((formats & kZip) && size >= 22 && size <= 22 + 0xFFFF && input.readFully(0, head, 22)) {
         // No disk numbers, no entries, no central directory.
         static const unsigned char endRecord[20] = {'P', 'K', 5, 6};
         return std::memcmp(head, endRecord, 20) == 0 && (head[20] | head[21] << 8) == size - 22;
@@ -270,32 +269,26 @@ bool isEmptyArchive(int fd, off_t size, uint32_t formats)
 
 int ArchiveSource::open(std::string *message)
 {
-    // Only a regular file is an archive. Anything else is refused before it is
-    // opened: opening a FIFO would wait for a writer, a device could have side
-    // effects.
-    struct stat st {};
-    if (::stat(m_path.c_str(), &st) != 0) {
-        *message = "書庫を開けません: " + m_path;
-        return SALVO_E_ARC_FILE_OPEN;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        *message = "通常のファイルではないため開きません: " + m_path;
-        return SALVO_E_ARC_FILE_OPEN;
-    }
-    m_fd = ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (m_fd < 0 || fstat(m_fd, &m_stat) != 0 || !S_ISREG(m_stat.st_mode)) {
-        *message = "書庫を開けません: " + m_path;
-        return SALVO_E_ARC_FILE_OPEN;
-    }
-    fcntl(m_fd, F_SETFL, fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
+    m_volumeSet = volumeSetOf(m_path);
+    const int opened = m_input.open(m_volumeSet.paths, message);
+    if (opened != SALVO_OK)
+        return opened;
+    if (const int code = checkVolumes(message); code != SALVO_OK)
+        return code;
 
     m_archive = archive_read_new();
     if (!m_archive)
         return SALVO_E_ENOUGH_MEMORY;
     if (m_formats & kLha)
         archive_read_support_format_lha(m_archive);
-    if (m_formats & kZip)
-        archive_read_support_format_zip_seekable(m_archive);
+    if (m_formats & kZip) {
+        // A split zip's offsets count from the start of each volume: only the
+        // reader that walks the local headers in order reads it.
+        if (m_volumeSet.scheme == VolumeScheme::ZipSplit && m_volumeSet.paths.size() > 1)
+            archive_read_support_format_zip_streamable(m_archive);
+        else
+            archive_read_support_format_zip_seekable(m_archive);
+    }
     if (m_formats & kSevenZip)
         archive_read_support_format_7zip(m_archive);
     if (m_formats & kCab)
@@ -312,29 +305,120 @@ int ArchiveSource::open(std::string *message)
 
     if (m_legacyNames)
         archive_read_set_options(m_archive, "hdrcharset=CP932");
+    if (m_passwordSource)
+        archive_read_set_passphrase_callback(m_archive, this, &ArchiveSource::passwordCallback);
 
     unsigned char magic[2];
     int r;
-    if (isEmptyArchive(m_fd, m_stat.st_size, m_formats)) {
+    if (isEmptyArchive(m_input, m_formats)) {
         archive_read_support_format_empty(m_archive);
         r = archive_read_open_memory(m_archive, "", 0);
-    } else if ((m_formats & kTar) && ::pread(m_fd, magic, 2, 0) == 2 && magic[0] == 0x1f && magic[1] == 0x8b) {
-        m_gzip = std::make_unique<GzipSource>(m_fd);
+    } else if ((m_formats & kTar) && m_input.readFully(0, magic, 2) && magic[0] == 0x1f && magic[1] == 0x8b) {
+        m_gzip = std::make_unique<GzipSource>(m_input);
         r = archive_read_open(m_archive, m_gzip.get(), nullptr, &GzipSource::read, nullptr);
     } else if (m_formats & kTar) {
         const int code = openDecompressor(message);
         if (code != SALVO_OK)
             return code;
         r = m_decompressor ? archive_read_open(m_archive, this, nullptr, &ArchiveSource::readDecompressed, nullptr)
-                           : archive_read_open_fd(m_archive, m_fd, 256 * 1024);
+                           : m_cursor.openArchive(m_archive);
     } else {
-        r = archive_read_open_fd(m_archive, m_fd, 256 * 1024);
+        r = m_cursor.openArchive(m_archive);
     }
     if (r != ARCHIVE_OK) {
         *message = errorText();
         return failureCode(r, Stage::Open);
     }
     return SALVO_OK;
+}
+
+namespace {
+
+std::string fileName(const std::string &path)
+{
+    return path.substr(path.find_last_of('/') + 1);
+}
+
+} // namespace
+
+// What the names of a split archive's volumes tell before anything is read:
+// a volume missing between others, a split zip without its ".zip" or with
+// fewer volumes than its end record counts.
+int ArchiveSource::checkVolumes(std::string *message) const
+{
+    const VolumeSet &set = m_volumeSet;
+    const std::string missing = "分割書庫のボリュームが足りません: ";
+    if (set.gap) {
+        *message = missing + fileName(set.paths.back()) + " の次のボリュームがありません";
+        return SALVO_E_MISSING_VOLUME;
+    }
+    if (set.scheme == VolumeScheme::Numbered) {
+        // A 7z start header says where the archive's last header ends: past
+        // the last volume there is, later volumes are missing.
+        unsigned char h[32];
+        if (m_input.readFully(0, h, sizeof h) && std::memcmp(h, "7z\xBC\xAF\x27\x1C", 6) == 0) {
+            auto le64 = [](const unsigned char *p) {
+                uint64_t v = 0;
+                for (int i = 7; i >= 0; --i)
+                    v = v << 8 | p[i];
+                return v;
+            };
+            const uint64_t end = 32 + le64(h + 12) + le64(h + 20);
+            if (end > uint64_t(m_input.size())) {
+                *message = missing + fileName(set.paths.back()) + " の次のボリュームがありません";
+                return SALVO_E_MISSING_VOLUME;
+            }
+        }
+    }
+    if (set.scheme != VolumeScheme::ZipSplit)
+        return SALVO_OK;
+    const std::string &last = set.paths.back();
+    const size_t dot = last.find_last_of('.');
+    if (dot == std::string::npos || (last.compare(dot, 4, ".zip") != 0 && last.compare(dot, 4, ".ZIP") != 0)) {
+        *message = missing + "最後のボリューム (.zip) がありません";
+        return SALVO_E_MISSING_VOLUME;
+    }
+    // The end record of the central directory, in the last volume: the number
+    // of its own volume counts the volumes before it.
+    const VolumeInput::Volume &v = m_input.volumes().back();
+    const int64_t tail = std::min<int64_t>(v.st.st_size, 65536 + 22);
+    std::string bytes(static_cast<size_t>(tail), '\0');
+    if (tail < 22 || !m_input.readFully(v.offset + v.st.st_size - tail, bytes.data(), bytes.size()))
+        return SALVO_OK; // the reader says what is wrong
+    for (size_t i = bytes.size() - 22 + 1; i-- > 0;) {
+        if (bytes.compare(i, 4, "PK\x05\x06") == 0) {
+            const auto *p = reinterpret_cast<const unsigned char *>(bytes.data() + i);
+            const size_t disk = p[4] | (p[5] << 8);
+            if (disk > 0 && disk + 1 > set.paths.size()) {
+                *message = missing + std::to_string(disk + 1) + " 個のうち " + std::to_string(set.paths.size())
+                    + " 個しかありません";
+                return SALVO_E_MISSING_VOLUME;
+            }
+            break;
+        }
+    }
+    return SALVO_OK;
+}
+
+const char *ArchiveSource::passwordCallback(archive *, void *self)
+{
+    auto *me = static_cast<ArchiveSource *>(self);
+    // libarchive tries the passwords it has first; it comes back here only
+    // when none of them fits, so every call after the first is a retry.
+    const bool retry = me->m_passwordsGiven > 0;
+    std::fill(me->m_password.begin(), me->m_password.end(), '\0');
+    me->m_password.clear();
+    if (me->m_passwordRefused || !me->m_passwordSource(retry, &me->m_password)) {
+        me->m_passwordRefused = true;
+        return nullptr;
+    }
+    ++me->m_passwordsGiven;
+    return me->m_password.c_str();
+}
+
+bool ArchiveSource::canDecrypt() const
+{
+    return m_archive && (archive_format(m_archive) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP;
 }
 
 // Any compressor libarchive knows, as the lower stage; none when the file is
@@ -347,11 +431,10 @@ int ArchiveSource::openDecompressor(std::string *message)
     archive_read_support_filter_all(m_decompressor);
     archive_read_support_format_raw(m_decompressor);
     archive_entry *e;
-    if (archive_read_open_fd(m_decompressor, m_fd, 256 * 1024) == ARCHIVE_OK
-        && archive_filter_count(m_decompressor) <= 1) {
+    if (m_cursor.openArchive(m_decompressor) == ARCHIVE_OK && archive_filter_count(m_decompressor) <= 1) {
         archive_read_free(m_decompressor);
         m_decompressor = nullptr;
-        lseek(m_fd, 0, SEEK_SET);
+        m_cursor.rewind();
         return SALVO_OK;
     }
     if (archive_errno(m_decompressor) == 0 && archive_read_next_header(m_decompressor, &e) == ARCHIVE_OK)
@@ -407,7 +490,7 @@ bool ArchiveSource::inputUsedUp() const
 {
     // What the reader below the format consumed of the file itself.
     archive *bottom = m_decompressor ? m_decompressor : m_archive;
-    return bottom && archive_filter_bytes(bottom, -1) >= static_cast<int64_t>(m_stat.st_size);
+    return bottom && archive_filter_bytes(bottom, -1) >= m_input.size();
 }
 
 bool ArchiveSource::compressed() const
@@ -476,8 +559,16 @@ int ArchiveSource::failureCode(int status, Stage stage, archive_entry *entry, bo
     if (e > 0 && e != kFileFormatError && e != kProgrammerError)
         return SALVO_E_CANNOT_READ;
     if ((entry && archive_entry_is_encrypted(entry))
-        || (stage == Stage::Header && archive_read_has_encrypted_entries(m_archive) > 0))
-        return SALVO_E_PASSWORD_FILE;
+        || (stage == Stage::Header && archive_read_has_encrypted_entries(m_archive) > 0)) {
+        if (!canDecrypt())
+            return SALVO_E_CANNOT_DECRYPT;
+        // A password that passed the quick test of the encryption header and
+        // still gives data that fails its check was wrong too.
+        return m_passwordsGiven > 0 ? SALVO_E_BAD_PASSWORD : SALVO_E_PASSWORD_FILE;
+    }
+    // A split archive that ends too early lacks its later volumes.
+    if (m_volumeSet.scheme == VolumeScheme::Numbered && inputUsedUp())
+        return SALVO_E_MISSING_VOLUME;
     // libarchive only warns about one kind of failure in an entry's data: a
     // checksum that does not match once all of it is out.
     if (stage == Stage::Data && status == ARCHIVE_WARN)

@@ -5,10 +5,15 @@
 // compressed stream can be read to its true end (and its checks verified)
 // after the tar reader has seen the end of the archive. A gzip stream is
 // inflated here with zlib rather than by libarchive, because libarchive does
-// not check the gzip trailer (CRC and size).
+// not check the gzip trailer (CRC and size). A split archive is read from all
+// its volumes (see SplitVolumes.h), named by its first one.
+#include "SplitVolumes.h"
+#include "VolumeInput.h"
+
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -47,9 +52,19 @@ public:
     const std::string &path() const { return m_path; }
     bool backslashIsSeparator() const;
 
-    // The archive file, open for reading, and what the system says of it.
-    int fd() const { return m_fd; }
-    const struct stat &fileStat() const { return m_stat; }
+    // The archive's bytes (all volumes of a split archive, one after the other).
+    const VolumeInput &input() const { return m_input; }
+    const VolumeSet &volumeSet() const { return m_volumeSet; }
+    // The format can decrypt what it encrypts: of the formats here, libarchive
+    // decrypts only ZIP (PKWARE and WinZip AES encryption).
+    bool canDecrypt() const;
+    // Asked for a password when an encrypted entry is read; see setPasswordSource.
+    using PasswordFn = std::function<bool(bool retry, std::string *password)>;
+    // Before open(): where passwords come from (none: encrypted entries fail).
+    void setPasswordSource(PasswordFn source) { m_passwordSource = std::move(source); }
+    // How many passwords were given, and whether one was refused.
+    int passwordsGiven() const { return m_passwordsGiven; }
+    bool passwordRefused() const { return m_passwordRefused; }
     // Where the format reader is in the (uncompressed) archive.
     int64_t position() const;
     // After the format reader saw the archive's end: reads what is left of a
@@ -69,14 +84,22 @@ private:
     std::string m_path;
     uint32_t m_formats;
     bool m_legacyNames;
-    int m_fd = -1;
-    struct stat m_stat {};
+    VolumeSet m_volumeSet;
+    VolumeInput m_input;
+    VolumeInput::Cursor m_cursor{m_input};      // the format reader's, or the decompressor's
     archive *m_archive = nullptr;
     std::unique_ptr<GzipSource> m_gzip;
     archive *m_decompressor = nullptr; // the stage below a compressed tar (not gzip)
     bool m_decompressorFailed = false;
 
+    PasswordFn m_passwordSource;
+    std::string m_password; // the last one given, for libarchive to read
+    int m_passwordsGiven = 0;
+    bool m_passwordRefused = false;
+
     int openDecompressor(std::string *message);
+    int checkVolumes(std::string *message) const;
+    static const char *passwordCallback(archive *, void *self);
     static la_ssize_t readDecompressed(archive *a, void *self, const void **buffer);
     bool inputUsedUp() const;
 };

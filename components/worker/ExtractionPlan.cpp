@@ -84,6 +84,9 @@ ExtractionPlan planExtraction(const std::string &path, uint32_t formats, bool fl
     if (src->open(&message) != 0 || archive_read_next_header(src->handle(), &e) != ARCHIVE_OK || src->compressed())
         return plan;
     const int format = archive_format(src->handle()) & ARCHIVE_FORMAT_BASE_MASK;
+    // The volumes of a split archive are read as one stream by one decoder.
+    if (src->input().volumes().size() != 1)
+        return plan;
     // libarchive's CAB reader cannot begin at a later folder without decoding
     // the first one: a CAB archive stays with one decoder.
     if (format != ARCHIVE_FORMAT_ZIP && format != ARCHIVE_FORMAT_7ZIP && format != ARCHIVE_FORMAT_LHA)
@@ -103,7 +106,9 @@ ExtractionPlan planExtraction(const std::string &path, uint32_t formats, bool fl
     for (; r == ARCHIVE_OK; r = archive_read_next_header(src->handle(), &e)) {
         ticker.tick();
         const unsigned type = archive_entry_filetype(e);
-        if (type == AE_IFLNK || archive_entry_hardlink(e))
+        // Links depend on what was written before them; a password is asked once,
+        // by one decoder.
+        if (type == AE_IFLNK || archive_entry_hardlink(e) || archive_entry_is_encrypted(e))
             return plan;
         std::vector<std::string> parts;
         if (!safeParts(withFolderMark(decoder.decode(rawEntryName(*src, e)), e), &parts))
@@ -135,10 +140,11 @@ ExtractionPlan planExtraction(const std::string &path, uint32_t formats, bool fl
     const size_t count = position.size();
     std::vector<uint64_t> weight(count, 0);
     std::vector<bool> canStart(count, true);
-    const int64_t fileSize = src->fileStat().st_size;
+    const VolumeInput::Volume &file = src->input().volumes().front();
+    const int64_t fileSize = file.st.st_size;
     if (format == ARCHIVE_FORMAT_7ZIP) {
         FolderLayout layout;
-        if (!readSevenZipLayout(src->fd(), fileSize, &layout) || !weighFolders(layout, count, &weight, &canStart))
+        if (!readSevenZipLayout(file.fd, fileSize, &layout) || !weighFolders(layout, count, &weight, &canStart))
             return plan;
     } else {
         // An entry's data lies between its header and the next one.

@@ -12,20 +12,6 @@
 namespace salvo::arc {
 namespace {
 
-bool readAt(int fd, int64_t pos, void *buffer, size_t n)
-{
-    auto *p = static_cast<char *>(buffer);
-    while (n > 0) {
-        const ssize_t got = pread(fd, p, n, pos);
-        if (got <= 0)
-            return false;
-        p += got;
-        pos += got;
-        n -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
 uint32_t le32(const uint8_t *p)
 {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -100,21 +86,21 @@ private:
     bool m_ok = true;
 };
 
-bool validRar4MainHeader(int fd, int64_t at, int64_t fileSize)
+bool validRar4MainHeader(const VolumeInput &in, int64_t at, int64_t fileSize)
 {
     uint8_t h[13];
-    if (at + 13 > fileSize || !readAt(fd, at, h, sizeof h))
+    if (at + 13 > fileSize || !in.readFully(at, h, sizeof h))
         return false;
     return h[2] == 0x73 && le16(h + 5) >= 13 && (crcOf(h + 2, 11) & 0xFFFF) == le16(h);
 }
 
 // Reads one RAR 5 header at `at`: its bytes from the size field on, and its
 // total length up to the data area.
-bool readRar5Header(int fd, int64_t at, int64_t fileSize, std::vector<uint8_t> *header, int64_t *length)
+bool readRar5Header(const VolumeInput &in, int64_t at, int64_t fileSize, std::vector<uint8_t> *header, int64_t *length)
 {
     uint8_t head[4 + 3];
     const int64_t avail = std::min<int64_t>(sizeof head, fileSize - at);
-    if (avail < 5 || !readAt(fd, at, head, static_cast<size_t>(avail)))
+    if (avail < 5 || !in.readFully(at, head, static_cast<size_t>(avail)))
         return false;
     Cursor c(head + 4, static_cast<size_t>(avail - 4));
     const uint64_t size = c.vint();
@@ -125,7 +111,7 @@ bool readRar5Header(int fd, int64_t at, int64_t fileSize, std::vector<uint8_t> *
     if (at + total > fileSize)
         return false;
     header->resize(static_cast<size_t>(total - 4));
-    if (!readAt(fd, at + 4, header->data(), header->size()))
+    if (!in.readFully(at + 4, header->data(), header->size()))
         return false;
     if (crcOf(header->data(), header->size()) != le32(head))
         return false;
@@ -133,27 +119,27 @@ bool readRar5Header(int fd, int64_t at, int64_t fileSize, std::vector<uint8_t> *
     return true;
 }
 
-bool validRar5MainHeader(int fd, int64_t at, int64_t fileSize)
+bool validRar5MainHeader(const VolumeInput &in, int64_t at, int64_t fileSize)
 {
     std::vector<uint8_t> header;
     int64_t length = 0;
-    if (!readRar5Header(fd, at, fileSize, &header, &length))
+    if (!readRar5Header(in, at, fileSize, &header, &length))
         return false;
     Cursor c(header.data(), header.size());
     c.vint(); // size
     return c.vint() == 1 && c.ok();
 }
 
-bool rarStartsAt(int fd, int64_t at, int64_t fileSize, bool *v5)
+bool rarStartsAt(const VolumeInput &in, int64_t at, int64_t fileSize, bool *v5)
 {
     uint8_t signature[8];
-    if (at + 8 > fileSize || !readAt(fd, at, signature, 8))
+    if (at + 8 > fileSize || !in.readFully(at, signature, 8))
         return false;
-    if (std::memcmp(signature, kRar4Signature, 7) == 0 && validRar4MainHeader(fd, at + 7, fileSize)) {
+    if (std::memcmp(signature, kRar4Signature, 7) == 0 && validRar4MainHeader(in, at + 7, fileSize)) {
         *v5 = false;
         return true;
     }
-    if (std::memcmp(signature, kRar5Signature, 8) == 0 && validRar5MainHeader(fd, at + 8, fileSize)) {
+    if (std::memcmp(signature, kRar5Signature, 8) == 0 && validRar5MainHeader(in, at + 8, fileSize)) {
         *v5 = true;
         return true;
     }
@@ -162,31 +148,31 @@ bool rarStartsAt(int fd, int64_t at, int64_t fileSize, bool *v5)
 
 // The first RAR signature that is followed by a valid main header: at the
 // start, or behind a self-extractor's program.
-int64_t findRarStart(int fd, int64_t fileSize, bool *v5)
+int64_t findRarStart(const VolumeInput &in, int64_t fileSize, bool *v5)
 {
-    if (rarStartsAt(fd, 0, fileSize, v5))
+    if (rarStartsAt(in, 0, fileSize, v5))
         return 0;
     const int64_t window = std::min(fileSize, kSignatureWindow);
     std::vector<uint8_t> chunk(64 * 1024 + 8);
     for (int64_t base = 0; base + 8 <= window; base += 64 * 1024) {
         const size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(chunk.size()), fileSize - base));
-        if (!readAt(fd, base, chunk.data(), n))
+        if (!in.readFully(base, chunk.data(), n))
             return -1;
         for (size_t i = 0; i + 6 <= n && i < 64 * 1024; ++i) {
             if (chunk[i] == 'R' && std::memcmp(chunk.data() + i, kRar4Signature, 6) == 0
-                && rarStartsAt(fd, base + static_cast<int64_t>(i), fileSize, v5))
+                && rarStartsAt(in, base + static_cast<int64_t>(i), fileSize, v5))
                 return base + static_cast<int64_t>(i);
         }
     }
     return -1;
 }
 
-void walkRar4(int fd, int64_t pos, int64_t fileSize, RarLayout *out)
+void walkRar4(const VolumeInput &in, int64_t pos, int64_t fileSize, RarLayout *out)
 {
     out->readable = true;
     while (pos + 7 <= fileSize) {
         uint8_t h[32];
-        if (!readAt(fd, pos, h, 7))
+        if (!in.readFully(pos, h, 7))
             return;
         const uint8_t type = h[2];
         const uint16_t flags = le16(h + 3);
@@ -196,18 +182,20 @@ void walkRar4(int fd, int64_t pos, int64_t fileSize, RarLayout *out)
         uint64_t addSize = 0;
         if (type == 0x74 || type == 0x7A) {
             // File and service headers: packed size, unpacked size, ... method.
-            if (headSize < 32 || !readAt(fd, pos, h, 32))
+            if (headSize < 32 || !in.readFully(pos, h, 32))
                 return;
             addSize = le32(h + 7);
             int64_t unpacked = le32(h + 11);
             if (flags & 0x100) {
                 uint8_t high[8];
-                if (headSize < 40 || !readAt(fd, pos + 32, high, 8))
+                if (headSize < 40 || !in.readFully(pos + 32, high, 8))
                     return;
                 addSize |= uint64_t(le32(high)) << 32;
                 unpacked |= int64_t(le32(high + 4)) << 32;
             }
-            if (type == 0x74) {
+            if (type == 0x74 && (flags & 0x01)) {
+                // The rest of a file begun in the volume before.
+            } else if (type == 0x74) {
                 RarFileHeader f;
                 f.stored = h[25] == 0x30;
                 f.directory = (flags & 0xE0) == 0xE0;
@@ -219,7 +207,7 @@ void walkRar4(int fd, int64_t pos, int64_t fileSize, RarLayout *out)
                 out->files.push_back(f);
             }
         } else if (flags & 0x8000) {
-            if (headSize < 11 || !readAt(fd, pos + 7, h + 7, 4))
+            if (headSize < 11 || !in.readFully(pos + 7, h + 7, 4))
                 return;
             addSize = le32(h + 7);
         }
@@ -229,6 +217,7 @@ void walkRar4(int fd, int64_t pos, int64_t fileSize, RarLayout *out)
         }
         if (type == 0x7B) {
             out->complete = true;
+            out->moreVolumes = flags & 0x0001;
             return;
         }
         if (addSize > uint64_t(fileSize))
@@ -277,13 +266,13 @@ void readRar5FileHeader(Cursor c, uint64_t extraSize, RarLayout *out)
     out->files.push_back(f);
 }
 
-void walkRar5(int fd, int64_t pos, int64_t fileSize, RarLayout *out)
+void walkRar5(const VolumeInput &in, int64_t pos, int64_t fileSize, RarLayout *out)
 {
     out->readable = true;
     std::vector<uint8_t> header;
     while (pos < fileSize) {
         int64_t length = 0;
-        if (!readRar5Header(fd, pos, fileSize, &header, &length))
+        if (!readRar5Header(in, pos, fileSize, &header, &length))
             return;
         Cursor c(header.data(), header.size());
         c.vint(); // size
@@ -299,11 +288,14 @@ void walkRar5(int fd, int64_t pos, int64_t fileSize, RarLayout *out)
         }
         if (type == 5) {
             out->complete = true;
+            out->moreVolumes = c.vint() & 0x1;
             return;
         }
-        if (type == 2) {
+        if (type == 2 && (flags & 0x08)) {
+            // The rest of a file begun in the volume before.
+        } else if (type == 2) {
             readRar5FileHeader(c, extraSize, out);
-            if (flags & (0x08 | 0x10))
+            if (flags & 0x10)
                 out->files.back().split = true;
         }
         if (dataSize > uint64_t(fileSize))
@@ -321,30 +313,50 @@ std::string hex32(uint32_t v)
 
 } // namespace
 
-RarLayout readRarLayout(int fd, int64_t fileSize)
+RarLayout readRarLayout(const VolumeInput &in)
 {
     RarLayout out;
+    const std::vector<VolumeInput::Volume> &volumes = in.volumes();
+    if (volumes.empty())
+        return out;
     bool v5 = false;
-    const int64_t start = findRarStart(fd, fileSize, &v5);
+    int64_t start = findRarStart(in, volumes[0].st.st_size, &v5);
     if (start < 0)
         return out;
     out.found = true;
-    if (v5)
-        walkRar5(fd, start + 8, fileSize, &out);
-    else
-        walkRar4(fd, start + 7, fileSize, &out);
-    return out;
+    // Each volume begins with a signature and a main header of its own; its
+    // end header says whether another volume follows.
+    for (size_t i = 0;; ++i) {
+        const int64_t end = volumes[i].offset + volumes[i].st.st_size;
+        out.complete = out.moreVolumes = false;
+        if (v5)
+            walkRar5(in, start + 8, end, &out);
+        else
+            walkRar4(in, start + 7, end, &out);
+        if (!out.readable || !out.complete || !out.moreVolumes)
+            return out;
+        if (i + 1 == volumes.size()) {
+            out.missingVolume = true;
+            return out;
+        }
+        bool nextV5 = false;
+        start = volumes[i + 1].offset;
+        if (!rarStartsAt(in, start, start + volumes[i + 1].st.st_size, &nextV5) || nextV5 != v5) {
+            out.complete = false;
+            return out;
+        }
+    }
 }
 
 FormatChecks::FormatChecks(const ArchiveSource &src, uint32_t formats)
-    : m_fd(src.fd()), m_fileSize(src.fileStat().st_size),
+    : m_in(src.input()), m_fileSize(src.input().size()),
       m_format(archive_format(src.handle()) & ARCHIVE_FORMAT_BASE_MASK)
 {
     uint8_t signature[6];
-    m_sevenZipAtStart = (formats & kSevenZip) && m_fileSize >= 6 && readAt(m_fd, 0, signature, 6)
+    m_sevenZipAtStart = (formats & kSevenZip) && m_fileSize >= 6 && m_in.readFully(0, signature, 6)
         && std::memcmp(signature, kSevenZipSignature, 6) == 0;
     if (m_format == ARCHIVE_FORMAT_RAR || m_format == ARCHIVE_FORMAT_RAR_V5)
-        m_rar = readRarLayout(m_fd, m_fileSize);
+        m_rar = readRarLayout(m_in);
 }
 
 FormatChecks::~FormatChecks() = default;
@@ -355,13 +367,15 @@ CheckFailure FormatChecks::atStart() const
         // libarchive trusts the start header's fields without its CRC when
         // they say "no header follows" and then sees an empty archive.
         uint8_t h[32];
-        if (m_fileSize < 32 || !readAt(m_fd, 0, h, sizeof h))
+        if (m_fileSize < 32 || !m_in.readFully(0, h, sizeof h))
             return {SALVO_E_UNEXPECTED_EOF, "7z の開始ヘッダーが途中で切れています"};
         if (crcOf(h + 12, 20) != le32(h + 8))
             return {SALVO_E_HEADER_BROKEN, "7z の開始ヘッダーが壊れています"};
     }
     if ((m_format == ARCHIVE_FORMAT_RAR || m_format == ARCHIVE_FORMAT_RAR_V5) && !m_rar.found)
         return {SALVO_E_HEADER_BROKEN, "RAR のヘッダーを読めません"};
+    if (m_rar.missingVolume)
+        return {SALVO_E_MISSING_VOLUME, "分割書庫のボリュームが足りません (後のボリュームがありません)"};
     return {};
 }
 
@@ -422,7 +436,7 @@ CheckFailure FormatChecks::atEnd(int64_t position) const
     if (m_format == ARCHIVE_FORMAT_LHA) {
         // An LZH archive ends with a zero byte where the next header would begin.
         uint8_t mark = 1;
-        if (!readAt(m_fd, position, &mark, 1) || mark != 0)
+        if (!m_in.readFully(position, &mark, 1) || mark != 0)
             return {SALVO_E_UNEXPECTED_EOF, "書庫の終わりの印がありません (途中で切れています)"};
     }
     return {};

@@ -33,12 +33,15 @@ struct RarFileHeader {
 struct RarLayout {
     bool found = false;     // a RAR signature with a valid main header
     bool readable = false;  // the headers could be walked (they are not encrypted)
-    bool complete = false;  // the end-of-archive header was reached
+    bool complete = false;  // the end-of-archive header was reached (of the last volume there is)
+    bool moreVolumes = false;   // that end header says another volume follows
+    bool missingVolume = false; // and none does
     std::vector<RarFileHeader> files;
 };
 
-// Walks the headers of the RAR 4 or RAR 5 archive in `fd`.
-RarLayout readRarLayout(int fd, int64_t fileSize);
+// Walks the headers of the RAR 4 or RAR 5 archive in `in`, through every
+// volume of a split one; a file split over volumes counts once.
+RarLayout readRarLayout(const VolumeInput &in);
 
 class FormatChecks {
 public:
@@ -61,7 +64,7 @@ public:
     CheckFailure atEnd(int64_t position) const;
 
 private:
-    int m_fd;
+    const VolumeInput &m_in;
     int64_t m_fileSize;
     int m_format;
     bool m_sevenZipAtStart = false;

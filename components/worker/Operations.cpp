@@ -248,7 +248,8 @@ ExtractResult checkArchive(const std::string &path, uint32_t formats, int mode, 
             continue;
         const char *name = archive_entry_pathname(e);
         if (checks.entryEncrypted())
-            return {SALVO_E_PASSWORD_FILE, std::string("暗号化されています(パスワードが必要です): ") + (name ? name : "")};
+            return {src.canDecrypt() ? SALVO_E_PASSWORD_FILE : SALVO_E_CANNOT_DECRYPT,
+                    std::string("暗号化されています(パスワードが必要です): ") + (name ? name : "")};
         if (CheckFailure f = readEntryData(src, checks, e, {}, ticker))
             return {f.code, f.text + ": " + (name ? name : "")};
     }
@@ -272,6 +273,8 @@ public:
     {
         ExtractResult result;
         auto src = std::make_unique<ArchiveSource>(m_req.archive, m_req.formats);
+        if (m_hooks.password)
+            src->setPasswordSource(m_hooks.password);
         result.code = src->open(&result.message);
         if (result.code != SALVO_OK)
             return result;
@@ -288,6 +291,8 @@ public:
                                                    : seekable && needsLegacyNames(m_req.archive, m_req.formats);
         if (legacy) {
             src = std::make_unique<ArchiveSource>(m_req.archive, m_req.formats, true);
+            if (m_hooks.password)
+                src->setPasswordSource(m_hooks.password);
             result.code = src->open(&result.message);
             if (result.code != SALVO_OK)
                 return result;
@@ -306,7 +311,8 @@ public:
         if (m_hooks.staging && !helper)
             m_hooks.staging(tree->stagingName());
         tree->setOverwriteRule(m_req.overwrite, m_hooks.ask);
-        tree->protect(src->fileStat().st_dev, src->fileStat().st_ino);
+        for (const VolumeInput::Volume &v : src->input().volumes())
+            tree->protect(v.st.st_dev, v.st.st_ino);
 
         FormatChecks checks(*src, m_req.formats);
         NameDecoder decoder(src->backslashIsSeparator(), legacy);
@@ -391,8 +397,13 @@ private:
             if (!wanted(name))
                 continue;
             ++matched;
-            if (checks.entryEncrypted())
-                return fail(SALVO_E_PASSWORD_FILE, "暗号化されています(パスワードが必要です): " + name);
+            if (checks.entryEncrypted()) {
+                // libarchive asks for the password itself when it reads the data.
+                if (!src.canDecrypt())
+                    return fail(SALVO_E_CANNOT_DECRYPT, "暗号化されていますが、この形式の暗号は解除できません: " + name);
+                if (!m_hooks.password)
+                    return fail(SALVO_E_PASSWORD_FILE, "暗号化されています(パスワードが必要です): " + name);
+            }
 
             std::vector<std::string> parts;
             if (!safeParts(name, &parts))

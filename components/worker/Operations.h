@@ -92,6 +92,9 @@ struct ExtractHooks {
     std::function<int(const std::string &path)> ask;
     // Called now and then while work goes on.
     std::function<void()> alive;
+    // Asked for a password when an encrypted entry is read (`retry`: the one
+    // given before did not fit); false to give up. None: encrypted entries fail.
+    std::function<bool(bool retry, std::string *password)> password;
     // Told where the extraction writes before it writes anything: the staging
     // folder's name, or "" for the (empty) output folder itself.
     std::function<void(const std::string &staging)> staging;

@@ -220,8 +220,7 @@ void SafeTree::setOverwriteRule(OverwritePolicy policy, AskFn ask)
 void SafeTree::protect(dev_t device, ino_t inode)
 {
     m_protected = true;
-    m_device = device;
-    m_inode = inode;
+    m_protectedFiles.emplace_back(device, inode);
 }
 
 int SafeTree::openParent(const std::vector<std::string> &parts, bool create, TreeError *err)
@@ -486,7 +485,8 @@ bool SafeTree::findProtected(int srcDir, int dstDir, const std::string &relative
         if (fstatat(srcDir, name.c_str(), &src, AT_SYMLINK_NOFOLLOW) != 0
             || fstatat(dstDir, name.c_str(), &dst, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
-        if (dst.st_dev == m_device && dst.st_ino == m_inode) {
+        if (std::find(m_protectedFiles.begin(), m_protectedFiles.end(), std::make_pair(dst.st_dev, dst.st_ino))
+            != m_protectedFiles.end()) {
             *found = rel;
             return true;
         }

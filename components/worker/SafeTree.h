@@ -65,7 +65,8 @@ public:
     // What happens to a file that is already there, asked once per name; the
     // answers "yes to all" and "no to all" hold for the rest of the extraction.
     void setOverwriteRule(OverwritePolicy policy, AskFn ask);
-    // The archive being read: it is never replaced, whatever its name.
+    // A file of the archive being read (each volume of a split one): it is
+    // never replaced, whatever its name.
     void protect(dev_t device, ino_t inode);
 
     bool makeFolder(const std::vector<std::string> &parts, mode_t mode, TreeError *err);
@@ -116,8 +117,7 @@ private:
     AskFn m_ask;
     bool m_yesToAll = false, m_noToAll = false;
     bool m_protected = false;
-    dev_t m_device = 0;
-    ino_t m_inode = 0;
+    std::vector<std::pair<dev_t, ino_t>> m_protectedFiles;
 };
 
 } // namespace salvo::arc

@@ -73,6 +73,7 @@ void serveExtract(WireReader &in, bool range)
     req.outputDir = in.str();
     req.flat = in.u32() != 0;
     req.overwrite = static_cast<OverwritePolicy>(in.u32());
+    bool askPasswords = false; // a shared extraction never meets an encrypted entry
     if (range) {
         const uint32_t share = in.u32();
         req.share = share == 1 ? Share::Lead : Share::Helper;
@@ -84,12 +85,27 @@ void serveExtract(WireReader &in, bool range)
         const uint32_t count = in.u32();
         for (uint32_t i = 0; i < count && in.ok(); ++i)
             req.names.push_back(in.str());
+        askPasswords = in.u32() != 0;
     }
     if (!in.ok()) {
         reply(WireWriter(range ? Msg::RangeDone : Msg::Result).u32(SALVO_E_INTERNAL).str("bad request"));
         return;
     }
     ExtractHooks hooks;
+    if (askPasswords) {
+        hooks.password = [](bool retry, std::string *password) {
+            reply(WireWriter(Msg::AskPassword).u32(retry ? 1 : 0));
+            std::string answer;
+            if (readMessage(kIn, &answer, -1) != ReadStatus::Ok)
+                _exit(0);
+            WireReader r(answer);
+            const bool given = r.kind() == Msg::Password && r.u32() != 0;
+            if (given)
+                *password = r.str();
+            std::fill(answer.begin(), answer.end(), '\0');
+            return given && r.ok();
+        };
+    }
     hooks.alive = [] { reply(WireWriter(Msg::Alive)); };
     hooks.staging = [](const std::string &staging) { reply(WireWriter(Msg::Staging).str(staging)); };
     hooks.ask = [](const std::string &path) {

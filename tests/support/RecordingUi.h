@@ -4,6 +4,7 @@
 
 #include <QStringList>
 #include <deque>
+#include <optional>
 
 namespace salvo::test {
 
@@ -17,6 +18,10 @@ public:
     QStringList questions;
     std::deque<bool> answers; // Yes when empty
     QString status[6];
+    // Password questions ("archive" or "archive (retry)") and the answers
+    // given in turn (nothing: skip; skip when none are left).
+    QStringList passwordQuestions;
+    std::deque<std::optional<QString>> passwords;
 
     void showMessage(const QString &text, MessageIcon icon) override { messages.push_back({text, icon}); }
     bool askYesNo(const QString &text) override
@@ -27,6 +32,17 @@ public:
         const bool a = answers.front();
         answers.pop_front();
         return a;
+    }
+    bool askPassword(const QString &archive, bool retry, QString *password) override
+    {
+        passwordQuestions << archive + (retry ? " (retry)" : "");
+        if (passwords.empty())
+            return false;
+        const std::optional<QString> answer = passwords.front();
+        passwords.pop_front();
+        if (answer)
+            *password = *answer;
+        return answer.has_value();
     }
     void setStatus(int panel, const QString &text) override
     {

@@ -1,6 +1,7 @@
 #include "ArchiveQueue.h"
 
 #include "platform/LocalPath.h"
+#include "SplitVolumes.h"
 
 namespace salvo {
 
@@ -128,7 +129,8 @@ AddResult collectPath(const QString &path, QStringList *found)
 bool isViewableArchive(const QString &path)
 {
     static const QStringList kArchiveKeys{"lzh", "zip", "cab", "gca", "rar", "7z", "yz1", "yz2",
-                                          "yz2a6", "arj", "tar", "gz", "z", "bz2", "bza", "gza",
+                                          "yz2a6", "arj", "tar", "gz", "z", "bz2", "tgz", "tbz", "tbz2",
+                                          "taz", "xz", "txz", "zst", "tzst", "lz", "lzma", "bza", "gza",
                                           "bel", "imp", "kty", "ace", "rk", "bh", "hki", "exe"};
     return !path.isEmpty() && kArchiveKeys.contains(path.section(QLatin1Char('.'), -1).toLower());
 }
@@ -165,8 +167,21 @@ void ArchiveQueue::clear()
     endResetModel();
 }
 
-void ArchiveQueue::append(const QStringList &paths)
+void ArchiveQueue::append(const QStringList &given)
 {
+    // Any volume of a split archive stands for its set, which is queued once,
+    // by its first volume.
+    QStringList paths;
+    for (const QString &path : given) {
+        const std::string bytes = localBytesOfPath(path).toStdString();
+        if (volumeNameOf(bytes).scheme == VolumeScheme::None) {
+            paths << path;
+            continue;
+        }
+        const QString set = pathFromLocalBytes(QByteArray::fromStdString(volumeSetName(bytes)));
+        if (!m_entries.contains(set) && !paths.contains(set))
+            paths << set;
+    }
     if (paths.isEmpty())
         return;
     beginInsertRows({}, size(), size() + static_cast<int>(paths.size()) - 1);

@@ -43,6 +43,8 @@ public:
     const QString &at(int i) const { return m_entries.at(i); }
 
     void clear();
+    // Appends the paths; a volume of a split archive is appended as its set
+    // (the first volume), once.
     void append(const QStringList &paths);
     void setEntries(const QStringList &paths);
     // Removes the rows given (any order, duplicates allowed). Many scattered

@@ -94,6 +94,35 @@ int ComponentCaller::overwriteTrampoline(void *user, const char *path)
     return asker ? asker(pathFromLocalBytes(QByteArray(path))) : SALVO_ANSWER_NO;
 }
 
+void ComponentCaller::setPasswordAsker(PasswordAsker asker)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_passwordAsker = std::move(asker);
+}
+
+int ComponentCaller::passwordTrampoline(void *user, const char *archive, int retry, char *password, uint32_t size)
+{
+    auto *self = static_cast<ComponentCaller *>(user);
+    PasswordAsker asker;
+    {
+        std::lock_guard<std::mutex> lock(self->m_mutex);
+        asker = self->m_passwordAsker;
+    }
+    QString given;
+    if (!asker || size == 0 || !asker(pathFromLocalBytes(QByteArray(archive)), retry != 0, &given))
+        return 0;
+    QByteArray bytes = given.toUtf8();
+    const bool fits = bytes.size() < static_cast<qsizetype>(size);
+    if (fits) {
+        std::memcpy(password, bytes.constData(), static_cast<size_t>(bytes.size()));
+        password[bytes.size()] = '\0';
+    }
+    // The password is kept nowhere once it is handed over.
+    bytes.fill('\0');
+    given.fill(QChar(0));
+    return fits ? 1 : 0;
+}
+
 ComponentCaller::Library *ComponentCaller::load(const QString &file, const char *prefix)
 {
     auto found = m_libraries.find(file);
@@ -113,6 +142,9 @@ ComponentCaller::Library *ComponentCaller::load(const QString &file, const char 
     const QByteArray setter = QByteArray(prefix) + "SetOverwriteCallback";
     if (auto set = reinterpret_cast<SALVO_SET_OVERWRITE_CALLBACK>(dlsym(handle, setter.constData())))
         set(&ComponentCaller::overwriteTrampoline, this);
+    const QByteArray passwordSetter = QByteArray(prefix) + "SetPasswordCallback";
+    if (auto set = reinterpret_cast<SALVO_SET_PASSWORD_CALLBACK>(dlsym(handle, passwordSetter.constData())))
+        set(&ComponentCaller::passwordTrampoline, this);
     // So are the looks at whether the calling thread's work is to end.
     const QByteArray cancelSetter = QByteArray(prefix) + "SetCancelCallback";
     if (auto set = reinterpret_cast<SALVO_SET_CANCEL_CALLBACK>(dlsym(handle, cancelSetter.constData())))

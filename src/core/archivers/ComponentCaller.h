@@ -70,6 +70,11 @@ public:
     // Asked when a component would replace an existing file; returns one of the
     // components' answers (yes, no, yes to all, no to all, cancel).
     void setOverwriteAsker(std::function<int(const QString &path)> asker);
+    // Asked when a component meets an encrypted entry it can decrypt (`retry`:
+    // the password given before did not fit): true with the password, false to
+    // give the archive up. None: encrypted entries fail.
+    using PasswordAsker = std::function<bool(const QString &archive, bool retry, QString *password)>;
+    void setPasswordAsker(PasswordAsker asker);
 
     // While one of these lives on a thread, components called on that thread
     // that ask about replacing a file get "yes to all" without the asker: the
@@ -105,6 +110,7 @@ private:
     void *entry(Component component, const char *prefix, const char *suffix, const QString &fileOverride = {});
     Library *load(const QString &file, const char *prefix);
     static int overwriteTrampoline(void *user, const char *path);
+    static int passwordTrampoline(void *user, const char *archive, int retry, char *password, uint32_t size);
     static int cancelTrampoline(void *user);
 
     Availability m_availability;
@@ -112,6 +118,7 @@ private:
     std::map<QString, Library *> m_libraries;
     std::function<int(const QString &)> m_asker;
     int m_decoderCount = -1; // -1: not told, the components' own default
+    PasswordAsker m_passwordAsker;
 };
 
 } // namespace salvo

@@ -1,5 +1,9 @@
 #include "FormatTable.h"
 
+#include <QFile>
+
+#include <algorithm>
+
 namespace salvo {
 
 const std::vector<FormatRow> &formatTable()
@@ -25,8 +29,11 @@ const std::vector<FormatRow> &formatTable()
          .countGate = Gate::None, .countSource = Source::None, .sizeGate = Gate::None,
          .sizeSource = Source::ConsoleListing, .folderTest = FolderTest::SeveralWhenPresent, .openMode = 0},
         {.format = Arj, .id = "ARJ", .keys = {"arj"}, .component = C::UnArj32, .prefix = "Unarj", .typeTag = "ARJ"},
-        {.format = Tar, .id = "TAR", .keys = {"tar", "gz", "z", "bz2"}, .component = C::Tar32, .prefix = "Tar",
-         .typeTag = "TAR"},
+        // Tarballs under any compressor the tar component decompresses, and
+        // files compressed alone (".tar.xz" has the key "xz").
+        {.format = Tar, .id = "TAR", .keys = {"tar", "gz", "z", "bz2", "tgz", "tbz", "tbz2", "taz", "xz", "txz", "zst",
+                                              "tzst", "lz", "lzma"},
+         .component = C::Tar32, .prefix = "Tar", .typeTag = "TAR"},
         {.format = Bga, .id = "BGA", .keys = {"bza", "gza"}, .component = C::Bga32, .prefix = "Bga", .typeTag = "BGA",
          .checkMode = 1, .sfxMode = 1, .openMode = 512},
         {.format = Bel, .id = "BEL", .keys = {"bel"}, .component = C::UnBel32, .prefix = "Unbel", .typeTag = "BEL",
@@ -71,10 +78,45 @@ const FormatRow *rowForId(const QString &id)
     return nullptr;
 }
 
+namespace {
+
+// The format a split set named "name.001" holds, by the signature of its first
+// volume: "7z", "zip", "rar" or "" when none fits.
+QString keyBySignature(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = file.read(8);
+    if (head.startsWith("7z\xBC\xAF\x27\x1C"))
+        return QStringLiteral("7z");
+    if (head.startsWith("PK\x03\x04") || head.startsWith("PK\x07\x08"))
+        return QStringLiteral("zip");
+    if (head.startsWith("Rar!\x1A\x07"))
+        return QStringLiteral("rar");
+    return {};
+}
+
+} // namespace
+
 QString extensionKey(const QString &path)
 {
     const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-    return (dot < 0 ? path : path.mid(dot + 1)).toLower();
+    const QString last = (dot < 0 ? path : path.mid(dot + 1)).toLower();
+    // A numbered volume of a split archive ("name.7z.001", "name.001") has
+    // the key of the archive it is a piece of.
+    const bool numbered = last.size() >= 3 && std::all_of(last.begin(), last.end(), [](QChar c) { return c.isDigit(); });
+    if (dot <= 0 || !numbered)
+        return last;
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const qsizetype inner = path.lastIndexOf(QLatin1Char('.'), dot - 1);
+    if (inner > slash && inner >= 0) {
+        const QString key = path.mid(inner + 1, dot - inner - 1).toLower();
+        if (rowForKey(key))
+            return key;
+    }
+    const QString bySignature = keyBySignature(path);
+    return bySignature.isEmpty() ? last : bySignature;
 }
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include "archivers/ComponentCaller.h"
 #include "engine/ExtractionCommands.h"
+#include "engine/FailureReasons.h"
 #include "engine/MailNotice.h"
 #include "engine/ProcessRunner.h"
 #include "engine/RunLog.h"
@@ -9,6 +10,8 @@
 #include "platform/LocalPath.h"
 #include "platform/RegularFile.h"
 #include "settings/Settings.h"
+
+#include "SplitVolumes.h"
 
 #include <QElapsedTimer>
 
@@ -41,6 +44,22 @@ QString elapsedText(qint64 ms)
 
 BatchRun::BatchRun(RunSetup setup, RunUi &ui) : m_setup(std::move(setup)), m_ui(ui) {}
 
+BatchRun::~BatchRun() = default;
+
+RunLog &BatchRun::log()
+{
+    if (!m_log) {
+        m_log = std::make_unique<RunLog>(m_setup.myPath);
+        m_log->open();
+    }
+    return *m_log;
+}
+
+void BatchRun::logFailure(const QString &archive, const QString &reason)
+{
+    log().writeLine(archive + QStringLiteral(" : ") + reason);
+}
+
 const Availability &BatchRun::availability() const
 {
     return m_setup.caller->availability();
@@ -58,6 +77,13 @@ RunOutcome BatchRun::run(const QStringList &queue)
             m_ui.showMessage(target.error, MessageIcon::Error);
         return outcome;
     }
+    // Passwords are asked through the window for this run only.
+    m_setup.caller->setPasswordAsker(
+        [this](const QString &archive, bool retry, QString *password) { return m_ui.askPassword(archive, retry, password); });
+    struct AskerReset {
+        ComponentCaller *caller;
+        ~AskerReset() { caller->setPasswordAsker(nullptr); }
+    } askerReset{m_setup.caller};
     std::vector<Item> items;
     for (int i = 0; i < queue.size(); ++i)
         items.push_back({queue.at(i), i, std::nullopt});
@@ -82,15 +108,15 @@ RunOutcome BatchRun::run(const QStringList &queue)
         successes = extractionLoop(items, target, outcome);
     }
     outcome.successCount = successes;
+    m_log.reset();
     if (!abandon)
-        completion(successes, target);
+        completion(successes, outcome.failureCount, target);
     return outcome;
 }
 
 bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *errors)
 {
-    RunLog log(m_setup.myPath);
-    log.open();
+    RunLog &log = this->log();
     m_ui.setStatus(1, QStringLiteral("書庫のチェック中."));
     // What the pre-scan finds wrong is logged and left out of the run; it stays queued.
     for (auto it = items.begin(); it != items.end();) {
@@ -144,12 +170,11 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
         goOn = false;
     else if (*errors >= 1)
         goOn = m_ui.askYesNo(QStringLiteral("エラーが") + QString::number(*errors) + QStringLiteral("あります。\n解凍を続行しますか？"));
-    log.close();
     return goOn;
 }
 
 int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir, const LoopSettings &settings,
-                         bool *trueSuccess)
+                         bool *trueSuccess, QString *reason)
 {
     *trueSuccess = false;
     ExtractionRequest request;
@@ -163,12 +188,15 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
     const ExtractionCall call = buildExtractionCall(request, availability());
     switch (call.kind) {
     case CallKind::Unsupported:
+        *reason = QString::fromUtf8(kReasonUnsupported);
         if (!settings.errorSkip)
             m_ui.showMessage(QStringLiteral("対応していない形式のファイルです"), MessageIcon::Error);
         return -1;
     case CallKind::None:
+        *reason = failureReason(kNotCalled);
         return -1;
     case CallKind::Refused:
+        *reason = call.refusal;
         m_ui.setStatus(1, call.refusal);
         if (!settings.errorSkip)
             m_ui.showMessage(call.refusal, MessageIcon::Error);
@@ -181,11 +209,15 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
             withoutAsking.emplace();
         const int r = m_setup.caller->run(call.component, call.prefix, call.commandLine, nullptr);
         *trueSuccess = r == 0;
+        if (r != 0)
+            *reason = failureReason(r);
         return r;
     }
     case CallKind::AceV2: {
         const int r = m_setup.caller->aceV2Extract(archive.path, call.commandLine, outputDir);
         *trueSuccess = r == 0;
+        if (r != 0)
+            *reason = failureReason(r);
         return r;
     }
     case CallKind::Console: {
@@ -257,8 +289,11 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
         m_ui.setStatus(1, QString::number(i + 1) + QStringLiteral("個目(全体:") + QString::number(n)
                               + QStringLiteral("個)のファイルを解凍中"));
         m_ui.progress(i + 1, n, archive);
-        if (!localPathExists(archive) && !settings.errorSkip) {
-            m_ui.showMessage(QStringLiteral("存在しないファイルです。場所を確認してください。"), MessageIcon::Error);
+        // A failed archive stays in the queue, and the log says why it failed.
+        if (!localPathExists(archive)) {
+            logFailure(archive, QString::fromUtf8(kReasonMissingFile));
+            if (!settings.errorSkip)
+                m_ui.showMessage(QStringLiteral("存在しないファイルです。場所を確認してください。"), MessageIcon::Error);
             continue;
         }
         if (!items[i].format)
@@ -270,15 +305,23 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
         const QString outputDir = outputFolderFor(readAsExtracted(format, settings.zipBy7z), target,
                                                   settings.folderMode, *m_setup.inspector, &error, &madeFolder);
         if (outputDir.isEmpty()) {
+            logFailure(archive, error);
             m_ui.setStatus(1, error);
             if (!settings.errorSkip)
                 m_ui.showMessage(error, MessageIcon::Error);
             continue;
         }
-        // The archive as it is before anything reads it: only this very file may be deleted.
-        const std::optional<FileIdentity> identity = regularFileIdentity(archive);
+        // The archive (all its volumes) as it is before anything reads it: only
+        // these very files may be deleted.
+        std::vector<std::pair<QString, std::optional<FileIdentity>>> volumes;
+        for (const std::string &volume : volumeSetOf(localBytesOfPath(archive).toStdString()).paths) {
+            const QString path = pathFromLocalBytes(QByteArray::fromStdString(volume));
+            volumes.emplace_back(path, regularFileIdentity(path));
+        }
         bool trueSuccess = false;
-        if (extractOne(format, outputDir, settings, &trueSuccess) != 0) {
+        QString reason;
+        if (extractOne(format, outputDir, settings, &trueSuccess, &reason) != 0) {
+            logFailure(archive, reason);
             // A folder made for this archive alone goes again when nothing came
             // of it; one that was there before, or that holds anything, stays.
             if (madeFolder)
@@ -291,12 +334,15 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
         if (target.kind == TargetKind::BesideArchive && target.folderToOpen.isEmpty())
             target.folderToOpen = folderPart(archive);
         // Only an extraction the component reported whole lets the archive go,
-        // and only when the file at its path is still the archive that was read.
+        // and only while each file at its paths is still the one that was read.
+        // A split archive goes with all its volumes, which were all read.
         if (settings.deleteAfter && trueSuccess) {
-            if (identity && regularFileIdentity(archive) == identity)
-                removeLocalFile(archive);
-            else
-                m_ui.setStatus(1, QStringLiteral("解凍中に書庫の場所にあるファイルが変わったため、削除しませんでした: ") + archive);
+            for (const auto &[volume, before] : volumes) {
+                if (before && regularFileIdentity(volume) == before)
+                    removeLocalFile(volume);
+                else
+                    m_ui.setStatus(1, QStringLiteral("解凍中に書庫の場所にあるファイルが変わったため、削除しませんでした: ") + volume);
+            }
         }
     }
     outcome.failureCount = done - successes;
@@ -310,7 +356,7 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
     return successes;
 }
 
-void BatchRun::completion(int successCount, const RunTarget &target)
+void BatchRun::completion(int successCount, int failureCount, const RunTarget &target)
 {
     const Settings ini(m_setup.myPath);
     if (ini.read(ini::kMailUse) == 1 && availability().has(Component::Basp21)) {
@@ -318,6 +364,7 @@ void BatchRun::completion(int successCount, const RunTarget &target)
         if (!answer.isEmpty())
             m_ui.setStatus(1, answer);
     }
+    const bool notice = ini.read(ini::kEndNotice) == 0;
     if (successCount < 1)
         return;
     if (ini.read(ini::kUseSound) != 0)
@@ -327,9 +374,19 @@ void BatchRun::completion(int successCount, const RunTarget &target)
             || (target.kind == TargetKind::BesideArchive && successCount == 1))) {
         ProcessRunner().start(quoteIfBlank(target.folderToOpen));
     }
-    if (ini.read(ini::kEndNotice) == 0)
-        m_ui.showMessage(QString::number(successCount) + QStringLiteral("個のファイルを解凍完了！"),
-                         MessageIcon::Information);
+    const QString doneText = QString::number(successCount) + QStringLiteral("個のファイルを解凍完了！");
+    if (notice && failureCount > 0)
+        offerLog(doneText, failureCount);
+    else if (notice)
+        m_ui.showMessage(doneText, MessageIcon::Information);
+}
+
+void BatchRun::offerLog(const QString &doneText, int failureCount)
+{
+    const QString text = doneText + QLatin1Char('\n') + QString::number(failureCount)
+        + QStringLiteral("個のファイルは解凍できませんでした。\n理由はログに記録しました。ログを開きますか？");
+    if (m_ui.askYesNo(text))
+        ProcessRunner().start(quoteIfBlank(m_setup.myPath + QStringLiteral("Log.txt")));
 }
 
 } // namespace salvo

@@ -11,12 +11,14 @@
 #include <QStringList>
 
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <set>
 
 namespace salvo {
 
 class ComponentCaller;
+class RunLog;
 class RunUi;
 
 struct RunOutcome {
@@ -41,6 +43,7 @@ struct RunSetup {
 class BatchRun {
 public:
     BatchRun(RunSetup setup, RunUi &ui);
+    ~BatchRun();
 
     // The whole run over `queue`: target, pre-scan, loop, completion actions.
     RunOutcome run(const QStringList &queue);
@@ -67,15 +70,21 @@ private:
     bool preScan(std::vector<Item> &items, const RunTarget &target, int *errors);
     int extractionLoop(std::vector<Item> &items, RunTarget &target, RunOutcome &outcome);
     int extractOne(const ArchiveFormat &archive, const QString &outputDir, const LoopSettings &settings,
-                   bool *trueSuccess);
+                   bool *trueSuccess, QString *reason);
     // What a console extractor must leave in `outputDir`: the archive's listed
     // entries; empty when the listing cannot be had.
     QStringList expectedConsoleOutput(const ArchiveFormat &archive, const QString &outputDir, bool flat);
-    void completion(int successCount, const RunTarget &target);
+    void completion(int successCount, int failureCount, const RunTarget &target);
+    // The end notice with failures: their count, and the offer to open the log.
+    void offerLog(const QString &doneText, int failureCount);
+    // The run's block in "Log.txt", begun when the first line is written.
+    RunLog &log();
+    void logFailure(const QString &archive, const QString &reason);
     const Availability &availability() const;
 
     RunSetup m_setup;
     RunUi &m_ui;
+    std::unique_ptr<RunLog> m_log;
 };
 
 // Elapsed time as "hh:nn:ss".

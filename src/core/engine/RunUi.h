@@ -25,6 +25,13 @@ public:
     virtual void loopFinished() {}
     // The archive the loop is at: number (from 1), count and path.
     virtual void progress(int number, int count, const QString &archive) { (void)number; (void)count; (void)archive; }
+    // The password of an encrypted archive (`retry`: the one given before was
+    // wrong); false to skip the archive. Asked on the window's thread.
+    virtual bool askPassword(const QString &archive, bool retry, QString *password)
+    {
+        (void)archive; (void)retry; (void)password;
+        return false;
+    }
     // Plays the completion sound; failures are ignored.
     virtual void playSound(const QString &file) { (void)file; }
     // The archive at `position` of the run's queue has been extracted: it

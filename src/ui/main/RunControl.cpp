@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QThread>
@@ -176,6 +178,28 @@ QString RunControl::askFolder(const QString &title)
             answer = chooseFolder(title);
     });
     return answer;
+}
+
+bool RunControl::askPassword(const QString &archive, bool retry, QString *password)
+{
+    bool given = false;
+    onWindowThread([&] {
+        if (m_shuttingDown)
+            return;
+        QInputDialog dialog(dialogParent());
+        dialog.setWindowTitle(QLatin1String(kMessageTitle));
+        dialog.setLabelText((retry ? QStringLiteral("パスワードが違います。もう一度入力してください。\n")
+                                   : QStringLiteral("パスワードを入力してください。\n"))
+                            + archive);
+        dialog.setTextEchoMode(QLineEdit::Password);
+        dialog.setOkButtonText(QStringLiteral("OK"));
+        dialog.setCancelButtonText(QStringLiteral("スキップ"));
+        given = dialog.exec() == QDialog::Accepted;
+        if (given)
+            *password = dialog.textValue();
+        dialog.setTextValue(QString());
+    });
+    return given;
 }
 
 void RunControl::loopStarted()

@@ -60,6 +60,7 @@ public:
     bool askYesNo(const QString &text) override;
     void setStatus(int panel, const QString &text) override;
     QString askFolder(const QString &title) override;
+    bool askPassword(const QString &archive, bool retry, QString *password) override;
     void loopStarted() override;
     void loopFinished() override;
     void progress(int number, int count, const QString &archive) override;

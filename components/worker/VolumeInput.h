@@ -1,0 +1,64 @@
+#pragma once
+// The bytes of an archive: one file, or the volumes of a split archive read as
+// one stream, one after the other (a split 7z, zip or "name.001" set is its
+// archive cut in pieces; libarchive reads the volumes of a RAR set from such a
+// stream too). Only regular files are opened, each once, and kept open.
+#include <archive.h>
+
+#include <cstdint>
+#include <string>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <vector>
+
+namespace salvo::arc {
+
+class VolumeInput {
+public:
+    struct Volume {
+        std::string path;
+        int fd = -1;
+        struct stat st {};
+        int64_t offset = 0; // where it begins in the stream
+    };
+
+    VolumeInput() = default;
+    ~VolumeInput();
+    VolumeInput(const VolumeInput &) = delete;
+    VolumeInput &operator=(const VolumeInput &) = delete;
+
+    // Opens the volumes in order; SALVO_OK, or a failure code and its message.
+    int open(const std::vector<std::string> &paths, std::string *message);
+
+    int64_t size() const { return m_size; }
+    const std::vector<Volume> &volumes() const { return m_volumes; }
+    // Reads up to `n` bytes at `pos`: the count, 0 at the end, -1 on a failure.
+    ssize_t readAt(int64_t pos, void *buffer, size_t n) const;
+    // Exactly `n` bytes at `pos`, or false.
+    bool readFully(int64_t pos, void *buffer, size_t n) const;
+
+    // A reading position of its own, for one reader of the stream.
+    class Cursor {
+    public:
+        explicit Cursor(const VolumeInput &input) : m_input(input) {}
+        ssize_t read(void *buffer, size_t n);
+        void rewind() { m_pos = 0; }
+        int64_t position() const { return m_pos; }
+        // Opens `a` on this cursor (reading, skipping and seeking).
+        int openArchive(archive *a);
+
+    private:
+        static la_ssize_t readBlock(archive *, void *self, const void **buffer);
+        static la_int64_t skip(archive *, void *self, la_int64_t request);
+        static la_int64_t seek(archive *, void *self, la_int64_t offset, int whence);
+        const VolumeInput &m_input;
+        int64_t m_pos = 0;
+        std::vector<char> m_block;
+    };
+
+private:
+    std::vector<Volume> m_volumes;
+    int64_t m_size = 0;
+};
+
+} // namespace salvo::arc

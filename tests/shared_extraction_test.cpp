@@ -10,6 +10,7 @@
 #include <QFile>
 
 #include <atomic>
+#include <cstdio>
 #include <dirent.h>
 #include <fstream>
 #include <set>
@@ -224,3 +225,31 @@ TEST_F(SharedExtractionTest, AFailingRangeFailsTheArchiveAndRemovesWhatItWrote)
 }
 
 } // namespace
+
+TEST_F(SharedExtractionTest, AnEncryptedArchiveStaysWithOneDecoderThatAsksOnce)
+{
+    // Every decoder would need the password: an encrypted archive is not shared.
+    std::vector<Entry> entries;
+    for (const RawEntry &e : largeEntries()) {
+        if (!e.folder)
+            entries.push_back({QString::fromUtf8(e.name), e.data});
+    }
+    const std::string zip = put("locked.zip", writeArchive(entries, "zip", "none", "zip:encryption=zipcrypt", "pw"));
+    ComponentLib lib("unzip32.so", "UnZip");
+    const auto setPassword = reinterpret_cast<SALVO_SET_PASSWORD_CALLBACK>(lib.symbol("SetPasswordCallback"));
+    ASSERT_TRUE(setPassword);
+    static std::atomic<int> asked;
+    asked = 0;
+    setPassword(
+        [](void *, const char *, int, char *password, uint32_t size) {
+            ++asked;
+            std::snprintf(password, size, "pw");
+            return 1;
+        },
+        nullptr);
+    const Outcome o = extract(zip, 4, "out");
+    setPassword(nullptr, nullptr);
+    EXPECT_EQ(o.code, 0) << o.text;
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(readFile(home.path("out/top/d2/f11.bin")), entries.back().data);
+}

@@ -134,20 +134,7 @@ ArchiverOptionsDialog::ArchiverOptionsDialog(QString myPath, QWidget *parent)
     paqar.combo("PAQAR_cmbArchiveLevel", QStringLiteral("圧縮レベル[m]"));
     paqar.hint(QStringLiteral("2:デフォルト"));
 
-    auto *ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("Btn_OK"));
-    ok->setDefault(true);
-    auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("Btn_Cancel"));
-    connect(ok, &QPushButton::clicked, this, &ArchiverOptionsDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(m_tabs);
-    layout->addLayout(buttons);
+    layOutTabsWithOkCancel(this, m_tabs);
 
     // Wide enough for every tab.
     setMinimumWidth(m_tabs->tabBar()->sizeHint().width() + 40);

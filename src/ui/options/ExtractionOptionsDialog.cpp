@@ -92,20 +92,7 @@ ExtractionOptionsDialog::ExtractionOptionsDialog(QString myPath, QWidget *parent
         m_tabs->setTabToolTip(index, QString::fromUtf16(p.tip));
     }
 
-    auto *ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("Btn_OK"));
-    ok->setDefault(true);
-    auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("Btn_Cancel"));
-    connect(ok, &QPushButton::clicked, this, &ExtractionOptionsDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(m_tabs);
-    layout->addLayout(buttons);
+    layOutTabsWithOkCancel(this, m_tabs);
 
     chooseFolder = [this](const QString &title, const QString &start) {
         return QFileDialog::getExistingDirectory(this, title, start);

@@ -2,10 +2,14 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QVBoxLayout>
 
 namespace salvo {
 
@@ -125,6 +129,25 @@ void showMessageBox(QWidget *parent, const QString &text, MessageIcon icon)
                                                                 : QMessageBox::Information;
     QMessageBox box(boxIcon, QLatin1String(kMessageTitle), text, QMessageBox::Ok, parent);
     box.exec();
+}
+
+void layOutTabsWithOkCancel(QDialog *dialog, QTabWidget *tabs)
+{
+    auto *ok = new QPushButton(QStringLiteral("OK"), dialog);
+    ok->setObjectName(QStringLiteral("Btn_OK"));
+    ok->setDefault(true);
+    auto *cancel = new QPushButton(QStringLiteral("Cancel"), dialog);
+    cancel->setObjectName(QStringLiteral("Btn_Cancel"));
+    // Through the virtual accept(), so that a dialog's own checks run first.
+    QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
+    QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    auto *layout = new QVBoxLayout(dialog);
+    layout->addWidget(tabs);
+    layout->addLayout(buttons);
 }
 
 } // namespace salvo

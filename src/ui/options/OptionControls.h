@@ -8,6 +8,7 @@
 
 #include <QString>
 
+class QDialog;
 class QRadioButton;
 class QTabWidget;
 class QWidget;
@@ -39,6 +40,10 @@ private:
     const QList<OptionField> &m_fields;
     OptionValues m_loaded;
 };
+
+// Lays `tabs` out above an OK (`Btn_OK`, default) and Cancel (`Btn_Cancel`)
+// row that accept and reject `dialog`.
+void layOutTabsWithOkCancel(QDialog *dialog, QTabWidget *tabs);
 
 // A message box titled "SalvoExtractor".
 void showMessageBox(QWidget *parent, const QString &text, MessageIcon icon);

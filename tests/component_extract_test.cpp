@@ -371,6 +371,79 @@ TEST_F(ExtractTest, ACancelledExtractionEndsAtOnceAndLeavesNothing)
     EXPECT_EQ(read("s.txt"), "s");
 }
 
+// Decoder processes of this test that are still there (zombies included).
+int decoderChildren()
+{
+    int count = 0;
+    for (const QString &pid : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QByteArray stat = readFile("/proc/" + pid + "/stat");
+        const qsizetype open = stat.indexOf('('), close = stat.lastIndexOf(')');
+        if (open < 0 || close < open)
+            continue;
+        const QList<QByteArray> rest = stat.mid(close + 2).split(' ');
+        if (stat.mid(open + 1, close - open - 1).startsWith("salvo-archive") && rest.size() > 1
+            && rest[1].toInt() == ::getpid())
+            ++count;
+    }
+    return count;
+}
+
+int cancelWhenSet(void *user)
+{
+    return static_cast<std::atomic<bool> *>(user)->load() ? 1 : 0;
+}
+
+TEST_F(ExtractTest, AListingIsHandedOutWhileTheDecoderStillWalks)
+{
+    constexpr int kEntries = 3000;
+    std::vector<RawEntry> raw;
+    for (int i = 0; i < kEntries; ++i)
+        raw.push_back({QByteArray("dir/f") + QByteArray::number(i) + ".txt", QByteArray()});
+    const std::string zip = put("many.zip", storedZip(raw));
+    ComponentLib lib("unzip32.so", "UnZip");
+    auto open = reinterpret_cast<SALVO_OPEN_ARCHIVE>(lib.symbol("OpenArchive"));
+    auto first = reinterpret_cast<SALVO_FIND_FIRST>(lib.symbol("FindFirst"));
+    auto next = reinterpret_cast<SALVO_FIND_NEXT>(lib.symbol("FindNext"));
+    auto close = reinterpret_cast<SALVO_CLOSE_ARCHIVE>(lib.symbol("CloseArchive"));
+    SALVO_INDIVIDUALINFO info;
+
+    // Whole: every entry in order, then -1.
+    SALVO_HARC h = open(nullptr, zip.c_str(), 0);
+    ASSERT_NE(h, nullptr);
+    int listed = 0, r = first(h, "*", &info);
+    for (; r == 0; r = next(h, &info))
+        EXPECT_EQ(std::string(info.szFileName), "dir/f" + std::to_string(listed++) + ".txt");
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(listed, kEntries);
+    EXPECT_EQ(close(h), 0);
+
+    // Cancelled once the archive is open: the entries not yet received never
+    // come, and the walk ends with the cancel's code.
+    std::atomic<bool> cancel{false};
+    lib.setCancelCallback(cancelWhenSet, &cancel);
+    h = open(nullptr, zip.c_str(), 0);
+    ASSERT_NE(h, nullptr);
+    cancel = true;
+    listed = 0;
+    for (r = first(h, "*", &info); r == 0; r = next(h, &info))
+        ++listed;
+    EXPECT_EQ(r, SALVO_E_USER_CANCEL);
+    EXPECT_GT(listed, 0);
+    EXPECT_LT(listed, kEntries);
+    EXPECT_EQ(close(h), 0);
+    lib.setCancelCallback(nullptr, nullptr);
+
+    // Closed after the first entry: its decoder is stopped and reaped.
+    const int before = decoderChildren();
+    h = open(nullptr, zip.c_str(), 0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(first(h, "*", &info), 0);
+    EXPECT_EQ(close(h), 0);
+    EXPECT_LE(decoderChildren(), before);
+    // Callers that need the whole list still get it.
+    EXPECT_EQ(lib.count(zip), kEntries);
+}
+
 struct SecondCaller {
     const ComponentLib *lib = nullptr;
     std::string archive;

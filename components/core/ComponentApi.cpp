@@ -6,6 +6,7 @@
 #include "WorkerClient.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -22,11 +23,104 @@ struct Entry {
     std::string attribute, method;
 };
 
+// A listing read from a decoder as it walks the archive: batches of entries,
+// then the outcome. The decoder stays with the listing until the outcome has
+// come; a listing dropped before that stops its decoder.
+class ListingStream {
+public:
+    ListingStream() = default;
+    ListingStream(const ListingStream &) = delete;
+    ListingStream &operator=(const ListingStream &) = delete;
+    ~ListingStream() { WorkerClient::stop(&m_decoder); }
+
+    bool start(const ComponentTraits &traits, const char *archive, const CallHooks &hooks)
+    {
+        m_hooks = hooks;
+        if (m_hooks.cancelled && m_hooks.cancelled())
+            return finish(SALVO_E_USER_CANCEL);
+        m_decoder = WorkerClient::instance().take();
+        const std::string request = WireWriter(Msg::List).str(archive).u32(traits.formats).data();
+        if (!WorkerClient::send(&m_decoder, request))
+            return finish(SALVO_E_WORKER);
+        return true;
+    }
+
+    bool done() const { return m_done; }
+    int code() const { return m_code; }
+    const std::string &message() const { return m_message; }
+
+    // Waits for the next batch (or the outcome) and appends its entries; no
+    // lock is held meanwhile. False once the listing has ended.
+    bool pull(std::vector<Entry> *entries)
+    {
+        if (m_done)
+            return false;
+        std::string reply;
+        bool cancelled = false;
+        if (!WorkerClient::await(&m_decoder, &reply, m_hooks, &cancelled))
+            return finish(cancelled ? SALVO_E_USER_CANCEL : SALVO_E_WORKER);
+        WireReader r(reply);
+        if (r.kind() == Msg::Batch) {
+            if (!readEntries(r, entries))
+                return finish(SALVO_E_INTERNAL);
+            return true;
+        }
+        if (r.kind() != Msg::Entries)
+            return finish(SALVO_E_INTERNAL);
+        const int code = static_cast<int>(r.u32());
+        m_message = r.str();
+        if (!readEntries(r, entries))
+            return finish(SALVO_E_INTERNAL);
+        // The decoder has answered in full and serves the next call.
+        WorkerClient::instance().giveBack(m_decoder);
+        m_decoder = {};
+        finish(code);
+        return true;
+    }
+
+private:
+    static bool readEntries(WireReader &r, std::vector<Entry> *entries)
+    {
+        const uint32_t count = r.u32();
+        for (uint32_t i = 0; i < count && r.ok(); ++i) {
+            Entry e;
+            e.name = r.str();
+            e.size = r.i64();
+            e.compressed = r.i64();
+            e.dosDate = static_cast<uint16_t>(r.u32());
+            e.dosTime = static_cast<uint16_t>(r.u32());
+            r.u32(); // mode
+            e.attribute = r.str();
+            e.method = r.str();
+            if (r.ok())
+                entries->push_back(std::move(e));
+        }
+        return r.ok();
+    }
+
+    bool finish(int code)
+    {
+        WorkerClient::stop(&m_decoder);
+        m_done = true;
+        m_code = code;
+        return false;
+    }
+
+    CallHooks m_hooks;
+    WorkerClient::Decoder m_decoder;
+    bool m_done = false;
+    int m_code = SALVO_OK;
+    std::string m_message;
+};
+
+// An open archive: the entries received so far and the listing still coming.
+// FindFirst / FindNext wait for more entries only when they have run out.
 struct OpenArchiveState {
     std::vector<Entry> entries;
+    ListingStream listing;
     std::string wildcard;
     size_t next = 0;
-    const Entry *current = nullptr;
+    size_t current = SIZE_MAX; // index of the entry last found
 };
 
 std::mutex g_handlesMutex;
@@ -95,32 +189,20 @@ void copyField(char *field, size_t size, const std::string &text)
     std::memcpy(field, t.data(), t.size());
 }
 
+// The whole listing; false when the decoder could not be asked or answered
+// nonsense (`*code` then says so).
 bool fetchListing(const ComponentTraits &traits, const char *archive, int *code, std::string *message,
                   std::vector<Entry> *entries)
 {
-    std::string reply;
-    const std::string request = WireWriter(Msg::List).str(archive).u32(traits.formats).data();
-    if (!WorkerClient::instance().call(request, &reply, cancellable())) {
-        *code = SALVO_E_WORKER;
-        return false;
+    ListingStream listing;
+    if (listing.start(traits, archive, cancellable())) {
+        while (listing.pull(entries)) {
+        }
     }
-    WireReader r(reply);
-    *code = static_cast<int>(r.u32());
-    *message = r.str();
-    const uint32_t count = r.u32();
-    for (uint32_t i = 0; i < count && r.ok(); ++i) {
-        Entry e;
-        e.name = r.str();
-        e.size = r.i64();
-        e.compressed = r.i64();
-        e.dosDate = static_cast<uint16_t>(r.u32());
-        e.dosTime = static_cast<uint16_t>(r.u32());
-        r.u32(); // mode
-        e.attribute = r.str();
-        e.method = r.str();
-        entries->push_back(std::move(e));
-    }
-    return r.ok();
+    // A cancelled listing reads, as ever, as one the decoder did not give.
+    *code = listing.code() == SALVO_E_USER_CANCEL ? SALVO_E_WORKER : listing.code();
+    *message = listing.message();
+    return *code != SALVO_E_WORKER && *code != SALVO_E_INTERNAL;
 }
 
 struct Callback {
@@ -210,19 +292,28 @@ void fill(const Entry &e, SALVO_INDIVIDUALINFO *info)
     copyField(info->szMode, sizeof info->szMode, e.method);
 }
 
+// Finds the next entry matching the wildcard, waiting for the decoder when the
+// entries received so far are used up. At the end: -1 when the listing was
+// whole, or the listing's failure code when the archive is damaged (after the
+// entries read before the damage were all handed out).
 int findFrom(OpenArchiveState *state, SALVO_INDIVIDUALINFO *info)
 {
-    while (state->next < state->entries.size()) {
-        const Entry &e = state->entries[state->next++];
-        if (state->wildcard.empty() || matchesName(e.name, state->wildcard)) {
-            state->current = &e;
-            if (info)
-                fill(e, info);
-            return 0;
+    for (;;) {
+        while (state->next < state->entries.size()) {
+            const size_t at = state->next++;
+            const Entry &e = state->entries[at];
+            if (state->wildcard.empty() || matchesName(e.name, state->wildcard)) {
+                state->current = at;
+                if (info)
+                    fill(e, info);
+                return 0;
+            }
         }
+        if (!state->listing.pull(&state->entries))
+            break;
     }
-    state->current = nullptr;
-    return -1;
+    state->current = SIZE_MAX;
+    return state->listing.code() == SALVO_OK ? -1 : state->listing.code();
 }
 
 } // namespace
@@ -308,11 +399,13 @@ SALVO_HARC openArchive(const ComponentTraits &traits, SALVO_HWND, const char *ar
     if (!archive)
         return nullptr;
     auto state = std::make_unique<OpenArchiveState>();
-    int code = SALVO_OK;
-    std::string message;
-    fetchListing(traits, archive, &code, &message, &state->entries);
+    // Returns with the first batch: the rest is read while the caller walks.
+    if (state->listing.start(traits, archive, cancellable())) {
+        while (state->entries.empty() && state->listing.pull(&state->entries)) {
+        }
+    }
     // A damaged archive still shows the entries read before the damage.
-    if (code != SALVO_OK && state->entries.empty())
+    if (state->entries.empty() && state->listing.done() && state->listing.code() != SALVO_OK)
         return nullptr;
     std::lock_guard<std::mutex> lock(g_handlesMutex);
     g_handles.insert(state.get());
@@ -361,9 +454,9 @@ int closeArchive(SALVO_HARC harc)
 int getOriginalSizeEx(SALVO_HARC harc, int64_t *size)
 {
     OpenArchiveState *state = lookup(harc);
-    if (!state || !state->current || !size)
+    if (!state || state->current >= state->entries.size() || !size)
         return -1;
-    *size = state->current->size;
+    *size = state->entries[state->current].size;
     return 0;
 }
 

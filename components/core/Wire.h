@@ -23,7 +23,8 @@ enum class Msg : uint8_t {
     Verdict = 'v',  // to a lead whose range is done: code, files the others made, message
     Version = 'V',  // (no fields): answered by a Result whose message names the decoding libraries
     // worker -> component
-    Entries = 'R',  // code, count, entries...
+    Batch = 'b',    // entries of a listing under way: count, entries...
+    Entries = 'R',  // end of a listing: code, message, count, the entries not sent in batches...
     Result = 'r',   // code, message (after Delete and Add: code, done, requested, message)
     Ask = 'A',      // full path of an existing file
     AskPassword = 'Q', // an encrypted entry needs a password: retry

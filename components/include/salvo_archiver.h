@@ -118,6 +118,13 @@ typedef int (*SALVO_CANCEL_CALLBACK)(void *user);
 typedef int (*SALVO_MAIN_ENTRY)(SALVO_HWND owner, const char *cmdLine, char *output, uint32_t outputSize);
 typedef int (*SALVO_CHECK_ARCHIVE)(const char *archive, int mode);
 typedef int (*SALVO_GET_FILE_COUNT)(const char *archive);
+/* OpenArchive returns as soon as the decoder has sent its first entries; the
+ * rest arrive while the caller walks, and FindFirst / FindNext wait only when
+ * they have run out. They return 0 for an entry, -1 after the last entry of a
+ * whole listing, and otherwise the listing's failure code after the entries
+ * read before it (a damaged archive, SALVO_E_WORKER, SALVO_E_USER_CANCEL).
+ * OpenArchive returns NULL when the listing failed before any entry.
+ * CloseArchive before the end stops the decoder. */
 typedef SALVO_HARC (*SALVO_OPEN_ARCHIVE)(SALVO_HWND owner, const char *archive, uint32_t mode);
 typedef int (*SALVO_FIND_FIRST)(SALVO_HARC archive, const char *wildName, SALVO_INDIVIDUALINFO *info);
 typedef int (*SALVO_FIND_NEXT)(SALVO_HARC archive, SALVO_INDIVIDUALINFO *info);

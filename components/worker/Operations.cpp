@@ -119,9 +119,14 @@ CheckFailure readEntryData(ArchiveSource &src, FormatChecks &checks, archive_ent
     return {};
 }
 
-Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *needLegacy, AliveTicker &ticker)
+Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *needLegacy, AliveTicker &ticker,
+                 const EntrySink &sink = {})
 {
     Listing out;
+    // Names of the first reading that are plain ASCII read the same whichever
+    // way the archive's names turn out to be encoded: those go out at once,
+    // up to the first name that is not.
+    bool streaming = static_cast<bool>(sink) && !legacy;
     ArchiveSource src(path, formats, legacy);
     out.code = src.open(&out.message);
     if (out.code != SALVO_OK)
@@ -178,6 +183,15 @@ Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *n
         info.attribute = attributeText(info.mode);
         if (folder.back())
             info.size = 0;
+        if (streaming && r == ARCHIVE_OK && isAscii(raw.back())) {
+            info.name = NameDecoder(src.backslashIsSeparator(), false).decode(raw.back());
+            if (folder.back() && !info.name.empty() && info.name.back() != '/')
+                info.name.push_back('/');
+            sink(info);
+            out.streamed = out.entries.size() + 1;
+        } else {
+            streaming = false;
+        }
         out.entries.push_back(std::move(info));
     }
     if (out.code == SALVO_OK && r != ARCHIVE_EOF) {
@@ -203,17 +217,22 @@ Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *n
 
 } // namespace
 
-Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &alive)
+Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &alive, const EntrySink &sink)
 {
     AliveTicker ticker(alive);
     bool needLegacy = false;
-    Listing first = listOnce(path, formats, false, &needLegacy, ticker);
+    Listing first = listOnce(path, formats, false, &needLegacy, ticker, sink);
     if (!needLegacy && first.code == SALVO_OK)
         return first;
     // Legacy names, or headers that only read with a code page (see above).
+    // The same headers come in the same order, so the entries already handed
+    // out stay the leading ones.
     bool ignored = false;
     Listing legacy = listOnce(path, formats, true, &ignored, ticker);
-    return (needLegacy || legacy.code == SALVO_OK) ? legacy : first;
+    if (!(needLegacy || legacy.code == SALVO_OK))
+        return first;
+    legacy.streamed = std::min(first.streamed, legacy.entries.size());
+    return legacy;
 }
 
 ExtractResult checkArchive(const std::string &path, uint32_t formats, int mode, const AliveFn &alive)

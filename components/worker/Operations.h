@@ -24,6 +24,8 @@ struct Listing {
     int code = 0; // SALVO_OK or a failure code; entries read before a failure are kept
     std::string message;
     std::vector<EntryInfo> entries;
+    // How many leading entries were already handed to the listing's sink.
+    size_t streamed = 0;
 };
 
 // `alive` is called now and then while a long walk goes on (at most once a second).
@@ -42,7 +44,15 @@ private:
     std::chrono::steady_clock::time_point m_last = std::chrono::steady_clock::now();
 };
 
-Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &alive = {});
+// Takes entries whose names are final while the walk goes on, so that a long
+// listing can be shown before it ends.
+using EntrySink = std::function<void(const EntryInfo &)>;
+
+// With a sink, entries are handed to it in order as long as their names cannot
+// change any more (plain ASCII names of the first reading); the rest, and the
+// outcome, come with the returned listing from `streamed` on.
+Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &alive = {},
+                    const EntrySink &sink = {});
 
 struct ExtractResult {
     int code = 0;

@@ -11,6 +11,10 @@
 
 #include <archive.h>
 
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
 #include <clocale>
 #include <cstdlib>
 #include <csignal>
@@ -33,17 +37,46 @@ void reply(const WireWriter &w)
         _exit(0); // the component is gone
 }
 
+void putEntry(WireWriter &w, const EntryInfo &e)
+{
+    w.str(e.name).i64(e.size).i64(e.compressed).u32(e.dosDate).u32(e.dosTime).u32(e.mode);
+    w.str(e.attribute).str(e.method);
+}
+
+// A listing goes out in batches while the archive is walked, so that the
+// component can hand out the first entries long before a large walk ends;
+// the final Entries message carries the outcome and the entries not yet sent.
 void serveList(WireReader &in)
 {
+    using Clock = std::chrono::steady_clock;
+    constexpr size_t kBatchEntries = 256;
+    constexpr auto kBatchDelay = std::chrono::milliseconds(20);
     const std::string path = in.str();
     const uint32_t formats = in.u32();
-    const Listing listing = listArchive(path, formats, [] { reply(WireWriter(Msg::Alive)); });
+    std::vector<EntryInfo> pending;
+    Clock::time_point lastSent = Clock::now();
+    auto flush = [&] {
+        WireWriter w(Msg::Batch);
+        w.u32(static_cast<uint32_t>(pending.size()));
+        for (const EntryInfo &e : pending)
+            putEntry(w, e);
+        reply(w);
+        pending.clear();
+        lastSent = Clock::now();
+    };
+    const Listing listing = listArchive(path, formats, [] { reply(WireWriter(Msg::Alive)); },
+                                        [&](const EntryInfo &e) {
+                                            pending.push_back(e);
+                                            if (pending.size() >= kBatchEntries || Clock::now() - lastSent >= kBatchDelay)
+                                                flush();
+                                        });
+    if (!pending.empty())
+        flush();
+    const size_t from = std::min(listing.streamed, listing.entries.size());
     WireWriter w(Msg::Entries);
-    w.u32(static_cast<uint32_t>(listing.code)).str(listing.message).u32(static_cast<uint32_t>(listing.entries.size()));
-    for (const EntryInfo &e : listing.entries) {
-        w.str(e.name).i64(e.size).i64(e.compressed).u32(e.dosDate).u32(e.dosTime).u32(e.mode);
-        w.str(e.attribute).str(e.method);
-    }
+    w.u32(static_cast<uint32_t>(listing.code)).str(listing.message).u32(static_cast<uint32_t>(listing.entries.size() - from));
+    for (size_t i = from; i < listing.entries.size(); ++i)
+        putEntry(w, listing.entries[i]);
     reply(w);
 }
 

@@ -283,10 +283,11 @@ struct Killer {
     int asked = 0;
 };
 
-void killDecoders()
+// The decoder processes this test started that are still there (zombies included).
+QList<int> decoderChildPids()
 {
-    const QStringList pids = QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &pid : pids) {
+    QList<int> pids;
+    for (const QString &pid : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         bool number = false;
         const int n = pid.toInt(&number);
         if (!number)
@@ -298,8 +299,15 @@ void killDecoders()
         const QList<QByteArray> rest = stat.mid(close + 2).split(' ');
         if (stat.mid(open + 1, close - open - 1).startsWith("salvo-archive") && rest.size() > 1
             && rest[1].toInt() == ::getpid())
-            ::kill(n, SIGKILL);
+            pids << n;
     }
+    return pids;
+}
+
+void killDecoders()
+{
+    for (const int pid : decoderChildPids())
+        ::kill(pid, SIGKILL);
 }
 
 int killAndAnswerYes(void *user, const char *)
@@ -371,21 +379,9 @@ TEST_F(ExtractTest, ACancelledExtractionEndsAtOnceAndLeavesNothing)
     EXPECT_EQ(read("s.txt"), "s");
 }
 
-// Decoder processes of this test that are still there (zombies included).
 int decoderChildren()
 {
-    int count = 0;
-    for (const QString &pid : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const QByteArray stat = readFile("/proc/" + pid + "/stat");
-        const qsizetype open = stat.indexOf('('), close = stat.lastIndexOf(')');
-        if (open < 0 || close < open)
-            continue;
-        const QList<QByteArray> rest = stat.mid(close + 2).split(' ');
-        if (stat.mid(open + 1, close - open - 1).startsWith("salvo-archive") && rest.size() > 1
-            && rest[1].toInt() == ::getpid())
-            ++count;
-    }
-    return count;
+    return static_cast<int>(decoderChildPids().size());
 }
 
 int cancelWhenSet(void *user)

@@ -1,5 +1,7 @@
 #include "KeyFileEditor.h"
 
+#include "ShellFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -190,14 +192,7 @@ bool KeyFileEditor::save()
     QByteArray bytes;
     for (const Line &line : m_lines)
         bytes += line.text + line.ending;
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    if (out.write(bytes) != bytes.size()) {
-        out.cancelWriting();
-        return false;
-    }
-    if (!out.commit())
+    if (!saveFileAtomically(target, bytes))
         return false;
     m_changed = false;
     return true;

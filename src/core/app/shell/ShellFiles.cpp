@@ -85,6 +85,18 @@ QString shellQuoted(const QString &text)
     return QLatin1Char('\'') + out + QLatin1Char('\'');
 }
 
+bool saveFileAtomically(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    if (out.write(bytes) != bytes.size()) {
+        out.cancelWriting();
+        return false;
+    }
+    return out.commit();
+}
+
 bool writeFileIfDifferent(const QString &path, const QByteArray &bytes, QFileDevice::Permissions permissions,
                           bool *changed)
 {
@@ -104,14 +116,7 @@ bool writeFileIfDifferent(const QString &path, const QByteArray &bytes, QFileDev
     }
     if (!QDir().mkpath(info.absolutePath()))
         return false;
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    if (out.write(bytes) != bytes.size()) {
-        out.cancelWriting();
-        return false;
-    }
-    if (!out.commit())
+    if (!saveFileAtomically(path, bytes))
         return false;
     QFile::setPermissions(path, permissions);
     if (changed)

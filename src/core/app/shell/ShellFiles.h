@@ -37,6 +37,10 @@ QString desktopStringValue(const QString &text);
 // A text as one word of a POSIX shell command: single-quoted.
 QString shellQuoted(const QString &text);
 
+// Writes `bytes` to `path` through a temporary file renamed into place: the
+// old file stays whole when anything fails.
+bool saveFileAtomically(const QString &path, const QByteArray &bytes);
+
 // Writes `bytes` to `path` through a temporary file renamed over it, with the
 // given permissions, unless the file already holds exactly these bytes (then
 // only the permissions are set). Makes the folder. Returns whether the file is

@@ -4,7 +4,7 @@
 // and the peak memory of the process. For comparison it first walks the
 // archive through the component alone: the first row cannot reach the list
 // before the component hands out its first entry.
-#include "archivers/ArchiveInspector.h"
+#include "archivers/ArchiveProbe.h"
 #include "archivers/Availability.h"
 #include "engine/RunUi.h"
 #include "ui/viewers/ContentViewer.h"
@@ -44,12 +44,12 @@ int main(int argc, char **argv)
     const QString exeDir = QCoreApplication::applicationDirPath() + QStringLiteral("/..");
     const Availability a = settleAvailability(home, ComponentLocator::forProgram(home, exeDir), [](const QString &) {});
     ComponentCaller caller(a);
-    ArchiveInspector inspector(caller, home);
+    ArchiveProbe probe(caller, home);
     auto walkAlone = [&] {
         QElapsedTimer walk;
         walk.start();
         qint64 firstEntry = -1;
-        inspector.listEntries(inspector.identify(archive), [&](const ComponentEntry &) {
+        probe.listEntries(probe.identify(archive), [&](const ComponentEntry &) {
             if (firstEntry < 0)
                 firstEntry = walk.nsecsElapsed();
             return true;
@@ -58,7 +58,7 @@ int main(int argc, char **argv)
         std::printf("component alone: first_entry_ms %.1f last_entry_ms %.1f\n", firstEntry / 1e6, walked / 1e6);
     };
     QuietUi ui;
-    ContentViewer viewer(home, caller, inspector, ui, nullptr);
+    ContentViewer viewer(home, caller, probe, ui, nullptr);
     viewer.show();
     QApplication::processEvents();
 

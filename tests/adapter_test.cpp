@@ -2,7 +2,7 @@
 // catalogue row, the check codes, self-extractor detection, counts, sizes, the
 // single-top-folder test, listing rows and the ACE record.
 #include "settings/Settings.h"
-#include "archivers/ArchiveInspector.h"
+#include "archivers/ArchiveProbe.h"
 #include "archivers/ComponentVersions.h"
 #include "archivers/FormatTable.h"
 #include "engine/BatchRun.h"
@@ -25,7 +25,7 @@ protected:
     QString folder = home.path("components");
     Availability availability;
     std::unique_ptr<ComponentCaller> caller;
-    std::unique_ptr<ArchiveInspector> inspector;
+    std::unique_ptr<ArchiveProbe> probe;
 
     RecordingTest()
     {
@@ -46,7 +46,7 @@ protected:
                 QFile::copy(RECORDING_COMPONENT, folder + "/unarj32.so");
         }
         caller = std::make_unique<ComponentCaller>(availability);
-        inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
+        probe = std::make_unique<ArchiveProbe>(*caller, home.myPath());
     }
     void installAll()
     {
@@ -144,7 +144,7 @@ TEST_F(RecordingTest, CheckCodesForEveryRow)
     };
     for (const Case &c : cases) {
         script(QString(c.script).split(';', Qt::SkipEmptyParts));
-        EXPECT_EQ(inspector->check(archive(c.name)), c.code) << c.name << " " << c.script;
+        EXPECT_EQ(probe->check(archive(c.name)), c.code) << c.name << " " << c.script;
         if (*c.expectedCall) {
             EXPECT_TRUE(callNames().contains(c.expectedCall)) << c.name << ": " << callNames().join(",").toStdString();
         } else {
@@ -156,16 +156,16 @@ TEST_F(RecordingTest, CheckCodesForEveryRow)
 TEST_F(RecordingTest, MissingComponentsGiveTheirCodes)
 {
     install({Component::UnAce32, Component::UnLha32});
-    EXPECT_EQ(inspector->check(archive("a.cab")), 1);
-    EXPECT_EQ(inspector->check(archive("a.ace")), 1); // one of the two ACE components only
-    EXPECT_EQ(inspector->check(archive("a.hki")), 999);
-    EXPECT_EQ(inspector->check(archive("a.rk")), 1);
-    EXPECT_EQ(inspector->check(archive("a.yz2")), 1);
+    EXPECT_EQ(probe->check(archive("a.cab")), 1);
+    EXPECT_EQ(probe->check(archive("a.ace")), 1); // one of the two ACE components only
+    EXPECT_EQ(probe->check(archive("a.hki")), 999);
+    EXPECT_EQ(probe->check(archive("a.rk")), 1);
+    EXPECT_EQ(probe->check(archive("a.yz2")), 1);
     EXPECT_TRUE(calls().isEmpty());
     // A component whose file has gone since start-up is not loaded.
     QFile::remove(folder + "/unlha32.so");
-    EXPECT_EQ(inspector->check(archive("a.lzh")), 2);
-    EXPECT_EQ(inspector->entryCount(archive("a.lzh")), 0);
+    EXPECT_EQ(probe->check(archive("a.lzh")), 2);
+    EXPECT_EQ(probe->entryCount(archive("a.lzh")), 0);
     EXPECT_EQ(caller->run(Component::UnLha32, "Unlha", "x a.lzh", nullptr), kNotCalled);
 }
 
@@ -175,11 +175,11 @@ TEST_F(RecordingTest, Use7ZipRoutesZipAndNeverLoadsTheZipComponent)
     setUse7Zip(1);
     script({"SevenZipEntries a/x.txt|10|5|500|0|0"});
     const QString zip = archive("a.zip");
-    EXPECT_EQ(inspector->check(zip), 0);
-    EXPECT_EQ(inspector->entryCount(zip), 3);
-    EXPECT_EQ(inspector->expandedSize(zip), 10);
-    EXPECT_FALSE(inspector->isMultiRoot(zip));
-    const QVector<ListRow> rows = inspector->listEntries(zip);
+    EXPECT_EQ(probe->check(zip), 0);
+    EXPECT_EQ(probe->entryCount(zip), 3);
+    EXPECT_EQ(probe->expandedSize(zip), 10);
+    EXPECT_FALSE(probe->isMultiRoot(zip));
+    const QVector<ListRow> rows = probe->listEntries(zip);
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(rows[0].ratio, "50%");
     for (const QString &call : calls())
@@ -196,8 +196,8 @@ TEST_F(RecordingTest, SelfExtractorDetectionOrderAndTheLastAcceptorWins)
                                  "BgaCheckArchive 0",    "UnImpCheckArchive 0", "UnaceCheckArchive 0",
                                  "PaqarCheckArchive 0",  "UnHkiCheckArchive 0"};
     script(noneAccept);
-    EXPECT_EQ(inspector->formatInsideExe(exe), "");
-    EXPECT_EQ(inspector->check(exe), 6);
+    EXPECT_EQ(probe->formatInsideExe(exe), "");
+    EXPECT_EQ(probe->check(exe), 6);
     QStringList order;
     for (const QString &c : callNames()) {
         if (c.contains("CheckArchive"))
@@ -213,24 +213,24 @@ TEST_F(RecordingTest, SelfExtractorDetectionOrderAndTheLastAcceptorWins)
     lhaAnd7z.removeAll("UnlhaCheckArchive 0");
     lhaAnd7z.removeAll("SevenZipCheckArchive 0");
     script(lhaAnd7z);
-    EXPECT_EQ(inspector->formatInsideExe(exe), "7Z");
-    EXPECT_EQ(inspector->identify(exe).viewerType, "SevenZip");
+    EXPECT_EQ(probe->formatInsideExe(exe), "7Z");
+    EXPECT_EQ(probe->identify(exe).viewerType, "SevenZip");
 
     QStringList yz1Password = noneAccept;
     yz1Password.replaceInStrings("Yz1CheckArchive 0", "Yz1CheckArchive 2");
     script(yz1Password);
-    EXPECT_EQ(inspector->formatInsideExe(exe), "YZ1");
+    EXPECT_EQ(probe->formatInsideExe(exe), "YZ1");
 
     // Zip inside an executable: only with Use7Zip off and a recent enough component.
     QStringList zipOnly = noneAccept;
     zipOnly.removeAll("UnZipCheckArchive 0");
     script(zipOnly + QStringList{"UnZipGetVersion 89"});
-    EXPECT_EQ(inspector->formatInsideExe(exe), "");
+    EXPECT_EQ(probe->formatInsideExe(exe), "");
     script(zipOnly);
-    EXPECT_EQ(inspector->formatInsideExe(exe), "ZIP");
+    EXPECT_EQ(probe->formatInsideExe(exe), "ZIP");
     setUse7Zip(1);
     script(zipOnly);
-    EXPECT_EQ(inspector->formatInsideExe(exe), "");
+    EXPECT_EQ(probe->formatInsideExe(exe), "");
     EXPECT_FALSE(callNames().contains("UnZipCheckArchive\t0"));
 }
 
@@ -241,27 +241,27 @@ TEST_F(RecordingTest, CountsAndSizesFollowEachRowsRules)
     script({"UnImpEntries " + entries, "UnImpGetOriginalSize 7", "UnHkiEntries " + entries,
             "UnHkiGetArcOriginalSize 11", "UnbelEntries " + entries, "KtyEntries " + entries,
             "Yz1CheckArchive 2", "Yz1Entries " + entries, "Yz1GetFileCount 2"});
-    EXPECT_EQ(inspector->expandedSize(archive("a.imp")), 14);
-    EXPECT_EQ(inspector->expandedSize(archive("a.hki")), 22);
-    EXPECT_EQ(inspector->expandedSize(archive("a.bel")), 100); // the first entry only
-    EXPECT_EQ(inspector->expandedSize(archive("a.kty")), 300);
-    EXPECT_EQ(inspector->expandedSize(archive("a.pqa")), 0);
+    EXPECT_EQ(probe->expandedSize(archive("a.imp")), 14);
+    EXPECT_EQ(probe->expandedSize(archive("a.hki")), 22);
+    EXPECT_EQ(probe->expandedSize(archive("a.bel")), 100); // the first entry only
+    EXPECT_EQ(probe->expandedSize(archive("a.kty")), 300);
+    EXPECT_EQ(probe->expandedSize(archive("a.pqa")), 0);
     // A password-protected YZ1 archive is counted and summed.
-    EXPECT_EQ(inspector->entryCount(archive("a.yz1")), 2);
-    EXPECT_EQ(inspector->expandedSize(archive("a.yz1")), 300);
-    EXPECT_EQ(inspector->entryCount(archive("a.yz2")), 0);
+    EXPECT_EQ(probe->entryCount(archive("a.yz1")), 2);
+    EXPECT_EQ(probe->expandedSize(archive("a.yz1")), 300);
+    EXPECT_EQ(probe->entryCount(archive("a.yz2")), 0);
 
     // HKI counts without a check; the zip component newer than 0.90 too.
     script({"UnZipGetVersion 91"});
-    inspector->entryCount(archive("a.hki"));
-    inspector->entryCount(archive("a.zip"));
+    probe->entryCount(archive("a.hki"));
+    probe->entryCount(archive("a.zip"));
     EXPECT_EQ(callNames(), QStringList({"UnHkiGetFileCount\t0", "UnZipGetVersion\t0", "UnZipGetFileCount\t0"}));
     script({"UnZipGetVersion 90"});
-    inspector->entryCount(archive("a.zip"));
+    probe->entryCount(archive("a.zip"));
     EXPECT_EQ(callNames(), QStringList({"UnZipGetVersion\t0", "UnZipCheckArchive\t0", "UnZipGetFileCount\t0"}));
 
     // The viewer's archive type comes along.
-    EXPECT_EQ(inspector->identify(archive("a.7z")).viewerType, "SevenZip");
+    EXPECT_EQ(probe->identify(archive("a.7z")).viewerType, "SevenZip");
 }
 
 TEST_F(RecordingTest, ListingRowsByTypeTag)
@@ -272,7 +272,7 @@ TEST_F(RecordingTest, ListingRowsByTypeTag)
                 .arg(date)
                 .arg(time),
             "KtyEntries k|1000|250|0|0|0", "UnbelEntries b|1000|0|453|0|0", "CabEntries c|1000|400|400|0|0"});
-    const QVector<ListRow> lzh = inspector->listEntries(archive("a.lzh"));
+    const QVector<ListRow> lzh = probe->listEntries(archive("a.lzh"));
     ASSERT_EQ(lzh.size(), 3);
     EXPECT_EQ(lzh[0].name, "dir/a.txt");
     EXPECT_EQ(lzh[0].date, "2020/05/17 12:30:10");
@@ -282,13 +282,13 @@ TEST_F(RecordingTest, ListingRowsByTypeTag)
     EXPECT_EQ(lzh[1].originalSize, "-");
     EXPECT_EQ(lzh[1].ratio, "-");
     EXPECT_EQ(lzh[2].name, ""); // a name field without its NUL
-    const QVector<ListRow> kty = inspector->listEntries(archive("a.kty"));
+    const QVector<ListRow> kty = probe->listEntries(archive("a.kty"));
     EXPECT_EQ(kty[0].ratio, "25.0%");
-    const QVector<ListRow> bel = inspector->listEntries(archive("a.bel"));
+    const QVector<ListRow> bel = probe->listEntries(archive("a.bel"));
     EXPECT_EQ(bel[0].name, "-");
     EXPECT_EQ(bel[0].date, "-");
     EXPECT_EQ(bel[0].ratio, "54.7%");
-    const QVector<ListRow> cab = inspector->listEntries(archive("a.cab"));
+    const QVector<ListRow> cab = probe->listEntries(archive("a.cab"));
     EXPECT_EQ(cab[0].compressedSize, "-");
     EXPECT_EQ(cab[0].ratio, "-");
 }
@@ -311,24 +311,24 @@ TEST_F(RecordingTest, MultiRootAnswersAndTheWalkStopsEarly)
     };
     for (const Case &c : cases) {
         script({QStringLiteral("UnrarEntries ") + c.entries});
-        EXPECT_EQ(inspector->isMultiRoot(archive("a.rar")), c.multi) << c.entries;
+        EXPECT_EQ(probe->isMultiRoot(archive("a.rar")), c.multi) << c.entries;
     }
     // With three entries in three folders the answer is known at the second.
     script({"UnrarEntries a/x|1|1|0|0|0;b/y|1|1|0|0|0;c/z|1|1|0|0|0"});
-    inspector->isMultiRoot(archive("a.rar"));
+    probe->isMultiRoot(archive("a.rar"));
     EXPECT_EQ(callNames().filter("FindNext").size(), 1);
     EXPECT_TRUE(callNames().contains("UnrarCloseArchive\t0"));
     EXPECT_TRUE(callNames().contains(QStringLiteral("UnrarOpenArchive\t%1").arg(kOpenModeDriveLetter)));
 
-    EXPECT_FALSE(inspector->isMultiRoot(archive("a.bel")));
-    EXPECT_TRUE(inspector->isMultiRoot(archive("a.rk")));
-    EXPECT_TRUE(inspector->isMultiRoot(archive("a.pqa")));
-    EXPECT_TRUE(inspector->isMultiRoot(archive("a.unknown")));
+    EXPECT_FALSE(probe->isMultiRoot(archive("a.bel")));
+    EXPECT_TRUE(probe->isMultiRoot(archive("a.rk")));
+    EXPECT_TRUE(probe->isMultiRoot(archive("a.pqa")));
+    EXPECT_TRUE(probe->isMultiRoot(archive("a.unknown")));
     script({"UnHkiEntries x|1|1|0|0|0"});
-    inspector->isMultiRoot(archive("a.hki"));
+    probe->isMultiRoot(archive("a.hki"));
     EXPECT_TRUE(callNames().contains("UnHkiOpenArchive\t512"));
     script({"UnrarOpenArchive 0"});
-    EXPECT_FALSE(inspector->isMultiRoot(archive("a.rar")));
+    EXPECT_FALSE(probe->isMultiRoot(archive("a.rar")));
 }
 
 TEST_F(RecordingTest, ARunLooksIntoASelfExtractorOnce)
@@ -340,7 +340,7 @@ TEST_F(RecordingTest, ARunLooksIntoASelfExtractorOnce)
     settings.write(ini::kEndNotice, 1);
     const QString exe = archive("setup.exe");
     RecordingUi ui;
-    BatchRun run({home.myPath(), LaunchMode::Normal, TargetPlace::BesideArchive, caller.get(), inspector.get()}, ui);
+    BatchRun run({home.myPath(), LaunchMode::Normal, TargetPlace::BesideArchive, caller.get(), probe.get()}, ui);
     run.run({exe});
     EXPECT_EQ(callNames().count("UnlhaCheckArchive\t0"), 1) << callNames().join(",").toStdString();
     EXPECT_TRUE(callNames().contains("UnHkiOpenArchive\t512")); // the last acceptor's walk
@@ -419,13 +419,13 @@ protected:
     TempHome home;
     Availability availability;
     std::unique_ptr<ComponentCaller> caller;
-    std::unique_ptr<ArchiveInspector> inspector;
+    std::unique_ptr<ArchiveProbe> probe;
 
     RealComponentsTest()
     {
         availability = builtComponents(home.myPath());
         caller = std::make_unique<ComponentCaller>(availability);
-        inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
+        probe = std::make_unique<ArchiveProbe>(*caller, home.myPath());
     }
     QString zip(const QString &name, const std::vector<Entry> &entries)
     {
@@ -459,16 +459,16 @@ TEST_F(RealComponentsTest, CountSizeListingAndTopFolders)
     const QString twoRoot = zip("tworoot.zip", {file("x"), file("y")});
     const QString mixed = zip("mixed.zip", {file("a/x"), file("y")});
 
-    EXPECT_FALSE(inspector->isMultiRoot(oneFolder));
-    EXPECT_TRUE(inspector->isMultiRoot(twoFolders));
-    EXPECT_FALSE(inspector->isMultiRoot(rootFile));
-    EXPECT_TRUE(inspector->isMultiRoot(twoRoot));
-    EXPECT_TRUE(inspector->isMultiRoot(mixed));
+    EXPECT_FALSE(probe->isMultiRoot(oneFolder));
+    EXPECT_TRUE(probe->isMultiRoot(twoFolders));
+    EXPECT_FALSE(probe->isMultiRoot(rootFile));
+    EXPECT_TRUE(probe->isMultiRoot(twoRoot));
+    EXPECT_TRUE(probe->isMultiRoot(mixed));
 
-    EXPECT_EQ(inspector->check(oneFolder), 0);
-    EXPECT_EQ(inspector->entryCount(oneFolder), 2);
-    EXPECT_EQ(inspector->expandedSize(oneFolder), 5);
-    const QVector<ListRow> rows = inspector->listEntries(oneFolder);
+    EXPECT_EQ(probe->check(oneFolder), 0);
+    EXPECT_EQ(probe->entryCount(oneFolder), 2);
+    EXPECT_EQ(probe->expandedSize(oneFolder), 5);
+    const QVector<ListRow> rows = probe->listEntries(oneFolder);
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows[0].name, "a/x");
     EXPECT_EQ(rows[0].originalSize, "5");
@@ -479,36 +479,36 @@ TEST_F(RealComponentsTest, CountSizeListingAndTopFolders)
     writeFile(home.path("in/empty.zip"), "");
     QDir().mkpath(home.path("in/folder.zip"));
     for (const QString &odd : {home.path("in/empty.zip"), home.path("in/folder.zip"), home.path("in/gone.zip")}) {
-        EXPECT_EQ(inspector->check(odd), 999) << odd.toStdString();
-        EXPECT_EQ(inspector->entryCount(odd), 0);
-        EXPECT_EQ(inspector->expandedSize(odd), 0);
-        EXPECT_FALSE(inspector->isMultiRoot(odd));
-        EXPECT_TRUE(inspector->listEntries(odd).isEmpty());
+        EXPECT_EQ(probe->check(odd), 999) << odd.toStdString();
+        EXPECT_EQ(probe->entryCount(odd), 0);
+        EXPECT_EQ(probe->expandedSize(odd), 0);
+        EXPECT_FALSE(probe->isMultiRoot(odd));
+        EXPECT_TRUE(probe->listEntries(odd).isEmpty());
     }
-    EXPECT_EQ(inspector->check(home.path("in/gone.lzh")), 2);
+    EXPECT_EQ(probe->check(home.path("in/gone.lzh")), 2);
 }
 
 TEST_F(RealComponentsTest, CorpusArchivesThroughTheAdapter)
 {
     const QString corpus = QStringLiteral(SALVO_SOURCE_DIR "/../shared/corpus/");
-    EXPECT_EQ(inspector->entryCount(corpus + "lha_lh6.lzh"), 6);
-    EXPECT_EQ(inspector->check(corpus + "cab_1.cab"), 0);
-    EXPECT_EQ(inspector->check(corpus + "7zip_malformed.7z"), 2);
-    EXPECT_TRUE(inspector->isMultiRoot(corpus + "cab_1.cab"));
-    EXPECT_EQ(inspector->expandedSize(corpus + "rar5_compressed.rar"), 1200);
-    EXPECT_EQ(inspector->expandedSize(corpus + "compat_gtar_1.tar"), 0);
+    EXPECT_EQ(probe->entryCount(corpus + "lha_lh6.lzh"), 6);
+    EXPECT_EQ(probe->check(corpus + "cab_1.cab"), 0);
+    EXPECT_EQ(probe->check(corpus + "7zip_malformed.7z"), 2);
+    EXPECT_TRUE(probe->isMultiRoot(corpus + "cab_1.cab"));
+    EXPECT_EQ(probe->expandedSize(corpus + "rar5_compressed.rar"), 1200);
+    EXPECT_EQ(probe->expandedSize(corpus + "compat_gtar_1.tar"), 0);
     // A self-extractor holding a zip: the zip and the 7z components both read
     // it, and the later one in the detection order wins.
     QByteArray stub(0x28000, '\0');
     stub[0] = 'M';
     stub[1] = 'Z';
     writeFile(home.path("in/setup.exe"), stub + writeArchive({file("inside/a.txt")}, "zip"));
-    const ArchiveFormat setup = inspector->identify(home.path("in/setup.exe"));
+    const ArchiveFormat setup = probe->identify(home.path("in/setup.exe"));
     EXPECT_EQ(setup.formatInside(), "7Z");
     EXPECT_EQ(setup.viewerType, "SevenZip");
-    EXPECT_EQ(inspector->check(home.path("in/setup.exe")), 0);
-    EXPECT_EQ(inspector->entryCount(home.path("in/setup.exe")), 1);
-    EXPECT_FALSE(inspector->isMultiRoot(home.path("in/setup.exe")));
+    EXPECT_EQ(probe->check(home.path("in/setup.exe")), 0);
+    EXPECT_EQ(probe->entryCount(home.path("in/setup.exe")), 1);
+    EXPECT_FALSE(probe->isMultiRoot(home.path("in/setup.exe")));
 }
 
 } // namespace

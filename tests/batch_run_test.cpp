@@ -3,7 +3,7 @@
 // the run and the completion actions.
 #include "settings/Settings.h"
 #include "app/ArchiveQueue.h"
-#include "archivers/ArchiveInspector.h"
+#include "archivers/ArchiveProbe.h"
 #include "engine/BatchRun.h"
 #include "engine/ProcessRunner.h"
 #include "support/ArchiveBuilder.h"
@@ -34,7 +34,7 @@ protected:
     TempHome home;
     Availability availability;
     std::unique_ptr<ComponentCaller> caller;
-    std::unique_ptr<ArchiveInspector> inspector;
+    std::unique_ptr<ArchiveProbe> probe;
     RecordingUi ui;
     QStringList opened;
     QString in = home.path("in");
@@ -43,7 +43,7 @@ protected:
     {
         availability = builtComponents(home.myPath());
         caller = std::make_unique<ComponentCaller>(availability);
-        inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
+        probe = std::make_unique<ArchiveProbe>(*caller, home.myPath());
         ProcessRunner::setDesktopOpener([this](const QString &p) {
             opened << p;
             return true;
@@ -60,7 +60,7 @@ protected:
     RunOutcome run(const QStringList &queue, TargetPlace targetPlace = TargetPlace::BesideArchive,
                    LaunchMode mode = LaunchMode::Normal)
     {
-        BatchRun batch({home.myPath(), mode, targetPlace, caller.get(), inspector.get()}, ui);
+        BatchRun batch({home.myPath(), mode, targetPlace, caller.get(), probe.get()}, ui);
         return batch.run(queue);
     }
     QStringList messages()
@@ -279,7 +279,7 @@ TEST_F(BatchRunTest, EveryFailedArchiveHasItsReasonInTheLogAndStaysQueued)
     const QString lzh = put("nolha.lzh", storedLzh({{"n.txt", "n"}}, 0));
     availability.present[static_cast<int>(Component::UnLha32)] = false;
     caller = std::make_unique<ComponentCaller>(availability);
-    inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
+    probe = std::make_unique<ArchiveProbe>(*caller, home.myPath());
 
     ui.answers = {true};
     const QStringList queue{good, crc, truncated, locked, unsafe, unknown, gone, blocked, lzh};
@@ -461,7 +461,7 @@ TEST_F(BatchRunTest, StopEndsTheRunAfterTheCurrentArchiveAndEachSuccessIsReporte
         }
         void archiveExtracted(int position) override { events << QStringLiteral("extracted %1").arg(position); }
     } stopping;
-    BatchRun batch({home.myPath(), LaunchMode::Normal, TargetPlace::BesideArchive, caller.get(), inspector.get()}, stopping);
+    BatchRun batch({home.myPath(), LaunchMode::Normal, TargetPlace::BesideArchive, caller.get(), probe.get()}, stopping);
     stopping.batch = &batch;
     const RunOutcome out = batch.run(queue);
     EXPECT_TRUE(out.stopped);
@@ -594,7 +594,7 @@ TEST_F(BatchRunTest, TheAutomaticFolderTestReadsNamesAsTheExtractionWrites)
     // whatever "Use7Zip" says, and the folder test asks the same component.
     availability.present[int(Component::UnZip32)] = false;
     caller = std::make_unique<ComponentCaller>(availability);
-    inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
+    probe = std::make_unique<ArchiveProbe>(*caller, home.myPath());
     settings().write(ini::kUse7Zip, 0);
     const QString zip = put("z.zip", writeArchive({file("e.txt"), file("f.txt")}, "zip"));
     EXPECT_EQ(run({zip}).successCount, 1);
@@ -625,7 +625,7 @@ TEST_F(BatchRunTest, AConsoleExtractorCountsOnlyWhenItEndedWellAndLeftWhatItList
     availability.present[int(Component::RkExe)] = true;
     availability.rkExePath = bin;
     caller = std::make_unique<ComponentCaller>(availability);
-    inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
+    probe = std::make_unique<ArchiveProbe>(*caller, home.myPath());
     settings().write(ini::kNormalFileNameFolder, 1);
     settings().write(ini::kNormalDeleteArchive, 1);
     settings().write(ini::kErrorSkip, 1);

@@ -1,7 +1,7 @@
 // The process runner and the two console extractors, with stand-in programs
 // that print what rk and yz2dec print.
 #include "archivers/Availability.h"
-#include "archivers/ArchiveInspector.h"
+#include "archivers/ArchiveProbe.h"
 #include "archivers/ConsoleExtractors.h"
 #include "engine/ProcessRunner.h"
 #include "support/TestEnvironment.h"
@@ -160,26 +160,26 @@ TEST_F(ConsoleTest, RkArchivesAreCountedSummedAndListedThroughTheProgram)
     a.present[int(Component::Yz2Dec)] = true;
     a.rkExePath = a.yz2DecPath = bin;
     ComponentCaller caller(a);
-    ArchiveInspector inspector(caller, home.myPath());
+    ArchiveProbe probe(caller, home.myPath());
     writeFile(home.path("in/good.rk"), "rk");
-    EXPECT_EQ(inspector.check(home.path("in/good.rk")), 0);
-    EXPECT_EQ(inspector.entryCount(home.path("in/good.rk")), 2);
-    EXPECT_EQ(inspector.expandedSize(home.path("in/good.rk")), 300);
-    const QVector<ListRow> rows = inspector.listEntries(home.path("in/good.rk"));
+    EXPECT_EQ(probe.check(home.path("in/good.rk")), 0);
+    EXPECT_EQ(probe.entryCount(home.path("in/good.rk")), 2);
+    EXPECT_EQ(probe.expandedSize(home.path("in/good.rk")), 300);
+    const QVector<ListRow> rows = probe.listEntries(home.path("in/good.rk"));
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows[0].date, "-");
     EXPECT_EQ(rows[0].ratio, "50%");
     writeFile(home.path("in/a.yz2"), "yz2");
-    EXPECT_EQ(inspector.check(home.path("in/a.yz2")), 0);
-    EXPECT_EQ(inspector.expandedSize(home.path("in/a.yz2")), 4096);
-    EXPECT_TRUE(inspector.isMultiRoot(home.path("in/a.yz2")));
+    EXPECT_EQ(probe.check(home.path("in/a.yz2")), 0);
+    EXPECT_EQ(probe.expandedSize(home.path("in/a.yz2")), 4096);
+    EXPECT_TRUE(probe.isMultiRoot(home.path("in/a.yz2")));
 
     // With its flag off yz2dec is never started, though it is there.
     program(bin + "yz2dec", "touch \"$RAN\"; echo '--- Normal end ---'\n");
     qputenv("RAN", home.path("ran").toLocal8Bit());
     a.present[int(Component::Yz2Dec)] = false;
     ComponentCaller without(a);
-    ArchiveInspector withoutYz2(without, home.myPath());
+    ArchiveProbe withoutYz2(without, home.myPath());
     EXPECT_EQ(withoutYz2.check(home.path("in/a.yz2")), 1);
     EXPECT_EQ(withoutYz2.expandedSize(home.path("in/a.yz2")), 0);
     EXPECT_FALSE(withoutYz2.isMultiRoot(home.path("in/a.yz2")));

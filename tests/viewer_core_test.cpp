@@ -6,7 +6,7 @@
 #include "app/ArchiveFolderTree.h"
 #include "app/ArchiveListing.h"
 #include "app/EntryActions.h"
-#include "archivers/ArchiveInspector.h"
+#include "archivers/ArchiveProbe.h"
 #include "engine/EntryCommands.h"
 #include "platform/LocalPath.h"
 #include "settings/Settings.h"
@@ -33,7 +33,7 @@ protected:
     QString out = home.path("out");
     Availability availability;
     std::unique_ptr<ComponentCaller> caller;
-    std::unique_ptr<ArchiveInspector> inspector;
+    std::unique_ptr<ArchiveProbe> probe;
     RecordingUi ui;
     std::unique_ptr<EntryActions> actions;
 
@@ -61,10 +61,10 @@ protected:
             availability.files[int(c)] = file;
         }
         actions.reset();
-        inspector.reset();
+        probe.reset();
         caller = std::make_unique<ComponentCaller>(availability);
-        inspector = std::make_unique<ArchiveInspector>(*caller, home.myPath());
-        actions = std::make_unique<EntryActions>(home.myPath(), *caller, *inspector, ui);
+        probe = std::make_unique<ArchiveProbe>(*caller, home.myPath());
+        actions = std::make_unique<EntryActions>(home.myPath(), *caller, *probe, ui);
     }
     void installAll()
     {
@@ -444,9 +444,9 @@ TEST(ArchiveFolderTree, CodePageNamesOfARealArchive)
     const QString lzh = home.path("names.lzh");
     writeFile(lzh, storedLzh({{shiryo + "\\" + bunsho + ".txt", "text"}, {shiryo + "\\" + gazou + "\\a.png", "png"}}, 0));
     ComponentCaller caller(builtComponents(home.myPath()));
-    ArchiveInspector inspector(caller, home.myPath());
+    ArchiveProbe probe(caller, home.myPath());
     QStringList names;
-    for (const ListRow &row : inspector.listEntries(lzh))
+    for (const ListRow &row : probe.listEntries(lzh))
         names << row.name;
     ASSERT_EQ(names.size(), 2) << names.join(",").toStdString();
     const ArchiveFolderTree tree = folderTreeFor(lzh, names);
@@ -507,8 +507,8 @@ TEST(OpenTarget, RunnableFilesOpenTheirFolderWithoutExecutableBits)
     RecordingUi ui;
     Availability none;
     ComponentCaller caller(none);
-    ArchiveInspector inspector(caller, home.myPath());
-    EntryActions actions(home.myPath(), caller, inspector, ui);
+    ArchiveProbe probe(caller, home.myPath());
+    EntryActions actions(home.myPath(), caller, probe, ui);
     const QString folder = home.path("open");
     struct Case {
         const char *name;
@@ -564,9 +564,9 @@ TEST(ArchiveListing, BatchesAndASecondStartCancelsTheFirst)
     writeFile(first, writeArchive(many, "zip"));
     writeFile(second, writeArchive(other, "zip"));
     ComponentCaller caller(builtComponents(home.myPath()));
-    ArchiveInspector inspector(caller, home.myPath());
+    ArchiveProbe probe(caller, home.myPath());
 
-    ArchiveListing listing(inspector);
+    ArchiveListing listing(probe);
     QStringList names;
     int batches = 0;
     QString tag;

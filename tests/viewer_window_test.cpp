@@ -2,7 +2,7 @@
 // archives through the built components: opening from the queue, docking,
 // sorting every column, deleting, adding through the tree dialog, and Open.
 #include "app/ArchiveListing.h"
-#include "archivers/ArchiveInspector.h"
+#include "archivers/ArchiveProbe.h"
 #include "settings/Settings.h"
 #include "support/ArchiveBuilder.h"
 #include "support/ComponentLib.h"
@@ -47,7 +47,7 @@ protected:
     ViewerUi ui;
     Availability components = builtComponents(home.myPath());
     ComponentCaller caller{components};
-    ArchiveInspector inspector{caller, home.myPath()};
+    ArchiveProbe probe{caller, home.myPath()};
     std::unique_ptr<ContentViewer> viewer;
     QStringList opened;
 
@@ -55,7 +55,7 @@ protected:
     void open(const QString &archive)
     {
         if (!viewer) {
-            viewer = std::make_unique<ContentViewer>(home.myPath(), caller, inspector, ui, nullptr);
+            viewer = std::make_unique<ContentViewer>(home.myPath(), caller, probe, ui, nullptr);
             viewer->openUrl = [this](const QUrl &url) {
                 opened << url.toLocalFile();
                 return true;
@@ -199,7 +199,7 @@ TEST_F(ViewerWindowTest, DeleteRemovesAnEntryFromARealZipAndTheListFollows)
     viewer->actionDelete->trigger();
     ASSERT_TRUE(waitUntil([&] { return !viewer->isListing() && viewer->model()->rowCount() == 1; }, 60000));
     QStringList inArchive;
-    for (const ListRow &row : inspector.listEntries(zip))
+    for (const ListRow &row : probe.listEntries(zip))
         inArchive << row.name;
     EXPECT_EQ(inArchive, QStringList({"keep.txt"}));
     EXPECT_TRUE(ui.messages.empty());

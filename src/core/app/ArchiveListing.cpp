@@ -1,6 +1,6 @@
 #include "ArchiveListing.h"
 
-#include "archivers/ArchiveInspector.h"
+#include "archivers/ArchiveProbe.h"
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -25,8 +25,8 @@ ComponentEntry ListedEntry::toComponentEntry() const
     return e;
 }
 
-ArchiveListing::ArchiveListing(ArchiveInspector &inspector, QObject *parent)
-    : QObject(parent), m_inspector(inspector)
+ArchiveListing::ArchiveListing(ArchiveProbe &probe, QObject *parent)
+    : QObject(parent), m_probe(probe)
 {
 }
 
@@ -87,7 +87,7 @@ void ArchiveListing::post(quint64 generation, F f)
 
 void ArchiveListing::run(const QString &path, quint64 generation, const std::shared_ptr<std::atomic<bool>> &cancelled)
 {
-    const ArchiveFormat format = m_inspector.identify(path);
+    const ArchiveFormat format = m_probe.identify(path);
     const QString tag = format.reader ? QLatin1String(format.reader->typeTag) : QString();
     post(generation, [this, path, tag] { emit begun(path, tag); });
 
@@ -101,7 +101,7 @@ void ArchiveListing::run(const QString &path, quint64 generation, const std::sha
         first = false;
         sinceSent.restart();
     };
-    m_inspector.listEntries(format, [&](const ComponentEntry &e) {
+    m_probe.listEntries(format, [&](const ComponentEntry &e) {
         if (cancelled->load())
             return false;
         batch.push_back(ListedEntry::from(e));
@@ -118,10 +118,10 @@ void ArchiveListing::run(const QString &path, quint64 generation, const std::sha
         m_listing = false;
         emit finished();
     });
-    const qint32 count = m_inspector.entryCount(format);
+    const qint32 count = m_probe.entryCount(format);
     if (cancelled->load())
         return;
-    const qint64 size = m_inspector.expandedSize(format);
+    const qint64 size = m_probe.expandedSize(format);
     if (cancelled->load())
         return;
     post(generation, [this, count, size] { emit measured(count, size); });

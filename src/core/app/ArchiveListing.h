@@ -19,7 +19,7 @@ class QThread;
 
 namespace salvo {
 
-class ArchiveInspector;
+class ArchiveProbe;
 
 // One entry as the viewer keeps it: its name and the numbers its row shows.
 struct ListedEntry {
@@ -35,7 +35,7 @@ struct ListedEntry {
 class ArchiveListing : public QObject {
     Q_OBJECT
 public:
-    explicit ArchiveListing(ArchiveInspector &inspector, QObject *parent = nullptr);
+    explicit ArchiveListing(ArchiveProbe &probe, QObject *parent = nullptr);
     ~ArchiveListing() override;
 
     // Starts listing `path`; the listing in progress, if any, is cancelled.
@@ -69,7 +69,7 @@ private:
     template <typename F> void post(quint64 generation, F f);
     void reap(QThread *thread);
 
-    ArchiveInspector &m_inspector;
+    ArchiveProbe &m_probe;
     quint64 m_generation = 0;
     bool m_listing = false;
     std::list<Job> m_jobs;

@@ -1,7 +1,7 @@
 #include "EntryActions.h"
 
 #include "app/WorkFolder.h"
-#include "archivers/ArchiveInspector.h"
+#include "archivers/ArchiveProbe.h"
 #include "archivers/ComponentCaller.h"
 #include "engine/EntryCommands.h"
 #include "engine/ProcessRunner.h"
@@ -242,8 +242,8 @@ bool takesDroppedFiles(const QString &archive)
     return kKeys.contains(keyOf(archive));
 }
 
-EntryActions::EntryActions(QString myPath, ComponentCaller &caller, ArchiveInspector &inspector, RunUi &ui)
-    : m_myPath(std::move(myPath)), m_caller(caller), m_inspector(inspector), m_ui(ui)
+EntryActions::EntryActions(QString myPath, ComponentCaller &caller, ArchiveProbe &probe, RunUi &ui)
+    : m_myPath(std::move(myPath)), m_caller(caller), m_probe(probe), m_ui(ui)
 {
 }
 
@@ -274,7 +274,7 @@ EntryActions::Extracted EntryActions::extractEntry(const QString &archive, const
     request.folder = folder;
     const bool selfExtractor = keyOf(archive) == QLatin1String("exe");
     if (selfExtractor)
-        request.sfxKind = m_inspector.formatInsideExe(archive);
+        request.sfxKind = m_probe.formatInsideExe(archive);
 
     Extracted out;
     out.folder = folder;

@@ -16,7 +16,7 @@
 
 namespace salvo {
 
-class ArchiveInspector;
+class ArchiveProbe;
 class ComponentCaller;
 
 // The commands of the viewer's popup menu that extract or open an entry.
@@ -73,7 +73,7 @@ bool takesDroppedFiles(const QString &archive);
 
 class EntryActions {
 public:
-    EntryActions(QString myPath, ComponentCaller &caller, ArchiveInspector &inspector, RunUi &ui);
+    EntryActions(QString myPath, ComponentCaller &caller, ArchiveProbe &probe, RunUi &ui);
 
     struct Extracted {
         bool ok = false;
@@ -111,7 +111,7 @@ private:
 
     QString m_myPath;
     ComponentCaller &m_caller;
-    ArchiveInspector &m_inspector;
+    ArchiveProbe &m_probe;
     RunUi &m_ui;
 };
 

@@ -1,4 +1,4 @@
-#include "ArchiveInspector.h"
+#include "ArchiveProbe.h"
 
 #include "settings/Settings.h"
 
@@ -28,53 +28,53 @@ QString topFolderTestName(const QString &entryName)
     return name;
 }
 
-ArchiveInspector::ArchiveInspector(ComponentCaller &caller, QString myPath)
+ArchiveProbe::ArchiveProbe(ComponentCaller &caller, QString myPath)
     : m_caller(caller), m_myPath(std::move(myPath))
 {
 }
 
-bool ArchiveInspector::use7Zip() const
+bool ArchiveProbe::use7Zip() const
 {
     return Settings(m_myPath).read(ini::kUse7Zip) != 0;
 }
 
-bool ArchiveInspector::has(Component c) const
+bool ArchiveProbe::has(Component c) const
 {
     return c != Component::Count && m_caller.availability().has(c);
 }
 
-bool ArchiveInspector::available(const FormatRow &row) const
+bool ArchiveProbe::available(const FormatRow &row) const
 {
     return has(row.component) && (row.alsoNeeds == Component::Count || has(row.alsoNeeds));
 }
 
-ConsoleExtractors ArchiveInspector::console() const
+ConsoleExtractors ArchiveProbe::console() const
 {
     const Availability &a = m_caller.availability();
     return ConsoleExtractors(m_myPath, a.rkExePath, a.yz2DecPath);
 }
 
-int ArchiveInspector::test(const FormatRow &row, const QString &path, int mode)
+int ArchiveProbe::test(const FormatRow &row, const QString &path, int mode)
 {
     return m_caller.checkArchive(row.component, row.prefix, path, mode);
 }
 
-int ArchiveInspector::version(const FormatRow &row)
+int ArchiveProbe::version(const FormatRow &row)
 {
     return m_caller.version(row.component, row.prefix);
 }
 
-int ArchiveInspector::consoleTest(const FormatRow &row, const QString &path)
+int ArchiveProbe::consoleTest(const FormatRow &row, const QString &path)
 {
     return row.console == ConsoleProgram::Rk ? console().rkTest(path) : console().yz2Test(path);
 }
 
-QString ArchiveInspector::consoleListing(const FormatRow &row, const QString &path)
+QString ArchiveProbe::consoleListing(const FormatRow &row, const QString &path)
 {
     return row.console == ConsoleProgram::Rk ? console().rkListing(path) : console().yz2Listing(path);
 }
 
-ArchiveFormat ArchiveInspector::identify(const QString &path)
+ArchiveFormat ArchiveProbe::identify(const QString &path)
 {
     ArchiveFormat format;
     format.path = path;
@@ -92,13 +92,13 @@ ArchiveFormat ArchiveInspector::identify(const QString &path)
     return format;
 }
 
-QString ArchiveInspector::formatInsideExe(const QString &path)
+QString ArchiveProbe::formatInsideExe(const QString &path)
 {
     const FormatRow *inside = findInside(path, use7Zip());
     return inside ? QLatin1String(inside->id) : QString();
 }
 
-const FormatRow *ArchiveInspector::findInside(const QString &path, bool use7Zip)
+const FormatRow *ArchiveProbe::findInside(const QString &path, bool use7Zip)
 {
     const FormatRow *found = nullptr;
     for (const FormatRow &row : formatTable()) {
@@ -119,7 +119,7 @@ const FormatRow *ArchiveInspector::findInside(const QString &path, bool use7Zip)
     return found;
 }
 
-CheckCode ArchiveInspector::check(const ArchiveFormat &format)
+CheckCode ArchiveProbe::check(const ArchiveFormat &format)
 {
     if (!format.row)
         return kCheckNotArchive;
@@ -153,7 +153,7 @@ CheckCode ArchiveInspector::check(const ArchiveFormat &format)
     return kCheckOk;
 }
 
-bool ArchiveInspector::gateOpen(const FormatRow &row, Gate gate, const QString &path)
+bool ArchiveProbe::gateOpen(const FormatRow &row, Gate gate, const QString &path)
 {
     switch (gate) {
     case Gate::None:
@@ -174,7 +174,7 @@ bool ArchiveInspector::gateOpen(const FormatRow &row, Gate gate, const QString &
     return test(row, path, row.checkMode) == 1;
 }
 
-const FormatRow *ArchiveInspector::readerFor(const ArchiveFormat &format, Measure measure)
+const FormatRow *ArchiveProbe::readerFor(const ArchiveFormat &format, Measure measure)
 {
     const FormatRow *row = format.reader;
     const bool count = measure == Measure::Count;
@@ -188,13 +188,13 @@ const FormatRow *ArchiveInspector::readerFor(const ArchiveFormat &format, Measur
     return row;
 }
 
-QVector<ComponentEntry> ArchiveInspector::consoleEntries(const FormatRow &row, const QString &path)
+QVector<ComponentEntry> ArchiveProbe::consoleEntries(const FormatRow &row, const QString &path)
 {
     const QString list = consoleListing(row, path);
     return list.isEmpty() ? QVector<ComponentEntry>() : ConsoleExtractors::readFileList(list);
 }
 
-qint32 ArchiveInspector::entryCount(const ArchiveFormat &format)
+qint32 ArchiveProbe::entryCount(const ArchiveFormat &format)
 {
     const FormatRow *row = readerFor(format, Measure::Count);
     if (!row)
@@ -204,7 +204,7 @@ qint32 ArchiveInspector::entryCount(const ArchiveFormat &format)
     return std::max(0, m_caller.fileCount(row->component, row->prefix, format.path));
 }
 
-qint64 ArchiveInspector::expandedSize(const ArchiveFormat &format)
+qint64 ArchiveProbe::expandedSize(const ArchiveFormat &format)
 {
     const FormatRow *reader = readerFor(format, Measure::Size);
     if (!reader)
@@ -224,7 +224,7 @@ qint64 ArchiveInspector::expandedSize(const ArchiveFormat &format)
     return total;
 }
 
-bool ArchiveInspector::isMultiRoot(const ArchiveFormat &format)
+bool ArchiveProbe::isMultiRoot(const ArchiveFormat &format)
 {
     if (!format.row)
         return true;
@@ -274,7 +274,7 @@ bool ArchiveInspector::isMultiRoot(const ArchiveFormat &format)
     return answer;
 }
 
-QVector<ListRow> ArchiveInspector::listEntries(const ArchiveFormat &format)
+QVector<ListRow> ArchiveProbe::listEntries(const ArchiveFormat &format)
 {
     QVector<ListRow> rows;
     if (!format.reader)
@@ -287,7 +287,7 @@ QVector<ListRow> ArchiveInspector::listEntries(const ArchiveFormat &format)
     return rows;
 }
 
-bool ArchiveInspector::listEntries(const ArchiveFormat &format, const std::function<bool(const ComponentEntry &)> &visit)
+bool ArchiveProbe::listEntries(const ArchiveFormat &format, const std::function<bool(const ComponentEntry &)> &visit)
 {
     if (!format.reader || !has(format.reader->component))
         return false;

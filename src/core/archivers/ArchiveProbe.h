@@ -42,9 +42,9 @@ ArchiveFormat readAsExtracted(ArchiveFormat format, bool zipBy7z);
 // the archive's own root ("./").
 QString topFolderTestName(const QString &entryName);
 
-class ArchiveInspector {
+class ArchiveProbe {
 public:
-    ArchiveInspector(ComponentCaller &caller, QString myPath);
+    ArchiveProbe(ComponentCaller &caller, QString myPath);
 
     // Reads "Use7Zip" and, for a self-extractor, asks the components what is inside.
     ArchiveFormat identify(const QString &path);

@@ -3,7 +3,7 @@
 // follows. A row says which extensions select the format, which component
 // serves it and with which entry prefix, and every rule that the archive check,
 // self-extractor detection, counting, sizing, listing and the top-folder test
-// apply to it. ArchiveInspector decides nothing per format by itself: it reads
+// apply to it. ArchiveProbe decides nothing per format by itself: it reads
 // these rows.
 #include "archivers/Availability.h"
 

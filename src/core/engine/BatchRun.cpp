@@ -130,8 +130,8 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
     }
     m_ui.setStatus(1, QStringLiteral("書庫のチェック中.."));
     for (auto it = items.begin(); it != items.end() && !abandon;) {
-        it->format = m_setup.inspector->identify(it->path);
-        const int code = m_setup.inspector->check(*it->format);
+        it->format = m_setup.probe->identify(it->path);
+        const int code = m_setup.probe->check(*it->format);
         if (code == kCheckOk || (code != kCheckVersionLow && !checkLine(code))) {
             ++it;
             continue;
@@ -148,7 +148,7 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
         for (const Item &item : items) {
             if (abandon)
                 break;
-            total += m_setup.inspector->expandedSize(*item.format);
+            total += m_setup.probe->expandedSize(*item.format);
         }
         if (availableBytes(target.folder) <= total) {
             log.writeLine(QStringLiteral("Disk Size Error"));
@@ -240,7 +240,7 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
 QStringList BatchRun::expectedConsoleOutput(const ArchiveFormat &archive, const QString &outputDir, bool flat)
 {
     QStringList paths;
-    for (const ListRow &row : m_setup.inspector->listEntries(archive)) {
+    for (const ListRow &row : m_setup.probe->listEntries(archive)) {
         QString name = row.name;
         name.replace(QLatin1Char('\\'), QLatin1Char('/'));
         QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
@@ -297,13 +297,13 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
             continue;
         }
         if (!items[i].format)
-            items[i].format = m_setup.inspector->identify(archive);
+            items[i].format = m_setup.probe->identify(archive);
         const ArchiveFormat &format = *items[i].format;
         QString error;
         bool madeFolder = false;
         // The folder test reads the archive with the component that extracts it.
         const QString outputDir = outputFolderFor(readAsExtracted(format, settings.zipBy7z), target,
-                                                  settings.folderMode, *m_setup.inspector, &error, &madeFolder);
+                                                  settings.folderMode, *m_setup.probe, &error, &madeFolder);
         if (outputDir.isEmpty()) {
             logFailure(archive, error);
             m_ui.setStatus(1, error);

@@ -2,7 +2,7 @@
 // One batch run over the queue: the target of the run, the optional pre-scan
 // with its run log, the extraction loop and the completion actions. It runs off
 // the window's thread; everything it shows or asks goes through RunUi.
-#include "archivers/ArchiveInspector.h"
+#include "archivers/ArchiveProbe.h"
 #include "archivers/Availability.h"
 #include "engine/OutputFolders.h"
 #include "settings/Modes.h"
@@ -37,7 +37,7 @@ struct RunSetup {
     LaunchMode launchMode = LaunchMode::Normal;
     TargetPlace targetPlace = TargetPlace::BesideArchive; // the target drop-down's entry (normal launch)
     ComponentCaller *caller = nullptr;
-    ArchiveInspector *inspector = nullptr;
+    ArchiveProbe *probe = nullptr;
 };
 
 class BatchRun {

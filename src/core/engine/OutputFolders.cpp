@@ -1,6 +1,6 @@
 #include "OutputFolders.h"
 
-#include "archivers/ArchiveInspector.h"
+#include "archivers/ArchiveProbe.h"
 #include "engine/RunUi.h"
 #include "platform/KnownFolders.h"
 #include "platform/LocalPath.h"
@@ -75,13 +75,13 @@ RunTarget chooseRunTarget(const Settings &settings, LaunchMode launchMode, Targe
 }
 
 QString outputFolderFor(const ArchiveFormat &archive, const RunTarget &target, FolderNameMode mode,
-                        ArchiveInspector &inspector, QString *error, bool *made)
+                        ArchiveProbe &probe, QString *error, bool *made)
 {
     if (made)
         *made = false;
     const QString base = target.fixed ? QDir::cleanPath(target.folder) : folderPart(archive.path);
     if (mode == FolderNameMode::Automatic)
-        mode = inspector.isMultiRoot(archive) ? FolderNameMode::Always : FolderNameMode::Never;
+        mode = probe.isMultiRoot(archive) ? FolderNameMode::Always : FolderNameMode::Never;
     if (mode != FolderNameMode::Always)
         return base;
     QString name = QFileInfo(archive.path).fileName();

@@ -10,7 +10,7 @@
 
 namespace salvo {
 
-class ArchiveInspector;
+class ArchiveProbe;
 class RunUi;
 class Settings;
 struct ArchiveFormat;
@@ -37,12 +37,12 @@ RunTarget chooseRunTarget(const Settings &settings, LaunchMode launchMode, Targe
                           const QStringList &queue, RunUi &ui);
 
 // The folder an archive goes into; empty (and `error` set) when it cannot be
-// made. Automatic asks the inspector whether the entries lie under one top
+// made. Automatic asks the probe whether the entries lie under one top
 // folder; a folder named after the archive is made one level deep only, and
 // `made` tells whether this call made it (so that a failed extraction can take
 // it away again while it is empty).
 QString outputFolderFor(const ArchiveFormat &archive, const RunTarget &target, FolderNameMode mode,
-                        ArchiveInspector &inspector, QString *error, bool *made = nullptr);
+                        ArchiveProbe &probe, QString *error, bool *made = nullptr);
 
 // Bytes available to the user on the file system that holds `folder`, or that
 // will hold it once made; -1 when unknown.

@@ -9,7 +9,7 @@
 #include "app/QueueFiles.h"
 #include "app/StringTable.h"
 #include "app/WorkFolder.h"
-#include "archivers/ArchiveInspector.h"
+#include "archivers/ArchiveProbe.h"
 #include "archivers/ComponentCaller.h"
 #include "salvo_version.h"
 #include "settings/Settings.h"
@@ -162,9 +162,9 @@ void MainWindow::startUp(const Availability &found, const QStringList &files)
 {
     m_availability = found;
     m_caller = std::make_unique<ComponentCaller>(m_availability);
-    m_inspector = std::make_unique<ArchiveInspector>(*m_caller, m_myPath);
+    m_probe = std::make_unique<ArchiveProbe>(*m_caller, m_myPath);
     m_caller->setOverwriteAsker([this](const QString &path) { return m_run->askOverwrite(path); });
-    m_run->setComponents(m_caller.get(), m_inspector.get());
+    m_run->setComponents(m_caller.get(), m_probe.get());
     m_unzipResults.silence(m_availability);
 
     m_workingMode = WorkingMode::Extract;
@@ -213,7 +213,7 @@ void MainWindow::startUp(const Availability &found, const QStringList &files)
     WorkingMode mode = WorkingMode::Extract;
     if (m_launchMode == LaunchMode::Normal) {
         mode = startupWorkingMode(settings.startUpMode(), kArchiveModeOffered, [this] {
-            return !m_queue.isEmpty() && m_inspector->check(m_queue.at(0)) == kCheckOk;
+            return !m_queue.isEmpty() && m_probe->check(m_queue.at(0)) == kCheckOk;
         });
     }
     applyWorkingMode(mode);
@@ -331,13 +331,13 @@ void MainWindow::finishRun(const RunOutcome &outcome)
 void MainWindow::openCurrentArchive()
 {
     const QString path = m_queueView->currentPath();
-    if (!isViewableArchive(path) || !m_inspector) {
+    if (!isViewableArchive(path) || !m_probe) {
         m_status->setText(2, QString());
         m_status->setText(3, QString());
         return;
     }
     if (!m_viewer) {
-        m_viewer = new ContentViewer(m_myPath, *m_caller, *m_inspector, *m_run, this);
+        m_viewer = new ContentViewer(m_myPath, *m_caller, *m_probe, *m_run, this);
         m_viewer->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_viewer, &ContentViewer::measured, this, [this](qint32 count, qint64 size) {
             m_status->setText(2, QString::number(count) + QStringLiteral("個"));

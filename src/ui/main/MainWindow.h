@@ -22,7 +22,7 @@ class QPushButton;
 
 namespace salvo {
 
-class ArchiveInspector;
+class ArchiveProbe;
 class ComponentCaller;
 class ContentViewer;
 class MainMenus;
@@ -72,7 +72,7 @@ public:
     ArchiveQueue &queue() { return m_queue; }
     QueueFilter &queueFilter() { return m_filter; }
     ComponentCaller *componentCaller() const { return m_caller.get(); }
-    ArchiveInspector *inspector() const { return m_inspector.get(); }
+    ArchiveProbe *probe() const { return m_probe.get(); }
 
     QueueView *queueView() const { return m_queueView; }
     RunControl *runControl() const { return m_run; }
@@ -114,7 +114,7 @@ private:
     ArchiveQueue m_queue;
     QueueFilter m_filter{m_myPath};
     std::unique_ptr<ComponentCaller> m_caller;
-    std::unique_ptr<ArchiveInspector> m_inspector;
+    std::unique_ptr<ArchiveProbe> m_probe;
     UnzipResultSwitch m_unzipResults;
 
     StatusPanels *m_status = nullptr;

@@ -55,17 +55,17 @@ void RunControl::stopAndJoin()
     m_run.reset();
 }
 
-void RunControl::setComponents(ComponentCaller *caller, ArchiveInspector *inspector)
+void RunControl::setComponents(ComponentCaller *caller, ArchiveProbe *probe)
 {
     m_caller = caller;
-    m_inspector = inspector;
+    m_probe = probe;
 }
 
 void RunControl::start(const QStringList &queue, TargetPlace place)
 {
     if (m_thread)
         return;
-    m_run = std::make_unique<BatchRun>(RunSetup{m_myPath, m_launchMode, place, m_caller, m_inspector}, *this);
+    m_run = std::make_unique<BatchRun>(RunSetup{m_myPath, m_launchMode, place, m_caller, m_probe}, *this);
     auto outcome = std::make_shared<RunOutcome>();
     BatchRun *run = m_run.get();
     m_thread = QThread::create([run, queue, outcome] { *outcome = run->run(queue); });

@@ -19,7 +19,7 @@ class QWidget;
 
 namespace salvo {
 
-class ArchiveInspector;
+class ArchiveProbe;
 class ComponentCaller;
 class ProgressWindow;
 class StatusPanels;
@@ -30,7 +30,7 @@ public:
     RunControl(QString myPath, LaunchMode launchMode, StatusPanels &status, QWidget *window);
     ~RunControl() override;
 
-    void setComponents(ComponentCaller *caller, ArchiveInspector *inspector);
+    void setComponents(ComponentCaller *caller, ArchiveProbe *probe);
 
     bool isRunning() const { return m_thread != nullptr; }
     // Starts a run over `queue` (a snapshot; the queue may grow meanwhile).
@@ -95,7 +95,7 @@ private:
     StatusPanels &m_status;
     QWidget *m_window;
     ComponentCaller *m_caller = nullptr;
-    ArchiveInspector *m_inspector = nullptr;
+    ArchiveProbe *m_probe = nullptr;
 
     std::unique_ptr<BatchRun> m_run;
     QThread *m_thread = nullptr;

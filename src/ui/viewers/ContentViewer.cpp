@@ -52,10 +52,10 @@ QStringList localFiles(const QMimeData *data)
 
 } // namespace
 
-ContentViewer::ContentViewer(QString myPath, ComponentCaller &caller, ArchiveInspector &inspector, RunUi &ui,
+ContentViewer::ContentViewer(QString myPath, ComponentCaller &caller, ArchiveProbe &probe, RunUi &ui,
                              QWidget *mainWindow)
     : QWidget(nullptr), m_myPath(std::move(myPath)), m_ui(ui), m_mainWindow(mainWindow),
-      m_actions(m_myPath, caller, inspector, ui), m_listing(std::make_unique<ArchiveListing>(inspector))
+      m_actions(m_myPath, caller, probe, ui), m_listing(std::make_unique<ArchiveListing>(probe))
 {
     setObjectName(QStringLiteral("frmListViewer"));
     setWindowTitle(QStringLiteral("File Viewer"));

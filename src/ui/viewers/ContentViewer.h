@@ -20,7 +20,7 @@ class QTableView;
 
 namespace salvo {
 
-class ArchiveInspector;
+class ArchiveProbe;
 class ArchiveListing;
 class ComponentCaller;
 class EntryListModel;
@@ -32,7 +32,7 @@ class ContentViewer : public QWidget {
 public:
     // `ui` shows messages and the main window's status texts and asks for
     // folders; `mainWindow` gives the dialogs their icon.
-    ContentViewer(QString myPath, ComponentCaller &caller, ArchiveInspector &inspector, RunUi &ui,
+    ContentViewer(QString myPath, ComponentCaller &caller, ArchiveProbe &probe, RunUi &ui,
                   QWidget *mainWindow);
     ~ContentViewer() override;
 

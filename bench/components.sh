@@ -88,6 +88,8 @@ compare() { # name, our command, our folder, then pairs of: tool name, command, 
   local same=1
   [ -n "$mine" ] && { same_tree "$mine" "${folders[0]}" || same=0; }
   local a; a=$(median "${mineTimes[@]}")
+  # shellcheck disable=SC2086
+  REFERENCE=$(median ${times[0]})  # the first tool's median, for lines printed after
   for k in "${!tools[@]}"; do
     # shellcheck disable=SC2086
     report "$name" "$a" "${tools[$k]}" "$(median ${times[$k]})" "$same"
@@ -114,6 +116,13 @@ compare "(c) $SMALL small zips" \
   "'$DRIVER' unzip32.so UnZip batch < small.cmds" out/c \
   "bsdtar loop" "for f in small/*.zip; do d=out/c2/\$(basename \$f .zip); mkdir -p \$d; bsdtar -xf \$f -C \$d; done" out/c2
 echo "    archives extracted: $(find out/c -mindepth 1 -maxdepth 1 -type d | wc -l)"
+# What the disk alone costs: the same folders and files copied by one cp
+# process, with nothing to decode. No extractor can go below it, so a ratio
+# near this one is the disk's, not the extractor's.
+floor=()
+for i in $(seq "$RUNS"); do floor+=("$(timed "cp -r out/c2/. out/c3/" out/c3)"); done
+a=$(median "${floor[@]}")
+echo "    the disk alone (bsdtar's tree copied by one cp): $(printf %.2f "$a") s, ratio $(ratio "$a" "$REFERENCE")"
 compare "(d) list a $MANY-entry zip" \
   "'$DRIVER' unzip32.so UnZip list '$WORK/many.zip'" "" \
   "bsdtar -tf" "bsdtar -tf many.zip" ""

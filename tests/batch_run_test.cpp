@@ -590,6 +590,17 @@ TEST_F(BatchRunTest, TheAutomaticFolderTestReadsNamesAsTheExtractionWrites)
     EXPECT_TRUE(QFile::exists(in + "/top/d.txt"));
     EXPECT_FALSE(QFile::exists(in + "/single"));
 
+    // The next archive is tested while the one before is extracted. When that
+    // one replaces it (after 32 MB of zeros, well after the early test), it is
+    // tested again as it is when its turn comes: now it has loose files.
+    const QString next = put("sub/next.zip", writeArchive({file("nt/g.txt")}, "zip"));
+    const QByteArray looseNext = writeArchive({file("g.txt"), file("h.txt")}, "zip");
+    const QString replacing = put("replacing.zip", writeArchive({file("sub/zeros.bin", QByteArray(32 << 20, '\0')),
+                                                                 file("sub/next.zip", looseNext)}, "zip"));
+    EXPECT_EQ(run({replacing, next}).successCount, 2);
+    EXPECT_TRUE(QFile::exists(in + "/sub/next/g.txt"));
+    EXPECT_FALSE(QFile::exists(in + "/sub/nt"));
+
     // Only the 7-zip component is there: zip archives are extracted with it
     // whatever "Use7Zip" says, and the folder test asks the same component.
     availability.present[int(Component::UnZip32)] = false;

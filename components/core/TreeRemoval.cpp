@@ -44,8 +44,29 @@ std::vector<std::string> folderNames(int dirFd)
 
 bool folderIsEmpty(int dirFd)
 {
+    // A descriptor of its own (its own reading position) and a small buffer:
+    // the file system then reads only the first few names, where readdir()
+    // would fetch a whole buffer of a folder that may hold thousands.
+    const int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false; // unknown: everything in it would count as written by the call
+    alignas(dirent64) char buffer[1024];
     bool empty = true;
-    forEachName(dirFd, [&empty](const char *) { return empty = false; });
+    for (;;) {
+        const ssize_t n = getdents64(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            empty = empty && n == 0;
+            break;
+        }
+        for (ssize_t at = 0; at < n && empty;) {
+            const auto *entry = reinterpret_cast<const dirent64 *>(buffer + at);
+            empty = std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0;
+            at += entry->d_reclen;
+        }
+        if (!empty)
+            break;
+    }
+    close(fd);
     return empty;
 }
 

@@ -3,6 +3,7 @@
 #include "../core/Wire.h"
 #include "salvo_archiver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -18,8 +19,11 @@ class GzipSource {
 public:
     explicit GzipSource(const VolumeInput &input) : m_input(input), m_cursor(input)
     {
-        m_in.resize(256 * 1024);
-        m_out.resize(256 * 1024);
+        // Buffers left uninitialised, the input one no larger than the file:
+        // a small .gz then costs few fresh pages.
+        m_inSize = static_cast<size_t>(std::clamp<int64_t>((input.size() + 4095) & ~int64_t{4095}, 4096, kBuffer));
+        m_in.reset(new char[m_inSize]);
+        m_out.reset(new char[kBuffer]);
         std::memset(&m_z, 0, sizeof m_z);
         m_ready = inflateInit2(&m_z, -15) == Z_OK;
     }
@@ -82,7 +86,7 @@ private:
             return -1;
         if (!m_ready)
             return fail(a, SALVO_E_ENOUGH_MEMORY, "out of memory");
-        *buffer = m_out.data();
+        *buffer = m_out.get();
         size_t produced = 0;
         while (produced == 0 && m_state != State::Done) {
             switch (m_state) {
@@ -97,11 +101,11 @@ private:
             case State::Body: {
                 if (m_z.avail_in == 0 && !need(1))
                     return fail(a, m_readError ? SALVO_E_CANNOT_READ : SALVO_E_UNEXPECTED_EOF, "unexpected end of file");
-                m_z.next_out = reinterpret_cast<Bytef *>(m_out.data());
-                m_z.avail_out = static_cast<uInt>(m_out.size());
+                m_z.next_out = reinterpret_cast<Bytef *>(m_out.get());
+                m_z.avail_out = static_cast<uInt>(kBuffer);
                 const int r = inflate(&m_z, Z_NO_FLUSH);
-                produced = m_out.size() - m_z.avail_out;
-                m_crc = crc32(m_crc, reinterpret_cast<const Bytef *>(m_out.data()), static_cast<uInt>(produced));
+                produced = kBuffer - m_z.avail_out;
+                m_crc = crc32(m_crc, reinterpret_cast<const Bytef *>(m_out.get()), static_cast<uInt>(produced));
                 m_length += produced;
                 if (r == Z_STREAM_END)
                     m_state = State::Trailer;
@@ -191,11 +195,11 @@ private:
         if (m_z.avail_in >= n)
             return true;
         if (m_z.avail_in > 0) // before the first read there is no input at all
-            std::memmove(m_in.data(), m_z.next_in, m_z.avail_in);
+            std::memmove(m_in.get(), m_z.next_in, m_z.avail_in);
         size_t have = m_z.avail_in;
-        m_z.next_in = reinterpret_cast<Bytef *>(m_in.data());
+        m_z.next_in = reinterpret_cast<Bytef *>(m_in.get());
         while (have < n) {
-            const ssize_t got = m_cursor.read(m_in.data() + have, m_in.size() - have);
+            const ssize_t got = m_cursor.read(m_in.get() + have, m_inSize - have);
             if (got <= 0) {
                 m_readError = got < 0;
                 break;
@@ -222,7 +226,9 @@ private:
     VolumeInput::Cursor m_cursor;
     z_stream m_z;
     bool m_ready = false;
-    std::string m_in, m_out;
+    static constexpr int64_t kBuffer = 256 * 1024;
+    std::unique_ptr<char[]> m_in, m_out;
+    size_t m_inSize = 0;
     State m_state = State::Header;
     uLong m_crc = 0, m_headerCrc = 0;
     uint64_t m_length = 0;

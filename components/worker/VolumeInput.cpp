@@ -104,14 +104,17 @@ ssize_t VolumeInput::Cursor::read(void *buffer, size_t n)
 la_ssize_t VolumeInput::Cursor::readBlock(archive *a, void *self, const void **buffer)
 {
     auto *c = static_cast<Cursor *>(self);
-    if (c->m_block.empty())
-        c->m_block.resize(kBlock);
-    const ssize_t got = c->read(c->m_block.data(), c->m_block.size());
+    if (!c->m_block) {
+        const int64_t size = std::max<int64_t>(c->m_input.size(), 1);
+        c->m_blockSize = static_cast<size_t>(std::min<int64_t>(kBlock, (size + 4095) & ~int64_t{4095}));
+        c->m_block.reset(new char[c->m_blockSize]);
+    }
+    const ssize_t got = c->read(c->m_block.get(), c->m_blockSize);
     if (got < 0) {
         archive_set_error(a, errno ? errno : EIO, "書庫を読めません");
         return -1;
     }
-    *buffer = c->m_block.data();
+    *buffer = c->m_block.get();
     return got;
 }
 

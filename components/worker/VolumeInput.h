@@ -6,6 +6,7 @@
 #include <archive.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -53,7 +54,10 @@ public:
         static la_int64_t seek(archive *, void *self, la_int64_t offset, int whence);
         const VolumeInput &m_input;
         int64_t m_pos = 0;
-        std::vector<char> m_block;
+        // Read buffer: never larger than the input, and left uninitialised,
+        // so that opening a small archive touches few fresh pages.
+        std::unique_ptr<char[]> m_block;
+        size_t m_blockSize = 0;
     };
 
 private:

@@ -1,6 +1,7 @@
 #include "BatchRun.h"
 
 #include "archivers/ComponentCaller.h"
+#include "engine/ArchiveLookahead.h"
 #include "engine/ExtractionCommands.h"
 #include "engine/FailureReasons.h"
 #include "engine/MailNotice.h"
@@ -278,6 +279,9 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
     m_ui.setStatus(2, QStringLiteral("00:00:00"));
     m_ui.loopStarted();
 
+    // The next few archives are looked at while one is extracted.
+    ArchiveLookahead lookahead(*m_setup.probe, settings.folderMode == FolderNameMode::Automatic, settings.zipBy7z);
+    int lookedAt = 0; // the items before this one have been handed to the lookahead
     int successes = 0, done = 0;
     for (int i = 0; i < n; ++i) {
         if (stop) {
@@ -285,6 +289,7 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
             break;
         }
         const QString &archive = items[i].path;
+        std::optional<ArchiveLookahead::Answer> ahead = lookahead.take(archive);
         ++done;
         m_ui.setStatus(1, QString::number(i + 1) + QStringLiteral("個目(全体:") + QString::number(n)
                               + QStringLiteral("個)のファイルを解凍中"));
@@ -296,14 +301,19 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
                 m_ui.showMessage(QStringLiteral("存在しないファイルです。場所を確認してください。"), MessageIcon::Error);
             continue;
         }
-        if (!items[i].format)
+        if (ahead)
+            items[i].format = ahead->format;
+        else if (!items[i].format)
             items[i].format = m_setup.probe->identify(archive);
         const ArchiveFormat &format = *items[i].format;
+        FolderNameMode folderMode = settings.folderMode;
+        if (ahead && ahead->multiRoot)
+            folderMode = *ahead->multiRoot ? FolderNameMode::Always : FolderNameMode::Never;
         QString error;
         bool madeFolder = false;
         // The folder test reads the archive with the component that extracts it.
         const QString outputDir = outputFolderFor(readAsExtracted(format, settings.zipBy7z), target,
-                                                  settings.folderMode, *m_setup.probe, &error, &madeFolder);
+                                                  folderMode, *m_setup.probe, &error, &madeFolder);
         if (outputDir.isEmpty()) {
             logFailure(archive, error);
             m_ui.setStatus(1, error);
@@ -318,6 +328,9 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
             const QString path = pathFromLocalBytes(QByteArray::fromStdString(volume));
             volumes.emplace_back(path, regularFileIdentity(path));
         }
+        const int lookUntil = std::min(n, i + 1 + ArchiveLookahead::kDepth);
+        for (lookedAt = std::max(lookedAt, i + 1); lookedAt < lookUntil && !stop; ++lookedAt)
+            lookahead.start(items[lookedAt].path, items[lookedAt].format);
         bool trueSuccess = false;
         QString reason;
         if (extractOne(format, outputDir, settings, &trueSuccess, &reason) != 0) {

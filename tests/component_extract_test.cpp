@@ -304,10 +304,12 @@ QList<int> decoderChildPids()
     return pids;
 }
 
+// A decoder is a process group: the process the component started and the
+// one serving its request.
 void killDecoders()
 {
     for (const int pid : decoderChildPids())
-        ::kill(pid, SIGKILL);
+        ::kill(-pid, SIGKILL);
 }
 
 int killAndAnswerYes(void *user, const char *)

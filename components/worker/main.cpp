@@ -315,12 +315,6 @@ void warmUp()
     localtime_r(&now, &tm);
 }
 
-std::string versionText()
-{
-    const int abi = landlockAbi();
-    return std::string(archive_version_details()) + (abi > 0 ? " landlock/" + std::to_string(abi) : " landlock/none");
-}
-
 } // namespace
 
 int main()
@@ -344,7 +338,7 @@ int main()
     FdList fds;
     while (readMessage(kIn, &message, -1, &fds) == ReadStatus::Ok) {
         if (WireReader(message).kind() == Msg::Version) {
-            reply(WireWriter(Msg::Result).u32(SALVO_OK).str(versionText()));
+            reply(WireWriter(Msg::Result).u32(SALVO_OK).str(archive_version_details()));
             continue;
         }
         const pid_t child = fork();

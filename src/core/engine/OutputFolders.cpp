@@ -78,7 +78,7 @@ QString archiveFolderName(const QString &archivePath)
 {
     QString name = QFileInfo(archivePath).fileName();
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot > 0)
+    if (dot >= 0)
         name.truncate(dot);
     if (name.isEmpty() || name == QStringLiteral(".") || name == QStringLiteral(".."))
         name += QLatin1Char('_');

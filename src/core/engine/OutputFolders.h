@@ -47,8 +47,8 @@ QString outputFolderFor(const ArchiveFormat &archive, const RunTarget &target, F
 
 // The name of the folder made for an archive: its file name without the last
 // extension. A name that would be empty, "." or ".." (an archive named
-// ".zip", "..zip" or "...zip") gets "_" added, so that the folder is always one
-// new level below the target.
+// ".zip", "..zip" or "...zip") gets "_" added ("_", "._", ".._"), so that the
+// folder is always one new level below the target.
 QString archiveFolderName(const QString &archivePath);
 
 // Bytes available to the user on the file system that holds `folder`, or that

@@ -42,23 +42,25 @@ public:
     // Where file `k` ends in the row.
     int64_t endOf(size_t k) const { return k + 1 < m_files.size() ? m_files[k + 1].offset : m_size; }
 
+    // Small reads (tar headers one after the other) come from a block read
+    // once; larger ones go to the files directly.
     bool read(int64_t pos, void *buffer, size_t n) const
     {
-        auto *p = static_cast<unsigned char *>(buffer);
-        while (n > 0) {
-            if (pos < 0 || pos >= m_size)
+        if (n > 512 || pos < 0)
+            return readFiles(pos, buffer, n);
+        if (pos < m_blockAt || pos + static_cast<int64_t>(n) > m_blockAt + static_cast<int64_t>(m_block.size())) {
+            const int64_t length = std::min<int64_t>(kBlock, m_size - pos);
+            m_block.clear();
+            if (length < static_cast<int64_t>(n))
                 return false;
-            size_t k = 0;
-            while (endOf(k) <= pos)
-                ++k;
-            const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), endOf(k) - pos));
-            const ssize_t got = ::pread(m_files[k].fd, p, want, pos - m_files[k].offset);
-            if (got <= 0)
+            m_block.resize(static_cast<size_t>(length));
+            m_blockAt = pos;
+            if (!readFiles(pos, m_block.data(), m_block.size())) {
+                m_block.clear();
                 return false;
-            p += got;
-            pos += got;
-            n -= static_cast<size_t>(got);
+            }
         }
+        std::memcpy(buffer, m_block.data() + (pos - m_blockAt), n);
         return true;
     }
 
@@ -79,12 +81,36 @@ public:
     }
 
 private:
+    static constexpr int64_t kBlock = 64 * 1024;
+
+    bool readFiles(int64_t pos, void *buffer, size_t n) const
+    {
+        auto *p = static_cast<unsigned char *>(buffer);
+        while (n > 0) {
+            if (pos < 0 || pos >= m_size)
+                return false;
+            size_t k = 0;
+            while (endOf(k) <= pos)
+                ++k;
+            const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), endOf(k) - pos));
+            const ssize_t got = ::pread(m_files[k].fd, p, want, pos - m_files[k].offset);
+            if (got <= 0)
+                return false;
+            p += got;
+            pos += got;
+            n -= static_cast<size_t>(got);
+        }
+        return true;
+    }
+
     struct File {
         int fd;
         int64_t offset;
     };
     std::vector<File> m_files;
     int64_t m_size = 0;
+    mutable std::vector<unsigned char> m_block;
+    mutable int64_t m_blockAt = 0;
 };
 
 uint64_t le(const unsigned char *p, int bytes)

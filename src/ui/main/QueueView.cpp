@@ -89,10 +89,10 @@ void QueueView::dropPaths(const QStringList &paths, std::function<void()> done)
         m_queue.append(*found);
         logLeftOut(m_myPath, *result);
         QApplication::restoreOverrideCursor();
-        QString text = QString::number(m_queue.size()) + QStringLiteral("ファイル登録済み(")
-            + QString::number(result->added) + QStringLiteral("追加)");
-        text += leftOutText(*result);
-        m_ui.setStatus(1, text);
+        const QString leftOut = leftOutText(*result);
+        m_ui.setStatus(1, QString::number(m_queue.size()) + QStringLiteral("ファイル登録済み(")
+                              + QString::number(result->added) + QStringLiteral("追加")
+                              + (leftOut.isEmpty() ? QString() : QStringLiteral("、") + leftOut) + QStringLiteral(")"));
         if (done)
             done();
     });

@@ -184,7 +184,14 @@ int SafeTree::openParent(const std::vector<std::string> &parts, bool create, Tre
         }
         if (!next.valid()) {
             const int e = errno;
-            if (e == ELOOP || e == ENOTDIR)
+            struct stat st {};
+            // A file this archive wrote where one of its names wants a folder is
+            // the archive's own clash; a link there is never passed through.
+            const bool clash = (e == ELOOP || e == ENOTDIR) && fstatat(fd.get(), part, &st, AT_SYMLINK_NOFOLLOW) == 0
+                && S_ISREG(st.st_mode);
+            if (clash)
+                setError(err, SALVO_E_NAME_CLASH, "ファイルの名前がフォルダの名前にも使われています");
+            else if (e == ELOOP || e == ENOTDIR)
                 setError(err, SALVO_E_UNSAFE_PATH, "リンクやファイルを通して書き込むことはしません");
             else
                 setError(err, SALVO_E_MAKEDIRECTORY, "フォルダを作成できません");
@@ -211,8 +218,11 @@ bool SafeTree::makeFolder(const std::vector<std::string> &parts, mode_t mode, Tr
     bool ok = mkdirat(parent, leaf, perms) == 0;
     if (!ok && errno == EEXIST) {
         struct stat st {};
-        ok = fstatat(parent, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
-        if (!ok)
+        const bool there = fstatat(parent, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0;
+        ok = there && S_ISDIR(st.st_mode);
+        if (!ok && there && S_ISREG(st.st_mode))
+            setError(err, SALVO_E_NAME_CLASH, "フォルダの名前がファイルの名前にも使われています");
+        else if (!ok)
             setError(err, SALVO_E_UNSAFE_PATH, "同じ名前のファイルかリンクがあります");
     } else if (!ok) {
         setError(err, SALVO_E_MAKEDIRECTORY, "フォルダを作成できません");
@@ -233,7 +243,7 @@ FileWriter SafeTree::createFile(const std::vector<std::string> &parts, TreeError
         // ASCII normalised (NFC), so two of them that differ as stored can
         // meet here: they would become one file, so the archive fails.
         if (S_ISDIR(st.st_mode)) {
-            setError(err, SALVO_E_FILE_OPEN, "同じ名前のフォルダがあります");
+            setError(err, SALVO_E_NAME_CLASH, "ファイルの名前がフォルダの名前にも使われています");
             return FileWriter();
         }
         if (!isAscii(parts.back())) {

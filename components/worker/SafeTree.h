@@ -45,6 +45,9 @@ struct MoveOutcome {
     bool cancelled = false;
     bool failed = false;
     int failCode = 0;
+    // After a failure: what had been moved into place could not all be taken
+    // back (the output is partial).
+    bool partial = false;
     std::string message;
 };
 
@@ -110,7 +113,9 @@ public:
     // what the output folder will hold; nothing moves when one leads out or
     // the user cancels. An existing file is replaced, asked about or kept by
     // the rule; an existing folder is never replaced. Any entry that cannot be
-    // moved fails the extraction; links are checked once more where they landed.
+    // moved fails the extraction; links are checked once more where they
+    // landed. After a failure what the move had put in place is taken back:
+    // new entries go, replaced ones come back as they were.
     MoveOutcome moveInto();
     // After a failure: removes the staging folder and the folders made for the output folder.
     void discard();
@@ -139,7 +144,8 @@ private:
     bool askEveryQuestion(MoveOutcome *out);
     bool linksLandInside(View view, std::string *offender);
     void place(MoveOutcome *out);
-    bool removeLinksLeadingOut(std::string *offender);
+    bool takeBack();
+    void removeLinksLeadingOut();
 
     std::unique_ptr<OutputRoot> m_root;
     mode_t m_umask;
@@ -151,6 +157,16 @@ private:
     // the policy or the answer "to all".
     std::unordered_map<std::string, bool> m_answers;
     std::vector<std::pair<dev_t, ino_t>> m_protectedFiles;
+    // What the move put in place, in order: the entry's path, what it is, and
+    // whether it was exchanged with an entry that was there (which then waits
+    // in the staging folder) or whether that entry is lost.
+    struct Moved {
+        std::string relative;
+        dev_t device;
+        ino_t inode;
+        enum { New, Exchanged, Replaced } how;
+    };
+    std::vector<Moved> m_moved;
     // The folder the last entry was written into, kept open for the next one.
     std::vector<std::string> m_lastParent;
     UniqueFd m_lastParentFd;

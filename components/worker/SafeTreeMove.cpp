@@ -238,6 +238,7 @@ void SafeTree::place(MoveOutcome *out)
             // Never over something that appeared meanwhile: that is no move the user approved.
             if (renameat2(p.stagedDir, n, p.outputDir, n, RENAME_NOREPLACE) != 0)
                 return fail(writeErrorCode(errno), "移動できません: " + p.relative);
+            m_moved.push_back({p.relative, p.staged.st_dev, p.staged.st_ino, Moved::New});
             return Step::Next;
         }
         if (S_ISDIR(p.staged.st_mode) && S_ISDIR(p.existing.st_mode))
@@ -252,8 +253,14 @@ void SafeTree::place(MoveOutcome *out)
             out->message += "既存のファイルを残しました: " + p.relative + "\n";
             return Step::Next;
         }
-        // A folder replaces a file or link by name; a file replaces the old
-        // entry in one step (a link is replaced, never followed).
+        // The new entry and the old one trade places in one step (a link is
+        // replaced, never followed): the old one waits in the staging folder
+        // until the move is through, so that a failure can bring it back.
+        if (renameat2(p.stagedDir, n, p.outputDir, n, RENAME_EXCHANGE) == 0) {
+            m_moved.push_back({p.relative, p.staged.st_dev, p.staged.st_ino, Moved::Exchanged});
+            return Step::Next;
+        }
+        // A file system without the exchange: replaced by name, the old entry lost.
         bool moved;
         if (S_ISDIR(p.staged.st_mode))
             moved = unlinkat(p.outputDir, n, 0) == 0 && renameat2(p.stagedDir, n, p.outputDir, n, RENAME_NOREPLACE) == 0;
@@ -261,26 +268,23 @@ void SafeTree::place(MoveOutcome *out)
             moved = renameat(p.stagedDir, n, p.outputDir, n) == 0;
         if (!moved)
             return fail(writeErrorCode(errno), "上書きできません: " + p.relative);
+        m_moved.push_back({p.relative, p.staged.st_dev, p.staged.st_ino, Moved::Replaced});
         return Step::Next;
     }, &broken);
     if (!walked)
         fail(SALVO_E_CANNOT_WRITE, "展開先のフォルダに移動できないものがあります: " + broken);
 }
 
-// After the moves, a link that leads out where it landed (the output folder
-// changed under the extraction) is taken away again: it is this extraction's own.
-bool SafeTree::removeLinksLeadingOut(std::string *offender)
+// The last resort when the moves could not all be taken back: this
+// extraction's own links that lead out where they landed are removed.
+void SafeTree::removeLinksLeadingOut()
 {
-    bool allInside = true;
     for (const StagedLink &link : m_links) {
         const Found found = lookup(link.parts, View::Output);
-        if (found.node != Node::Link || found.dev != link.dev || found.ino != link.ino)
+        if (found.node != Node::Link || found.dev != link.dev || found.ino != link.ino
+            || linkStaysInside(link.parts, link.target,
+                               [&](const std::vector<std::string> &at) { return lookup(at, View::Output).node; }))
             continue;
-        if (linkStaysInside(link.parts, link.target,
-                            [&](const std::vector<std::string> &at) { return lookup(at, View::Output).node; }))
-            continue;
-        allInside = false;
-        *offender = joined(link.parts, link.parts.size());
         FolderCursor at(m_root->outputFd());
         bool there = at.valid();
         for (size_t i = 0; i + 1 < link.parts.size() && there; ++i)
@@ -290,7 +294,43 @@ bool SafeTree::removeLinksLeadingOut(std::string *offender)
             && st.st_dev == link.dev && st.st_ino == link.ino)
             unlinkat(at.fd(), link.parts.back().c_str(), 0);
     }
-    return allInside;
+}
+
+// Puts back what the move put in place, the last first: an entry that was new
+// goes back into the staging folder (which is then removed), one that was
+// exchanged trades places again with the old one. Only the very entry the
+// move put there is touched. False when not everything could be undone.
+bool SafeTree::takeBack()
+{
+    bool all = true;
+    for (auto it = m_moved.rbegin(); it != m_moved.rend(); ++it) {
+        if (it->how == Moved::Replaced) {
+            all = false; // what it replaced is gone
+            continue;
+        }
+        std::vector<std::string> parts;
+        for (size_t from = 0, slash; from <= it->relative.size(); from = slash + 1) {
+            slash = it->relative.find('/', from);
+            if (slash == std::string::npos)
+                slash = it->relative.size();
+            parts.push_back(it->relative.substr(from, slash - from));
+        }
+        FolderCursor output(m_root->outputFd()), staged(m_root->stagingFd());
+        bool there = output.valid() && staged.valid();
+        for (size_t i = 0; i + 1 < parts.size() && there; ++i)
+            there = output.enter(parts[i]) && staged.enter(parts[i]);
+        const char *leaf = parts.back().c_str();
+        struct stat st {};
+        bool ok = there && fstatat(output.fd(), leaf, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == it->device
+            && st.st_ino == it->inode;
+        if (ok && it->how == Moved::Exchanged)
+            ok = renameat2(staged.fd(), leaf, output.fd(), leaf, RENAME_EXCHANGE) == 0;
+        else if (ok)
+            ok = renameat2(output.fd(), leaf, staged.fd(), leaf, RENAME_NOREPLACE) == 0;
+        all = all && ok;
+    }
+    m_moved.clear();
+    return all;
 }
 
 MoveOutcome SafeTree::moveInto()
@@ -310,12 +350,20 @@ MoveOutcome SafeTree::moveInto()
         out.message += "展開先の外を指すリンクのため中止しました: " + offender + "\n";
     } else if (!out.failed && !out.cancelled) {
         place(&out);
-        if (!removeLinksLeadingOut(&offender) && !out.failed) {
+        // Where the links really landed (the output folder may have changed
+        // under the extraction): one that leads out fails the extraction.
+        if (!out.failed && !linksLandInside(View::Output, &offender)) {
             out.failed = true;
             out.failCode = SALVO_E_UNSAFE_PATH;
             out.message += "展開先の外を指すリンクのため中止しました: " + offender + "\n";
         }
+        if (out.failed && !takeBack()) {
+            out.partial = true;
+            out.message += "解凍先に移したファイルを元に戻せませんでした (一部が解凍されたままです)\n";
+            removeLinksLeadingOut();
+        }
     }
+    m_moved.clear();
     m_root->removeStaging();
     if (out.failed || out.cancelled) {
         // Nothing (or nothing more) was moved: folders made for the output

@@ -1,5 +1,6 @@
 #include "VolumeInput.h"
 
+#include "ArchiveExtent.h"
 #include "salvo_archiver.h"
 
 #include <algorithm>
@@ -29,10 +30,19 @@ int passedFile(const std::string &path)
 }
 } // namespace
 
+// What the shared rules on split archives open: the file handed over for a
+// path, else the path itself.
+int openPassedOrPath(const char *path)
+{
+    const int passed = passedFile(path);
+    return passed >= 0 ? fcntl(passed, F_DUPFD_CLOEXEC, 0) : ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+}
+
 void passFiles(std::vector<std::pair<std::string, int>> files)
 {
     dropPassedFiles();
     passedFiles() = std::move(files);
+    setVolumeOpener(&openPassedOrPath);
 }
 
 void dropPassedFiles()

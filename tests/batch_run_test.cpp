@@ -508,7 +508,7 @@ TEST_F(BatchRunTest, OpenFolderRules)
     EXPECT_FALSE(QFile::exists(home.path("ran")));
 }
 
-TEST_F(BatchRunTest, FolderNamesMadeFromArchiveNamesAreOneNewLevelDown)
+TEST_F(BatchRunTest, TheFolderMadeForAnArchiveIsANewRealFolderOneLevelDown)
 {
     EXPECT_EQ(archiveFolderName("/a/b.zip"), "b");
     EXPECT_EQ(archiveFolderName("/a/b.tar.gz"), "b.tar");
@@ -526,6 +526,15 @@ TEST_F(BatchRunTest, FolderNamesMadeFromArchiveNamesAreOneNewLevelDown)
     EXPECT_TRUE(QFile::exists(in + "/sub/_/c.txt"));
     EXPECT_FALSE(QFile::exists(in + "/a.txt"));
     EXPECT_FALSE(QFile::exists(in + "/sub/a.txt"));
+
+    // A link in the place of that folder (an earlier archive of the run may
+    // have left it) is never followed: the archive fails.
+    const QString elsewhere = home.path("elsewhere");
+    QDir().mkpath(elsewhere);
+    QFile::link(elsewhere, in + "/sub/x");
+    const QString x = put("sub/x.zip", writeArchive({file("d.txt")}, "zip"));
+    EXPECT_EQ(run({x}).successCount, 0);
+    EXPECT_TRUE(QDir(elsewhere).isEmpty());
 }
 
 TEST_F(BatchRunTest, StopGivesUpTheArchiveInHandAndEachSuccessIsReportedAsItEnds)

@@ -37,6 +37,7 @@ std::string wholeRequest(uint32_t formats, const Command &command, OverwritePoli
     for (const std::string &n : command.names)
         w.str(n);
     w.u32(askPasswords ? 1 : 0); // the decoder may ask for passwords
+    w.u32(command.exactNames ? 1 : 0);
     return w.data();
 }
 

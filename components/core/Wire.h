@@ -13,11 +13,11 @@ enum class Msg : uint8_t {
     // component -> worker
     List = 'L',     // path, formats
     Check = 'C',    // path, formats, mode
-    Extract = 'X',  // path, formats, outdir, flat, overwrite, names..., may ask for passwords
+    Extract = 'X',  // path, formats, outdir, flat, overwrite, names..., may ask for passwords, exact names
     Answer = 'a',   // answer to an Ask
     Password = 'p', // answer to an AskPassword: given, password
-    Delete = 'D',   // path, formats, temp path, names...
-    Add = 'U',      // path, formats, temp path, kind, flags, base folder, target folder, names...
+    Delete = 'D',   // path, formats, temp path, exact, names (each with: quoted)...
+    Add = 'U',      // path, formats, temp path, kind, flags, base folder, target folder, names (each with: quoted)...
     Plan = 'P',     // path, formats, flat, most ranges: how to share an extraction among decoders
     ExtractRange = 'x', // path, formats, outdir, flat, overwrite, share, first, end, legacy names, staging
     Verdict = 'v',  // to a lead whose range is done: code, files the others made, message

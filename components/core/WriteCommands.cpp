@@ -67,12 +67,17 @@ std::string writeRequestMessage(const ComponentTraits &traits, const Command &co
         else if (command.archiveType == "7z")
             kind = 2;
         const uint32_t flags = (command.recursive ? 1u : 0u) | (command.noFolderEntries ? 2u : 0u)
-                               | (command.updateOnly ? 4u : 0u) | (command.solid ? 8u : 0u);
+                               | (command.updateOnly ? 4u : 0u) | (command.solid ? 8u : 0u)
+                               | (command.exactNames ? 16u : 0u);
         w.u32(kind).u32(flags).str(absolute(command.outputDir)).str(command.targetFolder);
+    } else {
+        w.u32(command.exactNames ? 1u : 0u);
     }
     w.u32(static_cast<uint32_t>(command.names.size()));
-    for (const std::string &n : command.names)
-        w.str(n);
+    for (size_t i = 0; i < command.names.size(); ++i) {
+        w.str(command.names[i]);
+        w.u32(i < command.quotedNames.size() && command.quotedNames[i] ? 1u : 0u);
+    }
     return w.data();
 }
 

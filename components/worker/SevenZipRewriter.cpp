@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace salvo::arc {
@@ -55,7 +56,13 @@ public:
             }
             while (!e.name.empty() && e.name.back() == '/')
                 e.name.pop_back();
-            e.folder = !f.hasStream && !f.emptyFile;
+            // A folder as the listing reads one: by the Unix mode kept in the
+            // attributes, else by the directory attribute, else by having
+            // neither data nor the mark of an empty file.
+            if (f.attrDefined && (f.attributes & 0x8000))
+                e.folder = S_ISDIR(f.attributes >> 16);
+            else
+                e.folder = (f.attrDefined && (f.attributes & 0x10)) || (!f.hasStream && !f.emptyFile);
             if (f.timeDefined[2])
                 e.mtime = static_cast<int64_t>(f.times[2] / 10000000ull) - 11644473600LL;
             entries->push_back(e);
@@ -77,7 +84,7 @@ public:
               const AliveFn &alive, std::string *message) override
     {
         AliveTicker ticker(alive);
-        OutputStream out(file.targetFd());
+        OutputStream out(file);
         const unsigned char blank[32] = {};
         if (!out.write(blank, sizeof blank))
             return writeFailure(out.error(), message);
@@ -196,7 +203,7 @@ private:
         if (!m_reader) {
             m_reader = archive_read_new();
             archive_read_support_format_7zip(m_reader);
-            if (archive_read_open_filename(m_reader, file.archivePath().c_str(), 1 << 20) != ARCHIVE_OK)
+            if (archive_read_open_filename(m_reader, file.sourcePath().c_str(), 1 << 20) != ARCHIVE_OK)
                 return failed(archive_error_string(m_reader) ? archive_error_string(m_reader) : "open");
             m_readerIndex = -1;
         }

@@ -209,6 +209,12 @@ StreamsInfo readStreamsInfo(ByteReader &r)
 // archives use for their packed header).
 std::string decodeSimpleFolder(int fd, uint64_t offset, uint64_t packSize, const Folder &f)
 {
+    // An encrypted header has AES before its compression: say so, whatever
+    // else the chain holds.
+    for (const auto &coder : f.coders) {
+        if (coder.first == "\x06\xF1\x07\x01")
+            throw UnsupportedHeader{UnsupportedHeader::Encrypted};
+    }
     if (f.coders.size() != 1 || f.packStreams != 1)
         throw BrokenHeader("header coders");
     const uint64_t size = f.unpackSize();
@@ -228,10 +234,8 @@ std::string decodeSimpleFolder(int fd, uint64_t offset, uint64_t packSize, const
             filters[0].id = LZMA_FILTER_LZMA1;
         else if (id == "\x21")
             filters[0].id = LZMA_FILTER_LZMA2;
-        else if (id == "\x06\xF1\x07\x01")
-            throw UnsupportedHeader(UnsupportedHeader::Encrypted);
         else
-            throw UnsupportedHeader(UnsupportedHeader::Method);
+            throw UnsupportedHeader{UnsupportedHeader::Method};
         if (lzma_properties_decode(&filters[0], nullptr, reinterpret_cast<const uint8_t *>(props.data()), props.size())
             != LZMA_OK)
             throw BrokenHeader("header properties");

@@ -136,13 +136,14 @@ bool unchanged(const struct stat &a, const struct stat &b)
 
 bool ReplacementFile::stillTheFileRead(std::string *why) const
 {
-    struct stat held {}, atPath {};
-    if (fstat(m_source, &held) != 0 || !unchanged(held, m_sourceStat)) {
-        *why = "書庫が処理中に別のプログラムによって書き換えられたため、更新を取りやめました。書庫はそのままです: ";
+    struct stat atPath {};
+    if (::stat(m_archive.c_str(), &atPath) != 0 || atPath.st_dev != m_sourceStat.st_dev
+        || atPath.st_ino != m_sourceStat.st_ino) {
+        *why = "書庫が処理中に別のファイルに置き換えられたため、更新を取りやめました。置き換えたファイルはそのままです: ";
         return false;
     }
-    if (::stat(m_archive.c_str(), &atPath) != 0 || !unchanged(atPath, m_sourceStat)) {
-        *why = "書庫が処理中に別のファイルに置き換えられたため、更新を取りやめました。置き換えたファイルはそのままです: ";
+    if (!unchanged(atPath, m_sourceStat)) {
+        *why = "書庫が処理中に別のプログラムによって書き換えられたため、更新を取りやめました。書庫はそのままです: ";
         return false;
     }
     return true;
@@ -178,13 +179,17 @@ int ReplacementFile::commit(std::string *message)
     m_named = false;
     ::close(m_target);
     m_target = -1;
+    return SALVO_OK;
+}
+
+void ReplacementFile::syncFolder()
+{
     const int dir = ::open(folderOf(m_archive).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         const AliveDuring syncing(m_alive);
         fsync(dir);
         ::close(dir);
     }
-    return SALVO_OK;
 }
 
 OutputStream::OutputStream(const ReplacementFile &file)

@@ -47,6 +47,8 @@ public:
     // Makes the written file durable and puts it in the archive's place with
     // the archive's permissions and owner.
     int commit(std::string *message);
+    // After commit: makes the new name durable in the archive's folder.
+    void syncFolder();
 
     // How long a writer waits for another one that holds the archive.
     static constexpr int kLockWaitMs = 30000;

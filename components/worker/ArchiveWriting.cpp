@@ -88,13 +88,19 @@ WriteResult fail(int code, std::string message, int requested = 0)
 }
 
 // Runs a rewrite plan through the writer and replaces the archive.
-WriteResult rewrite(FormatRewriter &writer, ReplacementFile &file, const std::vector<bool> &keep,
-                    const std::vector<NewItem> &items, const AliveFn &alive)
+WriteResult rewrite(const WriteRequest &req, FormatRewriter &writer, ReplacementFile &file,
+                    const std::vector<bool> &keep, const std::vector<NewItem> &items, const AliveFn &alive)
 {
     WriteResult r;
     r.code = writer.write(file, keep, items, alive, &r.message);
     if (r.code == SALVO_OK)
         r.code = file.commit(&r.message);
+    if (r.code == SALVO_OK) {
+        // From here on the archive is the new one, whatever happens next.
+        if (req.replaced)
+            req.replaced();
+        file.syncFolder();
+    }
     return r;
 }
 
@@ -134,7 +140,7 @@ WriteResult deleteEntries(const WriteRequest &req, const AliveFn &alive)
     }
     if (!missing.empty())
         return fail(SALVO_E_NOT_FIND_FILE, missing, requested);
-    WriteResult r = rewrite(*writer, file, keep, {}, alive);
+    WriteResult r = rewrite(req, *writer, file, keep, {}, alive);
     r.requested = requested;
     r.done = r.code == SALVO_OK ? requested : 0;
     if (r.code == SALVO_OK)
@@ -328,7 +334,7 @@ WriteResult addFiles(const WriteRequest &req, const AliveFn &alive)
         r.message = notes;
         return r;
     }
-    r = rewrite(*writer, file, keep, adds, alive);
+    r = rewrite(req, *writer, file, keep, adds, alive);
     r.requested = requested;
     if (r.code == SALVO_OK) {
         r.done = requested - kept;

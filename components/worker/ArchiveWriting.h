@@ -6,6 +6,7 @@
 #include "Operations.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ struct WriteRequest {
     bool noFolderEntries = false;
     bool updateOnly = false;
     bool solid = true;
+    // Told the moment the new archive has taken the old one's place (not
+    // part of the request's message).
+    std::function<void()> replaced;
 };
 
 struct WriteResult {

@@ -10,7 +10,7 @@ AliveDuring::AliveDuring(const AliveFn &alive)
         return;
     m_thread = std::thread([this, &alive] {
         std::unique_lock<std::mutex> lock(m_mutex);
-        while (!m_wake.wait_for(lock, std::chrono::seconds(1), [this] { return m_done; })) {
+        while (!m_wake.wait_for(lock, std::chrono::milliseconds(500), [this] { return m_done; })) {
             lock.unlock();
             alive();
             lock.lock();

@@ -1,7 +1,7 @@
 #pragma once
 // The keep-alive during a blocking call that cannot tick by itself: an fsync
 // on slow storage, a copy done by the kernel. A thread of its own says the
-// decoder is alive once a second while the call runs. Only calls that are
+// decoder is alive twice a second while the call runs. Only calls that are
 // sure to end go under it, so a decoder that truly hangs is still found out.
 #include "Operations.h"
 

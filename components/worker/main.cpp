@@ -198,6 +198,7 @@ void serveWrite(WireReader &in, bool adding)
         return;
     }
     const AliveFn alive = [] { reply(WireWriter(Msg::Alive)); };
+    req.replaced = [] { reply(WireWriter(Msg::Replaced)); };
     const WriteResult r = adding ? addFiles(req, alive) : deleteEntries(req, alive);
     reply(WireWriter(Msg::Result).u32(static_cast<uint32_t>(r.code)).u32(static_cast<uint32_t>(r.done))
               .u32(static_cast<uint32_t>(r.requested)).str(r.message));

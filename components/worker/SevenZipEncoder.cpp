@@ -1,5 +1,6 @@
 #include "SevenZipEncoder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <zlib.h>
 
@@ -7,18 +8,26 @@ namespace salvo::arc::sevenzip {
 
 FolderEncoder::~FolderEncoder()
 {
-    if (m_open)
+    if (m_initialized)
         lzma_end(&m_strm);
 }
 
-bool FolderEncoder::begin()
+bool FolderEncoder::begin(uint64_t size)
 {
     lzma_lzma_preset(&m_options, 5);
+    if (size > 0) {
+        uint32_t dictionary = LZMA_DICT_SIZE_MIN;
+        while (dictionary < size && dictionary < m_options.dict_size)
+            dictionary <<= 1;
+        m_options.dict_size = std::min(dictionary, m_options.dict_size);
+    }
     m_filters[0] = {LZMA_FILTER_LZMA2, &m_options};
     m_filters[1] = {LZMA_VLI_UNKNOWN, nullptr};
-    m_strm = LZMA_STREAM_INIT;
+    // The stream of the folder before is set up anew: liblzma keeps what
+    // memory it can.
     if (lzma_raw_encoder(&m_strm, m_filters) != LZMA_OK)
         return false;
+    m_initialized = true;
     m_open = true;
     m_packStart = m_out.position();
     m_unpacked = 0;
@@ -51,7 +60,6 @@ bool FolderEncoder::end(Folder *f, uint64_t *packSize)
 {
     if (!code(nullptr, 0, LZMA_FINISH))
         return false;
-    lzma_end(&m_strm);
     m_open = false;
     uint8_t prop = 0;
     if (lzma_properties_encode(&m_filters[0], &prop) != LZMA_OK)

@@ -15,8 +15,9 @@ public:
     FolderEncoder(const FolderEncoder &) = delete;
     FolderEncoder &operator=(const FolderEncoder &) = delete;
 
-    // Starts a folder.
-    bool begin();
+    // Starts a folder; `size`, when not 0, is all the folder will hold, so
+    // the dictionary need not be larger (which makes small files cheap).
+    bool begin(uint64_t size = 0);
     // The data of one file of the folder, in pieces.
     void beginFile();
     bool write(const void *data, size_t n);
@@ -35,6 +36,7 @@ private:
     lzma_filter m_filters[2]{};
     lzma_stream m_strm = LZMA_STREAM_INIT;
     bool m_open = false;
+    bool m_initialized = false; // m_strm holds an encoder, reused by the next folder
     int64_t m_packStart = 0;
     uint64_t m_unpacked = 0, m_fileSize = 0;
     uint32_t m_fileCrc = 0;

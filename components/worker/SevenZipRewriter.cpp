@@ -112,11 +112,12 @@ public:
             m_outPackSizes.push_back(packSize);
             return true;
         };
-        auto encodeInto = [&](auto &&feed) -> int {
-            // A new folder for each file unless solid.
+        auto encodeInto = [&](uint64_t size, auto &&feed) -> int {
+            // A new folder for each file unless solid; a folder of one file
+            // needs a dictionary no larger than the file.
             if (!m_solid && !closeEncoder())
                 return writeFailure(out.error() ? out.error() : EIO, message);
-            if (!encoder.open() && !encoder.begin()) {
+            if (!encoder.open() && !encoder.begin(m_solid ? 0 : size)) {
                 *message = "LZMA2 圧縮を始められません。";
                 return SALVO_E_ENOUGH_MEMORY;
             }
@@ -153,7 +154,7 @@ public:
                 }
             } else if (f >= 0) {
                 // A file of a solid folder that loses others: its data again.
-                const int code = encodeInto([&] { return copyDecoded(file, i, encoder, ticker, message); });
+                const int code = encodeInto(rec.size, [&] { return copyDecoded(file, i, encoder, ticker, message); });
                 if (code != SALVO_OK)
                     return code;
             }
@@ -171,7 +172,8 @@ public:
             rec.attributes = 0x8000u | (static_cast<uint32_t>(item.st.st_mode & 0xFFFF) << 16)
                              | (item.folder ? 0x10u : 0x20u) | ((item.st.st_mode & 0222) ? 0u : 0x01u);
             if (rec.hasStream) {
-                const int code = encodeInto([&] { return copyFile(item, encoder, ticker, message); });
+                const int code = encodeInto(static_cast<uint64_t>(item.st.st_size),
+                                            [&] { return copyFile(item, encoder, ticker, message); });
                 if (code != SALVO_OK)
                     return code;
             }
@@ -246,7 +248,8 @@ private:
             *message = "追加するファイルを読めません: " + item.path + "\n";
             return SALVO_E_FILE_OPEN;
         }
-        std::vector<unsigned char> chunk(1 << 20);
+        std::vector<unsigned char> &chunk = m_chunk;
+        chunk.resize(1 << 20);
         int code = SALVO_OK;
         for (;;) {
             const ssize_t got = ::read(fd, chunk.data(), chunk.size());
@@ -276,6 +279,7 @@ private:
     std::vector<FileRecord> m_outFiles;
     archive *m_reader = nullptr;
     long m_readerIndex = -1;
+    std::vector<unsigned char> m_chunk; // what is read of a file to add, one piece at a time
 };
 
 } // namespace

@@ -395,6 +395,7 @@ private:
                 if (!out.write(chunk.data(), static_cast<size_t>(got)))
                     return writeFailure(out.error(), message);
                 copied += got;
+                ticker.tick();
             }
             packed = original;
         }

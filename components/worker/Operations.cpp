@@ -47,7 +47,9 @@ CheckFailure endOfArchive(ArchiveSource &src, const FormatChecks &checks)
 {
     if (CheckFailure f = src.finishStream())
         return f;
-    return checks.atEnd(src.position());
+    if (CheckFailure f = checks.atEnd(src.position()))
+        return f;
+    return src.unreadVolumes();
 }
 
 } // namespace

@@ -20,11 +20,11 @@ enum class Msg : uint8_t {
     // them: a count and the path of each, whose descriptors come in that order.
     List = 'L',     // path, formats, files
     Check = 'C',    // path, formats, mode, files
-    Extract = 'X',  // path, formats, outdir, flat, overwrite, names..., may ask for passwords, files
+    Extract = 'X',  // path, formats, outdir, flat, overwrite, names..., may ask for passwords, exact names, files
     Answer = 'a',   // answer to an Ask
     Password = 'p', // answer to an AskPassword: given, password
-    Delete = 'D',   // path, formats, temp path, names...
-    Add = 'U',      // path, formats, temp path, kind, flags, base folder, target folder, names...
+    Delete = 'D',   // path, formats, temp path, exact, names (each with: quoted)...
+    Add = 'U',      // path, formats, temp path, kind, flags, base folder, target folder, names (each with: quoted)...
     Plan = 'P',     // path, formats, flat, most ranges, files: how to share an extraction among decoders
     // path, formats, outdir, flat, overwrite, share, first, end, legacy names,
     // files; a helper's request also passes the output and staging folders of
@@ -39,6 +39,7 @@ enum class Msg : uint8_t {
     Ask = 'A',      // full path of an existing file
     AskPassword = 'Q', // an encrypted entry needs a password: retry
     Alive = 'H',    // the worker is still making progress
+    Replaced = 'w', // a write's new archive has just taken the old one's place
     // where an extraction writes: the staging folder's name, then the folders
     // the call made for its output folder (count, names, outermost first);
     // passes the output folder, the staging folder and, when folders were

@@ -211,7 +211,7 @@ private:
         if (m_req.names.empty())
             return true;
         for (const std::string &mask : m_req.names) {
-            if (matchesName(name, mask))
+            if (m_req.exactNames ? name == mask : matchesName(name, mask))
                 return true;
         }
         return false;

@@ -295,7 +295,8 @@ bool ComponentCaller::walk(Component component, const char *prefix, const QStrin
         // The name field may lack its NUL: such a name counts as empty.
         const char *nameField = info->szFileName;
         const void *nul = std::memchr(nameField, '\0', sizeof info->szFileName);
-        e.name = nul ? QString::fromLocal8Bit(nameField) : QString();
+        // Names keep their bytes, so that what a row shows is handed back as it came.
+        e.name = nul ? pathFromLocalBytes(QByteArray(nameField)) : QString();
         e.originalSize = info->dwOriginalSize;
         e.compressedSize = info->dwCompressedSize;
         e.ratio = info->wRatio;

@@ -40,6 +40,7 @@ std::string wholeRequest(uint32_t formats, const Command &command, OverwritePoli
         w.str(n);
     w.u32(askPasswords ? 1 : 0); // the decoder may ask for passwords
     w.u32(command.exactNames ? 1 : 0);
+    w.u32(decoderCount()); // threads for an xz file of several blocks
     files.describe(w);
     return w.data();
 }

@@ -1,6 +1,9 @@
 #include "ArchiveSource.h"
 
 #include "../core/Wire.h"
+#include "GzipStream.h"
+#include "XzStream.h"
+#include "ZipDeflatedData.h"
 #include "salvo_archiver.h"
 
 #include <algorithm>
@@ -11,233 +14,6 @@
 #include <zlib.h>
 
 namespace salvo::arc {
-
-// Inflates every member of a gzip file in turn. The framing (header, CRC32 and
-// length of each member) is read here, so that a damaged .gz fails instead of
-// passing and the kind of damage is known without reading any message text.
-class GzipSource {
-public:
-    explicit GzipSource(const VolumeInput &input) : m_input(input), m_cursor(input)
-    {
-        // Buffers left uninitialised, the input one no larger than the file:
-        // a small .gz then costs few fresh pages.
-        m_inSize = static_cast<size_t>(std::clamp<int64_t>((input.size() + 4095) & ~int64_t{4095}, 4096, kBuffer));
-        m_in.reset(new char[m_inSize]);
-        m_out.reset(new char[kBuffer]);
-        std::memset(&m_z, 0, sizeof m_z);
-        m_ready = inflateInit2(&m_z, -15) == Z_OK;
-    }
-    ~GzipSource() { inflateEnd(&m_z); }
-
-    // The SALVO_E_ code of the damage found, 0 while none was.
-    int failure() const { return m_failure; }
-    // The whole file has been read.
-    bool finished() const { return m_state == State::Done; }
-    // How much of the file the members took (not what is read ahead).
-    int64_t consumed() const { return m_cursor.position() - static_cast<int64_t>(m_z.avail_in); }
-
-    // Reads the original name of the first member's header, if it has one.
-    std::string headerName() const
-    {
-        unsigned char head[10];
-        if (!m_input.readFully(0, head, 10) || !(head[3] & 0x08))
-            return {};
-        int64_t pos = 10;
-        if (head[3] & 0x04) {
-            unsigned char xlen[2];
-            if (!m_input.readFully(pos, xlen, 2))
-                return {};
-            pos += 2 + (xlen[0] | (xlen[1] << 8));
-        }
-        std::string name;
-        char c;
-        while (name.size() < 1024 && m_input.readAt(pos++, &c, 1) == 1 && c != '\0')
-            name.push_back(c);
-        return name;
-    }
-
-    static la_ssize_t read(archive *a, void *self, const void **buffer)
-    {
-        return static_cast<GzipSource *>(self)->next(a, buffer);
-    }
-
-    // Reads the rest of the file, checking every member to its trailer.
-    bool drain(archive *a)
-    {
-        const void *ignored;
-        while (m_state != State::Done) {
-            if (next(a, &ignored) < 0)
-                return false;
-        }
-        return true;
-    }
-
-private:
-    enum class State { Header, Body, Trailer, Between, Done };
-
-    la_ssize_t fail(archive *a, int code, const char *text)
-    {
-        m_failure = code;
-        archive_set_error(a, code == SALVO_E_CANNOT_READ ? EIO : EILSEQ, "gzip: %s", text);
-        return -1;
-    }
-
-    la_ssize_t next(archive *a, const void **buffer)
-    {
-        if (m_failure)
-            return -1;
-        if (!m_ready)
-            return fail(a, SALVO_E_ENOUGH_MEMORY, "out of memory");
-        *buffer = m_out.get();
-        size_t produced = 0;
-        while (produced == 0 && m_state != State::Done) {
-            switch (m_state) {
-            case State::Header:
-                if (!readHeader())
-                    return fail(a, m_readError ? SALVO_E_CANNOT_READ : m_headerFailure, "damaged or incomplete header");
-                inflateReset(&m_z);
-                m_crc = crc32(0, nullptr, 0);
-                m_length = 0;
-                m_state = State::Body;
-                break;
-            case State::Body: {
-                if (m_z.avail_in == 0 && !need(1))
-                    return fail(a, m_readError ? SALVO_E_CANNOT_READ : SALVO_E_UNEXPECTED_EOF, "unexpected end of file");
-                m_z.next_out = reinterpret_cast<Bytef *>(m_out.get());
-                m_z.avail_out = static_cast<uInt>(kBuffer);
-                const int r = inflate(&m_z, Z_NO_FLUSH);
-                produced = kBuffer - m_z.avail_out;
-                m_crc = crc32(m_crc, reinterpret_cast<const Bytef *>(m_out.get()), static_cast<uInt>(produced));
-                m_length += produced;
-                if (r == Z_STREAM_END)
-                    m_state = State::Trailer;
-                else if (r == Z_MEM_ERROR)
-                    return fail(a, SALVO_E_ENOUGH_MEMORY, "out of memory");
-                else if (r != Z_OK)
-                    return fail(a, SALVO_E_BROKEN_DATA, "damaged data");
-                break;
-            }
-            case State::Trailer: {
-                if (!need(8))
-                    return fail(a, m_readError ? SALVO_E_CANNOT_READ : SALVO_E_UNEXPECTED_EOF, "unexpected end of file");
-                const auto *t = m_z.next_in;
-                const uint32_t crc = t[0] | t[1] << 8 | t[2] << 16 | uint32_t(t[3]) << 24;
-                const uint32_t length = t[4] | t[5] << 8 | t[6] << 16 | uint32_t(t[7]) << 24;
-                consume(8);
-                if (crc != m_crc)
-                    return fail(a, SALVO_E_FILE_CRC, "CRC of the data does not match");
-                if (length != static_cast<uint32_t>(m_length))
-                    return fail(a, SALVO_E_FILE_CRC, "length of the data does not match");
-                m_state = State::Between;
-                break;
-            }
-            case State::Between:
-                // Another member follows only when the gzip magic does; other
-                // bytes after the last member (padding) are ignored.
-                m_state = need(2) && m_z.next_in[0] == 0x1f && m_z.next_in[1] == 0x8b ? State::Header : State::Done;
-                break;
-            case State::Done:
-                break;
-            }
-        }
-        return static_cast<la_ssize_t>(produced);
-    }
-
-    // Reads a member header (RFC 1952) and leaves the input at its data.
-    bool readHeader()
-    {
-        m_headerFailure = SALVO_E_UNEXPECTED_EOF;
-        m_headerCrc = crc32(0, nullptr, 0);
-        if (!need(10))
-            return false;
-        const unsigned char *h = m_z.next_in;
-        const unsigned flags = h[3];
-        if (h[0] != 0x1f || h[1] != 0x8b || h[2] != 8 || (flags & 0xE0)) {
-            m_headerFailure = SALVO_E_HEADER_BROKEN;
-            return false;
-        }
-        consumeHeader(10);
-        if (flags & 0x04) {
-            if (!need(2))
-                return false;
-            const size_t xlen = m_z.next_in[0] | m_z.next_in[1] << 8;
-            consumeHeader(2);
-            if (!need(xlen))
-                return false;
-            consumeHeader(xlen);
-        }
-        for (const unsigned field : {0x08u, 0x10u}) { // name, comment: zero-terminated
-            if (!(flags & field))
-                continue;
-            for (;;) {
-                if (!need(1))
-                    return false;
-                const bool end = m_z.next_in[0] == 0;
-                consumeHeader(1);
-                if (end)
-                    break;
-            }
-        }
-        if (flags & 0x02) {
-            if (!need(2))
-                return false;
-            const unsigned stored = m_z.next_in[0] | m_z.next_in[1] << 8;
-            if (stored != (m_headerCrc & 0xFFFF)) {
-                m_headerFailure = SALVO_E_HEADER_BROKEN;
-                return false;
-            }
-            consume(2);
-        }
-        return true;
-    }
-
-    // Makes at least `n` bytes of input available; false at the end of the file.
-    bool need(size_t n)
-    {
-        if (m_z.avail_in >= n)
-            return true;
-        if (m_z.avail_in > 0) // before the first read there is no input at all
-            std::memmove(m_in.get(), m_z.next_in, m_z.avail_in);
-        size_t have = m_z.avail_in;
-        m_z.next_in = reinterpret_cast<Bytef *>(m_in.get());
-        while (have < n) {
-            const ssize_t got = m_cursor.read(m_in.get() + have, m_inSize - have);
-            if (got <= 0) {
-                m_readError = got < 0;
-                break;
-            }
-            have += static_cast<size_t>(got);
-        }
-        m_z.avail_in = static_cast<uInt>(have);
-        return have >= n;
-    }
-
-    void consume(size_t n)
-    {
-        m_z.next_in += n;
-        m_z.avail_in -= static_cast<uInt>(n);
-    }
-
-    void consumeHeader(size_t n)
-    {
-        m_headerCrc = crc32(m_headerCrc, m_z.next_in, static_cast<uInt>(n));
-        consume(n);
-    }
-
-    const VolumeInput &m_input;
-    VolumeInput::Cursor m_cursor;
-    z_stream m_z;
-    bool m_ready = false;
-    static constexpr int64_t kBuffer = 256 * 1024;
-    std::unique_ptr<char[]> m_in, m_out;
-    size_t m_inSize = 0;
-    State m_state = State::Header;
-    uLong m_crc = 0, m_headerCrc = 0;
-    uint64_t m_length = 0;
-    int m_failure = 0;
-    int m_headerFailure = 0;
-    bool m_readError = false;
-};
 
 ArchiveSource::ArchiveSource(std::string path, uint32_t formats, bool legacyNames)
     : m_path(std::move(path)), m_formats(formats), m_legacyNames(legacyNames)
@@ -251,6 +27,7 @@ ArchiveSource::~ArchiveSource()
     if (m_decompressor)
         archive_read_free(m_decompressor);
     m_gzip.reset();
+    m_xz.reset();
     std::fill(m_password.begin(), m_password.end(), '\0');
 }
 
@@ -292,10 +69,11 @@ int ArchiveSource::open(std::string *message)
     if (m_formats & kZip) {
         // A split zip's offsets count from the start of each volume: only the
         // reader that walks the local headers in order reads it.
-        if (m_volumeSet.scheme == VolumeScheme::ZipSplit && m_volumeSet.paths.size() > 1)
-            archive_read_support_format_zip_streamable(m_archive);
-        else
+        m_zipSeekable = !(m_volumeSet.scheme == VolumeScheme::ZipSplit && m_volumeSet.paths.size() > 1);
+        if (m_zipSeekable)
             archive_read_support_format_zip_seekable(m_archive);
+        else
+            archive_read_support_format_zip_streamable(m_archive);
     }
     if (m_formats & kSevenZip)
         archive_read_support_format_7zip(m_archive);
@@ -322,9 +100,13 @@ int ArchiveSource::open(std::string *message)
         archive_read_support_format_empty(m_archive);
         r = archive_read_open_memory(m_archive, "", 0);
     } else if ((m_formats & kTar) && m_input.readFully(0, magic, 2) && magic[0] == 0x1f && magic[1] == 0x8b) {
-        m_gzip = std::make_unique<GzipSource>(m_input);
-        r = archive_read_open(m_archive, m_gzip.get(), nullptr, &GzipSource::read, nullptr);
+        m_gzip = std::make_unique<GzipStream>(m_input);
+        r = archive_read_open(m_archive, m_gzip.get(), nullptr, &GzipStream::read, nullptr);
+    } else if ((m_formats & kTar) && m_streamThreads > 1 && fastDecoders() && XzStream::hasSeveralBlocks(m_input)
+               && (m_xz = std::make_unique<XzStream>(m_input, m_streamThreads))->ready()) {
+        r = archive_read_open(m_archive, this, nullptr, &ArchiveSource::readDecompressed, nullptr);
     } else if (m_formats & kTar) {
+        m_xz.reset();
         const int code = openDecompressor(message);
         if (code != SALVO_OK)
             return code;
@@ -465,24 +247,87 @@ int ArchiveSource::openDecompressor(std::string *message)
 la_ssize_t ArchiveSource::readDecompressed(archive *a, void *self, const void **buffer)
 {
     auto *me = static_cast<ArchiveSource *>(self);
+    if (me->m_xz) {
+        const ssize_t made = me->m_xz->next(buffer);
+        if (made >= 0)
+            return made;
+        size_t rest = 0;
+        if (me->takeOverFromThreads(a, buffer, &rest) != ARCHIVE_OK)
+            return -1;
+        if (rest > 0)
+            return static_cast<la_ssize_t>(rest);
+    }
     size_t length = 0;
     la_int64_t offset = 0;
     const int r = archive_read_data_block(me->m_decompressor, buffer, &length, &offset);
     if (r == ARCHIVE_EOF)
         return 0;
     if (r != ARCHIVE_OK) {
-        me->m_decompressorFailed = true;
-        const char *text = archive_error_string(me->m_decompressor);
-        archive_set_error(a, archive_errno(me->m_decompressor), "%s", text ? text : "decompression failed");
+        me->decompressorFailed(a);
         return -1;
     }
     return static_cast<la_ssize_t>(length);
+}
+
+void ArchiveSource::decompressorFailed(archive *a)
+{
+    m_decompressorFailed = true;
+    const char *text = m_decompressor ? archive_error_string(m_decompressor) : nullptr;
+    archive_set_error(a, m_decompressor ? archive_errno(m_decompressor) : ENOMEM, "%s",
+                      text ? text : "decompression failed");
+}
+
+// The threads' decoder failed: libarchive's own reader reads the file again
+// from its start, passes over what was handed out already, and from there on
+// reads alone, so that a damaged file fails as it always did. `rest` is the
+// part of its block after what was handed out (may be empty). Returns
+// ARCHIVE_OK, or the status of libarchive's reader that failed.
+int ArchiveSource::takeOverFromThreads(archive *a, const void **buffer, size_t *rest)
+{
+    uint64_t skip = m_xz->delivered();
+    m_xz.reset();
+    m_cursor.rewind();
+    std::string message;
+    if (openDecompressor(&message) != SALVO_OK || !m_decompressor) {
+        decompressorFailed(a);
+        return ARCHIVE_FATAL;
+    }
+    for (;;) {
+        size_t length = 0;
+        la_int64_t offset = 0;
+        const int r = archive_read_data_block(m_decompressor, buffer, &length, &offset);
+        if (r == ARCHIVE_EOF && skip == 0)
+            return ARCHIVE_OK;
+        if (r != ARCHIVE_OK) {
+            if (r == ARCHIVE_EOF) // it ends before what the threads handed out
+                archive_set_error(m_decompressor, EILSEQ, "decompression failed");
+            decompressorFailed(a);
+            return r == ARCHIVE_EOF ? ARCHIVE_FATAL : r;
+        }
+        if (length > skip) {
+            *buffer = static_cast<const char *>(*buffer) + skip;
+            *rest = length - static_cast<size_t>(skip);
+            return ARCHIVE_OK;
+        }
+        skip -= length;
+    }
 }
 
 CheckFailure ArchiveSource::finishStream()
 {
     if (m_gzip && !m_gzip->drain(m_archive))
         return {m_gzip->failure(), errorText()};
+    if (m_xz) {
+        const void *buffer;
+        ssize_t made;
+        while ((made = m_xz->next(&buffer)) > 0) {
+        }
+        size_t rest = 0;
+        if (made < 0) {
+            if (const int r = takeOverFromThreads(m_archive, &buffer, &rest); r != ARCHIVE_OK)
+                return {failureCode(r, Stage::Data), errorText()};
+        }
+    }
     if (m_decompressor && !m_decompressorFailed) {
         const void *buffer;
         size_t length;
@@ -491,9 +336,7 @@ CheckFailure ArchiveSource::finishStream()
         while ((r = archive_read_data_block(m_decompressor, &buffer, &length, &offset)) == ARCHIVE_OK) {
         }
         if (r != ARCHIVE_EOF) {
-            m_decompressorFailed = true;
-            const char *text = archive_error_string(m_decompressor);
-            archive_set_error(m_archive, archive_errno(m_decompressor), "%s", text ? text : "decompression failed");
+            decompressorFailed(m_archive);
             return {failureCode(r, Stage::Data), errorText()};
         }
     }
@@ -512,6 +355,8 @@ CheckFailure ArchiveSource::unreadVolumes() const
     int64_t consumed = 0;
     if (m_gzip)
         consumed = m_gzip->consumed();
+    else if (m_xz)
+        consumed = m_xz->consumed();
     else
         consumed = archive_filter_bytes(m_decompressor ? m_decompressor : m_archive, -1);
     const VolumeInput::Volume &last = m_input.volumes().back();
@@ -528,14 +373,18 @@ bool ArchiveSource::startsAsZip() const
 
 bool ArchiveSource::inputUsedUp() const
 {
-    // What the reader below the format consumed of the file itself.
+    // What the reader below the format consumed of the file itself. The
+    // threads' decoder takes the file's end only with the stream's end, and
+    // hands that out in the steps libarchive's reader does.
+    if (m_xz)
+        return m_xz->ended();
     archive *bottom = m_decompressor ? m_decompressor : m_archive;
     return bottom && archive_filter_bytes(bottom, -1) >= m_input.size();
 }
 
 bool ArchiveSource::compressed() const
 {
-    return m_gzip || m_decompressor;
+    return m_gzip || m_xz || m_decompressor;
 }
 
 bool ArchiveSource::isRawStream() const
@@ -571,6 +420,17 @@ bool ArchiveSource::backslashIsSeparator() const
 int64_t ArchiveSource::position() const
 {
     return m_archive ? archive_filter_bytes(m_archive, 0) : 0;
+}
+
+ZipDeflatedData *ArchiveSource::fastZipData()
+{
+    if (!m_zipDataTried) {
+        m_zipDataTried = true;
+        if (m_zipSeekable && ZipDeflatedData::available() && m_archive
+            && (archive_format(m_archive) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP)
+            m_zipData = std::make_unique<ZipDeflatedData>(m_input);
+    }
+    return m_zipData.get();
 }
 
 std::string ArchiveSource::errorText() const

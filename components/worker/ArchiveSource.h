@@ -4,9 +4,11 @@
 // stages, the decompressor below and the tar reader above, so that the
 // compressed stream can be read to its true end (and its checks verified)
 // after the tar reader has seen the end of the archive. A gzip stream is
-// inflated here with zlib rather than by libarchive, because libarchive does
-// not check the gzip trailer (CRC and size). A split archive is read from all
-// its volumes (see SplitVolumes.h), named by its first one.
+// inflated here rather than by libarchive, because libarchive does not check
+// the gzip trailer (CRC and size; GzipStream.h); an xz file of several blocks
+// is decoded on several threads (XzStream.h); the deflated entries of a ZIP
+// can be inflated by the fast inflater (ZipDeflatedData.h). A split archive
+// is read from all its volumes (see SplitVolumes.h), named by its first one.
 #include "SplitVolumes.h"
 #include "VolumeInput.h"
 
@@ -20,7 +22,9 @@
 
 namespace salvo::arc {
 
-class GzipSource;
+class GzipStream;
+class XzStream;
+class ZipDeflatedData;
 
 struct CheckFailure {
     int code = 0; // SALVO_E_..., 0 when all is well
@@ -37,6 +41,8 @@ public:
     ArchiveSource(const ArchiveSource &) = delete;
     ArchiveSource &operator=(const ArchiveSource &) = delete;
 
+    // Before open(): how many threads may decode an xz file of several blocks.
+    void setStreamThreads(unsigned threads) { m_streamThreads = threads; }
     // Opens the archive; a failure code (SALVO_E_...) and its message otherwise.
     int open(std::string *message);
     archive *handle() const { return m_archive; }
@@ -67,6 +73,10 @@ public:
     bool passwordRefused() const { return m_passwordRefused; }
     // Where the format reader is in the (uncompressed) archive.
     int64_t position() const;
+    // The fast reader of this ZIP's deflated entries, once libarchive has read
+    // a header; none when the archive is no ZIP read whole, or when the fast
+    // inflater is not used.
+    ZipDeflatedData *fastZipData();
     // After the format reader saw the archive's end: reads what is left of a
     // compressed stream, which verifies its checks (a cut or damaged trailer
     // fails here).
@@ -93,9 +103,14 @@ private:
     VolumeInput m_input;
     VolumeInput::Cursor m_cursor{m_input};      // the format reader's, or the decompressor's
     archive *m_archive = nullptr;
-    std::unique_ptr<GzipSource> m_gzip;
-    archive *m_decompressor = nullptr; // the stage below a compressed tar (not gzip)
+    std::unique_ptr<GzipStream> m_gzip;
+    std::unique_ptr<XzStream> m_xz;        // the stage below a compressed tar: an xz of several blocks,
+    archive *m_decompressor = nullptr;     // or any other compressor (not gzip)
     bool m_decompressorFailed = false;
+    unsigned m_streamThreads = 1;
+    bool m_zipSeekable = false;
+    std::unique_ptr<ZipDeflatedData> m_zipData;
+    bool m_zipDataTried = false;
 
     PasswordFn m_passwordSource;
     std::string m_password; // the last one given, for libarchive to read
@@ -106,6 +121,8 @@ private:
     int checkVolumes(std::string *message) const;
     static const char *passwordCallback(archive *, void *self);
     static la_ssize_t readDecompressed(archive *a, void *self, const void **buffer);
+    int takeOverFromThreads(archive *a, const void **buffer, size_t *rest);
+    void decompressorFailed(archive *a);
     bool inputUsedUp() const;
     bool startsAsZip() const;
 };

@@ -6,6 +6,7 @@
 #include "core/CommandLine.h"
 #include "Names.h"
 #include "SafeTree.h"
+#include "ZipDeflatedData.h"
 #include "salvo_archiver.h"
 
 #include <algorithm>
@@ -68,11 +69,31 @@ using DataSink = std::function<bool(const void *data, size_t length, int64_t off
 // Reads the data of the current entry, block by block. It is whole only when
 // every call answered OK, the format's own checks hold and the data is as long
 // as its header says: a header that lies about the size is damage, and only a
-// sparse tar entry may end in a hole.
+// sparse tar entry may end in a hole. The deflated data of a ZIP entry may be
+// inflated by the fast inflater; where it does not answer, libarchive reads
+// the data as always.
 CheckFailure readEntryData(ArchiveSource &src, FormatChecks &checks, archive_entry *e, const DataSink &sink,
                            AliveTicker &ticker)
 {
     const int64_t stated = archive_entry_size_is_set(e) ? archive_entry_size(e) : -1;
+    if (ZipDeflatedData *zip = stated >= 0 && !checks.entryEncrypted() ? src.fastZipData() : nullptr) {
+        TreeError err;
+        bool stopped = false;
+        const ZipDeflatedData::Outcome outcome =
+            zip->read(src.position(), stated, [&](const void *data, size_t length, int64_t offset) {
+                if (sink && !sink(data, length, offset, &err)) {
+                    stopped = true;
+                    return false;
+                }
+                checks.data(data, length);
+                ticker.tick();
+                return true;
+            });
+        if (stopped)
+            return {err.code, err.text};
+        if (outcome == ZipDeflatedData::Outcome::Done)
+            return checks.endEntry();
+    }
     int64_t end = 0;
     const void *buf;
     size_t len;
@@ -226,6 +247,7 @@ private:
         auto src = std::make_unique<ArchiveSource>(m_req.archive, m_req.formats);
         if (m_hooks.password)
             src->setPasswordSource(m_hooks.password);
+        src->setStreamThreads(m_req.streamThreads);
         result.code = src->open(&result.message);
         if (result.code != SALVO_OK)
             return result;
@@ -244,6 +266,7 @@ private:
             src = std::make_unique<ArchiveSource>(m_req.archive, m_req.formats, true);
             if (m_hooks.password)
                 src->setPasswordSource(m_hooks.password);
+            src->setStreamThreads(m_req.streamThreads);
             result.code = src->open(&result.message);
             if (result.code != SALVO_OK)
                 return result;

@@ -83,6 +83,7 @@ struct ExtractRequest {
     OverwritePolicy overwrite = OverwritePolicy::Keep;
     std::vector<std::string> names;
     bool exactNames = false; // the names are exact entry names (folders with their "/"), not masks
+    unsigned streamThreads = 1; // threads that may decode an xz file of several blocks
 
     Share share = Share::Whole;
     uint32_t first = 0, end = UINT32_MAX; // the range of entries, in the archive's order

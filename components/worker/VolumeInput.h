@@ -52,6 +52,7 @@ public:
         explicit Cursor(const VolumeInput &input) : m_input(input) {}
         ssize_t read(void *buffer, size_t n);
         void rewind() { m_pos = 0; }
+        void moveTo(int64_t pos) { m_pos = pos; }
         int64_t position() const { return m_pos; }
         // Opens `a` on this cursor (reading, skipping and seeking).
         int openArchive(archive *a);

@@ -8,6 +8,7 @@
 #include "../core/Wire.h"
 #include "ArchiveWriting.h"
 #include "ExtractionPlan.h"
+#include "Inflater.h"
 #include "Names.h"
 #include "Operations.h"
 #include "Requests.h"
@@ -167,6 +168,7 @@ void serveExtract(WireReader &in, bool range, FdList &fds)
             req.names.push_back(in.str());
         askPasswords = in.u32() != 0;
         req.exactNames = in.u32() != 0;
+        req.streamThreads = std::clamp<uint32_t>(in.u32(), 1, 64);
     }
     FdList rest;
     bool whole = takePassedFiles(in, fds, &rest);
@@ -345,7 +347,8 @@ int main()
     FdList fds;
     while (readMessage(kIn, &message, -1, &fds) == ReadStatus::Ok) {
         if (WireReader(message).kind() == Msg::Version) {
-            reply(WireWriter(Msg::Result).u32(SALVO_OK).str(archive_version_details()));
+            const std::string fast = fastDecoderVersions();
+            reply(WireWriter(Msg::Result).u32(SALVO_OK).str(archive_version_details() + (fast.empty() ? "" : " " + fast)));
             continue;
         }
         const pid_t child = fork();

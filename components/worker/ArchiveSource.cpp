@@ -435,6 +435,9 @@ ZipDeflatedData *ArchiveSource::fastZipData()
 
 std::string ArchiveSource::errorText() const
 {
+    confirmStream(); // failureCode() and this may be asked in either order
+    if (m_gzip && m_gzip->failure())
+        return m_gzip->failureText();
     const char *e = m_archive ? archive_error_string(m_archive) : nullptr;
     return e ? e : "不明なエラー";
 }
@@ -446,8 +449,15 @@ constexpr int kFileFormatError = EILSEQ;
 constexpr int kProgrammerError = EINVAL;
 } // namespace
 
+void ArchiveSource::confirmStream() const
+{
+    if (m_gzip && m_archive)
+        m_gzip->confirm(m_archive);
+}
+
 int ArchiveSource::failureCode(int status, Stage stage, archive_entry *entry, bool allDataRead) const
 {
+    confirmStream();
     // Our own gzip reader knows exactly what went wrong.
     if (m_gzip && m_gzip->failure())
         return m_gzip->failure();

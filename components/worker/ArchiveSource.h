@@ -124,6 +124,9 @@ private:
     int takeOverFromThreads(archive *a, const void **buffer, size_t *rest);
     void decompressorFailed(archive *a);
     bool inputUsedUp() const;
+    // A failure of the reader above a gzip stream is first checked against
+    // zlib (see GzipStream::confirm).
+    void confirmStream() const;
     bool startsAsZip() const;
 };
 

@@ -55,10 +55,24 @@ bool GzipStream::drain(archive *a)
     return true;
 }
 
+void GzipStream::confirm(archive *a)
+{
+    if (m_failure || !m_inflater->isFast() || (m_state != State::Body && m_state != State::Trailer) || m_length == 0)
+        return;
+    handBackToZlib();
+    const void *ignored;
+    while (m_skip > 0 && m_state == State::Body) {
+        bool again = false;
+        if (inflateSome(a, &ignored, &again) < 0)
+            return;
+    }
+}
+
 la_ssize_t GzipStream::fail(archive *a, int code, const char *text)
 {
     m_failure = code;
-    archive_set_error(a, code == SALVO_E_CANNOT_READ ? EIO : EILSEQ, "gzip: %s", text);
+    m_failureText = std::string("gzip: ") + text;
+    archive_set_error(a, code == SALVO_E_CANNOT_READ ? EIO : EILSEQ, "%s", m_failureText.c_str());
     return -1;
 }
 

@@ -28,8 +28,10 @@ public:
     GzipStream(const GzipStream &) = delete;
     GzipStream &operator=(const GzipStream &) = delete;
 
-    // The SALVO_E_ code of the damage found, 0 while none was.
+    // The SALVO_E_ code of the damage found, 0 while none was, and its text
+    // (libarchive may put its own over it when it fails while opening).
     int failure() const { return m_failure; }
+    const std::string &failureText() const { return m_failureText; }
     // How much of the file the members took (not what is read ahead).
     int64_t consumed() const { return here(); }
     // The original name in the first member's header, if it has one.
@@ -39,6 +41,12 @@ public:
     static la_ssize_t read(archive *a, void *self, const void **buffer);
     // Reads the rest of the file, checking every member to its trailer.
     bool drain(archive *a);
+    // The reader above failed on the output of the member in hand. When the
+    // fast inflater made that output, zlib reads the member again up to
+    // there: damage it finds is the failure (with zlib the reading would
+    // have stopped at it), else the reader's failure stands. The fast
+    // inflater accepts some damaged Huffman tables zlib refuses.
+    void confirm(archive *a);
 
 private:
     enum class State { Header, Body, Trailer, Between, Done };
@@ -75,6 +83,7 @@ private:
     uint64_t m_skip = 0;
     uint32_t m_handedCrc = 0, m_skippedCrc = 0;
     int m_failure = 0;
+    std::string m_failureText;
     int m_headerFailure = 0;
     bool m_readError = false;
 };

@@ -3,7 +3,7 @@
 // as 1). "list ARCHIVE" prints the entries instead; "walk ARCHIVE" only counts
 // them, as a run's walks do, and prints the count and this process's peak
 // memory; "batch" runs one command per line of standard input in this one
-// process and prints the failures.
+// process and prints the failures with their results.
 // With DECODER_COUNT set, the component may share an extraction among that
 // many decoders (its SetDecoderCount).
 #include "support/ComponentLib.h"
@@ -69,9 +69,9 @@ int main(int argc, char **argv)
             if (line.empty())
                 continue;
             std::string out;
-            if (lib.run(line, &out) != 0) {
+            if (const int r = lib.run(line, &out); r != 0) {
                 ++failures;
-                std::printf("failed: %s\n%s", line.c_str(), out.c_str());
+                std::printf("failed 0x%x: %s\n%s", r, line.c_str(), out.c_str());
             }
         }
         return failures == 0 ? 0 : 1;

@@ -1,9 +1,10 @@
 #!/bin/bash
 # Extraction and listing through the components' C entry points against bsdtar
-# (and 7zz for the 7z) on the same inputs, in the same run. Prints median wall
-# times and ratios (ours / theirs), FAIL instead of a ratio when our output
-# tree differs from bsdtar's, the archives extracted, and the peak memory of
-# the driver and its decoders for the large tar.gz and the long listing.
+# (and 7zz for the 7z, tar with a multi-threaded xz for the tar.xz) on the same
+# inputs, in the same run. Prints median wall times and ratios (ours /
+# theirs), FAIL instead of a ratio when our output tree differs from bsdtar's,
+# the archives extracted, and the peak memory of the driver and its decoders
+# for the large tar.gz, the large tar.xz (two threads) and the long listing.
 #   bench/components.sh [BUILD_DIR]      SCALE=0.1 for a quick run, RUNS=5
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
@@ -17,7 +18,7 @@ cd "$WORK"
 # Inputs, made once and kept between runs.
 TGZ_MB=$(scaled 500); ZIP_MB=$(scaled 300); SMALL=$(scaled 1000); MANY=$(scaled 100000)
 if [ ! -f "inputs-$SCALE.done" ]; then
-  rm -rf src big.tar.gz files.zip small many.zip
+  rm -rf src big.tar.gz big.tar.xz "tars-$SCALE.done" files.zip small many.zip
   python3 - "$TGZ_MB" "$ZIP_MB" "$SMALL" "$MANY" <<'PY'
 import os, random, sys, zipfile
 tgz_mb, zip_mb, small, many = map(int, sys.argv[1:])
@@ -29,11 +30,6 @@ def text(n):
         out += b" ".join(rnd.choice(words) for _ in range(64)) + b"\n"
     return bytes(out[:n])
 chunk = text(1 << 20)
-os.makedirs("src/tgz", exist_ok=True)
-for i in range(tgz_mb // 10):
-    with open(f"src/tgz/part{i:03}.txt", "wb") as f:
-        for j in range(10):
-            f.write(chunk[j * 97:] + chunk[:j * 97])
 os.makedirs("src/zip", exist_ok=True)
 per = zip_mb * (1 << 20) // 2000
 with zipfile.ZipFile("files.zip", "w", zipfile.ZIP_DEFLATED, compresslevel=6) as z:
@@ -48,8 +44,38 @@ with zipfile.ZipFile("many.zip", "w", zipfile.ZIP_STORED) as z:
     for i in range(many):
         z.writestr(f"d{i // 1000}/e{i:06}.txt", b"x")
 PY
-  tar -C src/tgz -cf - . | gzip -1 > big.tar.gz
   touch "inputs-$SCALE.done"
+fi
+if [ ! -f "tars-$SCALE.done" ]; then
+  # A tree of text files that repeats only every 64 MiB (beyond what xz -6
+  # and gzip can look back), as a tar.gz (gzip -6, its default) and as a
+  # tar.xz of several blocks, as `xz -T2` writes it (24 MiB blocks at -6).
+  rm -rf src/tgz
+  python3 - "$TGZ_MB" <<'PY'
+import os, random, sys
+mb = int(sys.argv[1])
+rnd = random.Random(5)
+words = [bytes(rnd.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rnd.randint(2, 9))) for _ in range(8000)]
+lines, size = [], 0
+while size < min(mb, 64) << 20:
+    line = b" ".join(rnd.choices(words, k=64)) + b"\n"
+    lines.append(line)
+    size += len(line)
+text = b"".join(lines)
+os.makedirs("src/tgz", exist_ok=True)
+at = 0
+for i in range(max(1, mb // 10)):
+    with open(f"src/tgz/part{i:03}.txt", "wb") as f:
+        left = 10 << 20
+        while left > 0:
+            piece = text[at:at + left]
+            f.write(piece)
+            left -= len(piece)
+            at = (at + len(piece)) % len(text)
+PY
+  tar -C src/tgz -cf - . | gzip -6 > big.tar.gz
+  tar -C src/tgz -cf - . | xz -6 -T2 > big.tar.xz
+  touch "tars-$SCALE.done"
 fi
 
 if [ ! -f "files7z-$SCALE.done" ]; then
@@ -62,7 +88,9 @@ if [ ! -f "files7z-$SCALE.done" ]; then
   touch "files7z-$SCALE.done"
 fi
 
-echo "inputs: big.tar.gz $(du -m big.tar.gz | cut -f1) MB, files.zip $(du -m files.zip | cut -f1) MB," \
+echo "inputs: $TGZ_MB MB of text as big.tar.gz $(du -m big.tar.gz | cut -f1) MB (gzip -6) and big.tar.xz" \
+     "$(du -m big.tar.xz | cut -f1) MB (xz -6 -T2, $(xz --robot -l big.tar.xz | awk '/^totals/ {print $3}') blocks)," \
+     "files.zip $(du -m files.zip | cut -f1) MB," \
      "files.7z $(du -m files.7z | cut -f1) MB (2,000 blocks), $SMALL small zips, many.zip with $MANY entries"
 machine
 
@@ -97,11 +125,18 @@ compare() { # name, our command, our folder, then pairs of: tool name, command, 
 }
 
 rm -rf out; mkdir -p out
-compare "(a) 500 MB tar.gz" \
+compare "(a) $TGZ_MB MB tar.gz" \
   "'$DRIVER' tar32.so Tar '-x --use-directory=1 \"$WORK/big.tar.gz\" \"$WORK/out/a/\"'" out/a \
   "bsdtar -xf" "bsdtar -xf big.tar.gz -C out/a2" out/a2
 echo "    archives extracted: $([ -n "$(ls -A out/a)" ] && echo 1 || echo 0)"
-compare "(b) 300 MB zip, 2,000 files" \
+# The tar.xz with two threads (DecoderCount=2), against bsdtar and against tar
+# with xz's own threads (-T0: one per core) as its filter.
+compare "(f) $TGZ_MB MB tar.xz, 2 threads" \
+  "DECODER_COUNT=2 '$DRIVER' tar32.so Tar '-x --use-directory=1 \"$WORK/big.tar.xz\" \"$WORK/out/f/\"'" out/f \
+  "bsdtar -xf" "bsdtar -xf big.tar.xz -C out/f2" out/f2 \
+  "tar -I 'xz -T0'" "tar -I 'xz -T0' -xf big.tar.xz -C out/f3" out/f3
+echo "    archives extracted: $([ -n "$(ls -A out/f)" ] && echo 1 || echo 0)"
+compare "(b) $ZIP_MB MB zip, 2,000 files" \
   "'$DRIVER' unzip32.so UnZip '-x -o \"$WORK/files.zip\" \"$WORK/out/b/\"'" out/b \
   "bsdtar -xf" "bsdtar -xf files.zip -C out/b2" out/b2
 echo "    archives extracted: $([ -n "$(ls -A out/b)" ] && echo 1 || echo 0)"
@@ -132,5 +167,8 @@ compare "(d) list a $MANY-entry zip" \
 rm -rf out/a; mkdir -p out/a
 echo "(a) peak memory, driver and decoders: $(peak_tree_mb "$DRIVER" tar32.so Tar \
   "-x --use-directory=1 \"$WORK/big.tar.gz\" \"$WORK/out/a/\"") MB"
+rm -rf out/f; mkdir -p out/f
+echo "(f) peak memory, driver and decoders, 2 threads: $(DECODER_COUNT=2 peak_tree_mb "$DRIVER" tar32.so Tar \
+  "-x --use-directory=1 \"$WORK/big.tar.xz\" \"$WORK/out/f/\"") MB"
 echo "(d) peak memory, driver and decoders: $(peak_tree_mb "$DRIVER" unzip32.so UnZip list "$WORK/many.zip") MB"
 rm -rf out

@@ -54,7 +54,7 @@ enum class OverwritePolicy : uint32_t { Ask = 0, Force = 1, Keep = 2 };
 
 // Format families a component reads.
 enum Formats : uint32_t {
-    kLha = 1, kZip = 2, kSevenZip = 4, kCab = 8, kRar = 16, kTar = 32,
+    kLha = 1, kZip = 2, kSevenZip = 4, kCab = 8, kRar = 16, kTar = 32, kArj = 64,
 };
 
 // Largest message either side accepts.

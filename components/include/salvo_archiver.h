@@ -85,6 +85,7 @@ typedef struct {
 #define SALVO_E_MISSING_VOLUME 0x8055  /* a volume of a split archive is not there */
 #define SALVO_E_NAME_CLASH 0x8056      /* one name is both a file and a folder in the archive */
 #define SALVO_E_EXTRA_VOLUME 0x8057    /* a file numbered as a volume is no part of the archive */
+#define SALVO_E_MISSING_DECODER 0x8058 /* the archive needs a decoding program that is not installed */
 
 /* Answers of the overwrite confirmation. */
 #define SALVO_ANSWER_YES 1

@@ -5,6 +5,7 @@
 #include "FormatChecks.h"
 #include "Names.h"
 #include "Operations.h"
+#include "SecondDecoder.h"
 #include "salvo_archiver.h"
 
 #include <ctime>
@@ -56,6 +57,8 @@ EntryInfo describe(archive_entry *e)
 
 Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &alive, const EntrySink &sink)
 {
+    if (SecondDecoder::current().used())
+        return SecondDecoder::current().list(sink, alive);
     AliveTicker ticker(alive);
     Listing out;
     auto src = std::make_unique<ArchiveSource>(path, formats);

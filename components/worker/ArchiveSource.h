@@ -104,10 +104,12 @@ private:
 
     int openDecompressor(std::string *message);
     int checkVolumes(std::string *message) const;
+    int readSplitZipAsOne(std::string *message);
     static const char *passwordCallback(archive *, void *self);
     static la_ssize_t readDecompressed(archive *a, void *self, const void **buffer);
     bool inputUsedUp() const;
     bool startsAsZip() const;
+    bool unsupportedMethod() const;
 };
 
 } // namespace salvo::arc

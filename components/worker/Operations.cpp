@@ -6,6 +6,7 @@
 #include "core/CommandLine.h"
 #include "Names.h"
 #include "SafeTree.h"
+#include "SecondDecoder.h"
 #include "salvo_archiver.h"
 
 #include <algorithm>
@@ -73,6 +74,11 @@ CheckFailure readEntryData(ArchiveSource &src, FormatChecks &checks, archive_ent
                            AliveTicker &ticker)
 {
     const int64_t stated = archive_entry_size_is_set(e) ? archive_entry_size(e) : -1;
+    // An empty file has no data to read. Some formats still store a stream for
+    // it (ZIP's LZMA writes an empty one that libarchive refuses to decode),
+    // so asking for its data could only fail an entry that is whole.
+    if (stated == 0 && archive_entry_sparse_count(e) == 0)
+        return checks.endEntry();
     int64_t end = 0;
     const void *buf;
     size_t len;
@@ -101,6 +107,8 @@ CheckFailure readEntryData(ArchiveSource &src, FormatChecks &checks, archive_ent
 
 ExtractResult checkArchive(const std::string &path, uint32_t formats, int mode, const AliveFn &alive)
 {
+    if (SecondDecoder::current().used())
+        return SecondDecoder::current().check(mode, alive);
     AliveTicker ticker(alive);
     ArchiveSource src(path, formats);
     ExtractResult out;
@@ -173,7 +181,19 @@ public:
         }
         if (m_hooks.staging && !helper)
             m_hooks.staging(tree->root());
-        result = extractInto(*tree);
+        // What libarchive cannot read goes to the second decoder; either way
+        // the entries land in the staging folder and are placed below.
+        const SecondDecoder &second = SecondDecoder::current();
+        if (second.used()) {
+            SecondDecoder::Tally tally;
+            result = second.extract(m_req, m_hooks, *tree, &tally);
+            result.written = m_written = tally.written;
+            m_kept = tally.kept;
+            m_linksLeftOut = tally.linksLeftOut;
+            m_notes = tally.notes;
+        } else {
+            result = extractInto(*tree);
+        }
         // A helper leaves what it wrote to the lead, which alone moves it into
         // place or removes it, once every range is done.
         if (helper)

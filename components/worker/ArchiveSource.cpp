@@ -488,6 +488,12 @@ int ArchiveSource::openDecompressor(std::string *message)
         return SALVO_OK;
     const int e2 = archive_errno(m_decompressor);
     *message = archive_error_string(m_decompressor) ? archive_error_string(m_decompressor) : "不明なエラー";
+    // A compressor libarchive reads only through its program (lzop).
+    if (message->find("unable to run program") != std::string::npos) {
+        const std::string program = message->substr(message->find('"') + 1);
+        *message = "この書庫の解凍には " + program.substr(0, program.find(' ')) + " パッケージが必要です";
+        return SALVO_E_MISSING_DECODER;
+    }
     if (e2 == ENOMEM)
         return SALVO_E_ENOUGH_MEMORY;
     if (e2 > 0 && e2 != EILSEQ && e2 != EINVAL)

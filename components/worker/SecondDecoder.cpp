@@ -6,6 +6,7 @@
 #include "SplitVolumes.h"
 #include "salvo_archiver.h"
 
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <sys/stat.h>
@@ -69,6 +70,7 @@ void SecondDecoder::prepare(const std::string &archive, uint32_t formats)
 {
     m_choice = {};
     m_tool.reset();
+    m_filter.reset();
     m_names.clear();
     const VolumeSet set = volumeSetOf(archive);
     m_bytes = std::make_unique<VolumeInput>();
@@ -76,6 +78,10 @@ void SecondDecoder::prepare(const std::string &archive, uint32_t formats)
     if (m_bytes->open(set.paths, &ignored) != SALVO_OK)
         return;
     m_choice = chooseDecoder(*m_bytes, formats);
+    unsigned char magic[9];
+    if ((formats & kTar) && m_bytes->readFully(0, magic, sizeof magic)
+        && std::memcmp(magic, "\x89LZO\0\r\n\x1a\n", sizeof magic) == 0)
+        m_filter = ConfinedProgram::find("lzop");
     if (!used())
         return;
     for (const std::string &path : set.paths)
@@ -85,9 +91,13 @@ void SecondDecoder::prepare(const std::string &archive, uint32_t formats)
 
 std::vector<FileGrant> SecondDecoder::grants() const
 {
+    std::vector<FileGrant> grants;
+    if (m_filter)
+        grants = m_filter->grants();
     if (!used() || !m_tool)
-        return {};
-    std::vector<FileGrant> grants = m_tool->grants();
+        return grants;
+    const std::vector<FileGrant> tool = m_tool->grants();
+    grants.insert(grants.end(), tool.begin(), tool.end());
     for (const VolumeInput::Volume &v : m_bytes->volumes())
         grants.push_back({v.fd, false});
     return grants;

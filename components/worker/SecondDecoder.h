@@ -47,6 +47,8 @@ private:
     SevenZipTool::Input input() const;
 
     DecoderChoice m_choice;
+    // libarchive reads lzop streams through the lzop program, which it starts itself.
+    std::unique_ptr<ConfinedProgram> m_filter;
     std::unique_ptr<VolumeInput> m_bytes;
     std::vector<std::string> m_names;
     std::unique_ptr<SevenZipTool> m_tool;

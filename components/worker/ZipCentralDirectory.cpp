@@ -250,7 +250,9 @@ bool ZipCentralDirectory::forEach(const std::function<bool(const ZipCentralEntry
         record += variable;
         std::vector<std::pair<uint16_t, std::string>> fields;
         splitExtra(e.extra, &fields);
-        for (const auto &[id, data] : fields) {
+        for (const auto &field : fields) {
+            const uint16_t id = field.first;
+            const std::string &data = field.second;
             if (id == 0x0001) {
                 // Only the fields whose short form is saturated are there, in this order.
                 size_t at = 0;

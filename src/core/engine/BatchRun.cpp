@@ -14,6 +14,7 @@
 #include "settings/Settings.h"
 
 #include "SplitVolumes.h"
+#include "salvo_archiver.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -212,6 +213,7 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
     request.zipBy7z = settings.zipBy7z;
     request.useUnace32 = settings.useUnace32;
     request.sfxKind = archive.formatInside();
+    request.contentKind = archive.formatByContent();
     const ExtractionCall call = buildExtractionCall(request, availability());
     switch (call.kind) {
     case CallKind::Unsupported:
@@ -220,7 +222,10 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
             m_ui.showMessage(QStringLiteral("対応していない形式のファイルです"), MessageIcon::Error);
         return -1;
     case CallKind::None:
-        *reason = failureReason(kNotCalled);
+        // A self-extractor in which no component found an archive lacks nothing.
+        *reason = archive.isSelfExtractor() && archive.formatInside().isEmpty()
+            ? QString::fromUtf8(kReasonNotSelfExtractor)
+            : failureReason(kNotCalled);
         return -1;
     case CallKind::Refused:
         *reason = call.refusal;
@@ -234,10 +239,14 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
         std::optional<ComponentCaller::OverwriteWithoutAsking> withoutAsking;
         if (settings.overwrite == OverwritePolicy::Overwrite)
             withoutAsking.emplace();
-        const int r = m_setup.caller->run(call.component, call.prefix, call.commandLine, nullptr);
+        QString output;
+        const int r = m_setup.caller->run(call.component, call.prefix, call.commandLine, nullptr, &output);
         *trueSuccess = r == 0;
         if (r != 0)
             *reason = failureReason(r);
+        // Which program is missing is the component's to say.
+        if (r == SALVO_E_MISSING_DECODER && !output.trimmed().isEmpty())
+            *reason += QStringLiteral(" (") + output.trimmed().section(QLatin1Char('\n'), 0, 0) + QLatin1Char(')');
         return r;
     }
     case CallKind::AceV2: {
@@ -332,6 +341,9 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
         else if (!items[i].format)
             items[i].format = m_setup.probe->identify(archive);
         const ArchiveFormat &format = *items[i].format;
+        if (format.byContent)
+            log().writeLine(archive + QStringLiteral(" : 拡張子では形式が分からないため、内容から ") + format.formatByContent()
+                            + QStringLiteral(" 書庫として扱いました"));
         FolderNameMode folderMode = settings.folderMode;
         if (ahead && ahead->multiRoot)
             folderMode = *ahead->multiRoot ? FolderNameMode::Always : FolderNameMode::Never;

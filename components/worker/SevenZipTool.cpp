@@ -431,7 +431,10 @@ bool SevenZipTool::prepare(const Input &input, int folder, std::string *message)
 int SevenZipTool::extract(const Input &input, int folder, const std::string &password, std::string *message,
                           const AliveFn &alive) const
 {
-    const ConfinedProgram::Outcome outcome = run(input, folder, {"x", "-snl", "-oout"}, password, alive);
+    // Links are made as links, also those 7zz itself would call dangerous:
+    // it writes nowhere but its own folder, and every link it makes is read
+    // and made again here under this program's own rule (or the archive fails).
+    const ConfinedProgram::Outcome outcome = run(input, folder, {"x", "-snl", "-snld", "-oout"}, password, alive);
     return outcome.exitCode == 0 ? SALVO_OK : toolFailure(outcome, !password.empty(), message);
 }
 

@@ -1242,6 +1242,7 @@ public:
             for (size_t i = f.firstPack; i < f.firstPack + f.packStreams && i < m_streams.packSizes.size(); ++i)
                 packed += m_streams.packSizes[i];
             out->packedSize.push_back(packed);
+            out->unpackedSize.push_back(f.unpackSize());
         }
         return true;
     }

@@ -29,6 +29,7 @@ enum class Msg : uint8_t {
     Ask = 'A',      // full path of an existing file
     AskPassword = 'Q', // an encrypted entry needs a password: retry
     Alive = 'H',    // the worker is still making progress
+    Progress = 'g', // how far an extraction has come: entry, bytes written, bytes read, archive size
     Staging = 'S',  // where an extraction writes: a staging folder's name, "" for the output folder itself
     Ranges = 'G',   // legacy names, count, first entry of each range
     RangeDone = 'd', // a range is extracted: code, files made, message

@@ -155,6 +155,13 @@ bool WorkerClient::serve(Decoder *d, const std::string &message, const CallHooks
     switch (r.kind()) {
     case Msg::Alive:
         return true;
+    case Msg::Progress: {
+        const std::string entry = r.str();
+        const int64_t written = r.i64(), read = r.i64(), size = r.i64();
+        if (hooks.progress && r.ok())
+            hooks.progress(entry, written, read, size);
+        return true;
+    }
     case Msg::Staging: {
         const std::string name = r.str();
         if (hooks.staging && r.ok())

@@ -4,6 +4,7 @@
 // Each call has its decoders to itself for as long as it runs, and no lock is
 // held while a call waits or asks: a second call made meanwhile (from another
 // thread, or from within an overwrite question) is served by other decoders.
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -23,6 +24,8 @@ struct CallHooks {
     std::function<void(const std::string &staging)> staging;
     // Looked at while the call waits: true ends it (the decoder is stopped).
     std::function<bool()> cancelled;
+    // How far an extraction has come (see Msg::Progress).
+    std::function<void(const std::string &entry, int64_t written, int64_t read, int64_t archiveSize)> progress;
 };
 
 class WorkerClient {

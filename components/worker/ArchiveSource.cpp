@@ -33,6 +33,8 @@ public:
     int failure() const { return m_failure; }
     // The whole file has been read.
     bool finished() const { return m_state == State::Done; }
+    // How far into the file the inflating has read.
+    int64_t inputPosition() const { return m_cursor.position(); }
 
     // Reads the original name of the first member's header, if it has one.
     std::string headerName() const
@@ -537,6 +539,11 @@ bool ArchiveSource::backslashIsSeparator() const
 int64_t ArchiveSource::position() const
 {
     return m_archive ? archive_filter_bytes(m_archive, 0) : 0;
+}
+
+int64_t ArchiveSource::inputPosition() const
+{
+    return m_gzip ? m_gzip->inputPosition() : m_cursor.position();
 }
 
 std::string ArchiveSource::errorText() const

@@ -5,6 +5,7 @@
 #include "FormatChecks.h"
 #include "core/CommandLine.h"
 #include "Names.h"
+#include "PackedSizes.h"
 #include "SafeTree.h"
 #include "salvo_archiver.h"
 
@@ -142,6 +143,11 @@ Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *n
         out.message = f.text;
         return out;
     }
+    // What each entry takes in the archive, from the archive's own headers
+    // (read only where the archive is not wrapped in a compressor).
+    PackedSizes packed(src.input(), r == ARCHIVE_OK && !src.compressed() && !src.isRawStream()
+                                        ? archive_format(src.handle()) & ARCHIVE_FORMAT_BASE_MASK
+                                        : 0);
     Stage stage = Stage::Header;
     for (; r == ARCHIVE_OK || (r == ARCHIVE_WARN && !legacy); r = archive_read_next_header(src.handle(), &e)) {
         ticker.tick();
@@ -156,6 +162,8 @@ Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *n
         raw.push_back(rawEntryName(src, e));
         folder.push_back(archive_entry_filetype(e) == AE_IFDIR);
         info.size = archive_entry_size_is_set(e) ? archive_entry_size(e) : 0;
+        const bool regular = archive_entry_filetype(e) == AE_IFREG && archive_entry_size_is_set(e);
+        info.compressed = packed.next(regular ? info.size : -1);
         if (src.isRawStream()) {
             if (!src.compressed()) {
                 out.code = SALVO_E_NOT_ARC_FILE;
@@ -412,6 +420,8 @@ private:
             // Entries before the range are only walked past (their data is skipped).
             if (index < m_req.first)
                 continue;
+            if (m_startPosition < 0)
+                m_startPosition = m_req.first == 0 ? 0 : src.inputPosition();
             const std::string name = withFolderMark(decoder.decode(raw), e);
             if (!wanted(name))
                 continue;
@@ -520,7 +530,9 @@ private:
         FileWriter out = tree.createFile(parts, &err);
         if (!out.ok())
             return fail(err.code, err.text + ": " + name);
-        const DataSink sink = [&out](const void *data, size_t length, int64_t offset, TreeError *error) {
+        const DataSink sink = [&](const void *data, size_t length, int64_t offset, TreeError *error) {
+            m_bytesWritten += static_cast<int64_t>(length);
+            reportProgress(src, name);
             return out.write(data, length, offset, error);
         };
         if (CheckFailure f = readEntryData(src, checks, e, sink, m_ticker))
@@ -533,9 +545,27 @@ private:
         return {};
     }
 
+    // Tells how far the extraction has come, at most every 200 ms.
+    void reportProgress(const ArchiveSource &src, const std::string &entry)
+    {
+        if (!m_hooks.progress)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (m_reported && now - m_lastReport < std::chrono::milliseconds(200))
+            return;
+        m_reported = true;
+        m_lastReport = now;
+        const int64_t read = std::max<int64_t>(src.inputPosition() - std::max<int64_t>(m_startPosition, 0), 0);
+        m_hooks.progress(entry, m_bytesWritten, read, src.input().size());
+    }
+
     const ExtractRequest &m_req;
     const ExtractHooks &m_hooks;
     AliveTicker m_ticker;
+    int64_t m_bytesWritten = 0;
+    int64_t m_startPosition = -1; // where this decoder's range began in the file
+    bool m_reported = false;
+    std::chrono::steady_clock::time_point m_lastReport;
     int m_written = 0;
     int m_kept = 0;         // entries left out for an earlier one of the same name
     int m_linksLeftOut = 0; // links that would lead elsewhere without their folders

@@ -140,6 +140,9 @@ void serveExtract(WireReader &in, bool range)
         };
     }
     hooks.alive = [] { reply(WireWriter(Msg::Alive)); };
+    hooks.progress = [](const std::string &entry, int64_t written, int64_t read, int64_t size) {
+        reply(WireWriter(Msg::Progress).str(entry).i64(written).i64(read).i64(size));
+    };
     hooks.staging = [](const std::string &staging) { reply(WireWriter(Msg::Staging).str(staging)); };
     hooks.ask = [](const std::string &path) {
         reply(WireWriter(Msg::Ask).str(path));

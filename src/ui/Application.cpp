@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QPointer>
 #include <QTimer>
 #include <QTranslator>
@@ -29,6 +30,8 @@ constexpr int kTerminationGraceMs = 4000;
 
 bool installQtTranslations(QCoreApplication &app)
 {
+    // Dates and sizes in Qt's own windows (the file dialogs) as Japanese writes them.
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
     auto *translator = new QTranslator(&app);
     if (!translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         delete translator;

@@ -10,7 +10,8 @@ namespace salvo {
 
 // Qt's own texts (the buttons of questions, the file dialogs) in Japanese, as
 // the rest of the interface: Qt's translations of its base module, from Qt's
-// translations folder. False when they are not installed.
+// translations folder, and Japanese formats of dates and sizes. False when
+// the translations are not installed.
 bool installQtTranslations(QCoreApplication &app);
 
 // `arguments`: the command line after the program name, each argument whole.

@@ -7,6 +7,7 @@
 #include "settings/Settings.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -163,8 +164,10 @@ std::unique_ptr<QFileDialog> QueueView::makeFileDialog(const FileChoice &choice,
     dialog->setNameFilters(choice.filters);
     if (choice.save)
         dialog->setAcceptMode(QFileDialog::AcceptSave);
-    else if (choice.folders)
+    else if (choice.folders) {
         dialog->setFileMode(QFileDialog::Directory);
+        dialog->setOption(QFileDialog::ShowDirsOnly);
+    }
     else
         dialog->setFileMode(choice.many ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     return dialog;
@@ -191,14 +194,16 @@ QStringList archiveFilters()
 
 void QueueView::chooseAndAddFiles()
 {
-    const QStringList files = chooseFiles({QStringLiteral("ファイルを追加"), QString(), archiveFilters(), false, true});
+    const QStringList files =
+        chooseFiles({QStringLiteral("ファイルを追加"), QDir::homePath(), archiveFilters(), false, true});
     if (!files.isEmpty())
         dropPaths(files);
 }
 
 void QueueView::chooseAndAddFolder()
 {
-    const QStringList folder = chooseFiles({QStringLiteral("フォルダを追加"), QString(), {}, false, false, true});
+    const QStringList folder =
+        chooseFiles({QStringLiteral("フォルダを追加"), QDir::homePath(), {}, false, false, true});
     if (!folder.isEmpty())
         dropPaths(folder);
 }

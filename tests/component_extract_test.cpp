@@ -160,6 +160,15 @@ TEST_F(ExtractTest, OverwriteWithAndWithoutSwitchesAndCallback)
     reset();
     EXPECT_EQ(lib.run(extractCommand("UnZip", zip, out.toStdString(), false, false)), SALVO_E_USER_CANCEL);
     EXPECT_EQ(read("a.txt"), "old a");
+    // A cancel after some files were moved into place takes them back: the new
+    // ones go, the one replaced comes back as it was.
+    const std::string four = put("four.zip", storedZip({{"0.txt", "new 0"}, {"a.txt", "new a"}, {"b.txt", "new b"},
+                                                        {"c/new.txt", "new c"}}));
+    answers = {SALVO_ANSWER_YES, SALVO_ANSWER_CANCEL};
+    reset();
+    EXPECT_EQ(lib.run(extractCommand("UnZip", four, out.toStdString(), false, false)), SALVO_E_USER_CANCEL);
+    EXPECT_EQ(read("a.txt") + read("b.txt"), "old aold b");
+    EXPECT_TRUE(answers.empty());
     lib.setCallback(nullptr, nullptr);
     // Nothing of the staging area is left behind in any case.
     EXPECT_EQ(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),

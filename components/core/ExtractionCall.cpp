@@ -37,6 +37,7 @@ std::string wholeRequest(uint32_t formats, const Command &command, OverwritePoli
     for (const std::string &n : command.names)
         w.str(n);
     w.u32(askPasswords ? 1 : 0); // the decoder may ask for passwords
+    w.u32(command.exactNames ? 1 : 0);
     return w.data();
 }
 
@@ -217,7 +218,7 @@ private:
         std::vector<pollfd> fds;
         std::vector<size_t> which;
         const Clock::time_point now = Clock::now();
-        int wait = WorkerClient::kSilenceLimitMs;
+        int wait = WorkerClient::silenceLimitMs();
         for (size_t k = 0; k < m_ranges.size(); ++k) {
             if (!listening(k))
                 continue;
@@ -226,11 +227,11 @@ private:
                 continue;
             const auto silent =
                 std::chrono::duration_cast<std::chrono::milliseconds>(now - m_ranges[k].heard).count();
-            if (silent >= WorkerClient::kSilenceLimitMs) {
+            if (silent >= WorkerClient::silenceLimitMs()) {
                 lost(k);
                 return;
             }
-            wait = std::min(wait, static_cast<int>(WorkerClient::kSilenceLimitMs - silent));
+            wait = std::min(wait, static_cast<int>(WorkerClient::silenceLimitMs() - silent));
             fds.push_back({m_ranges[k].decoder.fd, POLLIN, 0});
             which.push_back(k);
         }
@@ -266,7 +267,7 @@ private:
     {
         Range &r = m_ranges[k];
         std::string message;
-        if (readMessage(r.decoder.fd, &message, WorkerClient::kSilenceLimitMs) != ReadStatus::Ok) {
+        if (readMessage(r.decoder.fd, &message, WorkerClient::silenceLimitMs()) != ReadStatus::Ok) {
             lost(k);
             return;
         }

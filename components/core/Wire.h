@@ -13,11 +13,11 @@ enum class Msg : uint8_t {
     // component -> worker
     List = 'L',     // path, formats
     Check = 'C',    // path, formats, mode
-    Extract = 'X',  // path, formats, outdir, flat, overwrite, names..., may ask for passwords
+    Extract = 'X',  // path, formats, outdir, flat, overwrite, names..., may ask for passwords, exact names
     Answer = 'a',   // answer to an Ask
     Password = 'p', // answer to an AskPassword: given, password
-    Delete = 'D',   // path, formats, temp path, names...
-    Add = 'U',      // path, formats, temp path, kind, flags, base folder, target folder, names...
+    Delete = 'D',   // path, formats, temp path, exact, names (each with: quoted)...
+    Add = 'U',      // path, formats, temp path, kind, flags, base folder, target folder, names (each with: quoted)...
     Plan = 'P',     // path, formats, flat, most ranges: how to share an extraction among decoders
     ExtractRange = 'x', // path, formats, outdir, flat, overwrite, share, first, end, legacy names, staging
     Verdict = 'v',  // to a lead whose range is done: code, files the others made, message
@@ -30,6 +30,7 @@ enum class Msg : uint8_t {
     AskPassword = 'Q', // an encrypted entry needs a password: retry
     Alive = 'H',    // the worker is still making progress
     Progress = 'g', // how far an extraction has come: entry, bytes written, bytes read, archive size
+    Replaced = 'w', // a write's new archive has just taken the old one's place
     Staging = 'S',  // where an extraction writes: a staging folder's name, "" for the output folder itself
     Ranges = 'G',   // legacy names, count, first entry of each range
     RangeDone = 'd', // a range is extracted: code, files made, message

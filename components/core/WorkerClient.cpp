@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <poll.h>
 #include <spawn.h>
@@ -37,25 +38,35 @@ enum class Wait { Ready, Silent, Cancelled };
 // between; Silent after the silence limit.
 Wait waitForDecoder(int fd, const CallHooks &hooks)
 {
-    const int slice = hooks.cancelled ? WorkerClient::kCancelLookMs : WorkerClient::kSilenceLimitMs;
+    const int slice = hooks.cancelled ? WorkerClient::kCancelLookMs : WorkerClient::silenceLimitMs();
     int waited = 0;
     for (;;) {
         if (hooks.cancelled && hooks.cancelled())
             return Wait::Cancelled;
         pollfd pfd{fd, POLLIN, 0};
-        const int step = std::min(slice, WorkerClient::kSilenceLimitMs - waited);
+        const int step = std::min(slice, WorkerClient::silenceLimitMs() - waited);
         const int r = ::poll(&pfd, 1, step);
         if (r < 0 && errno == EINTR)
             continue;
         if (r != 0)
             return Wait::Ready; // data, an end or an error: reading tells which
         waited += step;
-        if (waited >= WorkerClient::kSilenceLimitMs)
+        if (waited >= WorkerClient::silenceLimitMs())
             return Wait::Silent;
     }
 }
 
 } // namespace
+
+int WorkerClient::silenceLimitMs()
+{
+    static const int limit = [] {
+        const char *text = std::getenv("SALVO_DECODER_SILENCE_MS");
+        const long ms = text ? std::strtol(text, nullptr, 10) : 0;
+        return ms >= 1000 && ms <= 600000 ? static_cast<int>(ms) : kSilenceLimitMs;
+    }();
+    return limit;
+}
 
 WorkerClient &WorkerClient::instance()
 {
@@ -162,6 +173,10 @@ bool WorkerClient::serve(Decoder *d, const std::string &message, const CallHooks
             hooks.progress(entry, written, read, size);
         return true;
     }
+    case Msg::Replaced:
+        if (hooks.replaced)
+            hooks.replaced();
+        return true;
     case Msg::Staging: {
         const std::string name = r.str();
         if (hooks.staging && r.ok())
@@ -203,7 +218,7 @@ bool WorkerClient::await(Decoder *d, std::string *reply, const CallHooks &hooks,
                 *cancelled = wait == Wait::Cancelled;
             return false;
         }
-        if (readMessage(d->fd, reply, kSilenceLimitMs) != ReadStatus::Ok) {
+        if (readMessage(d->fd, reply, silenceLimitMs()) != ReadStatus::Ok) {
             stop(d);
             return false;
         }

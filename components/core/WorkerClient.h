@@ -26,12 +26,16 @@ struct CallHooks {
     std::function<bool()> cancelled;
     // How far an extraction has come (see Msg::Progress).
     std::function<void(const std::string &entry, int64_t written, int64_t read, int64_t archiveSize)> progress;
+    // A write put its new archive in the old one's place (see Msg::Replaced).
+    std::function<void()> replaced;
 };
 
 class WorkerClient {
 public:
-    // Longest silence of the decoder before it counts as hung.
+    // Longest silence of the decoder before it counts as hung: 60 s, or
+    // $SALVO_DECODER_SILENCE_MS (1 s to 10 min) for slow machines and tests.
     static constexpr int kSilenceLimitMs = 60000;
+    static int silenceLimitMs();
     // Idle decoders kept for the next calls: as many as one shared extraction uses.
     static constexpr size_t kIdleKept = 4;
     // How often a waiting call looks at its cancel hook.

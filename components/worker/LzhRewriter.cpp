@@ -170,21 +170,17 @@ public:
                 raw.push_back('/');
             for (char c : name)
                 raw.push_back(c == '\xFF' ? '/' : c);
-            const bool folderMethod = std::memcmp(&h[2], "-lhd-", 5) == 0;
+            bool folderMethod = std::memcmp(&h[2], "-lhd-", 5) == 0;
             // A symbolic link is a folder-method member named "name|target".
-            if (const size_t bar = raw.find('|'); folderMethod && bar != std::string::npos)
+            if (const size_t bar = raw.find('|'); folderMethod && bar != std::string::npos) {
                 raw.resize(bar);
+                folderMethod = false;
+            }
             if (!isAscii(raw))
                 (isValidUtf8(raw) ? anyUtf8 : anyLegacy) = true;
             ExistingEntry e;
-            e.name = isValidUtf8(raw) ? raw : cp932ToUtf8(raw);
-            for (char &c : e.name) {
-                if (c == '\\')
-                    c = '/';
-            }
+            e.name = raw; // decoded below, once all names are known
             e.folder = folderMethod;
-            while (!e.name.empty() && e.name.back() == '/')
-                e.name.pop_back();
             e.mtime = level == 2 || level == 3 ? le32(&h[15]) : 0;
             entries->push_back(e);
             m_members.push_back({pos, memberSize});
@@ -192,6 +188,19 @@ public:
         }
         if (m_members.empty() && fileSize > 1)
             return broken("empty");
+        // The names as the listing shows them: all read as CP932 when one of
+        // them is not UTF-8; "\\" separates folders (after decoding, where it
+        // can be the second byte of a character).
+        for (ExistingEntry &e : *entries) {
+            if (anyLegacy && !isAscii(e.name))
+                e.name = cp932ToUtf8(e.name);
+            for (char &c : e.name) {
+                if (c == '\\')
+                    c = '/';
+            }
+            while (!e.name.empty() && e.name.back() == '/')
+                e.name.pop_back();
+        }
         // Names of new members follow the archive: UTF-8 only in an archive
         // whose names already are.
         m_utf8Names = anyUtf8 && !anyLegacy;
@@ -216,7 +225,7 @@ public:
               const AliveFn &alive, std::string *message) override
     {
         AliveTicker ticker(alive);
-        OutputStream out(file.targetFd());
+        OutputStream out(file);
         // Runs of members that stay are copied in one go.
         size_t i = 0;
         while (i < m_members.size()) {
@@ -386,6 +395,7 @@ private:
                 if (!out.write(chunk.data(), static_cast<size_t>(got)))
                     return writeFailure(out.error(), message);
                 copied += got;
+                ticker.tick();
             }
             packed = original;
         }

@@ -48,7 +48,9 @@ CheckFailure endOfArchive(ArchiveSource &src, const FormatChecks &checks)
 {
     if (CheckFailure f = src.finishStream())
         return f;
-    return checks.atEnd(src.position());
+    if (CheckFailure f = checks.atEnd(src.position()))
+        return f;
+    return src.unreadVolumes();
 }
 
 } // namespace
@@ -386,7 +388,7 @@ private:
         if (m_req.names.empty())
             return true;
         for (const std::string &mask : m_req.names) {
-            if (matchesName(name, mask))
+            if (m_req.exactNames ? name == mask : matchesName(name, mask))
                 return true;
         }
         return false;

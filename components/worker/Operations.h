@@ -81,6 +81,7 @@ struct ExtractRequest {
     bool flat = false;
     OverwritePolicy overwrite = OverwritePolicy::Keep;
     std::vector<std::string> names;
+    bool exactNames = false; // the names are exact entry names (folders with their "/"), not masks
 
     Share share = Share::Whole;
     uint32_t first = 0, end = UINT32_MAX; // the range of entries, in the archive's order

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -234,10 +235,17 @@ int SafeTree::openParent(const std::vector<std::string> &parts, bool create, Tre
                 next = openat(fd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         }
         const int e = errno;
+        struct stat st {};
+        // A file this archive wrote where one of its names wants a folder is
+        // the archive's own clash; a link there is never passed through.
+        const bool clash = next < 0 && (e == ELOOP || e == ENOTDIR)
+            && fstatat(fd, part, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
         close(fd);
         fd = next;
         if (fd < 0) {
-            if (e == ELOOP || e == ENOTDIR)
+            if (clash)
+                setError(err, SALVO_E_NAME_CLASH, "ファイルの名前がフォルダの名前にも使われています");
+            else if (e == ELOOP || e == ENOTDIR)
                 setError(err, SALVO_E_UNSAFE_PATH, "リンクやファイルを通して書き込むことはしません");
             else
                 setError(err, SALVO_E_MAKEDIRECTORY, "フォルダを作成できません");
@@ -256,8 +264,11 @@ bool SafeTree::makeFolder(const std::vector<std::string> &parts, mode_t mode, Tr
     bool ok = mkdirat(parent, leaf, perms) == 0;
     if (!ok && errno == EEXIST) {
         struct stat st {};
-        ok = fstatat(parent, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
-        if (!ok)
+        const bool there = fstatat(parent, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0;
+        ok = there && S_ISDIR(st.st_mode);
+        if (!ok && there && S_ISREG(st.st_mode))
+            setError(err, SALVO_E_NAME_CLASH, "フォルダの名前がファイルの名前にも使われています");
+        else if (!ok)
             setError(err, SALVO_E_UNSAFE_PATH, "同じ名前のファイルかリンクがあります");
     } else if (!ok) {
         setError(err, SALVO_E_MAKEDIRECTORY, "フォルダを作成できません");
@@ -278,7 +289,7 @@ FileWriter SafeTree::createFile(const std::vector<std::string> &parts, TreeError
         // earlier one is a folder.
         if (S_ISDIR(st.st_mode)) {
             close(parent);
-            setError(err, SALVO_E_FILE_OPEN, "同じ名前のフォルダがあります");
+            setError(err, SALVO_E_NAME_CLASH, "ファイルの名前がフォルダの名前にも使われています");
             return FileWriter();
         }
         unlinkat(parent, leaf, 0);
@@ -473,8 +484,42 @@ MoveOutcome SafeTree::moveInto()
     } else {
         merge(m_stagingFd, m_outFd, std::string(), &out);
     }
+    if ((out.cancelled || out.failed) && !takeBack()) {
+        out.partial = true;
+        out.message += "解凍先に移したファイルを元に戻せませんでした (一部が解凍されたままです)\n";
+    }
     removeTree(m_outFd, m_stagingName.c_str());
+    m_moved.clear();
     return out;
+}
+
+bool SafeTree::takeBack()
+{
+    bool all = true;
+    for (auto it = m_moved.rbegin(); it != m_moved.rend(); ++it) {
+        if (it->how == Moved::Replaced) {
+            all = false; // what it replaced is gone
+            continue;
+        }
+        std::vector<std::string> parts = splitTarget(it->relative);
+        const char *leaf = parts.back().c_str();
+        const int out = openFolder(m_outFd, parts, parts.size() - 1);
+        const int staged = openFolder(m_stagingFd, parts, parts.size() - 1);
+        struct stat st {};
+        // Only what the move put there: the same entry, not one put in its place since.
+        bool ok = out >= 0 && staged >= 0 && fstatat(out, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0
+            && st.st_dev == it->device && st.st_ino == it->inode;
+        if (ok && it->how == Moved::Exchanged)
+            ok = renameat2(staged, leaf, out, leaf, RENAME_EXCHANGE) == 0;
+        else if (ok)
+            ok = renameat2(out, leaf, staged, leaf, RENAME_NOREPLACE) == 0;
+        all = all && ok;
+        if (out >= 0)
+            close(out);
+        if (staged >= 0)
+            close(staged);
+    }
+    return all;
 }
 
 bool SafeTree::findProtected(int srcDir, int dstDir, const std::string &relative, std::string *found)
@@ -520,10 +565,12 @@ void SafeTree::merge(int srcDir, int dstDir, const std::string &relative, MoveOu
         if (fstatat(srcDir, n, &src, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         if (fstatat(dstDir, n, &dst, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (renameat(srcDir, n, dstDir, n) != 0) {
+            if (renameat2(srcDir, n, dstDir, n, RENAME_NOREPLACE) != 0) {
                 out->failed = true;
                 out->failCode = writeErrorCode(errno);
                 out->message += "移動できません: " + rel + "\n";
+            } else {
+                m_moved.push_back({rel, src.st_dev, src.st_ino, Moved::New});
             }
             continue;
         }
@@ -554,14 +601,22 @@ void SafeTree::merge(int srcDir, int dstDir, const std::string &relative, MoveOu
             out->message += "既存のファイルを残しました: " + rel + "\n";
             continue;
         }
-        // A folder replaces a file or link by name; a file replaces the old
-        // entry in one step (a link is replaced, never followed).
+        // The new entry and the old one trade places in one step (a link is
+        // replaced, never followed): the old one waits in the staging folder
+        // until the move is through, so that a cancel can bring it back.
+        if (renameat2(srcDir, n, dstDir, n, RENAME_EXCHANGE) == 0) {
+            m_moved.push_back({rel, src.st_dev, src.st_ino, Moved::Exchanged});
+            continue;
+        }
+        // A file system without the exchange: replaced by name, the old entry lost.
         if (S_ISDIR(src.st_mode))
             unlinkat(dstDir, n, 0);
         if (renameat(srcDir, n, dstDir, n) != 0) {
             out->failed = true;
             out->failCode = writeErrorCode(errno);
             out->message += "上書きできません: " + rel + "\n";
+        } else {
+            m_moved.push_back({rel, src.st_dev, src.st_ino, Moved::Replaced});
         }
     }
 }

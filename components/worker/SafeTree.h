@@ -41,6 +41,9 @@ struct MoveOutcome {
     bool cancelled = false;
     bool failed = false;
     int failCode = 0;
+    // After a cancel or a failure: what had been moved into place could not
+    // all be taken back (the output is partial).
+    bool partial = false;
     std::string message;
 };
 
@@ -94,6 +97,8 @@ public:
 
     // Moves everything staged into the output folder and removes the staging
     // folder. An existing file is replaced, asked about or kept by the rule.
+    // A cancel at a question, or a failure, takes back what the move had put
+    // in place: new entries go, replaced files come back as they were.
     MoveOutcome moveInto();
     // After a failure: removes whatever was written, and the folders made for it.
     void discard();
@@ -105,6 +110,7 @@ private:
     bool linkAt(const std::vector<std::string> &path, std::string *target);
     bool findProtected(int srcDir, int dstDir, const std::string &relative, std::string *found);
     void merge(int srcDir, int dstDir, const std::string &relative, MoveOutcome *out);
+    bool takeBack();
 
     std::string m_outputDir;
     int m_outFd;
@@ -118,6 +124,16 @@ private:
     bool m_yesToAll = false, m_noToAll = false;
     bool m_protected = false;
     std::vector<std::pair<dev_t, ino_t>> m_protectedFiles;
+    // What the move put in place, in order: the entry's path, what it is, and
+    // whether it was exchanged with an entry that was there (which then waits
+    // in the staging folder) or whether that entry is lost.
+    struct Moved {
+        std::string relative;
+        dev_t device;
+        ino_t inode;
+        enum { New, Exchanged, Replaced } how;
+    };
+    std::vector<Moved> m_moved;
 };
 
 } // namespace salvo::arc

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <vector>
 
 #include <clocale>
@@ -31,8 +32,12 @@ constexpr int kOut = 1;
 // No archive may make the decoder take more than this much memory.
 constexpr rlim_t kAddressSpaceLimit = rlim_t(2) * 1024 * 1024 * 1024;
 
+// Messages go out whole: a keep-alive thread may send while the request's
+// own work does (see KeepAlive.h).
 void reply(const WireWriter &w)
 {
+    static std::mutex sending;
+    std::lock_guard<std::mutex> lock(sending);
     if (!sendMessage(kOut, w.data()))
         _exit(0); // the component is gone
 }
@@ -119,6 +124,7 @@ void serveExtract(WireReader &in, bool range)
         for (uint32_t i = 0; i < count && in.ok(); ++i)
             req.names.push_back(in.str());
         askPasswords = in.u32() != 0;
+        req.exactNames = in.u32() != 0;
     }
     if (!in.ok()) {
         reply(WireWriter(range ? Msg::RangeDone : Msg::Result).u32(SALVO_E_INTERNAL).str("bad request"));
@@ -195,6 +201,7 @@ void serveWrite(WireReader &in, bool adding)
         return;
     }
     const AliveFn alive = [] { reply(WireWriter(Msg::Alive)); };
+    req.replaced = [] { reply(WireWriter(Msg::Replaced)); };
     const WriteResult r = adding ? addFiles(req, alive) : deleteEntries(req, alive);
     reply(WireWriter(Msg::Result).u32(static_cast<uint32_t>(r.code)).u32(static_cast<uint32_t>(r.done))
               .u32(static_cast<uint32_t>(r.requested)).str(r.message));

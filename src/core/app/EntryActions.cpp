@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QMimeDatabase>
 #include <QSaveFile>
+#include <QSet>
 
 #include <optional>
 
@@ -285,8 +286,11 @@ EntryActions::Extracted EntryActions::extractEntry(const QString &archive, const
     QString output;
     switch (call.kind) {
     case EntryCallKind::Unsupported:
-    case EntryCallKind::UnsafeName:
         m_ui.showMessage(kUnsupported, MessageIcon::Error);
+        return out;
+    case EntryCallKind::UnsafeName:
+        m_ui.showMessage(withDetail(kExtractFailed, QStringLiteral("名前に \" を含むエントリは解凍できません。")),
+                         MessageIcon::Error);
         return out;
     case EntryCallKind::Missing:
         m_ui.showMessage(withDetail(kExtractFailed, missingComponentText(call.component)), MessageIcon::Error);
@@ -405,8 +409,24 @@ bool EntryActions::addDroppedFiles(const QString &archive, const QString &target
         m_ui.showMessage(withDetail(kAddFailed, detail), MessageIcon::Information);
         return false;
     };
+    dropped.removeDuplicates(); // the same file dropped twice is added once
     if (dropped.isEmpty())
         return fail({});
+    // Each file is stored under its own name: two files of one name (from
+    // different folders) would make one entry of two, and neither is dropped
+    // without a word.
+    if (!pathsAsGiven) {
+        QSet<QString> names;
+        QStringList twice;
+        for (const QString &path : dropped) {
+            const QString name = QFileInfo(path).fileName();
+            if (names.contains(name) && !twice.contains(name))
+                twice << name;
+            names.insert(name);
+        }
+        if (!twice.isEmpty())
+            return fail(QStringLiteral("同じ名前のファイルが複数あります: ") + twice.join(QStringLiteral(", ")));
+    }
     if (!plainFolderPath(targetFolder))
         return fail(QStringLiteral("追加先のフォルダ名が正しくありません: ") + targetFolder);
 

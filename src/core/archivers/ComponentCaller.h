@@ -92,6 +92,21 @@ public:
         bool m_previous;
     };
 
+    // While one of these lives on a thread, the paths that components called
+    // on that thread name in their questions (overwrite, password) pass
+    // through `shown` first: a call made through links asks about the real paths.
+    class ShowPathsAs {
+    public:
+        explicit ShowPathsAs(std::function<QString(const QString &)> shown);
+        ~ShowPathsAs();
+        ShowPathsAs(const ShowPathsAs &) = delete;
+        ShowPathsAs &operator=(const ShowPathsAs &) = delete;
+
+    private:
+        std::function<QString(const QString &)> m_shown;
+        const std::function<QString(const QString &)> *m_previous;
+    };
+
     // While one of these lives on a thread, component calls made on that thread
     // end as soon as `flag` is set (an extraction is then cancelled and what it
     // wrote removed); a component without the cancel entry runs to its end.

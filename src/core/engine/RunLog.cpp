@@ -23,13 +23,27 @@ bool RunLog::open(const QDateTime &now)
 
 void RunLog::writeLine(const QString &line)
 {
-    if (m_file.isOpen())
+    // Each line reaches the file at once: the questions of a run point the
+    // user to the log while they wait, and a killed program keeps what it found.
+    if (m_file.isOpen()) {
         m_file.write(line.toUtf8() + "\r\n");
+        m_file.flush();
+    }
 }
 
 void RunLog::close()
 {
     m_file.close();
+}
+
+bool RunLog::append(const QString &myPath, const QStringList &lines)
+{
+    RunLog log(myPath);
+    if (!log.m_file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    for (const QString &line : lines)
+        log.writeLine(line);
+    return true;
 }
 
 } // namespace salvo

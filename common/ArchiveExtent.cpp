@@ -11,6 +11,8 @@
 namespace salvo {
 namespace {
 
+VolumeOpener g_opener = nullptr;
+
 // The files read one after the other, each opened once. A file that is not
 // there or not a regular file ends the row.
 class Files {
@@ -18,7 +20,7 @@ public:
     explicit Files(const std::vector<std::string> &paths)
     {
         for (const std::string &path : paths) {
-            const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            const int fd = g_opener ? g_opener(path.c_str()) : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
             struct stat st {};
             if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
                 if (fd >= 0)
@@ -273,6 +275,11 @@ ArchiveExtent tarExtent(const Files &files)
 }
 
 } // namespace
+
+void setVolumeOpener(VolumeOpener opener)
+{
+    g_opener = opener;
+}
 
 ArchiveExtent archiveExtent(const std::vector<std::string> &paths)
 {

@@ -28,4 +28,10 @@ struct ArchiveExtent {
 // and a tar (its headers, walked to the end blocks and their padding).
 ArchiveExtent archiveExtent(const std::vector<std::string> &paths);
 
+// How the files are opened for reading: open(2) by default. The decoder,
+// which reads the files its component handed it already open, puts its own
+// here (a new descriptor, or -1).
+using VolumeOpener = int (*)(const char *path);
+void setVolumeOpener(VolumeOpener opener);
+
 } // namespace salvo

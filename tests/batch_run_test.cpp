@@ -5,6 +5,7 @@
 #include "app/ArchiveQueue.h"
 #include "archivers/ArchiveProbe.h"
 #include "engine/BatchRun.h"
+#include "engine/OutputFolders.h"
 #include "engine/ProcessRunner.h"
 #include "support/ArchiveBuilder.h"
 #include "support/ComponentLib.h"
@@ -16,6 +17,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QThread>
 
 #include <tuple>
 
@@ -492,6 +494,47 @@ TEST_F(BatchRunTest, OpenFolderRules)
     opened.clear();
     run({a}, TargetPlace::Desktop); // the desktop: never
     EXPECT_TRUE(opened.isEmpty());
+
+    // A folder whose path is longer than 260 characters, where those first
+    // 260 name a program: the folder is opened, whole, and nothing is run.
+    const QString program = in + "/" + QString(260 - in.size() - 1, 'p');
+    writeFile(program, "#!/bin/sh\ntouch \"" + home.path("ran").toUtf8() + "\"\n");
+    QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString longFolder = program + "-folder";
+    const QString inside = put(longFolder.mid(in.size() + 1) + "/a.zip", writeArchive({file("a.txt")}, "zip"));
+    EXPECT_EQ(run({inside}).successCount, 1);
+    EXPECT_EQ(opened, QStringList({longFolder}));
+    QThread::msleep(300);
+    EXPECT_FALSE(QFile::exists(home.path("ran")));
+}
+
+TEST_F(BatchRunTest, TheFolderMadeForAnArchiveIsANewRealFolderOneLevelDown)
+{
+    EXPECT_EQ(archiveFolderName("/a/b.zip"), "b");
+    EXPECT_EQ(archiveFolderName("/a/b.tar.gz"), "b.tar");
+    EXPECT_EQ(archiveFolderName("/a/noext"), "noext");
+    EXPECT_EQ(archiveFolderName("/a/...zip"), ".._");
+    EXPECT_EQ(archiveFolderName("/a/..zip"), "._");
+    EXPECT_EQ(archiveFolderName("/a/.zip"), "_");
+    EXPECT_EQ(archiveFolderName("/a/....zip"), "...");
+
+    settings().write(ini::kNormalFileNameFolder, 1);
+    const QString dots = put("sub/...zip", writeArchive({file("a.txt"), file("b.txt")}, "zip"));
+    const QString hidden = put("sub/.zip", writeArchive({file("c.txt")}, "zip"));
+    EXPECT_EQ(run({dots, hidden}).successCount, 2);
+    EXPECT_TRUE(QFile::exists(in + "/sub/.._/a.txt"));
+    EXPECT_TRUE(QFile::exists(in + "/sub/_/c.txt"));
+    EXPECT_FALSE(QFile::exists(in + "/a.txt"));
+    EXPECT_FALSE(QFile::exists(in + "/sub/a.txt"));
+
+    // A link in the place of that folder (an earlier archive of the run may
+    // have left it) is never followed: the archive fails.
+    const QString elsewhere = home.path("elsewhere");
+    QDir().mkpath(elsewhere);
+    QFile::link(elsewhere, in + "/sub/x");
+    const QString x = put("sub/x.zip", writeArchive({file("d.txt")}, "zip"));
+    EXPECT_EQ(run({x}).successCount, 0);
+    EXPECT_TRUE(QDir(elsewhere).isEmpty());
 }
 
 TEST_F(BatchRunTest, StopGivesUpTheArchiveInHandAndEachSuccessIsReportedAsItEnds)
@@ -722,6 +765,17 @@ TEST_F(BatchRunTest, TheAutomaticFolderTestReadsNamesAsTheExtractionWrites)
     EXPECT_TRUE(QFile::exists(in + "/top/c.txt"));
     EXPECT_TRUE(QFile::exists(in + "/top/d.txt"));
     EXPECT_FALSE(QFile::exists(in + "/single"));
+
+    // A compressed tar whose first name is UTF-8 and a later one CP932: from
+    // that one on names are read as CP932, by the extraction and the folder
+    // test alike, so the two names ("é" and "ﾃｩ") make two top folders.
+    Entry later{"", "y", EntryKind::File, {}};
+    later.rawName = "\xC3\xA9/\x83\x41.txt";
+    const QString mixed = put("mixed.tgz", writeArchive({file("\u00e9/x.txt"), later}, "ustar", "gzip"));
+    EXPECT_EQ(run({mixed}).successCount, 1);
+    EXPECT_TRUE(QFile::exists(in + QStringLiteral("/mixed/\u00e9/x.txt")));
+    EXPECT_TRUE(QFile::exists(in + QStringLiteral("/mixed/\uff83\uff69/\u30a2.txt")));
+    EXPECT_FALSE(QFile::exists(in + QStringLiteral("/\u00e9")));
 
     // The next archive is tested while the one before is extracted. When that
     // one replaces it (after 32 MB of zeros, well after the early test), it is

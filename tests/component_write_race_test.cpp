@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <chrono>
 #include <future>
@@ -78,9 +79,9 @@ protected:
     }
     bool syncBegan()
     {
-        for (int i = 0; i < 3000 && !QFile::exists(mark); ++i)
+        for (int i = 0; i < 3000 && QFileInfo(mark).size() == 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return QFile::exists(mark);
+        return QFileInfo(mark).size() > 0;
     }
     std::vector<std::string> rows(const std::string &archive)
     {

@@ -142,6 +142,8 @@ TEST_F(StartupTest, DdModeRunSavesNoWindowStateAndRestoresShowResult)
     const UserStore store;
     store.writeInt32(kUnzip32SettingsKey, "ShowResult", 5);
     writeFile(home.path("in/a.zip"), "PK");
+    // The DD-mode target: an archive that cannot be listed gets a folder of its own there.
+    QDir().mkpath(home.path("userhome/Desktop"));
 
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedChannels);

@@ -2,7 +2,9 @@
 // slow or fails at the worst moment; each behaviour is asked for through the
 // environment of the process:
 //   SALVO_TEST_SYNC_DELAY_MS     fsync of a file and copy_file_range wait this long first
-//   SALVO_TEST_SYNC_MARK         a file made when such a wait begins, for the test to wait on
+//   SALVO_TEST_SYNC_MARK         a file that gets a byte when such a wait begins, for the test to wait
+//                                on (opened when the library loads: the decoder, confined to the
+//                                archive's folder, could not open it later)
 //   SALVO_TEST_DIE_AFTER_RENAME  the process is killed right after a rename succeeds
 //   SALVO_TEST_DIE_AT_FOLDER_SYNC the process is killed when it syncs a folder
 #include <dlfcn.h>
@@ -23,15 +25,21 @@ Fn real(const char *name)
     return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
 }
 
+int g_mark = -1;
+
+__attribute__((constructor)) void openMark()
+{
+    if (const char *mark = std::getenv("SALVO_TEST_SYNC_MARK"))
+        g_mark = ::open(mark, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+}
+
 void slowDown()
 {
     const char *delay = std::getenv("SALVO_TEST_SYNC_DELAY_MS");
     if (!delay)
         return;
-    if (const char *mark = std::getenv("SALVO_TEST_SYNC_MARK")) {
-        const int fd = ::open(mark, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-        if (fd >= 0)
-            ::close(fd);
+    if (g_mark >= 0) {
+        [[maybe_unused]] const ssize_t n = ::write(g_mark, "s", 1);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(delay)));
 }

@@ -4,6 +4,7 @@
 #include "archivers/ArchiveProbe.h"
 #include "archivers/ComponentCaller.h"
 #include "engine/EntryCommands.h"
+#include "engine/OutputFolders.h"
 #include "engine/ProcessRunner.h"
 #include "platform/KnownFolders.h"
 #include "platform/LocalPath.h"
@@ -268,8 +269,11 @@ EntryActions::Extracted EntryActions::extractEntry(const QString &archive, const
     request.useUnace32 = settings.read(ini::kUseUnace32) != 0;
     while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
         folder.chop(1);
+    // The links in the chosen folder's path are the user's: resolved here,
+    // since the component never takes a link for its output folder.
+    folder = resolvedLocalPath(folder);
     if (subFolder) {
-        folder += QLatin1Char('/') + QFileInfo(archive).completeBaseName();
+        folder += QLatin1Char('/') + archiveFolderName(archive);
         QDir().mkpath(folder);
     }
     request.folder = folder;

@@ -295,8 +295,10 @@ QString ComponentCaller::backendVersion(Component component, const char *prefix)
 }
 
 bool ComponentCaller::walk(Component component, const char *prefix, const QString &archive, quint32 openMode,
-                           void *owner, const Visitor &visit)
+                           void *owner, const Visitor &visit, bool *whole)
 {
+    if (whole)
+        *whole = false;
     auto open = reinterpret_cast<SALVO_OPEN_ARCHIVE>(entry(component, prefix, "OpenArchive"));
     auto first = reinterpret_cast<SALVO_FIND_FIRST>(entry(component, prefix, "FindFirst"));
     auto next = reinterpret_cast<SALVO_FIND_NEXT>(entry(component, prefix, "FindNext"));
@@ -317,7 +319,9 @@ bool ComponentCaller::walk(Component component, const char *prefix, const QStrin
     alignas(8) unsigned char raw[560];
     auto *info = reinterpret_cast<SALVO_INDIVIDUALINFO *>(raw);
     std::memset(raw, 0, sizeof raw);
-    for (int r = first(handle, "*", info); r == 0;) {
+    int r = first(handle, "*", info);
+    bool stopped = false;
+    while (r == 0) {
         ComponentEntry e;
         // The name field may lack its NUL: such a name counts as empty.
         const char *nameField = info->szFileName;
@@ -333,12 +337,17 @@ bool ComponentCaller::walk(Component component, const char *prefix, const QStrin
         e.method = QString::fromLocal8Bit(info->szMode, qstrnlen(info->szMode, 8));
         int64_t wide = 0;
         e.originalSize64 = (size64 && size64(handle, &wide) == 0) ? wide : e.originalSize;
-        if (!visit(e, extra) || !next)
+        if (!visit(e, extra) || !next) {
+            stopped = true;
             break;
+        }
         std::memset(raw, 0, sizeof raw);
         r = next(handle, info);
     }
     close(handle);
+    // -1 is the listing's end; any other answer is a failure.
+    if (whole)
+        *whole = stopped || r == -1;
     return true;
 }
 

@@ -478,7 +478,8 @@ void BatchRun::completion(int successCount, int failureCount, bool stopped, cons
     if (ini.read(ini::kOpenFolder) != 0 && !target.folderToOpen.isEmpty()
         && (target.kind == TargetKind::FixedFolder
             || (target.kind == TargetKind::BesideArchive && successCount == 1))) {
-        ProcessRunner().start(quoteIfBlank(target.folderToOpen));
+        // Only a folder, by its whole name, and never a program in its place.
+        ProcessRunner::openFolder(target.folderToOpen);
     }
     const QString doneText = QString::number(successCount)
         + (stopped ? QStringLiteral("個のファイルを解凍して中止しました。") : QStringLiteral("個のファイルを解凍完了！"));
@@ -493,7 +494,7 @@ void BatchRun::offerLog(const QString &doneText, int failureCount)
     const QString text = doneText + QLatin1Char('\n') + QString::number(failureCount)
         + QStringLiteral("個のファイルは解凍できませんでした。\n理由はログに記録しました。ログを開きますか？");
     if (m_ui.askYesNo(text))
-        ProcessRunner().start(quoteIfBlank(m_setup.myPath + QStringLiteral("Log.txt")));
+        ProcessRunner::openDocument(m_setup.myPath + QStringLiteral("Log.txt"));
 }
 
 } // namespace salvo

@@ -69,6 +69,10 @@ bool PlainNameLinks::make(const QString &workFolder, const QStringList &volumes,
         m_outputDir = link(absoluteLocalPath(outputDir), QStringLiteral("out"));
         if (m_outputDir.isEmpty())
             return false;
+        // The component never takes a link for its output folder itself (a
+        // link there may have been planted); "." after this private one is
+        // the folder it leads to.
+        m_outputDir += QStringLiteral("/.");
     }
     error->clear();
     return true;

@@ -5,7 +5,8 @@
 // in a private folder of its own inside the work folder ("tmp", owner only):
 // one link per volume, named as the volume with every double quote replaced
 // by U+FF02 (so the volume numbering the component reads is kept), and, when
-// the output folder's path holds a quote, one link "out" to that folder. The
+// the output folder's path holds a quote, one link "out" to that folder
+// (handed over as "out/.", the folder itself rather than the link). The
 // links are removed again when this object goes. Nothing is deleted through
 // them: the run deletes an archive by its real path, after checking it.
 #include <QString>

@@ -15,8 +15,11 @@ QString RunLog::startLine(const QDateTime &now)
 
 bool RunLog::open(const QDateTime &now)
 {
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append))
+    // The log names the archives of the user's runs: its owner's only, an
+    // older one made so too.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return false;
+    m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     writeLine(startLine(now));
     return true;
 }
@@ -39,8 +42,9 @@ void RunLog::close()
 bool RunLog::append(const QString &myPath, const QStringList &lines)
 {
     RunLog log(myPath);
-    if (!log.m_file.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!log.m_file.open(QIODevice::WriteOnly | QIODevice::Append, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return false;
+    log.m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     for (const QString &line : lines)
         log.writeLine(line);
     return true;

@@ -626,6 +626,11 @@ int64_t ArchiveSource::position() const
     return m_archive ? archive_filter_bytes(m_archive, 0) : 0;
 }
 
+int64_t ArchiveSource::inputPosition() const
+{
+    return m_gzip ? m_gzip->consumed() : m_cursor.position();
+}
+
 std::string ArchiveSource::errorText() const
 {
     const char *e = m_archive ? archive_error_string(m_archive) : nullptr;

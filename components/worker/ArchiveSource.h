@@ -67,6 +67,8 @@ public:
     bool passwordRefused() const { return m_passwordRefused; }
     // Where the format reader is in the (uncompressed) archive.
     int64_t position() const;
+    // How many bytes into the archive's file (all volumes) the reading is.
+    int64_t inputPosition() const;
     // After the format reader saw the archive's end: reads what is left of a
     // compressed stream, which verifies its checks (a cut or damaged trailer
     // fails here).

@@ -308,6 +308,8 @@ private:
             // Entries before the range are only walked past (their data is skipped).
             if (index < m_req.first)
                 continue;
+            if (m_startPosition < 0)
+                m_startPosition = m_req.first == 0 ? 0 : src.inputPosition();
             const std::string name = withFolderMark(decoder.decode(raw), e);
             if (!wanted(name))
                 continue;
@@ -420,7 +422,9 @@ private:
         FileWriter out = tree.createFile(parts, &err);
         if (!out.ok())
             return fail(err.code, err.text + ": " + name);
-        const DataSink sink = [&out](const void *data, size_t length, int64_t offset, TreeError *error) {
+        const DataSink sink = [&](const void *data, size_t length, int64_t offset, TreeError *error) {
+            m_bytesWritten += static_cast<int64_t>(length);
+            reportProgress(src, name);
             return out.write(data, length, offset, error);
         };
         if (CheckFailure f = readEntryData(src, checks, e, sink, m_ticker))
@@ -433,9 +437,27 @@ private:
         return {};
     }
 
+    // Tells how far the extraction has come, at most every 200 ms.
+    void reportProgress(const ArchiveSource &src, const std::string &entry)
+    {
+        if (!m_hooks.progress)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (m_reported && now - m_lastReport < std::chrono::milliseconds(200))
+            return;
+        m_reported = true;
+        m_lastReport = now;
+        const int64_t read = std::max<int64_t>(src.inputPosition() - std::max<int64_t>(m_startPosition, 0), 0);
+        m_hooks.progress(entry, m_bytesWritten, read, src.input().size());
+    }
+
     const ExtractRequest &m_req;
     const ExtractHooks &m_hooks;
     AliveTicker m_ticker;
+    int64_t m_bytesWritten = 0;
+    int64_t m_startPosition = -1; // where this decoder's range began in the file
+    bool m_reported = false;
+    std::chrono::steady_clock::time_point m_lastReport;
     int m_written = 0;
     int m_kept = 0;         // entries left out for an earlier one of the same name
     int m_linksLeftOut = 0; // links that would lead elsewhere without their folders

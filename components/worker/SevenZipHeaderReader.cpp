@@ -503,6 +503,7 @@ bool readSevenZipLayout(int fd, int64_t fileSize, FolderLayout *out)
         for (size_t i = f.firstPack; i < f.firstPack + f.packStreams && i < headers.streams.packSizes.size(); ++i)
             packed += headers.streams.packSizes[i];
         out->packedSize.push_back(packed);
+        out->unpackedSize.push_back(f.unpackSize());
     }
     return true;
 }

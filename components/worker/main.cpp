@@ -202,6 +202,9 @@ void serveExtract(WireReader &in, bool range, FdList &fds)
         };
     }
     hooks.alive = [] { reply(WireWriter(Msg::Alive)); };
+    hooks.progress = [](const std::string &entry, int64_t written, int64_t read, int64_t size) {
+        reply(WireWriter(Msg::Progress).str(entry).i64(written).i64(read).i64(size));
+    };
     hooks.staging = [](const OutputRoot &root) {
         WireWriter w(Msg::Staging);
         w.str(root.stagingName()).u32(static_cast<uint32_t>(root.made().size()));

@@ -124,7 +124,17 @@ QStringList systemMimePackageTypes()
 {
     QStringList types;
     for (const ManagedExtension &row : managedExtensions()) {
-        if (row.ownType && !row.outweighsKnownGlob)
+        if (row.checkBox && row.ownType && !row.outweighsKnownGlob)
+            types += row.mimeTypes;
+    }
+    return types;
+}
+
+QStringList menuEntryMimeTypes()
+{
+    QStringList types;
+    for (const ManagedExtension &row : managedExtensions()) {
+        if (row.checkBox && !(row.ownType && row.outweighsKnownGlob))
             types += row.mimeTypes;
     }
     return types;

@@ -73,6 +73,8 @@ public:
     bool passwordRefused() const { return m_passwordRefused; }
     // Where the format reader is in the (uncompressed) archive.
     int64_t position() const;
+    // How many bytes into the archive's file (all volumes) the reading is.
+    int64_t inputPosition() const;
     // The fast reader of this ZIP's deflated entries, once libarchive has read
     // a header; none when the archive is no ZIP read whole, or when the fast
     // inflater is not used.
@@ -108,7 +110,6 @@ private:
     archive *m_decompressor = nullptr;     // or any other compressor (not gzip)
     bool m_decompressorFailed = false;
     unsigned m_streamThreads = 1;
-    bool m_zipSeekable = false;
     std::unique_ptr<ZipDeflatedData> m_zipData;
     bool m_zipDataTried = false;
 
@@ -119,6 +120,7 @@ private:
 
     int openDecompressor(std::string *message);
     int checkVolumes(std::string *message) const;
+    int readSplitZipAsOne(std::string *message);
     static const char *passwordCallback(archive *, void *self);
     static la_ssize_t readDecompressed(archive *a, void *self, const void **buffer);
     int takeOverFromThreads(archive *a, const void **buffer, size_t *rest);
@@ -128,6 +130,7 @@ private:
     // zlib (see GzipStream::confirm).
     void confirmStream() const;
     bool startsAsZip() const;
+    bool unsupportedMethod() const;
 };
 
 } // namespace salvo::arc

@@ -1,6 +1,7 @@
 #include "ZipDeflatedData.h"
 
 #include "Inflater.h"
+#include "ZipCentralDirectory.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,8 +10,9 @@ namespace salvo::arc {
 namespace {
 
 constexpr size_t kBuffer = 256 * 1024;
-// A central directory larger than this is left to libarchive alone.
-constexpr uint64_t kLargestDirectory = 256ull << 20;
+// An archive of more entries than this is left to libarchive alone: its
+// entries are small, and the records would cost memory beside libarchive's.
+constexpr uint64_t kMostEntries = 1u << 20;
 constexpr int64_t kLocalHeader = 30;
 constexpr uint16_t kDeflated = 8;
 // Traditional and strong encryption.
@@ -19,16 +21,6 @@ constexpr uint16_t kEncrypted = 0x0001 | 0x0040;
 uint16_t le16(const uint8_t *p)
 {
     return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-uint32_t le32(const uint8_t *p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-uint64_t le64(const uint8_t *p)
-{
-    return le32(p) | uint64_t(le32(p + 4)) << 32;
 }
 
 } // namespace
@@ -42,82 +34,27 @@ ZipDeflatedData::ZipDeflatedData(const VolumeInput &input) : m_input(input) {}
 
 ZipDeflatedData::~ZipDeflatedData() = default;
 
-// Reads the central directory as libarchive finds it: through the last end
-// record (and its ZIP64 locator), where the end record says it ends, so that
-// data put before the archive (a self-extractor) shifts every offset alike.
+// Keeps the records of the entries this reader may inflate: deflated and not
+// encrypted. The directory is read as the other readers of the worker read it
+// (ZipCentralDirectory.h): a program in front of the archive (a
+// self-extractor) moves every offset alike, and a split set reads as the
+// unsplit archive libarchive is given.
 bool ZipDeflatedData::readDirectory()
 {
-    const int64_t size = m_input.size();
-    const int64_t tail = std::min<int64_t>(size, 0xFFFF + 22 + 20);
-    std::vector<uint8_t> end(static_cast<size_t>(tail));
-    if (tail < 22 || !m_input.readFully(size - tail, end.data(), end.size()))
+    ZipCentralDirectory directory;
+    std::string error;
+    const auto read = [this](int64_t pos, void *buffer, size_t n) { return m_input.readFully(pos, buffer, n); };
+    if (!directory.open(read, m_input.size(), {0}, &error) || directory.entryCount() > kMostEntries)
         return false;
-    int64_t at = -1;
-    for (int64_t i = tail - 22; i >= 0; --i) {
-        if (std::memcmp(end.data() + i, "PK\x05\x06", 4) == 0) {
-            at = i;
-            break;
-        }
-    }
-    if (at < 0)
-        return false;
-    const uint8_t *eocd = end.data() + at;
-    const int64_t eocdOffset = size - tail + at;
-    if (le16(eocd + 4) != 0 || le16(eocd + 6) != 0 || le16(eocd + 8) != le16(eocd + 10))
-        return false;
-    uint64_t directorySize = le32(eocd + 12), directoryOffset = le32(eocd + 16);
-    int64_t start = eocdOffset - static_cast<int64_t>(directorySize);
-    if (at >= 20 && std::memcmp(eocd - 20, "PK\x06\x07", 4) == 0) {
-        uint8_t record[56];
-        if (le32(eocd - 16) != 0 || !m_input.readFully(static_cast<int64_t>(le64(eocd - 12)), record, sizeof record)
-            || std::memcmp(record, "PK\x06\x06", 4) != 0)
-            return false;
-        directorySize = le64(record + 40);
-        directoryOffset = le64(record + 48);
-        start = static_cast<int64_t>(directoryOffset);
-    }
-    if (directorySize > kLargestDirectory || start < 0 || start + static_cast<int64_t>(directorySize) > size)
-        return false;
-    const int64_t shift = start - static_cast<int64_t>(directoryOffset);
-    std::vector<uint8_t> directory(static_cast<size_t>(directorySize));
-    if (!m_input.readFully(start, directory.data(), directory.size()))
-        return false;
-
-    for (size_t pos = 0; pos + 46 <= directory.size();) {
-        const uint8_t *p = directory.data() + pos;
-        if (std::memcmp(p, "PK\x01\x02", 4) != 0)
-            break;
-        const size_t nameLength = le16(p + 28), extraLength = le16(p + 30), commentLength = le16(p + 32);
-        if (pos + 46 + nameLength + extraLength > directory.size())
-            break;
-        Record r;
-        r.flags = le16(p + 8);
-        r.method = le16(p + 10);
-        r.crc = le32(p + 16);
-        r.compressed = le32(p + 20);
-        r.size = le32(p + 24);
-        uint64_t local = le32(p + 42);
-        // ZIP64: the fields that do not fit follow in this order.
-        for (const uint8_t *x = p + 46 + nameLength, *xEnd = x + extraLength; x + 4 <= xEnd;) {
-            const uint16_t id = le16(x), length = le16(x + 2);
-            const uint8_t *field = x + 4, *fieldEnd = std::min(field + length, xEnd);
-            if (id == 0x0001) {
-                for (uint64_t *value : {&r.size, &r.compressed, &local}) {
-                    if (*value == 0xFFFFFFFFu && field + 8 <= fieldEnd) {
-                        *value = le64(field);
-                        field += 8;
-                    }
-                }
-            }
-            x += 4 + length;
-        }
-        if (local <= static_cast<uint64_t>(INT64_MAX / 2))
-            r.local = static_cast<int64_t>(local) + shift;
-        m_records.push_back(r);
-        pos += 46 + nameLength + extraLength + commentLength;
-    }
+    const bool whole = directory.forEach(
+        [this](const ZipCentralEntry &e, const std::string &) {
+            if (e.method == kDeflated && !(e.flags & kEncrypted) && e.localHeader >= 0)
+                m_records.push_back({e.localHeader, e.compressedSize, e.size, e.crc, e.flags, e.method});
+            return true;
+        },
+        &error);
     std::sort(m_records.begin(), m_records.end(), [](const Record &a, const Record &b) { return a.local < b.local; });
-    return true;
+    return whole;
 }
 
 // The record whose local header leads exactly to `dataOffset`, and agrees
@@ -183,6 +120,7 @@ ZipDeflatedData::Outcome ZipDeflatedData::inflate(const Record &r, int64_t dataO
             in = m_in.get();
             inLeft = static_cast<size_t>(got);
             fed += static_cast<uint64_t>(got);
+            m_position = dataOffset + static_cast<int64_t>(fed);
         }
         int64_t used = 0;
         size_t out = 0;

@@ -5,6 +5,9 @@
 // local headers); for an entry whose data it would inflate, this reader finds
 // the entry's record in the central directory by where libarchive says the
 // data begins, and inflates the data straight from the archive's bytes.
+// (libzip could hand out the raw data too, but it would read the central
+// directory a second time, its own way, and could not be told which of its
+// entries libarchive is at: the offset of the data ties the two together.)
 //
 // It answers only for plain deflated entries whose every check holds as
 // libarchive checks it: the stream ends exactly with the compressed size, and
@@ -42,6 +45,8 @@ public:
     // The entry whose data begins at `dataOffset` of the archive and is
     // `size` bytes long, as libarchive read its header.
     Outcome read(int64_t dataOffset, int64_t size, const Sink &sink);
+    // How far into the archive's bytes the reading of entry data has come.
+    int64_t position() const { return m_position; }
 
 private:
     struct Record {
@@ -60,6 +65,7 @@ private:
     std::unique_ptr<Inflater> m_inflater;
     std::unique_ptr<uint8_t[]> m_in, m_out;
     size_t m_inSize = 0;
+    int64_t m_position = 0;
 };
 
 } // namespace salvo::arc

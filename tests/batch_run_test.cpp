@@ -567,6 +567,44 @@ TEST_F(BatchRunTest, StopGivesUpTheArchiveInHandAndEachSuccessIsReportedAsItEnds
     EXPECT_FALSE(QFile::exists(in + "/s1"));
 }
 
+// The components tell the entry being written and the bytes done; the run
+// adds the archives before, for the whole queue. The bytes read count also
+// where a decoder reads beside libarchive: an xz of several blocks on threads.
+TEST_F(BatchRunTest, ProgressTellsTheEntryAndTheBytesOfTheArchiveAndTheQueue)
+{
+    settings().write(ini::kDecoderCount, 2);
+    QByteArray data;
+    quint32 x = 99;
+    for (int i = 0; i < 3'000'000; ++i) {
+        x = x * 1103515245u + 12345u;
+        data.append(static_cast<char>('a' + (x >> 24) % 16));
+    }
+    const QString first = put("first.zip", writeArchive({file("big.bin", data)}, "zip"));
+    const QString second = put("second.7z", writeArchive({file("other.bin", data.left(1'000'000))}, "7zip"));
+    const QString third = put("third.tar.xz", xzInBlocks(writeArchive({file("xz.bin", data.left(1'000'000))}, "ustar")));
+    const qint64 sizes[3] = {QFileInfo(first).size(), QFileInfo(second).size(), QFileInfo(third).size()};
+    ASSERT_EQ(run({first, second, third}).successCount, 3);
+
+    qint64 queueDone = 0;
+    bool entryOfEach[3] = {false, false, false};
+    const char *entries[3] = {"big.bin", "other.bin", "xz.bin"};
+    for (const RunProgress &p : ui.progressSeen) {
+        ASSERT_TRUE(p.number >= 1 && p.number <= 3);
+        EXPECT_EQ(p.count, 3);
+        EXPECT_EQ(p.queueSize, sizes[0] + sizes[1] + sizes[2]);
+        EXPECT_GE(p.queueDone, queueDone) << "the whole queue never goes back";
+        queueDone = p.queueDone;
+        EXPECT_LE(p.archiveDone, p.archiveSize);
+        EXPECT_EQ(p.archiveSize, sizes[p.number - 1]);
+        if (p.number > 1) {
+            EXPECT_GE(p.queueDone, sizes[0] + (p.number == 3 ? sizes[1] : 0));
+        }
+        if (p.entry == entries[p.number - 1] && p.written > 0 && p.archiveDone > 0)
+            entryOfEach[p.number - 1] = true;
+    }
+    EXPECT_TRUE(entryOfEach[0] && entryOfEach[1] && entryOfEach[2]) << ui.progressSeen.size();
+}
+
 TEST_F(BatchRunTest, AnArchiveIsDeletedOnlyWhileItIsTheFileThatWasRead)
 {
     settings().write(ini::kNormalDeleteArchive, 1);

@@ -31,17 +31,6 @@ QByteArray text(int size, unsigned seed)
     return out.left(size);
 }
 
-// An xz stream of blocks of 64 KiB, as `xz -T` writes them.
-QByteArray xzInBlocks(const QByteArray &data)
-{
-    QProcess xz;
-    xz.start("xz", {"-T2", "--block-size=64KiB", "-c"});
-    xz.write(data);
-    xz.closeWriteChannel();
-    EXPECT_TRUE(xz.waitForFinished(60000) && xz.exitCode() == 0) << "xz (xz-utils) is needed";
-    return xz.readAllStandardOutput();
-}
-
 // The central directory record of a ZIP's first entry.
 qsizetype firstRecord(const QByteArray &zip)
 {

@@ -6,6 +6,7 @@
 #include <archive_entry.h>
 #include <zlib.h>
 
+#include <QProcess>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
@@ -381,6 +382,16 @@ QByteArray gzipWithName(const QByteArray &data, const QByteArray &originalName)
                                          static_cast<uInt>(data.size()))));
     le32(out, static_cast<quint32>(data.size()));
     return out;
+}
+
+QByteArray xzInBlocks(const QByteArray &data)
+{
+    QProcess xz;
+    xz.start("xz", {"-T2", "--block-size=64KiB", "-c"});
+    xz.write(data);
+    xz.closeWriteChannel();
+    EXPECT_TRUE(xz.waitForFinished(60000) && xz.exitCode() == 0) << "xz (xz-utils) is needed";
+    return xz.readAllStandardOutput();
 }
 
 } // namespace salvo::test

@@ -52,5 +52,7 @@ QByteArray compressRaw(const QByteArray &data, const char *filter);
 QByteArray longGzip(int members);
 // gzip of `data`, with `originalName` in the header when it is not empty.
 QByteArray gzipWithName(const QByteArray &data, const QByteArray &originalName);
+// An xz stream of blocks of 64 KiB, as `xz -T` writes them (by the xz tool).
+QByteArray xzInBlocks(const QByteArray &data);
 
 } // namespace salvo::test

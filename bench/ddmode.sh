@@ -96,8 +96,8 @@ loop7() { # output folder, archives...: one 7zz per archive (two for a compresse
   for f in "$@"; do
     d=$(basename "$f"); d=${d%.*}; mkdir -p "$out/$d"
     case $f in
-      *.tar.*) 7zz x -so "$f" 2> /dev/null | 7zz x -si -ttar -bd -bso0 -y -o"$out/$d" > /dev/null ;;
-      *) 7zz x -bd -bso0 -y -o"$out/$d" "$f" > /dev/null ;;
+      *.tar.*) 7zz x -so "$f" 2> /dev/null | 7zz x -si -ttar -bd -bso0 -y -o"$out/$d" > /dev/null 2>&1 || true ;;
+      *) 7zz x -bd -bso0 -y -o"$out/$d" "$f" > /dev/null 2>&1 || true ;;
     esac
   done
   t1=$(now)

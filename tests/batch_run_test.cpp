@@ -10,6 +10,7 @@
 #include "support/ComponentLib.h"
 #include "support/RecordingUi.h"
 #include "support/TestEnvironment.h"
+#include "support/RealArchives.h"
 #include "support/TreeSnapshot.h"
 
 #include <QCoreApplication>
@@ -508,7 +509,7 @@ TEST_F(BatchRunTest, AFolderMadeForAFailedArchiveGoesAgainWhileEmpty)
     settings().write(ini::kDdExtractMode, 1);
     settings().write(ini::kDdFileNameFolder, 1);
     settings().write(ini::kErrorSkip, 1);
-    const QByteArray badCrc = readFile(QStringLiteral(SALVO_SOURCE_DIR "/../shared/corpus/zip.zip"));
+    const QByteArray badCrc = readFile(storedArchive("zip.zip"));
     ASSERT_FALSE(badCrc.isEmpty());
     const QString made = put("a.zip", badCrc);
     const QString existedEmpty = put("b.zip", badCrc);

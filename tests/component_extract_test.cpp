@@ -5,6 +5,7 @@
 #include "support/ArchiveBuilder.h"
 #include "support/ComponentLib.h"
 #include "support/TestEnvironment.h"
+#include "support/RealArchives.h"
 #include "support/TreeSnapshot.h"
 
 #include <QDir>
@@ -49,8 +50,6 @@ protected:
     }
     QByteArray read(const QString &relative) { return readFile(out + "/" + relative); }
 };
-
-const QString kCorpus = QStringLiteral(SALVO_SOURCE_DIR "/../shared/corpus");
 
 QByteArray cp932(const QString &text)
 {
@@ -227,8 +226,8 @@ TEST_F(ExtractTest, FlatExtractionLeavesOutOnlyLinksThatWouldLeadElsewhere)
     // dir2/symlink1 -> ../file1 would point above the output folder without
     // its folder: that link alone is left out, and the archive is not counted
     // as extracted whole.
-    for (const char *name : {"lha_header0.lzh", "lha_header1.lzh", "lha_header2.lzh", "lha_lh0.lzh", "lha_lh6.lzh"}) {
-        const std::string archive = put(name, readFile(kCorpus + "/" + name));
+    for (const char *name : {"lha_header0.lzh", "lha_header1.lzh", "lha_header2.lzh", "lha_withjunk.lzh", "lha_lh6.lzh"}) {
+        const std::string archive = put(name, readFile(storedArchive(name)));
         const QString tree = home.path("tree");
         ComponentLib lib("unlha32.so", "Unlha");
         ASSERT_EQ(lib.run(extractCommand("Unlha", archive, tree.toStdString())), 0) << name;
@@ -738,8 +737,8 @@ TEST_F(ExtractTest, DamagedArchivesOfEveryFormatFailEverywhere)
     // Compressed entries as other archivers wrote them.
     for (const auto &[name, flipAt] : std::vector<std::pair<QString, qsizetype>>{
              {"lha_lh6.lzh", 400}, {"rar_compress_normal.rar", 3000}, {"rar5_compressed.rar", 300}}) {
-        const QByteArray bytes = readFile(kCorpus + "/" + name);
-        good.push_back({"corpus_" + name, bytes});
+        const QByteArray bytes = readFile(storedArchive(name));
+        good.push_back({"real_" + name, bytes});
         damaged.push_back({"flip_" + name, flipped(bytes, flipAt)});
         damaged.push_back({"cut_" + name, bytes.left(bytes.size() - (name.endsWith(".lzh") ? 1 : 4)), true,
                            SALVO_E_UNEXPECTED_EOF});

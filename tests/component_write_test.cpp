@@ -6,6 +6,7 @@
 #include "support/ArchiveBuilder.h"
 #include "support/ComponentLib.h"
 #include "support/TestEnvironment.h"
+#include "support/RealArchives.h"
 #include "support/TreeSnapshot.h"
 
 #include <QDir>
@@ -232,11 +233,11 @@ TEST_F(WriteTest, ZipDeletesAndAddsCopyingUntouchedEntriesAsTheyWere)
 
 TEST_F(WriteTest, LzhOfEveryHeaderLevelAndCp932Names)
 {
-    // Archives of header levels 0 to 3 from the corpus, and of levels 0 to 2 as jlha makes them.
+    // Archives of header levels 0 to 3 as LHa for UNIX wrote them, and of levels 0 to 2 as jlha makes them.
     std::vector<std::string> archives;
     for (int level = 0; level <= 3; ++level) {
         const QString name = QStringLiteral("lha_header%1.lzh").arg(level);
-        archives.push_back(put(name, readFile(QStringLiteral(SALVO_SOURCE_DIR "/../shared/corpus/") + name)));
+        archives.push_back(put(name, readFile(storedArchive(name))));
     }
     if (!tool("jlha").isEmpty()) {
         put("src/a.txt", QByteArray(5000, 'a'));

@@ -12,6 +12,7 @@
 #include "settings/UserStore.h"
 #include "support/ArchiveBuilder.h"
 #include "support/TestEnvironment.h"
+#include "support/RealArchives.h"
 #include "support/TreeSnapshot.h"
 
 #include <QApplication>
@@ -168,8 +169,8 @@ TEST_P(DdModeRunTest, ExtractsEveryFormatAndEnds)
     writeFile(home.path("in/d.tar.gz"), writeArchive({file("d/d.txt", "tgz")}, "ustar", "gzip"));
     writeFile(home.path("in/e.txt.gz"), gzipWithName("single", "e.txt"));
     writeFile(home.path("in/bad.zip"), storedZip({{"bad.txt", "damaged", false, false, 0, true}}));
-    QFile::copy(SALVO_SOURCE_DIR "/../shared/corpus/cab_1.cab", home.path("in/f.cab"));
-    QFile::copy(SALVO_SOURCE_DIR "/../shared/corpus/rar5_stored.rar", home.path("in/g.rar"));
+    ASSERT_TRUE(makeToolArchive("cab_stored.cab", home.path("in/f.cab")));
+    ASSERT_TRUE(QFile::copy(storedArchive("rar5_stored.rar"), home.path("in/g.rar")));
     ini.writeText("EXTRACT_DDMODE", "FileNameFolder", QString::number(folderMode));
     ini.writeText("EXTRACT_DDMODE", "DeleteArchive", "1");
     ini.writeText("DDMODE", "ExtractMode", QString::number(extractMode));
@@ -199,6 +200,9 @@ TEST_P(DdModeRunTest, ExtractsEveryFormatAndEnds)
     EXPECT_EQ(at("c", "c.txt"), "7z");
     EXPECT_EQ(readFile(base + (folderMode == 1 ? "/d.tar" : "") + "/d/d.txt"), "tgz");
     EXPECT_EQ(at("e.txt", "e.txt"), "single");
+    EXPECT_EQ(at("g", "helloworld.txt"), "hello libarchive test suite!\n");
+    // Three entries at the top: a folder of its own unless folders are never made.
+    EXPECT_TRUE(readFile(base + (folderMode == 2 ? "" : "/f") + "/dir2/file2").startsWith("file 2 contents"));
     EXPECT_FALSE(snapshot(base).empty());
     // Extracted archives are gone; the damaged one stays, and nothing of it.
     EXPECT_FALSE(QFile::exists(home.path("in/a.zip")));

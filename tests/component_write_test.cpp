@@ -25,6 +25,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <utime.h>
 
@@ -319,6 +320,60 @@ TEST_F(WriteTest, LzhOfEveryHeaderLevelAndCp932Names)
         EXPECT_EQ(run("unlha32.so", "Unlha", "a -x \"" + arc + "\" -jb\"../up\" \"" + at("jp/") + "\" \"" + at("jp.tmp") + "\""),
                   SALVO_E_UNSAFE_PATH);
         EXPECT_EQ(readFile(QString::fromStdString(arc)), bytes);
+    }
+}
+
+TEST_F(WriteTest, DamagedLzhIsRefusedAsItIsAndBytesAfterItsEndMarkStay)
+{
+    put("drop/added.txt", "added");
+    const std::string l = list("l.tmp", {"added.txt"});
+    const std::string add = "a -x \"%1\" \"" + at("drop/") + "\" \"" + l + "\"";
+    auto command = [](const std::string &form, const std::string &arc) {
+        return QString::fromStdString(form).arg(QString::fromStdString(arc)).toStdString();
+    };
+    // A header whose time no longer matches its checksum (levels 0 and 1) or
+    // its CRC (levels 2 and 3): neither adding nor deleting touches the archive.
+    for (int level = 0; level <= 3; ++level) {
+        QByteArray bytes = readFile(storedArchive(QStringLiteral("lha_header%1.lzh").arg(level)));
+        bytes[15] = static_cast<char>(bytes[15] ^ 0x01);
+        const std::string arc = put(QStringLiteral("bad%1.lzh").arg(level), bytes);
+        const std::vector<std::string> files = folderNames();
+        for (const std::string &form : {add, std::string("d \"%1\" \"file1\"")}) {
+            std::string output;
+            EXPECT_EQ(run("unlha32.so", "Unlha", command(form, arc), nullptr, &output), SALVO_E_HEADER_BROKEN)
+                << level << ": " << output;
+            EXPECT_NE(output.find(level < 2 ? "チェックサム" : "CRC"), std::string::npos) << output;
+            EXPECT_EQ(readFile(QString::fromStdString(arc)), bytes) << level;
+            EXPECT_EQ(folderNames(), files) << level;
+        }
+    }
+    // What follows the end mark (junk, a second archive) is kept after the new
+    // end mark as it was.
+    const QByteArray junk = readFile(storedArchive("lha_withjunk.lzh"));
+    const QByteArray level2 = readFile(storedArchive("lha_header2.lzh"));
+    const QByteArray level0 = readFile(storedArchive("lha_header0.lzh"));
+    for (const auto &[name, bytes, tail] : {std::tuple{QString("junk.lzh"), junk, junk.mid(level2.size())},
+                                            std::tuple{QString("two.lzh"), level2 + level0, level0}}) {
+        const std::string arc = put(name, bytes);
+        const std::vector<std::string> before = names(arc);
+        std::string counts;
+        ASSERT_EQ(run("unlha32.so", "Unlha", command(add, arc), &counts), 0) << name.toStdString();
+        EXPECT_EQ(counts, "1 1");
+        const QByteArray now = readFile(QString::fromStdString(arc));
+        EXPECT_TRUE(now.endsWith(tail)) << name.toStdString();
+        EXPECT_EQ(now.at(now.size() - tail.size() - 1), '\0') << name.toStdString();
+        std::vector<std::string> expected = before;
+        expected.push_back("added.txt");
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(names(arc), expected);
+        EXPECT_EQ(contents(arc).at("added.txt"), "file:added");
+        // Deleting every entry would leave no archive a reader takes: refused.
+        std::string everything = "d \"" + arc + "\"", output;
+        for (const std::string &n : expected)
+            everything += " \"" + n + "\"";
+        const QByteArray added = readFile(QString::fromStdString(arc));
+        EXPECT_EQ(run("unlha32.so", "Unlha", everything, nullptr, &output), SALVO_E_NOT_SUPPORT) << output;
+        EXPECT_EQ(readFile(QString::fromStdString(arc)), added);
     }
 }
 

@@ -21,6 +21,8 @@
 #include <fstream>
 #include <future>
 #include <random>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -582,15 +584,22 @@ TEST_F(WriteTest, EveryFailureLeavesTheArchiveAsItWas)
         EXPECT_TRUE(readFile(log).contains("result 0x8005")) << readFile(log).toStdString();
         unchanged("full disk");
 
-        // The decoder killed while it writes.
+        // The decoder killed while it writes: it is looked for each time a
+        // process opens the file to add, which the decoder reads while it
+        // writes the replacement (it opens it once before, to see it can).
+        const int watch = ::inotify_init1(IN_CLOEXEC);
+        ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(sources + "/big.bin").constData(), IN_OPEN), 0);
         auto adding = std::async(std::launch::async, [&] { return run(f.file, f.prefix, command(f.add, sources.toStdString() + "/", big)); });
         pid_t writer = -1;
-        for (int i = 0; i < 20000 && writer < 0 && adding.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready; ++i) {
+        pollfd opened{watch, POLLIN, 0};
+        while (writer < 0 && ::poll(&opened, 1, 120000) == 1) {
+            char events[4096];
+            if (::read(watch, events, sizeof events) <= 0)
+                break;
             writer = writerIn(dir);
-            if (writer < 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        ASSERT_GT(writer, 0) << f.name.toStdString() << ": the write ended before it could be stopped";
+        ::close(watch);
+        ASSERT_GT(writer, 0) << f.name.toStdString() << ": no decoder seen writing";
         ::kill(writer, SIGKILL);
         EXPECT_EQ(adding.get(), SALVO_E_WORKER);
         unchanged("decoder killed");

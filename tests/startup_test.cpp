@@ -11,6 +11,7 @@
 #include "settings/ProfileFile.h"
 #include "settings/UserStore.h"
 #include "support/ArchiveBuilder.h"
+#include "support/ModalWatcher.h"
 #include "support/TestEnvironment.h"
 #include "support/RealArchives.h"
 #include "support/TreeSnapshot.h"
@@ -22,7 +23,6 @@
 #include <QListView>
 #include <QProcess>
 #include <QSettings>
-#include <QTimer>
 
 #include <algorithm>
 #include <csignal>
@@ -303,20 +303,10 @@ TEST_F(StartupTest, NormalCloseRestoresShowResultOnlyWhenItWasSet)
 TEST_F(StartupTest, SettingsOnlyLaunchEndsWithItsDialog)
 {
     // The whole program in this process: closing the dialog must end it.
-    bool closed = false;
-    std::function<void()> closeTheDialog = [&] {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (qobject_cast<GeneralOptionsDialog *>(w) && w->isVisible()) {
-                w->close();
-                closed = true;
-                return;
-            }
-        }
-        QTimer::singleShot(50, closeTheDialog);
-    };
-    QTimer::singleShot(50, closeTheDialog);
+    ModalWatcher dialog;
+    dialog.arm({}, [](QWidget *w) { return qobject_cast<GeneralOptionsDialog *>(w) != nullptr; });
     EXPECT_EQ(runSalvoExtractor(*qApp, {"/DDMODE"}), 0);
-    EXPECT_TRUE(closed);
+    EXPECT_TRUE(dialog.answered());
     // Closing the dialog closed the hidden main window: the drop-downs are saved,
     // the working mode only in a normal launch.
     EXPECT_EQ(ini.readText("EXTRACT_NORMAL", "TargetPlace"), QStringLiteral("書庫のある場所"));

@@ -14,6 +14,7 @@
 #include "support/TreeSnapshot.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -501,6 +502,27 @@ TEST_F(BatchRunTest, AnArchiveIsDeletedOnlyWhileItIsTheFileThatWasRead)
     EXPECT_EQ(run({swapped}).successCount, 1);
     EXPECT_EQ(readFile(in + "/swapped.txt"), "from the archive");
     EXPECT_EQ(readFile(swapped), "someone else's file");
+
+    // The same file (the same inode) grows, or is written over in place,
+    // while it is extracted: it is no longer what was read, and stays.
+    for (const bool grows : {true, false}) {
+        const QString changed = put(grows ? "grows.zip" : "overwritten.zip", storedZip({{"changed.txt", "from the archive"}}));
+        QFile file(changed);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        // A time no write of now can give it.
+        file.setFileTime(QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC), QFileDevice::FileModificationTime);
+        writeFile(in + "/changed.txt", "old");
+        caller->setOverwriteAsker([&](const QString &) {
+            if (grows)
+                file.seek(file.size());
+            file.write(grows ? "more" : "X");
+            file.flush();
+            return SALVO_ANSWER_YES;
+        });
+        EXPECT_EQ(run({changed}).successCount, 1) << grows;
+        EXPECT_EQ(readFile(in + "/changed.txt"), "from the archive");
+        EXPECT_TRUE(QFile::exists(changed)) << grows;
+    }
 }
 
 TEST_F(BatchRunTest, AFolderMadeForAFailedArchiveGoesAgainWhileEmpty)

@@ -694,7 +694,13 @@ TEST_F(ExtractTest, DamagedArchivesOfEveryFormatFailEverywhere)
     const QByteArray sevenZip = writeArchive({{"first.txt", a}, {"second.txt", b}}, "7zip", "none", "7zip:compression=store");
     const QByteArray cab = gcabArchive(home, {{"first.txt", a}, {"second.txt", b}});
     const QByteArray tar = writeArchive({{"first.txt", a}, {"second.txt", b}}, "ustar");
+    // A stored entry far larger than one block of reading.
+    QByteArray noise(1 << 20, '\0');
+    for (int i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+    const QByteArray big4 = storedRar({{"big.bin", noise}}, 4), big5 = storedRar({{"big.bin", noise}}, 5);
     std::vector<std::pair<QString, QByteArray>> good{{"good.rar", rar4}, {"good5.rar", rar5}, {"blake.rar", rar5Blake},
+                                                     {"big.rar", big4}, {"big5.rar", big5},
                                                      {"good.zip", zip}, {"good.lzh", lzh}, {"good.7z", sevenZip},
                                                      {"good.cab", cab}, {"good.tar", tar}};
     std::vector<Damaged> damaged{
@@ -702,6 +708,8 @@ TEST_F(ExtractTest, DamagedArchivesOfEveryFormatFailEverywhere)
         {"flip.rar", flipped(rar4, rar4.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
         {"flip5.rar", flipped(rar5, rar5.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
         {"flipblake.rar", flipped(rar5Blake, rar5Blake.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
+        {"flipbig.rar", flipped(big4, big4.indexOf(noise) + noise.size() - 100), false, SALVO_E_FILE_CRC},
+        {"flipbig5.rar", flipped(big5, big5.indexOf(noise) + noise.size() - 100), false, SALVO_E_FILE_CRC},
         {"flip.zip", flipped(zip, zip.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
         {"flip.lzh", flipped(lzh, lzh.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
         {"flip.7z", flipped(sevenZip, sevenZip.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
@@ -755,6 +763,12 @@ TEST_F(ExtractTest, DamagedArchivesOfEveryFormatFailEverywhere)
         damaged.push_back({"flip." + ext, flipped(bytes, bytes.size() / 2)});
         damaged.push_back({"cut." + ext, bytes.left(bytes.size() - 9), false,
                            ext.contains("gz") ? SALVO_E_UNEXPECTED_EOF : 0});
+        // Cut inside the gzip trailer (the checksum and the size).
+        if (ext == "gz") {
+            for (const int cut : {1, 4, 7})
+                damaged.push_back({QStringLiteral("cut%1.gz").arg(cut), bytes.left(bytes.size() - cut), false,
+                                   SALVO_E_UNEXPECTED_EOF});
+        }
     }
 
     for (const auto &[name, bytes] : good) {

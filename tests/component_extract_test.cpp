@@ -86,14 +86,21 @@ TEST_F(ExtractTest, Cp932NamesInZipAndLzhBecomeUtf8)
 
 TEST_F(ExtractTest, Cp932NamesInACompressedTarBecomeUtf8)
 {
-    // A compressed stream is read once: its first legacy name switches the rest.
+    // A compressed stream is read once: its first legacy name switches the
+    // rest; the UTF-8 names before it stay UTF-8.
     const std::string tgz = put("sjis.tgz", writeArchive({{"plain.txt", "plain"},
+                                                          {{}, "uber", EntryKind::File, {}, 0644, -1,
+                                                           QStringLiteral("über.txt").toUtf8()},
                                                           {{}, "soft", EntryKind::File, {}, 0644, -1,
-                                                           cp932(QStringLiteral("表示/ソフト.txt"))}},
+                                                           cp932(QStringLiteral("表示/ソフト.txt"))},
+                                                          {{}, "nou", EntryKind::File, {}, 0644, -1,
+                                                           cp932(QStringLiteral("能力.txt"))}},
                                                          "ustar", "gzip"));
     std::string output;
     ASSERT_EQ(extract(tgz, &output), 0) << output;
     EXPECT_EQ(read(QStringLiteral("表示/ソフト.txt")), "soft");
+    EXPECT_EQ(read(QStringLiteral("能力.txt")), "nou");
+    EXPECT_EQ(read(QStringLiteral("über.txt")), "uber");
     EXPECT_EQ(read("plain.txt"), "plain");
 }
 

@@ -18,11 +18,13 @@
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <future>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -102,6 +104,81 @@ TEST_F(ExtractTest, Cp932NamesInACompressedTarBecomeUtf8)
     EXPECT_EQ(read(QStringLiteral("能力.txt")), "nou");
     EXPECT_EQ(read(QStringLiteral("über.txt")), "uber");
     EXPECT_EQ(read("plain.txt"), "plain");
+}
+
+// The characters of a password this process never holds in one piece: only
+// the component's buffer receives it, one character at a time.
+char passwordCharacter(size_t i)
+{
+    return static_cast<char>('A' + (i * 7 + 3) % 26 + (i % 3 == 0 ? 32 : 0));
+}
+constexpr size_t kPasswordLength = 300;
+
+// Whether the last 48 characters of that password lie anywhere in this
+// process's writable memory.
+bool passwordInMemory()
+{
+    const size_t from = kPasswordLength - 48;
+    std::ifstream maps("/proc/self/maps");
+    const int mem = ::open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
+    std::string line;
+    bool found = false;
+    std::vector<char> chunk;
+    while (!found && std::getline(maps, line)) {
+        unsigned long long begin = 0, end = 0;
+        char perms[5] = {};
+        if (std::sscanf(line.c_str(), "%llx-%llx %4s", &begin, &end, perms) != 3 || perms[0] != 'r' || perms[1] != 'w')
+            continue;
+        chunk.resize(end - begin);
+        const ssize_t got = ::pread(mem, chunk.data(), chunk.size(), static_cast<off_t>(begin));
+        for (ssize_t at = 0; got > 0 && !found && at + 48 <= got; ++at) {
+            size_t k = 0;
+            while (k < 48 && chunk[static_cast<size_t>(at) + k] == passwordCharacter(from + k))
+                ++k;
+            found = k == 48;
+        }
+    }
+    ::close(mem);
+    return found;
+}
+
+TEST_F(ExtractTest, APasswordLeavesNoCopyBehindOnceUsed)
+{
+    // The encrypted archive is made by a child process, the only other
+    // holder of the password.
+    const QString zip = home.path("in/locked.zip");
+    const pid_t child = fork();
+    if (child == 0) {
+        std::string password;
+        for (size_t i = 0; i < kPasswordLength; ++i)
+            password.push_back(passwordCharacter(i));
+        writeFile(zip, writeArchive({{"secret.txt", "the contents"}}, "zip", "none", "zip:encryption=zipcrypt",
+                                    password.c_str()));
+        _exit(0);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
+    ASSERT_FALSE(passwordInMemory());
+
+    ComponentLib lib("unzip32.so", "UnZip");
+    const auto setPassword = reinterpret_cast<SALVO_SET_PASSWORD_CALLBACK>(lib.symbol("SetPasswordCallback"));
+    ASSERT_TRUE(setPassword);
+    setPassword(
+        [](void *, const char *, int, char *password, uint32_t size) {
+            if (size <= kPasswordLength)
+                return 0;
+            for (size_t i = 0; i < kPasswordLength; ++i)
+                password[i] = passwordCharacter(i);
+            password[kPasswordLength] = '\0';
+            return 1;
+        },
+        nullptr);
+    std::string output;
+    EXPECT_EQ(lib.run(extractCommand("UnZip", zip.toStdString(), out.toStdString()), &output), 0) << output;
+    setPassword(nullptr, nullptr);
+    EXPECT_EQ(read("secret.txt"), "the contents");
+    EXPECT_FALSE(passwordInMemory());
 }
 
 TEST_F(ExtractTest, Utf8NamesStayAsTheyAre)

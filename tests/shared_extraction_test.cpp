@@ -172,6 +172,13 @@ TEST_F(SharedExtractionTest, NamesThatMeetStayWithOneDecoderAndAFlatExtractionIs
     std::vector<RawEntry> sameFile = largeEntries();
     for (size_t i = 1; i < sameFile.size(); ++i)
         sameFile[i].name = "top/d" + QByteArray::number(static_cast<int>(i)) + "/same.bin";
+    // Files as their size and a checksum: a failure prints no megabytes.
+    const auto digest = [](const std::map<std::string, std::string> &tree) {
+        std::map<std::string, std::string> out;
+        for (const auto &[path, content] : tree)
+            out[path] = std::to_string(content.size()) + "/" + std::to_string(std::hash<std::string>()(content));
+        return out;
+    };
     for (const auto &[archive, flat] : {std::pair{put("twice.zip", storedZip(twice)), false},
                                         std::pair{put("twice.lzh", storedLzh(twice, 2)), false},
                                         std::pair{put("same.zip", storedZip(sameFile)), true}}) {
@@ -179,7 +186,7 @@ TEST_F(SharedExtractionTest, NamesThatMeetStayWithOneDecoderAndAFlatExtractionIs
         const Outcome shared = extract(archive, 4, "shared", flat);
         EXPECT_EQ(shared.code, one.code) << archive;
         EXPECT_EQ(shared.text, one.text) << archive;
-        EXPECT_EQ(shared.tree, one.tree) << archive;
+        EXPECT_EQ(digest(shared.tree), digest(one.tree)) << archive;
         EXPECT_EQ(one.tree.size(), flat ? 1u : 15u) << archive; // with the four folders
     }
     // Names that do not meet: several decoders share a flat extraction too.

@@ -204,9 +204,9 @@ bool Walk::member(int64_t at, LzhMember *m)
     } else if (level == 2 || level == 3) {
         const int sizeField = level == 2 ? 2 : 4;
         const int64_t fixed = level == 2 ? 24 : 28;
-        const int64_t headerSize = level == 2 ? le16(&base[0]) : le32(&base[24]);
         if (got < static_cast<size_t>(fixed))
             return fail(at, "LZH 書庫のヘッダが途中で切れています");
+        const int64_t headerSize = level == 2 ? le16(&base[0]) : le32(&base[24]);
         if ((level == 3 && le16(&base[0]) != 4) || headerSize < fixed + (level == 3 ? 4 : 0) || headerSize > kMaxHeader)
             return fail(at, "LZH 書庫のヘッダの大きさが正しくありません");
         uint16_t crc = lzhCrc16(0, base.data(), static_cast<size_t>(fixed));
@@ -232,6 +232,10 @@ bool Walk::member(int64_t at, LzhMember *m)
         return fail(at, "LZH 書庫のヘッダにファイル名がありません");
     if (m_packed < 0 || m_packed > m_size - dataAt)
         return fail(at, "LZH 書庫のデータが途中で切れています");
+    // A folder has no data; a reader that reads what a folder's header
+    // claims, and one that skips it, would find the next header apart.
+    if (m->folderMethod && m_packed != 0)
+        return fail(at, "LZH 書庫のフォルダのヘッダにデータがあります");
     m->size = dataAt + m_packed - at;
     m->name = m_name;
     m->folder = m_folder;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -47,8 +48,10 @@ struct Directory {
     uint64_t entries = 0, offset = 0, size = 0;
 };
 
-// The central directory as the last end record names it (through the ZIP64
-// record when a field overflows).
+// The central directory as the end record names it (through the ZIP64
+// record when a field overflows). The end record must close the file with
+// its comment, and the comment hold no other end record: readers that look
+// for it in other ways would otherwise find different ones.
 bool findDirectory(int fd, int64_t size, Directory *dir)
 {
     const int64_t window = std::min<int64_t>(size, 22 + 0xFFFF);
@@ -59,6 +62,11 @@ bool findDirectory(int fd, int64_t size, Directory *dir)
         const unsigned char *e = tail.data() + i;
         if (std::memcmp(e, "PK\x05\x06", 4) != 0)
             continue;
+        if (le16(e + 20) != window - i - 22)
+            return false;
+        const std::string_view comment(reinterpret_cast<const char *>(e + 22), static_cast<size_t>(window - i - 22));
+        if (comment.find("PK\x05\x06") != std::string_view::npos || comment.find("PK\x06\x06") != std::string_view::npos)
+            return false;
         dir->entries = le16(e + 10);
         dir->size = le32(e + 12);
         dir->offset = le32(e + 16);
@@ -86,7 +94,7 @@ bool zipLocalHeadersAgree(int fd, int64_t size, std::string *why)
     Directory dir;
     std::vector<unsigned char> central;
     if (!findDirectory(fd, size, &dir)) {
-        *why = "ZIP 書庫の終わりのレコードが読めません";
+        *why = "ZIP 書庫の終わりのレコードが読めないか、紛らわしい位置にあります";
         return false;
     }
     if (dir.entries == 0)

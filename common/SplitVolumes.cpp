@@ -1,5 +1,7 @@
 #include "SplitVolumes.h"
 
+#include "ArchiveExtent.h"
+
 #include <algorithm>
 #include <cctype>
 #include <dirent.h>
@@ -143,9 +145,11 @@ VolumeName volumeNameOf(const std::string &path)
     return {};
 }
 
-std::string volumeSetName(const std::string &path)
+namespace {
+
+// The set name by the names alone.
+std::string namedSetName(const VolumeName &v, const std::string &path)
 {
-    const VolumeName v = volumeNameOf(path);
     switch (v.scheme) {
     case VolumeScheme::None:
         return path;
@@ -175,9 +179,38 @@ std::string volumeSetName(const std::string &path)
     return path;
 }
 
+} // namespace
+
+VolumeSet volumeSetContaining(const std::string &path)
+{
+    const VolumeName v = volumeNameOf(path);
+    const std::string named = namedSetName(v, path);
+    VolumeSet set = volumeSetOf(named);
+    if (v.scheme != VolumeScheme::Numbered || named == path)
+        return set;
+    // Numbered files: archive after archive from the first file, until the
+    // one `path` is part of. A set that lacks a volume keeps the files after
+    // the gap: they are its own later volumes.
+    for (;;) {
+        if (set.gap || std::find(set.paths.begin(), set.paths.end(), path) != set.paths.end())
+            return set;
+        const VolumeName last = volumeNameOf(set.paths.back());
+        const std::string next = volumePath(last, last.number + 1);
+        if (last.scheme != VolumeScheme::Numbered || !isFile(next))
+            return volumeSetOf(path);
+        set = volumeSetOf(next);
+    }
+}
+
+std::string volumeSetName(const std::string &path)
+{
+    return volumeSetContaining(path).name;
+}
+
 VolumeSet volumeSetOf(const std::string &path)
 {
     VolumeSet set;
+    set.name = path;
     const VolumeName v = volumeNameOf(path);
     set.scheme = v.scheme;
     if (v.scheme == VolumeScheme::None) {
@@ -198,10 +231,25 @@ VolumeSet volumeSetOf(const std::string &path)
     };
     switch (v.scheme) {
     case VolumeScheme::RarParts:
-    case VolumeScheme::Numbered:
         set.paths.push_back(path);
         collect(v.number + 1);
         break;
+    case VolumeScheme::Numbered: {
+        set.paths.push_back(path);
+        collect(v.number + 1);
+        // Only as far as the archive that begins here reaches.
+        const ArchiveExtent extent = archiveExtent(set.paths);
+        if (extent.known) {
+            set.measured = true;
+            if (extent.beyondLast) {
+                set.gap = true;
+            } else {
+                set.paths.resize(extent.volumes);
+                set.gap = false;
+            }
+        }
+        break;
+    }
     case VolumeScheme::RarOld:
         set.paths.push_back(path);
         collect(v.number + 1); // after name.rar (-1) comes name.r00

@@ -6,7 +6,10 @@
 //   name.z01, name.z02, ..., name.zip     (only when name.z01 is there; the .zip is the last)
 //   name.001, name.002, ...               (also name.7z.001, name.zip.001, name.tar.001)
 // A set is named by one of its files: the first volume, or for a split zip its
-// ".zip". Plain C++ on POSIX paths, no Qt.
+// ".zip". Numbered files are one set only as far as the archive in the first
+// one reaches (see ArchiveExtent.h): complete archives that happen to be
+// numbered are each a set of their own, and a stray piece of another set is no
+// volume of the one before it. Plain C++ on POSIX paths, no Qt.
 #include <string>
 #include <vector>
 
@@ -29,18 +32,25 @@ struct VolumeName {
 VolumeName volumeNameOf(const std::string &path);
 
 struct VolumeSet {
+    std::string name;               // the path that stands for the set
     std::vector<std::string> paths; // in reading order; the path given alone when it is no volume
-    bool gap = false;               // a later volume is there while one before it is not
+    bool gap = false;               // a later volume is there while one before it is not, or missing
     VolumeScheme scheme = VolumeScheme::None;
+    // Numbered files: the archive's own structure said how far it reaches
+    // (else every file that follows by its number is taken).
+    bool measured = false;
     bool split() const { return paths.size() > 1 || gap; }
 };
 
 // The path that stands for the set `path` belongs to: the first volume (for a
 // split zip its ".zip"), when that is there; else `path` itself.
 std::string volumeSetName(const std::string &path);
+// The whole set `path` belongs to.
+VolumeSet volumeSetContaining(const std::string &path);
 
 // The volumes of the set named by `path`, from it on, as far as they follow
-// one another without a gap.
+// one another without a gap (and, for numbered files, as far as the archive
+// reaches).
 VolumeSet volumeSetOf(const std::string &path);
 
 } // namespace salvo

@@ -328,8 +328,11 @@ TEST_F(RecordingTest, MultiRootAnswersAndTheWalkStopsEarly)
     script({"UnHkiEntries x|1|1|0|0|0"});
     probe->isMultiRoot(archive("a.hki"));
     EXPECT_TRUE(callNames().contains("UnHkiOpenArchive\t512"));
+    // What cannot be listed never goes loose into the target: it gets its own folder.
     script({"UnrarOpenArchive 0"});
-    EXPECT_FALSE(probe->isMultiRoot(archive("a.rar")));
+    EXPECT_TRUE(probe->isMultiRoot(archive("a.rar")));
+    script({"UnrarEntries a/x|1|1|0|0|0;a/y|1|1|0|0|0", "UnrarEntriesEnd 32791"}); // a damaged header after them
+    EXPECT_TRUE(probe->isMultiRoot(archive("a.rar")));
 }
 
 TEST_F(RecordingTest, ARunLooksIntoASelfExtractorOnce)
@@ -476,14 +479,15 @@ TEST_F(RealComponentsTest, CountSizeListingAndTopFolders)
     EXPECT_EQ(rows[1].originalSize, "-"); // size 0
     EXPECT_NE(rows[0].date, "-");
 
-    // Hostile and odd inputs give the "nothing found" answers.
+    // Hostile and odd inputs give the "nothing found" answers; what cannot be
+    // listed gets a folder of its own.
     writeFile(home.path("in/empty.zip"), "");
     QDir().mkpath(home.path("in/folder.zip"));
     for (const QString &odd : {home.path("in/empty.zip"), home.path("in/folder.zip"), home.path("in/gone.zip")}) {
         EXPECT_EQ(probe->check(odd), 999) << odd.toStdString();
         EXPECT_EQ(probe->entryCount(odd), 0);
         EXPECT_EQ(probe->expandedSize(odd), 0);
-        EXPECT_FALSE(probe->isMultiRoot(odd));
+        EXPECT_TRUE(probe->isMultiRoot(odd));
         EXPECT_TRUE(probe->listEntries(odd).isEmpty());
     }
     EXPECT_EQ(probe->check(home.path("in/gone.lzh")), 2);

@@ -192,6 +192,22 @@ TEST_F(ExtractTest, Utf8NamesStayAsTheyAre)
     EXPECT_EQ(read(QStringLiteral("フォルダ/名前.txt")), "y");
 }
 
+TEST_F(ExtractTest, NamesThatMayDifferOnlyInNormalisationNeverBecomeOneFileSilently)
+{
+    // The decoder reads UTF-8 names normalised (NFC): "café" stored
+    // precomposed and decomposed would become one file while both count as
+    // written. The archive fails instead, and leaves nothing.
+    const std::string zip = put("nfc-nfd.zip", storedZip({{"caf\xC3\xA9.txt", "nfc", false, true},
+                                                          {"cafe\xCC\x81.txt", "nfd", false, true}}));
+    std::string output;
+    EXPECT_EQ(extract(zip, &output), SALVO_E_FILE_OPEN) << output;
+    EXPECT_FALSE(QFileInfo::exists(out));
+    // A plain name twice (a newer copy appended to a tar) is one file, the later.
+    const std::string tar = put("again.tar", writeArchive({{"a.txt", "old"}, {"a.txt", "new"}}, "ustar"));
+    ASSERT_EQ(extract(tar), 0);
+    EXPECT_EQ(read("a.txt"), "new");
+}
+
 int answerScript(void *user, const char *)
 {
     auto *answers = static_cast<std::vector<int> *>(user);
@@ -243,6 +259,15 @@ TEST_F(ExtractTest, OverwriteWithAndWithoutSwitchesAndCallback)
     reset();
     EXPECT_EQ(lib.run(extractCommand("UnZip", zip, out.toStdString(), false, false)), SALVO_E_USER_CANCEL);
     EXPECT_EQ(read("a.txt"), "old a");
+    // A cancel after some files were moved into place takes them back: the new
+    // ones go, the one replaced comes back as it was.
+    const std::string four = put("four.zip", storedZip({{"0.txt", "new 0"}, {"a.txt", "new a"}, {"b.txt", "new b"},
+                                                        {"c/new.txt", "new c"}}));
+    answers = {SALVO_ANSWER_YES, SALVO_ANSWER_CANCEL};
+    reset();
+    EXPECT_EQ(lib.run(extractCommand("UnZip", four, out.toStdString(), false, false)), SALVO_E_USER_CANCEL);
+    EXPECT_EQ(read("a.txt") + read("b.txt"), "old aold b");
+    EXPECT_TRUE(answers.empty());
     lib.setCallback(nullptr, nullptr);
     // Nothing of the staging area is left behind in any case.
     EXPECT_EQ(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
@@ -387,10 +412,12 @@ QList<int> decoderChildPids()
     return pids;
 }
 
+// A decoder is a process group: the process the component started and the
+// one serving its request.
 void killDecoders()
 {
     for (const int pid : decoderChildPids())
-        ::kill(pid, SIGKILL);
+        ::kill(-pid, SIGKILL);
 }
 
 int killAndAnswerYes(void *user, const char *)
@@ -545,6 +572,26 @@ int callAgainWhileAsked(void *user, const char *)
     // deadlocked component from hanging the test run.
     c->served = finished.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
     return SALVO_ANSWER_YES;
+}
+
+TEST_F(ExtractTest, AWalkOverManyEntriesKeepsLittleOfThem)
+{
+    // 600,000 entries in a small tar.zst: a walk (count, size, top folders)
+    // holds a bounded window of them, not all.
+    constexpr int kEntries = 600000;
+    std::vector<Entry> entries;
+    entries.reserve(kEntries);
+    for (int i = 0; i < kEntries; ++i)
+        entries.push_back({QStringLiteral("d%1/f%2").arg(i / 1000).arg(i), {}});
+    const std::string archive = put("many.tar.zst", writeArchive(entries, "ustar", "zstd"));
+    entries.clear();
+    QByteArray printed;
+    ASSERT_EQ(runProgram(SALVO_DRIVER, {"tar32.so", "Tar", "walk",
+                                        QString::fromStdString(archive)}, &printed), 0) << printed.constData();
+    EXPECT_TRUE(printed.contains("entries 600000")) << printed.constData();
+    const qsizetype at = printed.indexOf("peak ");
+    ASSERT_GE(at, 0);
+    EXPECT_LT(printed.mid(at + 5).split('\n').first().toLongLong(), 50 * 1024) << "KiB at the peak";
 }
 
 TEST_F(ExtractTest, AnOpenQuestionDoesNotBlockOtherCalls)

@@ -493,6 +493,17 @@ TEST_F(WriteTest, DeletingEveryEntryLeavesAnArchiveThatListsEmptyAndTakesFilesAg
 }
 
 // The decoder process of this test that holds a file open in `folder`.
+pid_t parentOf(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    return close == std::string::npos ? -1 : std::atoi(line.c_str() + close + 4);
+}
+
+// The decoder process (started by this test, or serving a request of one)
+// that holds a file of `folder` open.
 pid_t writerIn(const QString &folder)
 {
     DIR *proc = ::opendir("/proc");
@@ -501,11 +512,8 @@ pid_t writerIn(const QString &folder)
         const pid_t pid = static_cast<pid_t>(std::atoi(d->d_name));
         if (pid <= 0)
             continue;
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        const size_t close = line.rfind(')');
-        if (close == std::string::npos || std::atoi(line.c_str() + close + 4) != getpid())
+        const pid_t parent = parentOf(pid);
+        if (parent != getpid() && (parent <= 0 || parentOf(parent) != getpid()))
             continue;
         const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
         for (const QString &fd : QDir(fds).entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {

@@ -6,6 +6,8 @@
 #include "ui/main/RunControl.h"
 #include "ui/main/StatusPanels.h"
 #include "ui/main/ViewerDocking.h"
+#include "ui/progress/ProgressWindow.h"
+#include "ui/viewers/ContentViewer.h"
 #include "engine/ProcessRunner.h"
 #include "settings/ProfileFile.h"
 #include "ui/viewers/QueueFilterDialog.h"
@@ -18,6 +20,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
@@ -150,7 +153,7 @@ TEST_F(MainWindowTest, DropKeysAndRemoval)
     window->queueView()->dropPaths({home.path("in/tree"), home.path("in/c.rar"), home.path("in/gone.7z")}, [&] { done = true; });
     ASSERT_TRUE(waitUntil([&] { return done; }));
     EXPECT_EQ(window->queue().size(), 3);
-    EXPECT_TRUE(window->statusText(1).startsWith(QStringLiteral("3ファイル登録済み(3追加)"))) << window->statusText(1).toStdString();
+    EXPECT_EQ(window->statusText(1), QStringLiteral("3ファイル登録済み(3追加、1件は見つからないため除外)"));
 
     window->queueView()->list()->setFocus();
     QTest::keyClick(window->queueView()->list(), Qt::Key_A, Qt::ControlModifier);
@@ -387,6 +390,101 @@ TEST_F(MainWindowTest, EndingTheProgramDuringARunLetsGoOfTheArchiveAndSavesTheWi
     // The window saved its state on the way out, as its close box does.
     EXPECT_EQ(settings().read(ini::kArchiveMethod), "LZH");
     EXPECT_EQ(settings().startUpMode(), WorkingMode::Extract);
+}
+
+// An archive whose extraction takes a while (512 MiB of output), beside the
+// archives of a test: while it is extracted, a staging folder is in `folder`.
+struct LongArchive {
+    QString path;
+    explicit LongArchive(const QString &folder) : path(folder + "/big.bin.gz")
+    {
+        writeFile(path, longGzip(32));
+    }
+    static bool staging(const QString &folder)
+    {
+        return !QDir(folder).entryList({".salvo-staging-*"}, QDir::Dirs | QDir::Hidden).isEmpty();
+    }
+};
+
+TEST_F(MainWindowTest, StopAndCloseGiveUpTheArchiveInHandAtOnce)
+{
+    window = std::make_unique<MainWindow>(home.myPath(), LaunchMode::Normal);
+    window->startUp(builtComponents(home.myPath()), {});
+    settings().write(ini::kEndNotice, 0);
+    settings().write(ini::kNormalFileNameFolder, 2);
+    settings().write(ini::kNormalDeleteArchive, 1);
+    const QString in = home.path("in");
+    const QString small = in + "/small.zip", after = in + "/after.zip";
+    writeFile(small, writeArchive({{"small.txt", "s", EntryKind::File, {}}}, "zip"));
+    const LongArchive big(in);
+    writeFile(after, writeArchive({{"after.txt", "a", EntryKind::File, {}}}, "zip"));
+    window->queue().append({small, big.path, after});
+    // The viewer shows the first archive, which the run extracts and deletes.
+    window->queueView()->list()->setCurrentIndex(window->queue().index(0));
+    window->openCurrentArchive();
+    ASSERT_TRUE(window->viewer());
+    ModalWatcher notice;
+    notice.arm();
+    int finished = -1;
+    QObject::connect(window.get(), &MainWindow::runFinished, [&](int n) { finished = n; });
+    window->startRun();
+    ASSERT_TRUE(waitUntil([&] { return LongArchive::staging(in); }, 60000));
+    // Its archive is gone: the viewer no longer shows it. It is opened on the
+    // next one, and the run's end closes it.
+    EXPECT_TRUE(waitUntil([&] { return !window->viewer(); }));
+    window->queueView()->list()->setCurrentIndex(window->queue().index(1));
+    window->openCurrentArchive();
+    window->startRun(); // the stop button
+    ASSERT_TRUE(waitUntil([&] { return finished >= 0; }, 60000));
+    EXPECT_FALSE(window->viewer() && window->viewer()->isVisible());
+    EXPECT_EQ(finished, 1);
+    // What the archive in hand wrote is gone; it and the one not reached stay queued.
+    EXPECT_FALSE(QFile::exists(in + "/big.bin"));
+    EXPECT_FALSE(LongArchive::staging(in));
+    EXPECT_TRUE(QFile::exists(big.path));
+    EXPECT_EQ(window->queue().entries(), QStringList({big.path, after}));
+    EXPECT_FALSE(QFile::exists(in + "/after.txt"));
+    EXPECT_EQ(window->statusText(1), QStringLiteral("1個のファイルを解凍して中止しました。"));
+    EXPECT_EQ(notice.text, QStringLiteral("1個のファイルを解凍して中止しました。"));
+
+    // Closing the window during a run waits only for the archive in hand to be given up.
+    bool closed = false;
+    QObject::connect(window.get(), &MainWindow::closed, [&] { closed = true; });
+    window->startRun();
+    ASSERT_TRUE(waitUntil([&] { return LongArchive::staging(in); }, 60000));
+    window->close();
+    ASSERT_TRUE(waitUntil([&] { return closed; }, 60000));
+    EXPECT_FALSE(QFile::exists(in + "/big.bin"));
+    EXPECT_FALSE(LongArchive::staging(in));
+    EXPECT_EQ(window->queue().entries(), QStringList({big.path, after}));
+}
+
+TEST_F(MainWindowTest, EscapeOnTheDdModeProgressWindowStopsTheRunItShows)
+{
+    window = std::make_unique<MainWindow>(home.myPath(), LaunchMode::DdMode);
+    settings().write(ini::kEndNotice, 1);
+    settings().write(ini::kDdExtractMode, 2);
+    settings().write(ini::kDdTargetPath, home.path("out"));
+    settings().write(ini::kDdFileNameFolder, 2);
+    writeFile(home.path("out/keep.txt"), "keep");
+    const LongArchive big(home.path("in"));
+    const QString after = home.path("in/after.zip");
+    writeFile(after, writeArchive({{"after.txt", "a", EntryKind::File, {}}}, "zip"));
+    bool closed = false;
+    QObject::connect(window.get(), &MainWindow::closed, [&] { closed = true; });
+    window->startUp(builtComponents(home.myPath()), {big.path, after});
+    ASSERT_TRUE(waitUntil([&] { return LongArchive::staging(home.path("out")); }, 60000));
+    ProgressWindow *progress = window->runControl()->progressWindow();
+    ASSERT_TRUE(waitUntil([&] { return progress = window->runControl()->progressWindow(), progress && progress->isVisible(); }));
+    // Escape and the close box ask the run to stop; the window stays to show it.
+    QTest::keyClick(progress, Qt::Key_Escape);
+    progress->close();
+    EXPECT_TRUE(progress->isVisible());
+    EXPECT_FALSE(progress->stopButton->isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return closed; }, 60000));
+    EXPECT_EQ(QDir(home.path("out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"keep.txt"}));
+    EXPECT_TRUE(QFile::exists(big.path));
 }
 
 TEST_F(MainWindowTest, ASettingsFileThatCannotBeReadIsReportedOnceAndNeverRewritten)

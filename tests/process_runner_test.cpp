@@ -4,12 +4,19 @@
 #include "archivers/ArchiveProbe.h"
 #include "archivers/ConsoleExtractors.h"
 #include "engine/ProcessRunner.h"
+#include "engine/RunLog.h"
+#include "platform/ProgramFolder.h"
+#include "platform/TerminationSignal.h"
+#include "support/ComponentLib.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QSet>
 
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -90,6 +97,51 @@ TEST(ProcessRunner, SplitsAtTheFirstPrefixThatNamesAFileAndWaits)
     EXPECT_TRUE(runner.start(home.path("my tools")));
     EXPECT_EQ(opened, QStringList({home.path("my tools")}));
     EXPECT_FALSE(runner.start(home.path("missing folder")));
+}
+
+TEST(ProcessRunner, AChildGetsNoDescriptorOfTheProgramAndThePrivateFilesStayPrivate)
+{
+    TempHome home;
+    int argc = 1;
+    char name[] = "process_runner_test";
+    char *argv[] = {name, nullptr};
+    std::unique_ptr<QCoreApplication> app;
+    if (!QCoreApplication::instance())
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    auto openFds = [](const QString &listing) {
+        QSet<QString> fds;
+        for (const QString &line : listing.split('\n', Qt::SkipEmptyParts))
+            fds.insert(line);
+        return fds;
+    };
+    // Descriptors this test process came with (its own environment's) may go on.
+    const QSet<QString> inherited = openFds(QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join('\n'));
+    // What the program holds open while it runs: the termination socket, the
+    // run log, a decoder of a component.
+    onTerminationRequest([] {});
+    RunLog log(home.myPath());
+    ASSERT_TRUE(log.open());
+    ComponentLib zip("unzip32.so", "UnZip");
+    ASSERT_NE(zip.count(home.path("none.zip").toStdString()), 1234);
+
+    program(home.path("fds"), "exec ls /proc/self/fd > \"$1\"\n");
+    ASSERT_TRUE(ProcessRunner().runAndWait(home.path("fds") + " " + home.path("fds.txt")));
+    // Standard input, output and error, the folder ls itself reads, and what
+    // the test came with.
+    const QSet<QString> child = openFds(QString::fromUtf8(readFile(home.path("fds.txt"))));
+    EXPECT_TRUE((child - inherited - QSet<QString>{"0", "1", "2", "3"}).isEmpty())
+        << QStringList((child - inherited).values()).join(' ').toStdString();
+
+    // The log and the program folder (here one that was made open) are
+    // their owner's only.
+    auto mode = [](const QString &path) {
+        struct stat st {};
+        ::stat(QFile::encodeName(path).constData(), &st);
+        return st.st_mode & 0777;
+    };
+    EXPECT_EQ(mode(home.myPath() + "Log.txt"), 0600u);
+    ::chmod(QFile::encodeName(home.myPath()).constData(), 0755);
+    EXPECT_EQ(mode(resolveMyPath(home.path("x"))), 0700u);
 }
 
 TEST(ProcessRunner, TheCancelFlagEndsTheWait)

@@ -83,6 +83,29 @@ TEST_F(QueueTest, SamePathTwiceIsQueuedTwiceAndRelativePathsBecomeAbsolute)
     EXPECT_EQ(queue.entries(), QStringList({dir + "/a.zip", dir + "/a.zip", dir + "/a.zip"}));
 }
 
+TEST_F(QueueTest, OneListQueuesEachFileOnceAndLogsWhatItLeftOut)
+{
+    writeFile(dir + "/x.zip", "z");
+    writeFile(dir + "/tree/y.zip", "y");
+    QDir().mkpath(dir + "/sub");
+    QFile::link(dir + "/x.zip", dir + "/link.zip");
+    const QString saved = QDir::currentPath();
+    QDir::setCurrent(dir);
+    ArchiveQueue queue;
+    // One launch names x.zip six ways and tree/y.zip twice (once by its folder).
+    const AddResult r = queue.addPaths({"x.zip", dir + "/x.zip", "./x.zip", "sub/../x.zip", "link.zip",
+                                        dir + "/tree", "tree/y.zip", "gone.zip", "/dev/null"});
+    QDir::setCurrent(saved);
+    EXPECT_EQ(queue.entries(), QStringList({dir + "/x.zip", dir + "/tree/y.zip"}));
+    EXPECT_EQ(r.added, 2);
+    EXPECT_EQ(r.skippedPaths, QStringList{dir + "/gone.zip"});
+    EXPECT_EQ(r.notFilePaths, QStringList{"/dev/null"});
+    logLeftOut(home.myPath(), r);
+    EXPECT_EQ(QString::fromUtf8(readFile(home.myPath() + "Log.txt")),
+              dir + QStringLiteral("/gone.zip : 見つからないため登録しませんでした\r\n")
+                  + QStringLiteral("/dev/null : 通常のファイルでないため登録しませんでした\r\n"));
+}
+
 TEST_F(QueueTest, LinkLoopsAndDanglingLinksEndTheScan)
 {
     writeFile(dir + "/tree/a.zip", "z");

@@ -340,3 +340,46 @@ TEST_F(SharedExtractionTest, AnEncryptedArchiveStaysWithOneDecoderThatAsksOnce)
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(readFile(home.path("out/top/d2/f11.bin")), entries.back().data);
 }
+
+namespace {
+
+// At its second look (the first comes before the call opens anything), the
+// cancel hook puts another archive at the path: a new file, as an archive
+// before it in a run might.
+struct Replacement {
+    std::string path;
+    QByteArray other;
+    int looks = 0;
+};
+
+int replaceAtSecondLook(void *user)
+{
+    auto *r = static_cast<Replacement *>(user);
+    if (++r->looks == 2) {
+        writeFile(QString::fromStdString(r->path + ".new"), r->other);
+        ::rename((r->path + ".new").c_str(), r->path.c_str());
+    }
+    return 0;
+}
+
+TEST_F(SharedExtractionTest, EveryDecoderReadsTheFileTheCallBeganWith)
+{
+    const std::vector<RawEntry> original = largeEntries();
+    std::vector<RawEntry> other = original;
+    for (size_t i = 1; i < other.size(); ++i)
+        other[i].data = noise(other[i].data.size(), static_cast<uint32_t>(100 + i));
+    const std::string zip = put("replaced.zip", storedZip(original));
+    Replacement replacement{zip, storedZip(other)};
+    ComponentLib lib("unzip32.so", "UnZip");
+    reinterpret_cast<SALVO_SET_DECODER_COUNT>(lib.symbol("SetDecoderCount"))(4);
+    lib.setCancelCallback(replaceAtSecondLook, &replacement);
+    const QString out = home.path("out");
+    std::string text;
+    EXPECT_EQ(lib.run(extractCommand("UnZip", zip, out.toStdString()), &text), 0) << text;
+    lib.setCancelCallback(nullptr, nullptr);
+    EXPECT_GE(replacement.looks, 2);
+    for (size_t i = 1; i < original.size(); ++i)
+        EXPECT_EQ(readFile(out + "/" + QString::fromUtf8(original[i].name)), original[i].data) << original[i].name.constData();
+}
+
+} // namespace

@@ -143,6 +143,8 @@ TEST_F(StartupTest, DdModeRunSavesNoWindowStateAndRestoresShowResult)
     const UserStore store;
     store.writeInt32(kUnzip32SettingsKey, "ShowResult", 5);
     writeFile(home.path("in/a.zip"), "PK");
+    // The DD-mode target: an archive that cannot be listed gets a folder of its own there.
+    QDir().mkpath(home.path("userhome/Desktop"));
 
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -325,8 +327,6 @@ TEST_F(StartupTest, ASecondInstanceHandsItsFilesToTheFirstAndEnds)
     writeFile(in + "/c.zip", "PK");
     const QByteArray raw = QFile::encodeName(in) + "/\x83\x65\x83\x58\x83\x67.zip"; // CP932, not UTF-8
     ::close(::open(raw.constData(), O_CREAT | O_WRONLY, 0600));
-    const QString longName = in + "/" + QString(200, 'n') + ".zip";
-    writeFile(longName, "PK");
     // The first instance's current folder holds other files of the same names.
     writeFile(home.path("decoy/b.lzh"), "-lh");
     writeFile(home.path("decoy/a.zip"), "PK");
@@ -340,8 +340,10 @@ TEST_F(StartupTest, ASecondInstanceHandsItsFilesToTheFirstAndEnds)
     QObject::connect(&server, &HandoffServer::received, &window, &MainWindow::receiveHandoff);
 
     QStringList many;
-    for (int i = 0; i < 5000; ++i) // over 1 MiB of names
-        many << longName;
+    for (int i = 0; i < 5000; ++i) { // over 1 MiB of names, each file once
+        many << in + "/" + QString(200, 'n') + QString::number(i) + ".zip";
+        writeFile(many.last(), "PK");
+    }
     std::vector<std::unique_ptr<QProcess>> seconds;
     seconds.push_back(start({in + QStringLiteral("/表 ソ.zip"), in + "/b.lzh"}));
     seconds.push_back(start({"/DDMODE", in + "/b.lzh"}));

@@ -123,29 +123,30 @@ TEST_F(ViewerCoreTest, ExtractDeleteAndAddLinesOfEveryFormat)
     installAll();
     settings().write(ini::kUseUnace32, 1);
     const Line extractions[] = {
-        {"a.lzh", 1, 0, 0, "dir/b.txt", "Unlha\tx -c1 -m1 -y1  \"{A}\" \"{F}/\" dir/b.txt -y -jf0"},
-        {"a.LHA", 0, 1, 0, "my file.txt", "Unlha\te -c0 -m0  \"{A}\" \"{F}/\" \"my file.txt\" -y -jf0"},
-        {"a.zip", 1, 0, 0, "b.txt", "UnZip\t-x -o -s -V -i -C -qq \"{A}\" \"{F}/\" b.txt"},
-        {"a.zip", 0, 1, 0, "b.txt", "UnZip\t-x -j -s -V -i -C -qq \"{A}\" \"{F}/\" b.txt"},
-        {"a.zip", 1, 1, 1, "b.txt", "SevenZip\tx \"{A}\" \"{F}/\" b.txt"},
-        {"a.7z", 0, 0, 0, "b.txt", "SevenZip\te -y \"{A}\" \"{F}/\" b.txt"},
-        {"a.cab", 0, 0, 0, "b.txt", "Cab\t-x -j -o \"{A}\" \"{F}/\" b.txt"},
+        {"a.lzh", 1, 0, 0, "dir/b.txt", "Unlha\tx -c1 -m1 -y1  --no-wildcards \"{A}\" \"{F}/\" \"dir/b.txt\" -y -jf0"},
+        {"a.LHA", 0, 1, 0, "my file.txt", "Unlha\te -c0 -m0  --no-wildcards \"{A}\" \"{F}/\" \"my file.txt\" -y -jf0"},
+        {"a.zip", 1, 0, 0, "b.txt", "UnZip\t-x -o -s -V -i -C -qq --no-wildcards \"{A}\" \"{F}/\" \"b.txt\""},
+        {"a.zip", 0, 1, 0, "b.txt", "UnZip\t-x -j -s -V -i -C -qq --no-wildcards \"{A}\" \"{F}/\" \"b.txt\""},
+        {"a.zip", 1, 1, 1, "b.txt", "SevenZip\tx --no-wildcards \"{A}\" \"{F}/\" \"b.txt\""},
+        {"a.7z", 0, 0, 0, "b.txt", "SevenZip\te -y --no-wildcards \"{A}\" \"{F}/\" \"b.txt\""},
+        {"a.cab", 0, 0, 0, "b.txt", "Cab\t-x -j -o --no-wildcards \"{A}\" \"{F}/\" \"b.txt\""},
         {"a.gca", 1, 1, 0, "b.txt", "UnGCA\te -xx1 -yx1 -sx1 \"{A}\" \"{F}/\" b.txt"},
-        {"a.rar", 0, 0, 0, "b.txt", "Unrar\t-e -y -o \"{A}\" \"{F}/\" b.txt"},
-        {"a.rar", 1, 1, 0, "b.txt", "Unrar\t-x \"{A}\" \"{F}/\" b.txt"},
+        {"a.rar", 0, 0, 0, "b.txt", "Unrar\t-e -y -o --no-wildcards \"{A}\" \"{F}/\" \"b.txt\""},
+        {"a.rar", 1, 1, 0, "b.txt", "Unrar\t-x --no-wildcards \"{A}\" \"{F}/\" \"b.txt\""},
         {"a.yz1", 1, 0, 0, "b.txt", "Yz1\tx -x1 -y1 \"{A}\" \"{F}/\" b.txt"},
         {"a.ard", 0, 0, 0, "b.txt", "Unarj\te -y- \"{A}\" \"{F}/\" b.txt"},
-        {"a.tar.gz", 1, 0, 0, "b.txt", "Tar\t-x --use-directory=1 \"{A}\" \"{F}/\" b.txt"},
-        {"a.bz2", 0, 1, 0, "b.txt", "Tar\t-x --use-directory=0 \"{A}\" \"{F}/\" b.txt"},
-        {"a.tar.xz", 1, 0, 0, "b.txt", "Tar\t-x --use-directory=1 \"{A}\" \"{F}/\" b.txt"},
+        {"a.tar.gz", 1, 0, 0, "b.txt", "Tar\t-x --use-directory=1 --no-wildcards \"{A}\" \"{F}/\" \"b.txt\""},
+        {"a.bz2", 0, 1, 0, "b.txt", "Tar\t-x --use-directory=0 --no-wildcards \"{A}\" \"{F}/\" \"b.txt\""},
+        {"a.tar.xz", 1, 0, 0, "b.txt", "Tar\t-x --use-directory=1 --no-wildcards \"{A}\" \"{F}/\" \"b.txt\""},
         {"a.gza", 0, 0, 0, "b.txt", "Bga\tx -a -j -o \"{A}\" \"{F}/\" b.txt"},
         {"a.bel", 1, 0, 0, "b.txt", "Unbel\t \"{A}\" \"{F}/\""},
         {"a.imp", 1, 1, 0, "b.txt", "UnImp\tx -a -r -c2 \"{A}\" \"{F}/\" b.txt"},
         {"a.hki", 0, 0, 0, "b.txt", "UnHki\te -ga0 \"{A}\" \"{F}/\" b.txt"},
         {"a.kty", 1, 1, 0, "b.txt", "Kty\tx c0 q r \"{A}\" \"{F}/\" b.txt"},
         {"a.ace", 1, 0, 0, "b.txt", "Unace\tx -y1 -o \"{A}\" \"{F}/\""},
-        // A double quote cannot be passed: "?" stands for it and matches it.
-        {"a.7z", 1, 1, 0, "say \"hi\".txt", "SevenZip\tx \"{A}\" \"{F}/\" \"say ?hi?.txt\""},
+        // A component of another maker takes the name as a mask: "?" stands for a
+        // double quote, which cannot be passed.
+        {"a.gza", 1, 1, 0, "say \"hi\".txt", "Bga\tx -a \"{A}\" \"{F}/\" \"say ?hi?.txt\""},
     };
     for (const Line &c : extractions) {
         settings().write(ini::kMakeFolder4ListView, c.keepPaths);
@@ -162,11 +163,11 @@ TEST_F(ViewerCoreTest, ExtractDeleteAndAddLinesOfEveryFormat)
 
     settings().write(ini::kUse7Zip, 0);
     const Line deletions[] = {
-        {"a.lzh", 0, 0, 0, "b.txt", "Unlha\td -jyd \"{A}\" \"b.txt\""},
-        {"a.lzh", 0, 0, 0, "dir/b.txt", "Unlha\td \"{A}\" \"dir/b.txt\""},
-        {"a.zip", 0, 0, 0, "dir/", "Zip\t-d \"{A}\" \"dir/\""},
-        {"a.zip", 0, 0, 1, "b c.txt", "SevenZip\td \"{A}\" \"b c.txt\""},
-        {"a.7z", 0, 0, 0, "b.txt", "SevenZip\td \"{A}\" \"b.txt\""},
+        {"a.lzh", 0, 0, 0, "b.txt", "Unlha\td -jyd --no-wildcards \"{A}\" \"b.txt\""},
+        {"a.lzh", 0, 0, 0, "dir/b.txt", "Unlha\td --no-wildcards \"{A}\" \"dir/b.txt\""},
+        {"a.zip", 0, 0, 0, "dir/", "Zip\t-d --no-wildcards \"{A}\" \"dir/\""},
+        {"a.zip", 0, 0, 1, "b c.txt", "SevenZip\td --no-wildcards \"{A}\" \"b c.txt\""},
+        {"a.7z", 0, 0, 0, "b.txt", "SevenZip\td --no-wildcards \"{A}\" \"b.txt\""},
         {"a.bza", 0, 0, 0, "b.txt", "Bga\td \"{A}\" \"b.txt\""},
         {"a.hki", 0, 0, 0, "b.txt", "UnHki\td \"{A}\" \"b.txt\""},
     };
@@ -278,7 +279,7 @@ TEST_F(ViewerCoreTest, RealResultsMissingComponentsAndRefusals)
     ui.status[1].clear();
     script({"Unlha 11"});
     EXPECT_FALSE(actions->extractEntry(sfx, "dir/b.txt", out, false).ok);
-    EXPECT_EQ(mainCalls(), QStringList{"Unlha\te \"" + sfx + "\" \"" + out + "/\" dir/b.txt -y -jf0"});
+    EXPECT_EQ(mainCalls(), QStringList{"Unlha\te --no-wildcards \"" + sfx + "\" \"" + out + "/\" \"dir/b.txt\" -y -jf0"});
     EXPECT_EQ(ui.messages.size(), 1u);
     EXPECT_TRUE(ui.status[1].isEmpty());
     script({});
@@ -321,15 +322,15 @@ TEST(EntryCommandTables, SelfExtractorsAceAndRk)
         const char *line;
     };
     const Case cases[] = {
-        {"LZH", "Unlha", "e \"/in/s.exe\" \"/out/\" \"d/b c.txt\" -y -jf0"},
-        {"ZIP", "UnZip", "-x -j -o -s -V -i -C -qq \"/in/s.exe\" \"/out/\" \"d/b c.txt\""},
-        {"CAB", "Cab", "-x -j -o \"/in/s.exe\" \"/out/\" \"d/b c.txt\""},
+        {"LZH", "Unlha", "e --no-wildcards \"/in/s.exe\" \"/out/\" \"d/b c.txt\" -y -jf0"},
+        {"ZIP", "UnZip", "-x -j -o -s -V -i -C -qq --no-wildcards \"/in/s.exe\" \"/out/\" \"d/b c.txt\""},
+        {"CAB", "Cab", "-x -j -o --no-wildcards \"/in/s.exe\" \"/out/\" \"d/b c.txt\""},
         {"GCA", "UnGCA", "e -xx0 -yx0 -sx1 \"/in/s.exe\" \"/out/\" \"d/b c.txt\""},
-        {"RAR", "Unrar", "-e -y -o \"/in/s.exe\" \"/out/\" \"d/b c.txt\""},
-        {"7Z", "SevenZip", "e -y \"/in/s.exe\" \"/out/\" \"d/b c.txt\""},
+        {"RAR", "Unrar", "-e -y -o --no-wildcards \"/in/s.exe\" \"/out/\" \"d/b c.txt\""},
+        {"7Z", "SevenZip", "e -y --no-wildcards \"/in/s.exe\" \"/out/\" \"d/b c.txt\""},
         {"YZ1", "Yz1", "x -x0 -y1 \"/in/s.exe\" \"/out/\" \"d/b c.txt\""},
         {"ARJ", "Unarj", "e -y- \"/in/s.exe\" \"/out/\" \"d/b c.txt\""},
-        {"TAR", "Tar", "-x --use-directory=0 \"/in/s.exe\" \"/out/\" \"d/b c.txt\""},
+        {"TAR", "Tar", "-x --use-directory=0 --no-wildcards \"/in/s.exe\" \"/out/\" \"d/b c.txt\""},
         {"BZA", "Bga", "x -j -o \"/in/s.exe\" \"/out/\" \"d/b c.txt\""},
         {"BEL", "Unbel", " \"/in/s.exe\" \"/out/\""},
         {"IMP", "UnImp", "-o\"/out/\" -a \"/in/s.exe\" \"d/b c.txt\""},

@@ -28,6 +28,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <map>
 #include <sys/stat.h>
 
 using namespace salvo;
@@ -342,6 +343,115 @@ TEST_F(ViewerWindowTest, OpenNeverRunsAnEntryNorTouchesTheSettingsFile)
     EXPECT_EQ(opened, QStringList{QFileInfo(tmp + "/open/line\nbreak.txt").canonicalFilePath()});
     EXPECT_EQ(viewer->popupMenu->objectName(), "mnuPopUp");
     EXPECT_EQ(viewer->templateMenu->actions().size(), 4);
+}
+
+// Dropped files replace only the entries of their very names; two dropped
+// files of one name are refused with a message.
+TEST_F(ViewerWindowTest, ADroppedFileReplacesOnlyTheEntryOfItsExactName)
+{
+    const QString src = home.path("src");
+    writeFile(src + "/a.txt", "lower case, old");
+    writeFile(src + "/A.txt", "upper case, old: longer");
+    const QString archive = home.path("case.7z");
+    ASSERT_EQ(QProcess::execute("/bin/sh", {"-c", "cd \"$0\" && 7zz a -bd -bso0 \"$1\" a.txt A.txt", src, archive}), 0);
+    writeFile(home.path("drop/a.txt"), "new");
+    writeFile(home.path("drop/b.txt"), "b");
+    writeFile(home.path("drop/B.txt"), "B");
+    writeFile(home.path("other/b.txt"), "another b");
+    open(archive);
+    viewer->treeDialogShown = [](TreeSelectionDialog &dialog) {
+        dialog.selectPath("<ROOT>");
+        dialog.okButton->click();
+    };
+    auto sizes = [&] {
+        std::map<QString, QString> out;
+        for (int r = 0; r < viewer->model()->rowCount(); ++r)
+            out[viewer->model()->entryName(r)] = viewer->model()->index(r, EntryListModel::OriginalSizeColumn).data().toString();
+        return out;
+    };
+    viewer->dropFiles({home.path("drop/a.txt")});
+    EXPECT_EQ(ui.status[1], "1ファイル追加");
+    ASSERT_TRUE(waitUntil([&] { return !viewer->isListing(); }, 60000));
+    EXPECT_EQ(sizes(), (std::map<QString, QString>{{"a.txt", "3"}, {"A.txt", "23"}}));
+    viewer->dropFiles({home.path("drop/b.txt"), home.path("drop/B.txt")});
+    EXPECT_EQ(ui.status[1], "2ファイル追加");
+    ASSERT_TRUE(waitUntil([&] { return !viewer->isListing() && viewer->model()->rowCount() == 4; }, 60000));
+    const QByteArray before = readFile(archive);
+    viewer->dropFiles({home.path("drop/b.txt"), home.path("other/b.txt")});
+    EXPECT_EQ(ui.status[1], "ファイル追加失敗");
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_TRUE(ui.messages.back().text.contains("同じ名前")) << ui.messages.back().text.toStdString();
+    EXPECT_EQ(readFile(archive), before);
+}
+
+// A dropped folder goes in with everything under it, at the top and into a
+// folder of the archive, in every format.
+TEST_F(ViewerWindowTest, ADroppedFolderGoesInWithItsWholeTree)
+{
+    const QString tree = home.path("drop/tree");
+    writeFile(tree + "/a.txt", "a");
+    writeFile(tree + "/sub/b.txt", "b");
+    writeFile(tree + "/sub/deeper/c.txt", "c");
+    const std::vector<RawEntry> seed{{"keep.txt", "keep"}, {"in/", "", true}};
+    struct Case {
+        QString archive;
+        QByteArray bytes;
+        QString target; // "" for the top
+    };
+    const Case cases[] = {
+        {home.path("t.zip"), storedZip(seed), ""},
+        {home.path("t2.zip"), storedZip(seed), "in"},
+        {home.path("t.7z"), writeArchive({{"keep.txt", "keep"}, {"in", {}, EntryKind::Folder}}, "7zip"), "in"},
+        {home.path("t2.7z"), writeArchive({{"keep.txt", "keep"}}, "7zip"), ""},
+        {home.path("t.lzh"), storedLzh({{"keep.txt", "keep"}, {"in", "", true}}, 2), "in"},
+        {home.path("t2.lzh"), storedLzh({{"keep.txt", "keep"}}, 2), ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.archive.toStdString());
+        writeFile(c.archive, c.bytes);
+        open(c.archive);
+        viewer->treeDialogShown = [&](TreeSelectionDialog &dialog) {
+            EXPECT_TRUE(dialog.selectPath(c.target.isEmpty() ? "<ROOT>" : "<ROOT>/" + c.target));
+            dialog.okButton->click();
+        };
+        viewer->dropFiles({tree});
+        EXPECT_EQ(ui.status[1], "3ファイル追加");
+        ASSERT_TRUE(waitUntil([&] { return !viewer->isListing(); }, 60000));
+        const QStringList names = column(0);
+        const QString into = c.target.isEmpty() ? QString() : c.target + "/";
+        for (const char *file : {"tree/a.txt", "tree/sub/b.txt", "tree/sub/deeper/c.txt"})
+            EXPECT_TRUE(names.contains(into + file)) << file << " in " << names.join(", ").toStdString();
+    }
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+// The row deleted is the entry taken, whatever its name: absolute, with a
+// trailing blank, a file beside a folder of the same name.
+TEST_F(ViewerWindowTest, EveryRowDeletesTheEntryItShowsAndNoOther)
+{
+    const QString zip = home.path("odd.zip");
+    writeFile(zip, storedZip({{"/etc/x", "absolute"},
+                              {"etc/x", "relative"},
+                              {"trail ", "blank"},
+                              {"trail", "plain"},
+                              {"notes", "file"},
+                              {"notes/inner.txt", "inner"},
+                              {"../up.txt", "up"}}));
+    open(zip);
+    QStringList left = column(0);
+    ASSERT_EQ(left.size(), 7) << left.join(", ").toStdString();
+    for (const QString &row : {"/etc/x", "trail ", "notes", "../up.txt"}) {
+        select(row);
+        QTest::keyClick(viewer->list(), Qt::Key_Delete);
+        left.removeOne(row);
+        ASSERT_TRUE(waitUntil([&] { return !viewer->isListing() && viewer->model()->rowCount() == left.size(); }, 60000));
+        QStringList now = column(0);
+        now.sort();
+        QStringList expected = left;
+        expected.sort();
+        EXPECT_EQ(now, expected) << "after deleting the row \"" << row.toStdString() << "\"";
+    }
+    EXPECT_TRUE(ui.messages.empty());
 }
 
 } // namespace

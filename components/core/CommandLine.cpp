@@ -73,6 +73,10 @@ void applyZipSwitch(const std::string &s, Command &c)
 void applySwitch(Dialect d, const std::string &token, Command &c)
 {
     const std::string s = lower(token);
+    if (s == "--no-wildcards" || (d == Dialect::SevenZip && s == "-spd")) {
+        c.exactNames = true;
+        return;
+    }
     switch (d) {
     case Dialect::Unlha:
         if (s == "-m1" || s == "-y" || s == "-y1")
@@ -174,6 +178,7 @@ std::optional<Command> parseCommand(Dialect dialect, std::string_view line)
 {
     Command c;
     std::vector<std::string> positional;
+    std::vector<bool> quoted;
     const SplitLine split = splitCommandLineMarked(line, kSeparators);
     // A quote left open means a name that held a quote: what follows cannot be
     // told apart from the name, so nothing is done.
@@ -184,14 +189,17 @@ std::optional<Command> parseCommand(Dialect dialect, std::string_view line)
         // What begins with a quote is a name, even when it looks like a verb or a switch.
         if (split.quoted[i]) {
             positional.push_back(token);
+            quoted.push_back(true);
             continue;
         }
         if (i == 0 && letterVerb(dialect, token, c))
             continue;
-        if (isSwitch(token))
+        if (isSwitch(token)) {
             applySwitch(dialect, token, c);
-        else
+        } else {
             positional.push_back(token);
+            quoted.push_back(false);
+        }
     }
     // The zip dialects extract when no other verb is named.
     if (c.verb == Verb::None && (dialect == Dialect::UnZip || dialect == Dialect::Cab))
@@ -221,8 +229,13 @@ std::optional<Command> parseCommand(Dialect dialect, std::string_view line)
     }
     while (c.outputDir.size() > 1 && endsWithSeparator(c.outputDir))
         c.outputDir.pop_back();
-    for (size_t i = namesFrom; i < positional.size(); ++i)
-        c.names.push_back(normalizeSeparators(positional[i]));
+    // Entry names and masks read "\" as a separator; exact names keep it, and
+    // the names of an add are paths on this system (list files, masks).
+    const bool asGiven = c.exactNames || c.verb == Verb::Add;
+    for (size_t i = namesFrom; i < positional.size(); ++i) {
+        c.names.push_back(asGiven ? positional[i] : normalizeSeparators(positional[i]));
+        c.quotedNames.push_back(quoted[i]);
+    }
     return c;
 }
 

@@ -5,6 +5,9 @@
 // escapes); an argument that begins with a quote is always a name, never a verb
 // or a switch; a line whose last quote is left open is refused; unknown
 // switches are ignored. Each component has a small dialect of verbs and switches.
+// One switch is read in every dialect: "--no-wildcards" (also 7-Zip's "-spd")
+// says that the names are exact entry names, not masks: "*", "?" and "" in
+// them are themselves.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +26,8 @@ struct Command {
     std::string archive;
     std::string outputDir;          // without a trailing separator
     std::vector<std::string> names; // entry names or masks; empty means every entry
+    std::vector<bool> quotedNames;  // for each name: it was written in quotes
+    bool exactNames = false;        // the names are exact entry names, never masks
 
     // Adding (the base folder of the files to add is `outputDir`; `names`
     // holds list files or masks) and deleting (`names` holds entry names).

@@ -1,5 +1,6 @@
 #include "ComponentApi.h"
 
+#include "ArchiveFiles.h"
 #include "ExtractionCall.h"
 #include "Wire.h"
 #include "WriteCommands.h"
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -39,8 +41,11 @@ public:
         if (m_hooks.cancelled && m_hooks.cancelled())
             return finish(SALVO_E_USER_CANCEL);
         m_decoder = WorkerClient::instance().take();
-        const std::string request = WireWriter(Msg::List).str(archive).u32(traits.formats).data();
-        if (!WorkerClient::send(&m_decoder, request))
+        const ArchiveFiles files(archive);
+        WireWriter request(Msg::List);
+        request.str(archive).u32(traits.formats);
+        files.describe(request);
+        if (!WorkerClient::send(&m_decoder, request.data(), files.descriptors()))
             return finish(SALVO_E_WORKER);
         return true;
     }
@@ -113,14 +118,23 @@ private:
     std::string m_message;
 };
 
+// How many entries an open archive keeps at most beyond those not yet found:
+// a walk over ten million entries then holds a few megabytes, not gigabytes.
+constexpr size_t kKeptEntries = 100000;
+
 // An open archive: the entries received so far and the listing still coming.
 // FindFirst / FindNext wait for more entries only when they have run out.
+// Entries found long ago are dropped once many have come; a FindFirst after
+// that lists the archive again.
 struct OpenArchiveState {
-    std::vector<Entry> entries;
-    ListingStream listing;
+    const ComponentTraits *traits = nullptr;
+    std::string archive;
+    std::vector<Entry> entries; // entries[0] is entry number `base` of the listing
+    size_t base = 0;
+    std::unique_ptr<ListingStream> listing = std::make_unique<ListingStream>();
     std::string wildcard;
-    size_t next = 0;
-    size_t current = SIZE_MAX; // index of the entry last found
+    size_t next = 0;           // number of the next entry to look at
+    size_t current = SIZE_MAX; // number of the entry last found
 };
 
 std::mutex g_handlesMutex;
@@ -189,15 +203,20 @@ void copyField(char *field, size_t size, const std::string &text)
     std::memcpy(field, t.data(), t.size());
 }
 
-// The whole listing; false when the decoder could not be asked or answered
+// The whole listing, handed to `take` batch by batch (which may keep what it
+// needs of it); false when the decoder could not be asked or answered
 // nonsense (`*code` then says so).
 bool fetchListing(const ComponentTraits &traits, const char *archive, int *code, std::string *message,
-                  std::vector<Entry> *entries)
+                  const std::function<void(std::vector<Entry> &batch)> &take)
 {
     ListingStream listing;
     if (listing.start(traits, archive, cancellable())) {
-        while (listing.pull(entries)) {
+        std::vector<Entry> batch;
+        while (listing.pull(&batch)) {
+            take(batch);
+            batch.clear();
         }
+        take(batch);
     }
     // A cancelled listing reads, as ever, as one the decoder did not give.
     *code = listing.code() == SALVO_E_USER_CANCEL ? SALVO_E_WORKER : listing.code();
@@ -257,9 +276,11 @@ bool askPassword(const PasswordCallback &callback, const std::string &archive, b
 int checkThroughWorker(const ComponentTraits &traits, const char *archive, int mode, std::string *message)
 {
     std::string reply;
-    const std::string request =
-        WireWriter(Msg::Check).str(archive).u32(traits.formats).u32(static_cast<uint32_t>(mode)).data();
-    if (!WorkerClient::instance().call(request, &reply, cancellable())) {
+    const ArchiveFiles files(archive);
+    WireWriter request(Msg::Check);
+    request.str(archive).u32(traits.formats).u32(static_cast<uint32_t>(mode));
+    files.describe(request);
+    if (!WorkerClient::instance().call(request.data(), &reply, cancellable(), nullptr, files.descriptors())) {
         *message = std::string("書庫の検査中に展開処理が異常終了しました: ") + archive + "\n";
         return SALVO_E_WORKER;
     }
@@ -269,13 +290,6 @@ int checkThroughWorker(const ComponentTraits &traits, const char *archive, int m
     return r.ok() ? code : SALVO_E_INTERNAL;
 }
 
-std::string formatListing(const std::vector<Entry> &entries)
-{
-    std::string out;
-    for (const Entry &e : entries)
-        out += std::to_string(e.size) + "\t" + e.name + "\n";
-    return out;
-}
 
 void fill(const Entry &e, SALVO_INDIVIDUALINFO *info)
 {
@@ -299,9 +313,9 @@ void fill(const Entry &e, SALVO_INDIVIDUALINFO *info)
 int findFrom(OpenArchiveState *state, SALVO_INDIVIDUALINFO *info)
 {
     for (;;) {
-        while (state->next < state->entries.size()) {
+        while (state->next < state->base + state->entries.size()) {
             const size_t at = state->next++;
-            const Entry &e = state->entries[at];
+            const Entry &e = state->entries[at - state->base];
             if (state->wildcard.empty() || matchesName(e.name, state->wildcard)) {
                 state->current = at;
                 if (info)
@@ -309,11 +323,18 @@ int findFrom(OpenArchiveState *state, SALVO_INDIVIDUALINFO *info)
                 return 0;
             }
         }
-        if (!state->listing.pull(&state->entries))
+        if (state->entries.size() >= kKeptEntries) {
+            // Everything before the entry last found has been handed out.
+            const size_t keepFrom = std::min(state->current == SIZE_MAX ? state->next : state->current, state->next);
+            const size_t drop = keepFrom - state->base;
+            state->entries.erase(state->entries.begin(), state->entries.begin() + static_cast<std::ptrdiff_t>(drop));
+            state->base += drop;
+        }
+        if (!state->listing->pull(&state->entries))
             break;
     }
     state->current = SIZE_MAX;
-    return state->listing.code() == SALVO_OK ? -1 : state->listing.code();
+    return state->listing->code() == SALVO_OK ? -1 : state->listing->code();
 }
 
 } // namespace
@@ -356,10 +377,15 @@ int mainEntry(const ComponentTraits &traits, SALVO_HWND, const char *cmdLine, ch
     }
     case Verb::List: {
         int code = SALVO_OK;
-        std::string message;
-        std::vector<Entry> entries;
-        fetchListing(traits, command->archive.c_str(), &code, &message, &entries);
-        copyOut(code == SALVO_OK ? formatListing(entries) : message, output, outputSize);
+        std::string message, text;
+        // Only what fits the output buffer is kept.
+        fetchListing(traits, command->archive.c_str(), &code, &message, [&](std::vector<Entry> &batch) {
+            for (const Entry &e : batch) {
+                if (text.size() < outputSize)
+                    text += std::to_string(e.size) + "\t" + e.name + "\n";
+            }
+        });
+        copyOut(code == SALVO_OK ? text : message, output, outputSize);
         return code;
     }
     case Verb::Delete:
@@ -387,10 +413,11 @@ int getFileCount(const ComponentTraits &traits, const char *archive) try {
         return -1;
     int code = SALVO_OK;
     std::string message;
-    std::vector<Entry> entries;
-    if (!fetchListing(traits, archive, &code, &message, &entries) || code != SALVO_OK)
+    size_t count = 0;
+    if (!fetchListing(traits, archive, &code, &message, [&count](std::vector<Entry> &batch) { count += batch.size(); })
+        || code != SALVO_OK)
         return -1;
-    return static_cast<int>(std::min<size_t>(entries.size(), INT32_MAX));
+    return static_cast<int>(std::min<size_t>(count, INT32_MAX));
 } catch (...) {
     return -1;
 }
@@ -399,13 +426,15 @@ SALVO_HARC openArchive(const ComponentTraits &traits, SALVO_HWND, const char *ar
     if (!archive)
         return nullptr;
     auto state = std::make_unique<OpenArchiveState>();
+    state->traits = &traits;
+    state->archive = archive;
     // Returns with the first batch: the rest is read while the caller walks.
-    if (state->listing.start(traits, archive, cancellable())) {
-        while (state->entries.empty() && state->listing.pull(&state->entries)) {
+    if (state->listing->start(traits, archive, cancellable())) {
+        while (state->entries.empty() && state->listing->pull(&state->entries)) {
         }
     }
     // A damaged archive still shows the entries read before the damage.
-    if (state->entries.empty() && state->listing.done() && state->listing.code() != SALVO_OK)
+    if (state->entries.empty() && state->listing->done() && state->listing->code() != SALVO_OK)
         return nullptr;
     std::lock_guard<std::mutex> lock(g_handlesMutex);
     g_handles.insert(state.get());
@@ -418,6 +447,14 @@ int findFirst(SALVO_HARC harc, const char *wildName, SALVO_INDIVIDUALINFO *info)
     OpenArchiveState *state = lookup(harc);
     if (!state)
         return SALVO_E_HARC_ISNOT_OPENED;
+    if (state->base > 0) {
+        // The first entries were dropped: the listing starts again.
+        state->entries.clear();
+        state->base = 0;
+        state->current = SIZE_MAX;
+        state->listing = std::make_unique<ListingStream>();
+        state->listing->start(*state->traits, state->archive.c_str(), cancellable());
+    }
     state->next = 0;
     state->wildcard = wildName ? wildName : "";
     if (state->wildcard == "*" || state->wildcard == "*.*")
@@ -454,9 +491,10 @@ int closeArchive(SALVO_HARC harc)
 int getOriginalSizeEx(SALVO_HARC harc, int64_t *size)
 {
     OpenArchiveState *state = lookup(harc);
-    if (!state || state->current >= state->entries.size() || !size)
+    if (!state || state->current == SIZE_MAX || state->current < state->base
+        || state->current - state->base >= state->entries.size() || !size)
         return -1;
-    *size = state->entries[state->current].size;
+    *size = state->entries[state->current - state->base].size;
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "ExtractionCall.h"
 
+#include "ArchiveFiles.h"
 #include "TreeRemoval.h"
 #include "WorkerClient.h"
 #include "salvo_archiver.h"
@@ -28,7 +29,8 @@ std::string crashText(const std::string &archive)
 }
 
 // The request of the whole extraction, for one decoder.
-std::string wholeRequest(uint32_t formats, const Command &command, OverwritePolicy policy, bool askPasswords)
+std::string wholeRequest(uint32_t formats, const Command &command, OverwritePolicy policy, bool askPasswords,
+                         const ArchiveFiles &files)
 {
     WireWriter w(Msg::Extract);
     w.str(command.archive).u32(formats).str(command.outputDir).u32(command.flat ? 1 : 0);
@@ -37,6 +39,8 @@ std::string wholeRequest(uint32_t formats, const Command &command, OverwritePoli
     for (const std::string &n : command.names)
         w.str(n);
     w.u32(askPasswords ? 1 : 0); // the decoder may ask for passwords
+    w.u32(command.exactNames ? 1 : 0);
+    files.describe(w);
     return w.data();
 }
 
@@ -46,12 +50,14 @@ struct Plan {
 };
 
 // Asks the decoder how to share the extraction; one range when not at all.
-bool askPlan(Decoder *d, uint32_t formats, const Command &command, unsigned most, Plan *plan)
+bool askPlan(Decoder *d, uint32_t formats, const Command &command, unsigned most, const ArchiveFiles &files,
+             Plan *plan)
 {
     std::string reply;
-    const std::string request =
-        WireWriter(Msg::Plan).str(command.archive).u32(formats).u32(command.flat ? 1 : 0).u32(most).data();
-    if (!WorkerClient::send(d, request) || !WorkerClient::await(d, &reply, {}))
+    WireWriter request(Msg::Plan);
+    request.str(command.archive).u32(formats).u32(command.flat ? 1 : 0).u32(most);
+    files.describe(request);
+    if (!WorkerClient::send(d, request.data(), files.descriptors()) || !WorkerClient::await(d, &reply, {}))
         return false;
     WireReader r(reply);
     plan->legacyNames = r.u32() != 0;
@@ -83,8 +89,9 @@ struct Range {
 class SharedExtraction {
 public:
     SharedExtraction(uint32_t formats, const Command &command, OverwritePolicy policy, const Plan &plan,
-                     CreatedOutput &created, const CallHooks &hooks)
-        : m_formats(formats), m_command(command), m_policy(policy), m_plan(plan), m_created(created), m_hooks(hooks)
+                     const ArchiveFiles &files, CreatedOutput &created, const CallHooks &hooks)
+        : m_formats(formats), m_command(command), m_policy(policy), m_plan(plan), m_files(files), m_created(created),
+          m_hooks(hooks)
     {
     }
 
@@ -100,7 +107,7 @@ public:
         Range &first = m_ranges[0];
         first.state = Range::State::Running;
         first.heard = Clock::now();
-        m_leadAlive = WorkerClient::send(&first.decoder, rangeRequest(first, true));
+        m_leadAlive = WorkerClient::send(&first.decoder, rangeRequest(first, true), m_files.descriptors());
         while (m_leadAlive && !m_finished && !m_cancelled)
             step();
         int code = m_code;
@@ -125,6 +132,8 @@ public:
             else
                 WorkerClient::instance().giveBack(r.decoder); // a stopped one is not kept
         }
+        if (code != SALVO_OK)
+            m_created.removeMadeFolders();
         *output = m_output;
         return code;
     }
@@ -135,7 +144,8 @@ private:
         WireWriter w(Msg::ExtractRange);
         w.str(m_command.archive).u32(m_formats).str(m_command.outputDir).u32(m_command.flat ? 1 : 0);
         w.u32(static_cast<uint32_t>(m_policy)).u32(lead ? 1 : 2).u32(r.first).u32(r.end);
-        w.u32(m_plan.legacyNames ? 1 : 0).str(m_staging);
+        w.u32(m_plan.legacyNames ? 1 : 0);
+        m_files.describe(w);
         return w.data();
     }
 
@@ -156,16 +166,20 @@ private:
         }
     }
 
-    void startHelpers(const std::string &staging)
+    // The lead has made its staging folder: each helper gets it, open, with
+    // the output folder, and writes into nothing else.
+    void startHelpers()
     {
-        m_staging = staging;
+        std::vector<int> fds = m_files.descriptors();
+        fds.push_back(m_created.outputFd());
+        fds.push_back(m_created.stagingFd());
         for (size_t k = 1; k < m_ranges.size(); ++k) {
             Range &r = m_ranges[k];
             if (r.state != Range::State::Waiting || m_ranges[0].state == Range::State::Failed)
                 continue;
             r.state = Range::State::Running;
             r.heard = Clock::now();
-            if (!WorkerClient::send(&r.decoder, rangeRequest(r, false)))
+            if (!m_created.known() || !WorkerClient::send(&r.decoder, rangeRequest(r, false), fds))
                 fail(k, SALVO_E_WORKER, crashText(m_command.archive));
         }
     }
@@ -216,7 +230,7 @@ private:
         std::vector<pollfd> fds;
         std::vector<size_t> which;
         const Clock::time_point now = Clock::now();
-        int wait = WorkerClient::kSilenceLimitMs;
+        int wait = WorkerClient::silenceLimitMs();
         for (size_t k = 0; k < m_ranges.size(); ++k) {
             if (!listening(k))
                 continue;
@@ -225,11 +239,11 @@ private:
                 continue;
             const auto silent =
                 std::chrono::duration_cast<std::chrono::milliseconds>(now - m_ranges[k].heard).count();
-            if (silent >= WorkerClient::kSilenceLimitMs) {
+            if (silent >= WorkerClient::silenceLimitMs()) {
                 lost(k);
                 return;
             }
-            wait = std::min(wait, static_cast<int>(WorkerClient::kSilenceLimitMs - silent));
+            wait = std::min(wait, static_cast<int>(WorkerClient::silenceLimitMs() - silent));
             fds.push_back({m_ranges[k].decoder.fd, POLLIN, 0});
             which.push_back(k);
         }
@@ -265,20 +279,21 @@ private:
     {
         Range &r = m_ranges[k];
         std::string message;
-        if (readMessage(r.decoder.fd, &message, WorkerClient::kSilenceLimitMs) != ReadStatus::Ok) {
+        FdList fds;
+        if (readMessage(r.decoder.fd, &message, WorkerClient::silenceLimitMs(), &fds) != ReadStatus::Ok) {
             lost(k);
             return;
         }
         r.heard = Clock::now();
         CallHooks hooks = m_hooks;
-        hooks.staging = [this, k](const std::string &staging) {
-            if (k == 0) {
-                m_created.setStaging(staging);
-                startHelpers(staging);
+        hooks.staging = [this, k](const std::string &staging, std::vector<std::string> made, FdList passed) {
+            if (k == 0 && !m_created.known()) {
+                m_created.take(staging, std::move(made), std::move(passed));
+                startHelpers();
             }
         };
         bool failed = false;
-        if (WorkerClient::serve(&r.decoder, message, hooks, &failed)) {
+        if (WorkerClient::serve(&r.decoder, message, std::move(fds), hooks, &failed)) {
             // A question may have waited long for its answer.
             for (Range &other : m_ranges)
                 other.heard = Clock::now();
@@ -317,10 +332,10 @@ private:
     const Command &m_command;
     OverwritePolicy m_policy;
     const Plan &m_plan;
+    const ArchiveFiles &m_files;
     CreatedOutput &m_created;
     const CallHooks &m_hooks;
     std::vector<Range> m_ranges;
-    std::string m_staging;
     bool m_leadAlive = false;
     bool m_verdictSent = false;
     bool m_finished = false;
@@ -350,27 +365,32 @@ unsigned decoderCount()
 int runExtraction(uint32_t formats, const Command &command, OverwritePolicy policy, CallHooks hooks,
                   std::string *output)
 {
-    CreatedOutput created(command.outputDir);
-    hooks.staging = [&created](const std::string &staging) { created.setStaging(staging); };
+    CreatedOutput created;
+    hooks.staging = [&created](const std::string &staging, std::vector<std::string> made, FdList fds) {
+        if (!created.known())
+            created.take(staging, std::move(made), std::move(fds));
+    };
     if (hooks.cancelled && hooks.cancelled()) {
         *output = kCancelledText;
         return SALVO_E_USER_CANCEL;
     }
+    // Every decoder of the call reads these very files.
+    const ArchiveFiles files(command.archive);
 
     WorkerClient &client = WorkerClient::instance();
     Decoder decoder = client.take();
     const unsigned most = decoderCount();
-    struct stat st {};
     if (most >= 2 && command.names.empty() && (formats & (kZip | kSevenZip | kLha))
-        && stat(command.archive.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= kSharedExtractionMinimum) {
+        && files.firstSize() >= kSharedExtractionMinimum) {
         Plan plan;
-        if (askPlan(&decoder, formats, command, most, &plan) && plan.starts.size() >= 2)
-            return SharedExtraction(formats, command, policy, plan, created, hooks).run(decoder, output);
+        if (askPlan(&decoder, formats, command, most, files, &plan) && plan.starts.size() >= 2)
+            return SharedExtraction(formats, command, policy, plan, files, created, hooks).run(decoder, output);
     }
 
     std::string reply;
     bool cancelled = false;
-    if (!WorkerClient::send(&decoder, wholeRequest(formats, command, policy, static_cast<bool>(hooks.password)))
+    if (!WorkerClient::send(&decoder, wholeRequest(formats, command, policy, static_cast<bool>(hooks.password), files),
+                            files.descriptors())
         || !WorkerClient::await(&decoder, &reply, hooks, &cancelled)) {
         // The decoder was stopped, died or hung in the middle: what it wrote is incomplete.
         created.remove();
@@ -385,6 +405,8 @@ int runExtraction(uint32_t formats, const Command &command, OverwritePolicy poli
     WireReader r(reply);
     const int code = static_cast<int>(r.u32());
     *output = r.str();
+    if (code != SALVO_OK)
+        created.removeMadeFolders();
     return r.ok() ? code : SALVO_E_INTERNAL;
 }
 

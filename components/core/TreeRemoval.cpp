@@ -1,7 +1,7 @@
 #include "TreeRemoval.h"
 
+#include <cerrno>
 #include <cstring>
-#include <functional>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,23 +11,12 @@ namespace salvo::arc {
 
 namespace {
 
-// Calls `take` for each name until it returns false.
-void forEachName(int dirFd, const std::function<bool(const char *)> &take)
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+bool sameFolder(int fd, const std::pair<dev_t, ino_t> &id)
 {
-    const int fd = dup(dirFd);
-    if (fd < 0)
-        return;
-    DIR *d = fdopendir(fd);
-    if (!d) {
-        close(fd);
-        return;
-    }
-    rewinddir(d); // the duplicate shares its position with earlier reads
-    while (dirent *de = readdir(d)) {
-        if (std::strcmp(de->d_name, ".") != 0 && std::strcmp(de->d_name, "..") != 0 && !take(de->d_name))
-            break;
-    }
-    closedir(d);
+    struct stat st {};
+    return fstat(fd, &st) == 0 && st.st_dev == id.first && st.st_ino == id.second;
 }
 
 } // namespace
@@ -35,107 +24,174 @@ void forEachName(int dirFd, const std::function<bool(const char *)> &take)
 std::vector<std::string> folderNames(int dirFd)
 {
     std::vector<std::string> names;
-    forEachName(dirFd, [&names](const char *name) {
-        names.emplace_back(name);
-        return true;
-    });
+    // A descriptor of its own, so that the caller's keeps its position.
+    const int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return names;
+    DIR *d = fdopendir(fd);
+    if (!d) {
+        close(fd);
+        return names;
+    }
+    while (dirent *de = readdir(d)) {
+        if (std::strcmp(de->d_name, ".") != 0 && std::strcmp(de->d_name, "..") != 0)
+            names.emplace_back(de->d_name);
+    }
+    closedir(d);
     return names;
 }
 
-bool folderIsEmpty(int dirFd)
-{
-    // A descriptor of its own (its own reading position) and a small buffer:
-    // the file system then reads only the first few names, where readdir()
-    // would fetch a whole buffer of a folder that may hold thousands.
-    const int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false; // unknown: everything in it would count as written by the call
-    alignas(dirent64) char buffer[1024];
-    bool empty = true;
-    for (;;) {
-        const ssize_t n = getdents64(fd, buffer, sizeof buffer);
-        if (n <= 0) {
-            empty = empty && n == 0;
-            break;
-        }
-        for (ssize_t at = 0; at < n && empty;) {
-            const auto *entry = reinterpret_cast<const dirent64 *>(buffer + at);
-            empty = std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0;
-            at += entry->d_reclen;
-        }
-        if (!empty)
-            break;
-    }
-    close(fd);
-    return empty;
-}
-
-void removeTree(int parentFd, const char *name)
+FolderCursor::FolderCursor(int rootFd) : m_fd(rootFd >= 0 ? fcntl(rootFd, F_DUPFD_CLOEXEC, 0) : -1)
 {
     struct stat st {};
-    if (fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return;
-    if (!S_ISDIR(st.st_mode)) {
-        unlinkat(parentFd, name, 0);
-        return;
-    }
-    const int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) {
-        fchmod(fd, 0700);
-        for (const std::string &child : folderNames(fd))
-            removeTree(fd, child.c_str());
-        close(fd);
-    }
-    unlinkat(parentFd, name, AT_REMOVEDIR);
+    if (m_fd.valid() && fstat(m_fd.get(), &st) == 0)
+        m_path.emplace_back(st.st_dev, st.st_ino);
+    else
+        m_fd.reset();
 }
 
-CreatedOutput::CreatedOutput(std::string outputDir) : m_outputDir(std::move(outputDir))
+bool FolderCursor::enter(const std::string &name)
 {
-    // Each folder from the output folder up that does not exist yet.
-    std::string path = m_outputDir;
+    if (!m_fd.valid())
+        return false;
+    UniqueFd next(openat(m_fd.get(), name.c_str(), kFolderFlags));
     struct stat st {};
-    while (!path.empty() && path != "/" && path != "." && lstat(path.c_str(), &st) != 0) {
-        m_missingFolders.push_back(path);
-        const size_t slash = path.find_last_of('/');
-        if (slash == std::string::npos)
-            break;
-        path.resize(slash);
-    }
-    if (m_missingFolders.empty()) {
-        const int out = open(m_outputDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        m_wasEmpty = out >= 0 && folderIsEmpty(out);
-        if (out >= 0)
-            close(out);
-    } else {
-        m_wasEmpty = true;
-    }
+    if (!next.valid() || fstat(next.get(), &st) != 0)
+        return false;
+    m_path.emplace_back(st.st_dev, st.st_ino);
+    m_fd = std::move(next);
+    return true;
 }
 
-void CreatedOutput::setStaging(std::string name)
+bool FolderCursor::leave()
 {
-    // Only a name the decoder can have made, and the whole folder only when it
-    // was empty before the call.
-    const bool staging = name.rfind(".salvo-staging-", 0) == 0 && name.find('/') == std::string::npos;
-    m_known = staging || (name.empty() && m_wasEmpty);
-    m_staging = std::move(name);
+    if (!m_fd.valid() || m_path.size() < 2)
+        return false;
+    UniqueFd up(openat(m_fd.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    m_path.pop_back();
+    if (!up.valid() || !sameFolder(up.get(), m_path.back())) {
+        m_fd.reset();
+        return false;
+    }
+    m_fd = std::move(up);
+    return true;
 }
 
-void CreatedOutput::remove() const
+bool removeContents(int dirFd)
 {
-    if (m_known) {
-        const int out = open(m_outputDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (out >= 0) {
-            if (!m_staging.empty()) {
-                removeTree(out, m_staging.c_str());
-            } else {
-                for (const std::string &name : folderNames(out))
-                    removeTree(out, name.c_str());
+    FolderCursor at(dirFd);
+    if (!at.valid())
+        return false;
+    // One frame per folder on the way down: the names still to remove, and
+    // the name the folder itself has in its parent.
+    struct Frame {
+        std::string self;
+        std::vector<std::string> names;
+        size_t next = 0;
+    };
+    std::vector<Frame> frames;
+    frames.push_back({std::string(), folderNames(at.fd())});
+    bool whole = true;
+    while (!frames.empty()) {
+        if (frames.back().next < frames.back().names.size()) {
+            const std::string name = frames.back().names[frames.back().next++];
+            struct stat st {};
+            if (fstatat(at.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            if (!S_ISDIR(st.st_mode)) {
+                whole = unlinkat(at.fd(), name.c_str(), 0) == 0 && whole;
+                continue;
             }
-            close(out);
+            if (unlinkat(at.fd(), name.c_str(), AT_REMOVEDIR) == 0)
+                continue; // already empty
+            if (!at.enter(name)) {
+                whole = false;
+                continue;
+            }
+            // A folder the archive made read-only is ours to empty.
+            fchmod(at.fd(), 0700);
+            frames.push_back({name, folderNames(at.fd())});
+            continue;
         }
+        const std::string self = frames.back().self;
+        frames.pop_back();
+        if (frames.empty())
+            break;
+        if (!at.leave())
+            return false; // the tree was moved meanwhile: nothing more is touched
+        whole = unlinkat(at.fd(), self.c_str(), AT_REMOVEDIR) == 0 && whole;
     }
-    for (const std::string &folder : m_missingFolders)
-        rmdir(folder.c_str()); // only when empty
+    return whole;
+}
+
+bool removeTree(int parentFd, const std::string &name)
+{
+    struct stat st {};
+    if (fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode))
+        return unlinkat(parentFd, name.c_str(), 0) == 0;
+    UniqueFd folder(openat(parentFd, name.c_str(), kFolderFlags));
+    if (folder.valid()) {
+        fchmod(folder.get(), 0700);
+        removeContents(folder.get());
+    }
+    return unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+void removeMadeFolders(int baseFd, const std::vector<std::string> &made)
+{
+    for (size_t depth = made.size(); depth-- > 0;) {
+        FolderCursor at(baseFd);
+        bool there = at.valid();
+        for (size_t i = 0; i < depth && there; ++i)
+            there = at.enter(made[i]);
+        if (!there || unlinkat(at.fd(), made[depth].c_str(), AT_REMOVEDIR) != 0)
+            return; // not empty, or no longer there: the folders around it stay too
+    }
+}
+
+bool CreatedOutput::take(const std::string &stagingName, std::vector<std::string> made, FdList fds)
+{
+    // Only a staging folder's own name, with the output and staging folders,
+    // and the folder the others were made in when there are any.
+    const bool named = stagingName.rfind(kStagingPrefix, 0) == 0 && stagingName.find('/') == std::string::npos;
+    if (!named || fds.size() != (made.empty() ? 2u : 3u))
+        return false;
+    for (const std::string &m : made) {
+        if (m.empty() || m == "." || m == ".." || m.find('/') != std::string::npos)
+            return false;
+    }
+    m_output = std::move(fds[0]);
+    m_staging = std::move(fds[1]);
+    if (!made.empty())
+        m_base = std::move(fds[2]);
+    m_stagingName = stagingName;
+    m_made = std::move(made);
+    return true;
+}
+
+void CreatedOutput::remove()
+{
+    if (!m_staging.valid())
+        return;
+    removeContents(m_staging.get());
+    // The name goes only while it is still this very folder.
+    struct stat held {}, named {};
+    if (fstat(m_staging.get(), &held) == 0
+        && fstatat(m_output.get(), m_stagingName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
+        && held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+        unlinkat(m_output.get(), m_stagingName.c_str(), AT_REMOVEDIR);
+    m_staging.reset();
+    removeMadeFolders();
+}
+
+void CreatedOutput::removeMadeFolders()
+{
+    if (m_base.valid())
+        salvo::arc::removeMadeFolders(m_base.get(), m_made);
+    m_output.reset();
+    m_base.reset();
 }
 
 } // namespace salvo::arc

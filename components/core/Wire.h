@@ -1,25 +1,35 @@
 #pragma once
 // Messages between a component and its decoder process: each is a 32-bit
 // length, a kind byte and fields (integers little-endian, strings with a
-// 32-bit length). Both ends are ours; the reader still checks every length.
+// 32-bit length), and descriptors passed along with it (SCM_RIGHTS): the
+// archive a request reads, the folders an extraction writes into. Both ends
+// are ours; the reader still checks every length.
+#include "Descriptors.h"
+
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace salvo::arc {
 
 enum class Msg : uint8_t {
     // component -> worker
-    List = 'L',     // path, formats
-    Check = 'C',    // path, formats, mode
-    Extract = 'X',  // path, formats, outdir, flat, overwrite, names..., may ask for passwords
+    // The requests that read an archive end with the files passed along with
+    // them: a count and the path of each, whose descriptors come in that order.
+    List = 'L',     // path, formats, files
+    Check = 'C',    // path, formats, mode, files
+    Extract = 'X',  // path, formats, outdir, flat, overwrite, names..., may ask for passwords, exact names, files
     Answer = 'a',   // answer to an Ask
     Password = 'p', // answer to an AskPassword: given, password
-    Delete = 'D',   // path, formats, temp path, names...
-    Add = 'U',      // path, formats, temp path, kind, flags, base folder, target folder, names...
-    Plan = 'P',     // path, formats, flat, most ranges: how to share an extraction among decoders
-    ExtractRange = 'x', // path, formats, outdir, flat, overwrite, share, first, end, legacy names, staging
+    Delete = 'D',   // path, formats, temp path, exact, names (each with: quoted)...
+    Add = 'U',      // path, formats, temp path, kind, flags, base folder, target folder, names (each with: quoted)...
+    Plan = 'P',     // path, formats, flat, most ranges, files: how to share an extraction among decoders
+    // path, formats, outdir, flat, overwrite, share, first, end, legacy names,
+    // files; a helper's request also passes the output and staging folders of
+    // the lead (two descriptors after the files)
+    ExtractRange = 'x',
     Verdict = 'v',  // to a lead whose range is done: code, files the others made, message
     Version = 'V',  // (no fields): answered by a Result whose message names the decoding libraries
     // worker -> component
@@ -29,7 +39,12 @@ enum class Msg : uint8_t {
     Ask = 'A',      // full path of an existing file
     AskPassword = 'Q', // an encrypted entry needs a password: retry
     Alive = 'H',    // the worker is still making progress
-    Staging = 'S',  // where an extraction writes: a staging folder's name, "" for the output folder itself
+    Replaced = 'w', // a write's new archive has just taken the old one's place
+    // where an extraction writes: the staging folder's name, then the folders
+    // the call made for its output folder (count, names, outermost first);
+    // passes the output folder, the staging folder and, when folders were
+    // made, the folder they were made in
+    Staging = 'S',
     Ranges = 'G',   // legacy names, count, first entry of each range
     RangeDone = 'd', // a range is extracted: code, files made, message
 };
@@ -113,10 +128,16 @@ private:
     bool m_ok = true;
 };
 
-// Blocking framed I/O on a socket; false when the other side is gone.
-bool sendMessage(int fd, const std::string &payload);
-// Waits at most `timeoutMs` (negative: forever) for a whole message.
+// Blocking framed I/O on a socket; false when the other side is gone. The
+// descriptors go with the message (the caller keeps its own).
+bool sendMessage(int fd, const std::string &payload, const std::vector<int> &fds = {});
+// Waits at most `timeoutMs` (negative: forever) for a whole message. The
+// descriptors that came with it go to `fds` (closed when it is null); they are
+// close-on-exec.
 enum class ReadStatus { Ok, Closed, TimedOut, Invalid };
-ReadStatus readMessage(int fd, std::string *payload, int timeoutMs);
+ReadStatus readMessage(int fd, std::string *payload, int timeoutMs, FdList *fds = nullptr);
+
+// The most descriptors one message may bring; more are closed unread.
+inline constexpr size_t kMaxPassedFds = 1024;
 
 } // namespace salvo::arc

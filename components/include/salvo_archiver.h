@@ -83,6 +83,8 @@ typedef struct {
 #define SALVO_E_BAD_PASSWORD 0x8053    /* the password given does not decrypt the entry */
 #define SALVO_E_CANNOT_DECRYPT 0x8054  /* encrypted in a way this component cannot decrypt */
 #define SALVO_E_MISSING_VOLUME 0x8055  /* a volume of a split archive is not there */
+#define SALVO_E_NAME_CLASH 0x8056      /* one name is both a file and a folder in the archive */
+#define SALVO_E_EXTRA_VOLUME 0x8057    /* a file numbered as a volume is no part of the archive */
 
 /* Answers of the overwrite confirmation. */
 #define SALVO_ANSWER_YES 1

@@ -1,6 +1,11 @@
 #include "ArchiveRewrite.h"
 
+#include "KeepAlive.h"
 #include "salvo_archiver.h"
+
+#include <chrono>
+#include <sys/file.h>
+#include <thread>
 
 #include <cerrno>
 #include <cstring>
@@ -48,15 +53,49 @@ void ReplacementFile::discard()
     m_named = false;
 }
 
-int ReplacementFile::open(const std::string &archive, const std::string &tempPath, std::string *message)
+int ReplacementFile::openLocked(std::string *message)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point giveUp = Clock::now() + std::chrono::milliseconds(kLockWaitMs);
+    AliveTicker ticker(m_alive);
+    for (;;) {
+        m_source = ::open(m_archive.c_str(), O_RDONLY | O_CLOEXEC);
+        if (m_source < 0 || fstat(m_source, &m_sourceStat) != 0 || !S_ISREG(m_sourceStat.st_mode)) {
+            *message = "書庫を開けません: " + m_archive;
+            return SALVO_E_ARC_FILE_OPEN;
+        }
+        if (::flock(m_source, LOCK_EX | LOCK_NB) == 0) {
+            // Locked: but the file may have been replaced between the open and
+            // the lock (by the writer waited for), then the new one is read.
+            struct stat atPath {};
+            if (::stat(m_archive.c_str(), &atPath) == 0 && atPath.st_dev == m_sourceStat.st_dev
+                && atPath.st_ino == m_sourceStat.st_ino) {
+                fstat(m_source, &m_sourceStat); // as it is now that nobody else writes it
+                return SALVO_OK;
+            }
+        } else if (errno != EWOULDBLOCK && errno != EINTR) {
+            // A file system without locks: the check before the rename still guards it.
+            return SALVO_OK;
+        }
+        ::close(m_source);
+        m_source = -1;
+        if (Clock::now() >= giveUp) {
+            *message = "書庫は別の処理が更新中のため更新できません: " + m_archive;
+            return SALVO_E_CANNOT_WRITE;
+        }
+        ticker.tick();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+int ReplacementFile::open(const std::string &archive, const std::string &tempPath, const AliveFn &alive,
+                          std::string *message)
 {
     m_archive = archive;
     m_tempPath = tempPath;
-    m_source = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_source < 0 || fstat(m_source, &m_sourceStat) != 0 || !S_ISREG(m_sourceStat.st_mode)) {
-        *message = "書庫を開けません: " + archive;
-        return SALVO_E_ARC_FILE_OPEN;
-    }
+    m_alive = alive;
+    if (const int code = openLocked(message); code != SALVO_OK)
+        return code;
     // A file without write permission is one the user protected: leave it.
     if ((m_sourceStat.st_mode & 0222) == 0) {
         *message = "書庫が読み取り専用のため更新できません: " + archive;
@@ -79,6 +118,37 @@ int ReplacementFile::open(const std::string &archive, const std::string &tempPat
     return SALVO_OK;
 }
 
+namespace {
+
+bool sameTime(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The same file with the same contents, as far as its status tells.
+bool unchanged(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size && sameTime(a.st_mtim, b.st_mtim)
+        && sameTime(a.st_ctim, b.st_ctim);
+}
+
+} // namespace
+
+bool ReplacementFile::stillTheFileRead(std::string *why) const
+{
+    struct stat atPath {};
+    if (::stat(m_archive.c_str(), &atPath) != 0 || atPath.st_dev != m_sourceStat.st_dev
+        || atPath.st_ino != m_sourceStat.st_ino) {
+        *why = "書庫が処理中に別のファイルに置き換えられたため、更新を取りやめました。置き換えたファイルはそのままです: ";
+        return false;
+    }
+    if (!unchanged(atPath, m_sourceStat)) {
+        *why = "書庫が処理中に別のプログラムによって書き換えられたため、更新を取りやめました。書庫はそのままです: ";
+        return false;
+    }
+    return true;
+}
+
 int ReplacementFile::commit(std::string *message)
 {
     // The archive keeps its permissions and, where allowed, its owner.
@@ -87,8 +157,11 @@ int ReplacementFile::commit(std::string *message)
     if (fchown(m_target, m_sourceStat.st_uid, m_sourceStat.st_gid) != 0 && errno != EPERM) {
         // Keeping the owner is best effort.
     }
-    if (fsync(m_target) != 0)
-        return writeFailure(errno, message);
+    {
+        const AliveDuring syncing(m_alive);
+        if (fsync(m_target) != 0)
+            return writeFailure(errno, message);
+    }
     if (!m_named) {
         const std::string self = "/proc/self/fd/" + std::to_string(m_target);
         ::unlink(m_tempPath.c_str()); // a leftover of a process killed at this very step
@@ -96,20 +169,33 @@ int ReplacementFile::commit(std::string *message)
             return writeFailure(errno, message);
         m_named = true;
     }
+    std::string why;
+    if (!stillTheFileRead(&why)) {
+        *message = why + m_archive + "\n";
+        return SALVO_E_CANNOT_WRITE;
+    }
     if (::rename(m_tempPath.c_str(), m_archive.c_str()) != 0)
         return writeFailure(errno, message);
     m_named = false;
     ::close(m_target);
     m_target = -1;
-    const int dir = ::open(folderOf(m_archive).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        ::close(dir);
-    }
     return SALVO_OK;
 }
 
-OutputStream::OutputStream(int fd) : m_fd(fd), m_buffer(1 << 20) {}
+void ReplacementFile::syncFolder()
+{
+    const int dir = ::open(folderOf(m_archive).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        const AliveDuring syncing(m_alive);
+        fsync(dir);
+        ::close(dir);
+    }
+}
+
+OutputStream::OutputStream(const ReplacementFile &file)
+    : m_fd(file.targetFd()), m_alive(file.alive()), m_buffer(1 << 20)
+{
+}
 
 bool OutputStream::flush()
 {
@@ -167,7 +253,9 @@ bool OutputStream::copyFrom(int fd, int64_t offset, int64_t length)
 {
     if (!flush())
         return false;
-    // In the kernel where it can; a plain copy otherwise.
+    // In the kernel where it can; a plain copy otherwise. A large copy on
+    // slow storage takes long without a tick.
+    const AliveDuring copying(m_alive);
     off_t in = offset;
     while (length > 0) {
         const ssize_t n = copy_file_range(fd, &in, m_fd, nullptr, static_cast<size_t>(std::min<int64_t>(length, 1 << 30)), 0);

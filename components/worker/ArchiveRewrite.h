@@ -17,6 +17,14 @@ namespace salvo::arc {
 // replacement is an unnamed file in the archive's folder when the file system
 // allows it, so a process killed mid-write leaves nothing behind; it gets a
 // name only for the instant before it is renamed over the archive.
+//
+// Two writers of one archive never lose each other's work: the archive is
+// locked (an advisory lock on the file) from the moment it is read until its
+// replacement is in place, and a writer that finds it locked waits for the
+// other and then reads what that one wrote. Just before the rename the path
+// must still name the very file that was read, unchanged (device, inode, size,
+// modification and change time); an archive replaced or changed meanwhile by
+// anyone else is left as it is, and so is the work of this writer.
 class ReplacementFile {
 public:
     ReplacementFile() = default;
@@ -24,21 +32,34 @@ public:
     ReplacementFile(const ReplacementFile &) = delete;
     ReplacementFile &operator=(const ReplacementFile &) = delete;
 
-    // Opens the archive for reading and creates the replacement beside it.
-    int open(const std::string &archive, const std::string &tempPath, std::string *message);
+    // Opens and locks the archive for reading and creates the replacement
+    // beside it. `alive` is told while the lock is waited for, and while
+    // long blocking calls run (it must be safe to call from another thread).
+    int open(const std::string &archive, const std::string &tempPath, const AliveFn &alive, std::string *message);
     int sourceFd() const { return m_source; }
     int64_t sourceSize() const { return m_sourceStat.st_size; }
     int targetFd() const { return m_target; }
     const std::string &archivePath() const { return m_archive; }
+    // A path that opens the file that was read, whatever its own path names now.
+    std::string sourcePath() const { return "/proc/self/fd/" + std::to_string(m_source); }
+    const AliveFn &alive() const { return m_alive; }
 
     // Makes the written file durable and puts it in the archive's place with
     // the archive's permissions and owner.
     int commit(std::string *message);
+    // After commit: makes the new name durable in the archive's folder.
+    void syncFolder();
+
+    // How long a writer waits for another one that holds the archive.
+    static constexpr int kLockWaitMs = 30000;
 
 private:
     void discard();
+    int openLocked(std::string *message);
+    bool stillTheFileRead(std::string *why) const;
 
     std::string m_archive, m_tempPath;
+    AliveFn m_alive;
     int m_source = -1, m_target = -1;
     bool m_named = false; // the replacement has a name on disk
     struct stat m_sourceStat {};
@@ -50,7 +71,7 @@ int writeFailure(int error, std::string *message);
 // Buffered sequential writing into the replacement, with the position kept.
 class OutputStream {
 public:
-    explicit OutputStream(int fd);
+    explicit OutputStream(const ReplacementFile &file);
     ~OutputStream() = default;
     bool write(const void *data, size_t length);
     bool writeAt(int64_t offset, const void *data, size_t length); // into bytes already written
@@ -64,6 +85,7 @@ public:
 
 private:
     int m_fd;
+    const AliveFn &m_alive;
     std::vector<unsigned char> m_buffer;
     size_t m_used = 0;
     int64_t m_position = 0;

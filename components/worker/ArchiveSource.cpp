@@ -33,6 +33,8 @@ public:
     int failure() const { return m_failure; }
     // The whole file has been read.
     bool finished() const { return m_state == State::Done; }
+    // How much of the file the members took (not what is read ahead).
+    int64_t consumed() const { return m_cursor.position() - static_cast<int64_t>(m_z.avail_in); }
 
     // Reads the original name of the first member's header, if it has one.
     std::string headerName() const
@@ -358,11 +360,13 @@ int ArchiveSource::checkVolumes(std::string *message) const
         *message = missing + fileName(set.paths.back()) + " の次のボリュームがありません";
         return SALVO_E_MISSING_VOLUME;
     }
-    if (set.scheme == VolumeScheme::Numbered) {
-        // A 7z start header says where the archive's last header ends: past
-        // the last volume there is, later volumes are missing.
+    {
+        // An intact 7z start header says where the archive's last header ends:
+        // past the end of the file, the archive is cut short (a split one
+        // lacks its later volumes).
         unsigned char h[32];
-        if (m_input.readFully(0, h, sizeof h) && std::memcmp(h, "7z\xBC\xAF\x27\x1C", 6) == 0) {
+        if (m_input.readFully(0, h, sizeof h) && std::memcmp(h, "7z\xBC\xAF\x27\x1C", 6) == 0
+            && crc32(0, h + 12, 20) == (h[8] | h[9] << 8 | h[10] << 16 | uLong(h[11]) << 24)) {
             auto le64 = [](const unsigned char *p) {
                 uint64_t v = 0;
                 for (int i = 7; i >= 0; --i)
@@ -370,9 +374,13 @@ int ArchiveSource::checkVolumes(std::string *message) const
                 return v;
             };
             const uint64_t end = 32 + le64(h + 12) + le64(h + 20);
-            if (end > uint64_t(m_input.size())) {
+            if (end > uint64_t(m_input.size()) && set.scheme == VolumeScheme::Numbered) {
                 *message = missing + fileName(set.paths.back()) + " の次のボリュームがありません";
                 return SALVO_E_MISSING_VOLUME;
+            }
+            if (end > uint64_t(m_input.size())) {
+                *message = "書庫が途中で切れています: " + fileName(set.paths.back());
+                return SALVO_E_UNEXPECTED_EOF;
             }
         }
     }
@@ -492,6 +500,32 @@ CheckFailure ArchiveSource::finishStream()
     return {};
 }
 
+CheckFailure ArchiveSource::unreadVolumes() const
+{
+    const VolumeSet &set = m_volumeSet;
+    if (set.scheme != VolumeScheme::Numbered || set.measured || m_input.volumes().size() < 2 || !m_archive)
+        return {};
+    // The readers that seek (ZIP, 7z) are measured by their structure or fail.
+    const int format = archive_format(m_archive) & ARCHIVE_FORMAT_BASE_MASK;
+    if (format == ARCHIVE_FORMAT_ZIP || format == ARCHIVE_FORMAT_7ZIP)
+        return {};
+    int64_t consumed = 0;
+    if (m_gzip)
+        consumed = m_gzip->consumed();
+    else
+        consumed = archive_filter_bytes(m_decompressor ? m_decompressor : m_archive, -1);
+    const VolumeInput::Volume &last = m_input.volumes().back();
+    if (last.offset <= consumed)
+        return {};
+    return {SALVO_E_EXTRA_VOLUME, "書庫はこのファイルの前で終わっています: " + fileName(last.path)};
+}
+
+bool ArchiveSource::startsAsZip() const
+{
+    unsigned char head[4];
+    return (m_formats & kZip) && m_input.readFully(0, head, sizeof head) && std::memcmp(head, "PK\x03\x04", 4) == 0;
+}
+
 bool ArchiveSource::inputUsedUp() const
 {
     // What the reader below the format consumed of the file itself.
@@ -584,6 +618,11 @@ int ArchiveSource::failureCode(int status, Stage stage, archive_entry *entry, bo
         return SALVO_E_UNEXPECTED_EOF;
     switch (stage) {
     case Stage::Open:
+        // A ZIP begins with its first entry's header and ends with its central
+        // directory, which the reader looks for first: a beginning without an
+        // end is a ZIP cut short (a split one lacks its last volume).
+        if (startsAsZip())
+            return m_volumeSet.scheme == VolumeScheme::Numbered ? SALVO_E_MISSING_VOLUME : SALVO_E_UNEXPECTED_EOF;
         return SALVO_E_NOT_ARC_FILE;
     case Stage::Header:
         return SALVO_E_HEADER_BROKEN;

@@ -71,6 +71,11 @@ public:
     // compressed stream, which verifies its checks (a cut or damaged trailer
     // fails here).
     CheckFailure finishStream();
+    // After the end: numbered files whose archive's structure did not say how
+    // far it reaches count as its volumes only when the reading got into each
+    // of them. One it never reached is no part of it, and the archive fails
+    // rather than take that file for one of its volumes.
+    CheckFailure unreadVolumes() const;
 
     // Maps the last failed libarchive call to a result code, from libarchive's
     // error number and where the reading stood: opening the archive, reading a
@@ -102,6 +107,7 @@ private:
     static const char *passwordCallback(archive *, void *self);
     static la_ssize_t readDecompressed(archive *a, void *self, const void **buffer);
     bool inputUsedUp() const;
+    bool startsAsZip() const;
 };
 
 } // namespace salvo::arc

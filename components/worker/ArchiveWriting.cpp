@@ -3,8 +3,10 @@
 #include "ArchiveRewrite.h"
 #include "core/CommandLine.h"
 #include "core/Wire.h"
+#include "EntrySelection.h"
 #include "Names.h"
 #include "ReaderFormat.h"
+#include "SourceCollector.h"
 #include "salvo_archiver.h"
 
 #include <algorithm>
@@ -84,15 +86,6 @@ std::unique_ptr<FormatRewriter> rewriterFor(const WriteRequest &req, int *code, 
     return nullptr;
 }
 
-// Equality of two entry names, letters compared without regard to case
-// (the archives come from systems whose file names ignore case).
-bool sameName(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 std::string trimmedName(std::string name)
 {
     for (char &c : name) {
@@ -123,7 +116,12 @@ WriteResult rewrite(const WriteRequest &req, FormatRewriter &writer, Replacement
     r.code = writer.write(file, keep, items, alive, &r.message);
     if (r.code == SALVO_OK)
         r.code = file.commit(&r.message);
-    (void)req;
+    if (r.code == SALVO_OK) {
+        // From here on the archive is the new one, whatever happens next.
+        if (req.replaced)
+            req.replaced();
+        file.syncFolder();
+    }
     return r;
 }
 
@@ -141,7 +139,7 @@ WriteResult deleteEntries(const WriteRequest &req, const AliveFn &alive)
     if (!writer)
         return fail(code, message, requested);
     ReplacementFile file;
-    if ((code = file.open(req.archive, req.tempPath, &message)) != SALVO_OK)
+    if ((code = file.open(req.archive, req.tempPath, alive, &message)) != SALVO_OK)
         return fail(code, message, requested);
     std::vector<ExistingEntry> entries;
     if ((code = writer->load(file, &entries, &message)) != SALVO_OK)
@@ -149,35 +147,17 @@ WriteResult deleteEntries(const WriteRequest &req, const AliveFn &alive)
 
     std::vector<bool> keep(entries.size(), true);
     std::string missing;
-    for (const std::string &asked : req.names) {
-        const std::string name = trimmedName(asked);
-        bool found = false;
-        // The entry itself and the entries under it when it is a folder: with
-        // the exact name when one has it, else with letters of either case;
-        // failing both, a name that holds wildcards takes what it matches.
-        auto select = [&](auto &&matches) {
-            for (size_t i = 0; i < entries.size(); ++i) {
-                if (matches(std::string_view(entries[i].name))) {
-                    keep[i] = false;
-                    found = true;
-                }
-            }
-        };
-        const std::string_view n = name;
-        select([&](std::string_view e) {
-            return e == n || (e.size() > n.size() && e[n.size()] == '/' && e.substr(0, n.size()) == n);
-        });
-        if (!found) {
-            select([&](std::string_view e) {
-                return sameName(e, n) || (e.size() > n.size() && e[n.size()] == '/' && sameName(e.substr(0, n.size()), n));
-            });
-        }
-        if (!found && name.find_first_of("*?") != std::string::npos)
-            select([&](std::string_view e) { return matchesName(e, n); });
-        if (!found && !name.empty())
-            missing += "書庫にないため削除できません: " + asked + "\n";
-        else if (name.empty())
+    for (size_t n = 0; n < req.names.size(); ++n) {
+        const std::string &asked = req.names[n];
+        // A name in quotes or under the exact-name switch is a name, never a mask.
+        const bool masks = !req.exactNames && !(n < req.quotedNames.size() && req.quotedNames[n]);
+        const std::vector<size_t> taken = asked.empty() ? std::vector<size_t>() : entriesToDelete(entries, asked, masks);
+        for (size_t i : taken)
+            keep[i] = false;
+        if (asked.empty())
             missing += "削除するエントリの名前がありません。\n";
+        else if (taken.empty())
+            missing += "書庫にないため削除できません: " + asked + "\n";
     }
     if (!missing.empty())
         return fail(SALVO_E_NOT_FIND_FILE, missing, requested);
@@ -213,6 +193,19 @@ bool readListFile(const std::string &path, std::vector<std::string> *names)
     return true;
 }
 
+// Whether an argument of an add is a mask: written without quotes and
+// holding a wildcard; one in quotes only when no file has that name (a list
+// file whose path holds "*" or "?" stays a list file).
+bool isMask(const WriteRequest &req, size_t index, const std::string &path)
+{
+    const std::string &arg = req.names[index];
+    if (req.exactNames || arg.empty() || arg[0] == '@' || arg.find_first_of("*?") == std::string::npos)
+        return false;
+    const bool quoted = index < req.quotedNames.size() && req.quotedNames[index];
+    struct stat st {};
+    return !quoted || ::stat(path.c_str(), &st) != 0;
+}
+
 std::string joinPath(const std::string &folder, const std::string &name)
 {
     if (folder.empty() || (!name.empty() && name[0] == '/'))
@@ -220,127 +213,59 @@ std::string joinPath(const std::string &folder, const std::string &name)
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
-std::string joinName(const std::string &folder, const std::string &name)
+// Collects the files the arguments name: masks, and list files of names
+// relative to the base folder. A listed path is stored under its last name
+// part, as the files were dropped one by one.
+bool collectSources(const WriteRequest &req, SourceCollector &sources, WriteResult *failure)
 {
-    return folder.empty() ? name : folder + "/" + name;
-}
-
-class SourceCollector {
-public:
-    SourceCollector(const WriteRequest &req, const struct stat &archive) : m_req(req), m_archive(archive) {}
-
-    // A named file or folder; a folder brings everything under it.
-    bool addNamed(const std::string &path, const std::string &name)
-    {
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0) {
-            m_message += "追加するファイルが見つかりません: " + path + "\n";
-            m_code = SALVO_E_NOT_FIND_FILE;
+    for (size_t index = 0; index < req.names.size(); ++index) {
+        const std::string &arg = req.names[index];
+        if (isMask(req, index, joinPath(req.baseDir, arg))) {
+            const size_t slash = arg.find_last_of('/');
+            const std::string folder = slash == std::string::npos ? req.baseDir : joinPath(req.baseDir, arg.substr(0, slash));
+            if (!sources.addMatching(folder, "", slash == std::string::npos ? arg : arg.substr(slash + 1), req.recursive))
+                return false;
+            continue;
+        }
+        const std::string listPath = joinPath(req.baseDir, !arg.empty() && arg[0] == '@' ? arg.substr(1) : arg);
+        std::vector<std::string> listed;
+        if (!readListFile(listPath, &listed)) {
+            *failure = fail(SALVO_E_NOT_FIND_FILE, "ファイルの一覧を読めません: " + listPath + "\n");
             return false;
         }
-        return addItem(path, name, st, true);
-    }
-
-    // Files under `folder` whose names match `mask`, in sub-folders too when recursive.
-    bool addMatching(const std::string &folder, const std::string &prefix, const std::string &mask)
-    {
-        std::vector<std::pair<std::string, struct stat>> children;
-        if (!listFolder(folder, &children))
-            return false;
-        for (const auto &[child, st] : children) {
-            const std::string path = joinPath(folder, child), name = joinName(prefix, child);
-            if (S_ISDIR(st.st_mode)) {
-                if (!m_req.recursive)
-                    continue;
-                if (!enterFolder(st))
-                    continue;
-                NewItem item{name, path, true, st};
-                m_items.push_back(item);
-                if (!addMatching(path, name, mask))
-                    return false;
-                continue;
+        for (const std::string &line : listed) {
+            std::string path = line;
+            while (path.size() > 1 && path.back() == '/')
+                path.pop_back();
+            const std::string last = path.substr(path.find_last_of('/') + 1);
+            if (last.empty() || last == "." || last == "..") {
+                *failure = fail(SALVO_E_NOT_FIND_FILE, "追加するファイルの名前が正しくありません: " + line + "\n");
+                return false;
             }
-            if (!matchesName(child, mask))
-                continue;
-            if (!addItem(path, name, st, false))
+            if (!sources.addNamed(joinPath(req.baseDir, path), last))
                 return false;
         }
-        return true;
     }
+    return true;
+}
 
-    int code() const { return m_code; }
-    const std::string &message() const { return m_message; }
-    std::vector<NewItem> &items() { return m_items; }
-
-private:
-    bool enterFolder(const struct stat &st)
-    {
-        // A folder reached twice through links is walked once.
-        return m_visited.insert({st.st_dev, st.st_ino}).second;
-    }
-
-    bool listFolder(const std::string &folder, std::vector<std::pair<std::string, struct stat>> *children)
-    {
-        DIR *dir = ::opendir(folder.c_str());
-        if (!dir) {
-            m_message += "フォルダを読めません: " + folder + "\n";
-            m_code = SALVO_E_NOT_FIND_FILE;
-            return false;
-        }
-        while (dirent *d = ::readdir(dir)) {
-            const std::string child = d->d_name;
-            if (child == "." || child == "..")
-                continue;
-            struct stat st {};
-            if (::stat(joinPath(folder, child).c_str(), &st) != 0)
-                continue; // a dangling link
-            children->push_back({child, st});
-        }
-        ::closedir(dir);
-        std::sort(children->begin(), children->end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-        return true;
-    }
-
-    bool addItem(const std::string &path, const std::string &name, const struct stat &st, bool named)
-    {
-        if (st.st_dev == m_archive.st_dev && st.st_ino == m_archive.st_ino) {
-            m_message += "書庫をそれ自身に追加することはできません: " + path + "\n";
-            m_code = SALVO_E_FILE_OPEN;
-            return false;
-        }
-        if (S_ISDIR(st.st_mode)) {
-            if (!enterFolder(st))
-                return true;
-            m_items.push_back(NewItem{name, path, true, st});
-            return addMatching(path, name, "*");
-        }
-        if (!S_ISREG(st.st_mode)) {
-            m_message += "通常のファイルではないため追加できません: " + path + "\n";
-            m_code = SALVO_E_UNKNOWN_TYPE;
-            return false;
-        }
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            m_message += "追加するファイルを読めません: " + path + "\n";
-            m_code = named ? SALVO_E_NOT_FIND_FILE : SALVO_E_FILE_OPEN;
-            return false;
-        }
-        ::close(fd);
-        m_items.push_back(NewItem{name, path, false, st});
-        return true;
-    }
-
-    const WriteRequest &m_req;
-    struct stat m_archive;
-    std::vector<NewItem> m_items;
-    std::set<std::pair<dev_t, ino_t>> m_visited;
-    int m_code = SALVO_OK;
-    std::string m_message;
-};
-
-bool isMask(const std::string &name)
+// Folder entries for the levels of the target folder ("a/b": "a", "a/b").
+void addTargetLevels(const std::string &target, std::vector<NewItem> *items)
 {
-    return name.find_first_of("*?") != std::string::npos;
+    if (target.empty())
+        return;
+    for (size_t from = 0;;) {
+        const size_t slash = target.find('/', from);
+        NewItem level;
+        level.name = target.substr(0, slash);
+        level.folder = true;
+        level.st.st_mode = S_IFDIR | 0755;
+        level.st.st_mtime = time(nullptr);
+        items->push_back(level);
+        if (slash == std::string::npos)
+            break;
+        from = slash + 1;
+    }
 }
 
 } // namespace
@@ -355,7 +280,6 @@ WriteResult addFiles(const WriteRequest &req, const AliveFn &alive)
     struct stat archiveStat {};
     ::stat(req.archive.c_str(), &archiveStat);
 
-    // The files to add, each with its name inside the archive.
     const std::string target = trimmedName(req.targetFolder);
     // Every part of the target folder is a plain name ("..", "." and empty parts are refused).
     std::vector<std::string> targetParts;
@@ -364,96 +288,47 @@ WriteResult addFiles(const WriteRequest &req, const AliveFn &alive)
                                  && targetParts.size() == static_cast<size_t>(std::count(target.begin(), target.end(), '/') + 1));
     if (!plainTarget)
         return fail(SALVO_E_UNSAFE_PATH, "追加先のフォルダ名が正しくありません: " + req.targetFolder + "\n");
-    SourceCollector sources(req, archiveStat);
-    bool ok = true;
     if (req.names.empty())
         return fail(SALVO_E_NOT_FIND_FILE, "追加するファイルが指定されていません。\n");
-    for (const std::string &arg : req.names) {
-        if (!ok)
-            break;
-        if (isMask(arg) && arg[0] != '@') {
-            const size_t slash = arg.find_last_of('/');
-            const std::string folder = slash == std::string::npos ? req.baseDir : joinPath(req.baseDir, arg.substr(0, slash));
-            ok = sources.addMatching(folder, "", slash == std::string::npos ? arg : arg.substr(slash + 1));
-            continue;
-        }
-        // Anything else is a list file of names relative to the base folder.
-        const std::string listPath = joinPath(req.baseDir, arg[0] == '@' ? arg.substr(1) : arg);
-        std::vector<std::string> listed;
-        if (!readListFile(listPath, &listed)) {
-            return fail(SALVO_E_NOT_FIND_FILE, "ファイルの一覧を読めません: " + listPath + "\n");
-        }
-        for (const std::string &line : listed) {
-            const std::string name = trimmedName(line);
-            std::vector<std::string> parts;
-            const size_t slash = name.find_last_of('/');
-            const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
-            if (last.empty() || last == "." || last == "..") {
-                return fail(SALVO_E_NOT_FIND_FILE, "追加するファイルの名前が正しくありません: " + line + "\n");
-            }
-            // A listed path is stored under its last name part, as the files
-            // were dropped one by one from the same folder.
-            ok = sources.addNamed(line[0] == '/' ? line : joinPath(req.baseDir, name), last);
-            if (!ok)
-                break;
-        }
-    }
-    if (!ok)
-        return fail(sources.code(), sources.message());
-    // A name met twice (the same file listed twice) is added once.
-    std::vector<NewItem> found;
-    for (NewItem &item : sources.items()) {
-        if (std::none_of(found.begin(), found.end(), [&](const NewItem &f) { return sameName(f.name, item.name); }))
-            found.push_back(std::move(item));
-    }
-    int requested = 0;
-    for (const NewItem &item : found)
-        requested += item.folder ? 0 : 1;
-    if (requested == 0 && found.empty())
+
+    // The files to add, each with its name inside the archive.
+    SourceCollector sources(archiveStat);
+    WriteResult failure;
+    if (!collectSources(req, sources, &failure))
+        return failure.code != SALVO_OK ? failure : fail(sources.code(), sources.message());
+    const int requested = sources.fileCount();
+    if (sources.items().empty())
         return fail(SALVO_E_NOT_FIND_FILE, "追加するファイルがありません。\n");
 
     ReplacementFile file;
-    if ((code = file.open(req.archive, req.tempPath, &message)) != SALVO_OK)
+    if ((code = file.open(req.archive, req.tempPath, alive, &message)) != SALVO_OK)
         return fail(code, message, requested);
     std::vector<ExistingEntry> entries;
     if ((code = writer->load(file, &entries, &message)) != SALVO_OK)
         return fail(code, message, requested);
 
-    // Folder entries for the target folder's levels, then the files under it.
     std::vector<NewItem> items;
     const bool folders = writer->storesFolders();
-    if (!target.empty() && folders) {
-        size_t from = 0;
-        for (;;) {
-            const size_t slash = target.find('/', from);
-            NewItem level;
-            level.name = target.substr(0, slash);
-            level.folder = true;
-            level.st.st_mode = S_IFDIR | 0755;
-            level.st.st_mtime = time(nullptr);
-            items.push_back(level);
-            if (slash == std::string::npos)
-                break;
-            from = slash + 1;
-        }
-    }
-    for (NewItem &item : found) {
-        item.name = joinName(target, item.name);
-        if (item.folder && !folders)
-            continue;
-        items.push_back(item);
+    if (folders)
+        addTargetLevels(target, &items);
+    for (NewItem &item : sources.items()) {
+        item.name = target.empty() ? item.name : target + "/" + item.name;
+        if (!item.folder || folders)
+            items.push_back(std::move(item));
     }
 
-    // Existing folders stay; an existing file of the same name is replaced
-    // (with -u only by a newer file).
+    // An existing folder stays; an existing file of the very same name is
+    // replaced (with -u only by a newer file). Names differ in case or in a
+    // blank are other names, and their entries stay.
+    const EntryIndex index(entries);
     std::vector<bool> keep(entries.size(), true);
     std::vector<NewItem> adds;
     int kept = 0;
     std::string notes;
     for (NewItem &item : items) {
         bool skip = false;
-        for (size_t i = 0; i < entries.size(); ++i) {
-            if (!keep[i] || !sameName(entries[i].name, item.name))
+        for (size_t i : index.find(item.name)) {
+            if (!keep[i])
                 continue;
             if (item.folder && entries[i].folder) {
                 skip = true;
@@ -469,7 +344,7 @@ WriteResult addFiles(const WriteRequest &req, const AliveFn &alive)
             // A name the format cannot store fails the whole addition.
             if ((code = writer->accepts(item, &message)) != SALVO_OK)
                 return fail(code, message, requested);
-            adds.push_back(item);
+            adds.push_back(std::move(item));
         }
     }
     WriteResult r;

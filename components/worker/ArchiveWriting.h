@@ -6,6 +6,7 @@
 #include "Operations.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,16 +19,23 @@ struct WriteRequest {
     uint32_t formats = 0; // Formats bits the component writes
     std::string tempPath; // name the temporary file may carry while it replaces the archive
     WriteKind kind = WriteKind::Any;
-    // Delete: entry names (a folder's name deletes everything under it).
+    // Delete: entry names as the listing shows them (see EntrySelection.h).
     // Add: list files (one quoted name per line, "@" before the path is
-    // allowed) or masks such as "*.*", all relative to `baseDir`.
+    // allowed) or masks such as "*.*", all relative to `baseDir`. Only a name
+    // written without quotes is a mask, and one in quotes only when no file
+    // has that name.
     std::vector<std::string> names;
+    std::vector<bool> quotedNames; // for each name: it was written in quotes
+    bool exactNames = false;       // names are never masks
     std::string baseDir;      // add: folder the listed names are relative to
     std::string targetFolder; // add: folder inside the archive that receives them ("" = top)
     bool recursive = false;
     bool noFolderEntries = false;
     bool updateOnly = false;
     bool solid = true;
+    // Told the moment the new archive has taken the old one's place (not
+    // part of the request's message).
+    std::function<void()> replaced;
 };
 
 struct WriteResult {

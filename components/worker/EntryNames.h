@@ -1,6 +1,8 @@
 #pragma once
-// How the decoder reads an entry's name, shared by the walks over an archive.
+// What the decoder's walks over an archive share: how an entry's name is
+// read, and the checks at the archive's end.
 #include "ArchiveSource.h"
+#include "FormatChecks.h"
 
 #include <string>
 
@@ -15,5 +17,8 @@ std::string withFolderMark(std::string name, archive_entry *e);
 // not read without a code page (the LZH reader gives up on such a name). A
 // header that is truly damaged fails the same way when read as CP932.
 bool needsLegacyNames(const std::string &path, uint32_t formats);
+// libarchive said the archive ends here: the compressed stream around it and
+// the format's own end marker must agree, and every volume must have been read.
+CheckFailure endOfArchive(ArchiveSource &src, const FormatChecks &checks);
 
 } // namespace salvo::arc

@@ -81,21 +81,17 @@ public:
                 raw.push_back('/');
             for (char c : name)
                 raw.push_back(c == '\xFF' ? '/' : c);
-            const bool folderMethod = member.folderMethod;
+            bool folderMethod = member.folderMethod;
             // A symbolic link is a folder-method member named "name|target".
-            if (const size_t bar = raw.find('|'); folderMethod && bar != std::string::npos)
+            if (const size_t bar = raw.find('|'); folderMethod && bar != std::string::npos) {
                 raw.resize(bar);
+                folderMethod = false;
+            }
             if (!isAscii(raw))
                 (isValidUtf8(raw) ? anyUtf8 : anyLegacy) = true;
             ExistingEntry e;
-            e.name = isValidUtf8(raw) ? raw : cp932ToUtf8(raw);
-            for (char &c : e.name) {
-                if (c == '\\')
-                    c = '/';
-            }
+            e.name = raw; // decoded below, once all names are known
             e.folder = folderMethod;
-            while (!e.name.empty() && e.name.back() == '/')
-                e.name.pop_back();
             e.mtime = member.mtime;
             entries->push_back(e);
             m_members.push_back({member.offset, member.size});
@@ -104,6 +100,19 @@ public:
         // after the new end mark as they were.
         m_tailAt = layout.tail;
         m_tailSize = file.sourceSize() - layout.tail;
+        // The names as the listing shows them: all read as CP932 when one of
+        // them is not UTF-8; "\\" separates folders (after decoding, where it
+        // can be the second byte of a character).
+        for (ExistingEntry &e : *entries) {
+            if (anyLegacy && !isAscii(e.name))
+                e.name = cp932ToUtf8(e.name);
+            for (char &c : e.name) {
+                if (c == '\\')
+                    c = '/';
+            }
+            while (!e.name.empty() && e.name.back() == '/')
+                e.name.pop_back();
+        }
         // Names of new members follow the archive: UTF-8 only in an archive
         // whose names already are.
         m_utf8Names = anyUtf8 && !anyLegacy;
@@ -135,7 +144,7 @@ public:
             return SALVO_E_NOT_SUPPORT;
         }
         AliveTicker ticker(alive);
-        OutputStream out(file.targetFd());
+        OutputStream out(file);
         // Runs of members that stay are copied in one go.
         size_t i = 0;
         while (i < m_members.size()) {
@@ -307,6 +316,7 @@ private:
                 if (!out.write(chunk.data(), static_cast<size_t>(got)))
                     return writeFailure(out.error(), message);
                 copied += got;
+                ticker.tick();
             }
             packed = original;
         }

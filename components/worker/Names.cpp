@@ -82,6 +82,13 @@ std::string cp932ToUtf8(std::string_view s)
     return out;
 }
 
+void keepCodePageLoaded()
+{
+    // Never closed: while one converter is open the module stays loaded.
+    static const iconv_t kept = iconv_open("UTF-8", "CP932");
+    (void)kept;
+}
+
 void NameDecoder::observe(std::string_view raw)
 {
     if (!m_converted && !m_cp932 && !isValidUtf8(raw))

@@ -10,6 +10,9 @@ bool isValidUtf8(std::string_view s);
 bool isAscii(std::string_view s);
 // CP932 (Shift-JIS as Japanese Windows writes it) to UTF-8; undecodable bytes become "_".
 std::string cp932ToUtf8(std::string_view s);
+// Loads the CP932 converter of the C library for good, so that converting
+// needs no file once the decoder may no longer open any.
+void keepCodePageLoaded();
 
 // How the names of one archive are read. An archive whose names are not all
 // UTF-8 is reopened so that libarchive reads them as CP932 (`converted`); a

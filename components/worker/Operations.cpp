@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace salvo::arc {
@@ -18,39 +19,16 @@ namespace {
 
 using Stage = ArchiveSource::Stage;
 
-void dosDateTime(time_t t, uint16_t *date, uint16_t *time)
-{
-    struct tm tm {};
-    if (t <= 0 || !localtime_r(&t, &tm) || tm.tm_year < 80) {
-        *date = (1 << 5) | 1; // 1980-01-01
-        *time = 0;
-        return;
-    }
-    *date = static_cast<uint16_t>(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
-    *time = static_cast<uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
-}
+} // namespace
 
-std::string attributeText(mode_t mode)
-{
-    std::string a = "------";
-    if (S_ISDIR(mode))
-        a[0] = 'd';
-    if (!(mode & 0222))
-        a[1] = 'r';
-    a[5] = 'a';
-    return a;
-}
-
-// libarchive said the archive ends here: the compressed stream around it and
-// the format's own end marker must agree.
 CheckFailure endOfArchive(ArchiveSource &src, const FormatChecks &checks)
 {
     if (CheckFailure f = src.finishStream())
         return f;
-    return checks.atEnd(src.position());
+    if (CheckFailure f = checks.atEnd(src.position()))
+        return f;
+    return src.unreadVolumes();
 }
-
-} // namespace
 
 std::string rawEntryName(ArchiveSource &src, archive_entry *e)
 {
@@ -119,121 +97,7 @@ CheckFailure readEntryData(ArchiveSource &src, FormatChecks &checks, archive_ent
     return {};
 }
 
-Listing listOnce(const std::string &path, uint32_t formats, bool legacy, bool *needLegacy, AliveTicker &ticker,
-                 const EntrySink &sink = {})
-{
-    Listing out;
-    // Names of the first reading that are plain ASCII read the same whichever
-    // way the archive's names turn out to be encoded: those go out at once,
-    // up to the first name that is not.
-    bool streaming = static_cast<bool>(sink) && !legacy;
-    ArchiveSource src(path, formats, legacy);
-    out.code = src.open(&out.message);
-    if (out.code != SALVO_OK)
-        return out;
-
-    std::vector<std::string> raw;
-    std::vector<bool> folder;
-    archive_entry *e;
-    int r = archive_read_next_header(src.handle(), &e);
-    FormatChecks checks(src, formats);
-    if (CheckFailure f = checks.atStart()) {
-        out.code = f.code;
-        out.message = f.text;
-        return out;
-    }
-    Stage stage = Stage::Header;
-    for (; r == ARCHIVE_OK || (r == ARCHIVE_WARN && !legacy); r = archive_read_next_header(src.handle(), &e)) {
-        ticker.tick();
-        if (CheckFailure f = checks.beginEntry(e)) {
-            out.code = f.code;
-            out.message = f.text;
-            break;
-        }
-        if (r == ARCHIVE_WARN || !isValidUtf8(rawEntryName(src, e)))
-            *needLegacy = true;
-        EntryInfo info;
-        raw.push_back(rawEntryName(src, e));
-        folder.push_back(archive_entry_filetype(e) == AE_IFDIR);
-        info.size = archive_entry_size_is_set(e) ? archive_entry_size(e) : 0;
-        if (src.isRawStream()) {
-            if (!src.compressed()) {
-                out.code = SALVO_E_NOT_ARC_FILE;
-                out.message = "書庫ではありません";
-                return out;
-            }
-            // A single compressed file does not say how large it is: count.
-            const void *buf;
-            size_t len;
-            la_int64_t offset;
-            int d;
-            info.size = 0;
-            while ((d = archive_read_data_block(src.handle(), &buf, &len, &offset)) == ARCHIVE_OK) {
-                info.size = offset + static_cast<int64_t>(len);
-                ticker.tick();
-            }
-            if (d != ARCHIVE_EOF) {
-                r = d;
-                stage = Stage::Data;
-                break;
-            }
-        }
-        dosDateTime(archive_entry_mtime(e), &info.dosDate, &info.dosTime);
-        info.mode = archive_entry_mode(e);
-        info.attribute = attributeText(info.mode);
-        if (folder.back())
-            info.size = 0;
-        if (streaming && r == ARCHIVE_OK && isAscii(raw.back())) {
-            info.name = NameDecoder(src.backslashIsSeparator(), false).decode(raw.back());
-            if (folder.back() && !info.name.empty() && info.name.back() != '/')
-                info.name.push_back('/');
-            sink(info);
-            out.streamed = out.entries.size() + 1;
-        } else {
-            streaming = false;
-        }
-        out.entries.push_back(std::move(info));
-    }
-    if (out.code == SALVO_OK && r != ARCHIVE_EOF) {
-        out.code = src.failureCode(r, stage, e);
-        out.message = src.errorText();
-    } else if (out.code == SALVO_OK) {
-        if (CheckFailure f = endOfArchive(src, checks)) {
-            out.code = f.code;
-            out.message = f.text;
-        }
-    }
-    NameDecoder decoder(src.backslashIsSeparator(), legacy);
-    for (const std::string &name : raw)
-        decoder.observe(name);
-    for (size_t i = 0; i < out.entries.size(); ++i) {
-        std::string name = decoder.decode(raw[i]);
-        if (folder[i] && !name.empty() && name.back() != '/')
-            name.push_back('/');
-        out.entries[i].name = name;
-    }
-    return out;
-}
-
 } // namespace
-
-Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &alive, const EntrySink &sink)
-{
-    AliveTicker ticker(alive);
-    bool needLegacy = false;
-    Listing first = listOnce(path, formats, false, &needLegacy, ticker, sink);
-    if (!needLegacy && first.code == SALVO_OK)
-        return first;
-    // Legacy names, or headers that only read with a code page (see above).
-    // The same headers come in the same order, so the entries already handed
-    // out stay the leading ones.
-    bool ignored = false;
-    Listing legacy = listOnce(path, formats, true, &ignored, ticker);
-    if (!(needLegacy || legacy.code == SALVO_OK))
-        return first;
-    legacy.streamed = std::min(first.streamed, legacy.entries.size());
-    return legacy;
-}
 
 ExtractResult checkArchive(const std::string &path, uint32_t formats, int mode, const AliveFn &alive)
 {
@@ -291,58 +155,30 @@ public:
     ExtractResult run()
     {
         ExtractResult result;
-        auto src = std::make_unique<ArchiveSource>(m_req.archive, m_req.formats);
-        if (m_hooks.password)
-            src->setPasswordSource(m_hooks.password);
-        result.code = src->open(&result.message);
-        if (result.code != SALVO_OK)
-            return result;
-        archive_entry *e = nullptr;
-        int first = archive_read_next_header(src->handle(), &e);
-
-        // Without a compressor the headers can be read cheaply, so all names are
-        // looked at before the first one is used; an archive with legacy names
-        // is then read again with CP932 names. A compressed stream decides on
-        // the way (a CP932 name switches the rest to CP932).
-        // A shared extraction has it decided by its plan.
-        const bool seekable = !src->compressed();
-        const bool legacy = m_req.legacyNames >= 0 ? m_req.legacyNames > 0
-                                                   : seekable && needsLegacyNames(m_req.archive, m_req.formats);
-        if (legacy) {
-            src = std::make_unique<ArchiveSource>(m_req.archive, m_req.formats, true);
-            if (m_hooks.password)
-                src->setPasswordSource(m_hooks.password);
-            result.code = src->open(&result.message);
-            if (result.code != SALVO_OK)
-                return result;
-            first = archive_read_next_header(src->handle(), &e);
-        }
-
+        // The output folder first: from then on the decoder writes nowhere else.
         std::string error;
         const bool helper = m_req.share == Share::Helper;
-        std::unique_ptr<SafeTree> tree = helper ? SafeTree::join(m_req.outputDir, m_req.staging, &error)
-                                                : SafeTree::createStaging(m_req.outputDir, &error);
+        std::unique_ptr<SafeTree> tree =
+            helper ? SafeTree::adopt(m_req.outputDir, UniqueFd(fcntl(m_req.outputFd, F_DUPFD_CLOEXEC, 0)),
+                                     UniqueFd(fcntl(m_req.stagingFd, F_DUPFD_CLOEXEC, 0)))
+                   : SafeTree::create(m_req.outputDir, &error);
         if (!tree) {
             result.code = SALVO_E_MAKEDIRECTORY;
-            result.message = error;
+            result.message = error.empty() ? "展開先のフォルダに書き込めません: " + m_req.outputDir : error;
             return result;
         }
+        if (m_hooks.confine && !m_hooks.confine(tree->root().outputFd())) {
+            tree->discard();
+            return {SALVO_E_INTERNAL, "展開処理を展開先のフォルダに閉じ込められません\n"};
+        }
         if (m_hooks.staging && !helper)
-            m_hooks.staging(tree->stagingName());
-        tree->setOverwriteRule(m_req.overwrite, m_hooks.ask);
-        for (const VolumeInput::Volume &v : src->input().volumes())
-            tree->protect(v.st.st_dev, v.st.st_ino);
-
-        FormatChecks checks(*src, m_req.formats);
-        NameDecoder decoder(src->backslashIsSeparator(), legacy);
-        m_decoder = &decoder;
-        result = readEntries(*src, checks, first, e, seekable, *tree);
-        result.written = m_written;
+            m_hooks.staging(tree->root());
+        result = extractInto(*tree);
         // A helper leaves what it wrote to the lead, which alone moves it into
         // place or removes it, once every range is done.
         if (helper)
             return result;
-        if (m_req.share == Share::Lead) {
+        if (m_req.share == Share::Lead && m_hooks.rangeDone) {
             const RangeVerdict verdict = m_hooks.rangeDone(result);
             if (verdict.code != SALVO_OK) {
                 tree->discard();
@@ -350,9 +186,6 @@ public:
             }
             m_written += verdict.othersWritten;
         }
-        std::string offender;
-        if (result.code == SALVO_OK && !tree->linksStayInside(&offender))
-            result = fail(SALVO_E_UNSAFE_PATH, "展開先の外を指すリンクのため中止しました: " + offender);
         if (result.code != SALVO_OK) {
             tree->discard();
             return result;
@@ -378,13 +211,56 @@ private:
         if (m_req.names.empty())
             return true;
         for (const std::string &mask : m_req.names) {
-            if (matchesName(name, mask))
+            if (m_req.exactNames ? name == mask : matchesName(name, mask))
                 return true;
         }
         return false;
     }
 
     ExtractResult fail(int code, const std::string &text) { return ExtractResult{code, text + "\n"}; }
+
+    // Reads the archive and writes its entries into the staging folder.
+    ExtractResult extractInto(SafeTree &tree)
+    {
+        ExtractResult result;
+        auto src = std::make_unique<ArchiveSource>(m_req.archive, m_req.formats);
+        if (m_hooks.password)
+            src->setPasswordSource(m_hooks.password);
+        result.code = src->open(&result.message);
+        if (result.code != SALVO_OK)
+            return result;
+        archive_entry *e = nullptr;
+        int first = archive_read_next_header(src->handle(), &e);
+
+        // Without a compressor the headers can be read cheaply, so all names are
+        // looked at before the first one is used; an archive with legacy names
+        // is then read again with CP932 names. A compressed stream decides on
+        // the way (a CP932 name switches the rest to CP932). The listing reads
+        // names by the same rule. A shared extraction has it decided by its plan.
+        const bool seekable = !src->compressed();
+        const bool legacy = m_req.legacyNames >= 0 ? m_req.legacyNames > 0
+                                                   : seekable && needsLegacyNames(m_req.archive, m_req.formats);
+        if (legacy) {
+            src = std::make_unique<ArchiveSource>(m_req.archive, m_req.formats, true);
+            if (m_hooks.password)
+                src->setPasswordSource(m_hooks.password);
+            result.code = src->open(&result.message);
+            if (result.code != SALVO_OK)
+                return result;
+            first = archive_read_next_header(src->handle(), &e);
+        }
+        tree.setOverwriteRule(m_req.overwrite, m_hooks.ask);
+        for (const VolumeInput::Volume &v : src->input().volumes())
+            tree.protect(v.st.st_dev, v.st.st_ino);
+
+        FormatChecks checks(*src, m_req.formats);
+        NameDecoder decoder(src->backslashIsSeparator(), legacy);
+        m_decoder = &decoder;
+        result = readEntries(*src, checks, first, e, seekable, tree);
+        result.written = m_written;
+        m_decoder = nullptr;
+        return result;
+    }
 
     ExtractResult readEntries(ArchiveSource &src, FormatChecks &checks, int r, archive_entry *e, bool namesDecided,
                               SafeTree &tree)
@@ -484,6 +360,10 @@ private:
         ExtractResult stop;
         if (!mayWrite(tree, parts, name, &stop))
             return stop;
+        // A shared extraction was planned for an archive without links: one
+        // that has them after all is not the archive the plan read.
+        if ((archive_entry_hardlink(e) || type == AE_IFLNK) && m_req.share != Share::Whole)
+            return fail(SALVO_E_UNSAFE_PATH, "分担して展開する書庫にリンクがあります: " + name);
         if (const char *link = archive_entry_hardlink(e)) {
             std::vector<std::string> target;
             if (!safeParts(m_decoder->decode(link), &target) || target.empty())

@@ -1,6 +1,7 @@
 #pragma once
 // What the decoder process does for a component: list, check, extract.
 #include "core/Wire.h"
+#include "OutputRoot.h"
 
 #include <chrono>
 #include <cstdint>
@@ -48,9 +49,9 @@ private:
 // listing can be shown before it ends.
 using EntrySink = std::function<void(const EntryInfo &)>;
 
-// With a sink, entries are handed to it in order as long as their names cannot
-// change any more (plain ASCII names of the first reading); the rest, and the
-// outcome, come with the returned listing from `streamed` on.
+// The names are those the extraction writes. With a sink every entry is handed
+// to it as soon as it is read and none is kept (the returned listing holds the
+// outcome); without one they come with the returned listing.
 Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &alive = {},
                     const EntrySink &sink = {});
 
@@ -81,11 +82,13 @@ struct ExtractRequest {
     bool flat = false;
     OverwritePolicy overwrite = OverwritePolicy::Keep;
     std::vector<std::string> names;
+    bool exactNames = false; // the names are exact entry names (folders with their "/"), not masks
 
     Share share = Share::Whole;
     uint32_t first = 0, end = UINT32_MAX; // the range of entries, in the archive's order
     int legacyNames = -1;                 // decided by the plan (0 or 1); -1: decided here
-    std::string staging;                  // a helper's staging folder ("": the output folder itself)
+    // A helper's output and staging folders, those of the lead (borrowed).
+    int outputFd = -1, stagingFd = -1;
 };
 
 // What the component says once every range of a shared extraction is done:
@@ -105,9 +108,13 @@ struct ExtractHooks {
     // Asked for a password when an encrypted entry is read (`retry`: the one
     // given before did not fit); false to give up. None: encrypted entries fail.
     std::function<bool(bool retry, std::string *password)> password;
-    // Told where the extraction writes before it writes anything: the staging
-    // folder's name, or "" for the (empty) output folder itself.
-    std::function<void(const std::string &staging)> staging;
+    // Told where the extraction writes before it writes anything (not for a
+    // helper, which writes into its lead's).
+    std::function<void(const OutputRoot &root)> staging;
+    // Called once the output folder is open and before the archive is read:
+    // the decoder confines itself to writing below that folder (false: it
+    // could not, and nothing is extracted).
+    std::function<bool(int outputFd)> confine;
     // A lead's own range is done: waits for the verdict over all ranges.
     std::function<RangeVerdict(const ExtractResult &own)> rangeDone;
 };

@@ -1,14 +1,18 @@
 #pragma once
 // Writes an archive's entries into a private staging folder inside the output
 // folder, then moves them into place. Every path is walked one part at a time
-// with O_NOFOLLOW, so no write ever passes through a symbolic link, nothing is
-// written outside the output folder, and no symbolic link is left that leads
-// out of it.
+// with O_NOFOLLOW, so no write ever passes through a symbolic link; nothing is
+// written outside the output folder, no file is ever seen under its final name
+// before it is whole, and no symbolic link is left that leads out of it.
+#include "OutputRoot.h"
+
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace salvo::arc {
@@ -41,26 +45,38 @@ struct MoveOutcome {
     bool cancelled = false;
     bool failed = false;
     int failCode = 0;
+    // After a failure: what had been moved into place could not all be taken
+    // back (the output is partial).
+    bool partial = false;
     std::string message;
 };
 
 using AskFn = std::function<int(const std::string &path)>;
 
+// What lies at a path of a tree: the link rule needs no more.
+enum class Node { Missing, Folder, Link, Other };
+
+// Whether a symbolic link at `parts` (its folders real folders) whose text is
+// `target` leads inside the tree now and whatever is added to it later: the
+// target is relative, and each ".." in it steps back over a real folder that
+// `nodeAt` shows on the way, never over a link or a name that is not there
+// (what a link or a missing name stands for can change later, a real folder
+// in the output folder is never replaced). Links further on in the target
+// lead inside by this same rule, checked for each of them.
+bool linkStaysInside(const std::vector<std::string> &parts, const std::string &target,
+                     const std::function<Node(const std::vector<std::string> &)> &nodeAt);
+
 class SafeTree {
 public:
-    // Makes the output folder when missing and a staging folder inside it. An
-    // empty output folder is written directly: on failure everything in it is
-    // removed again, which leaves it as it was, without the staging folder's cost.
-    static std::unique_ptr<SafeTree> createStaging(const std::string &outputDir, std::string *error);
-    // The staging folder another decoder made for the same extraction ("":
-    // the output folder itself), to write a share of the entries into; the
-    // tree that made it moves them into place or removes them.
-    static std::unique_ptr<SafeTree> join(const std::string &outputDir, const std::string &stagingName,
-                                          std::string *error);
-    bool direct() const { return m_stagingName.empty(); }
-    // The staging folder's name in the output folder; "" when writing directly.
-    const std::string &stagingName() const { return m_stagingName; }
+    // The output folder (see OutputRoot::create) with a staging folder of its own.
+    static std::unique_ptr<SafeTree> create(const std::string &outputDir, std::string *error);
+    // The output and staging folders another decoder made for the same
+    // extraction, to write a share of the entries into; the tree that made
+    // them moves everything into place or removes it.
+    static std::unique_ptr<SafeTree> adopt(const std::string &outputDir, UniqueFd output, UniqueFd staging);
     ~SafeTree();
+
+    const OutputRoot &root() const { return *m_root; }
 
     // What happens to a file that is already there, asked once per name; the
     // answers "yes to all" and "no to all" hold for the rest of the extraction.
@@ -70,54 +86,90 @@ public:
     void protect(dev_t device, ino_t inode);
 
     bool makeFolder(const std::vector<std::string> &parts, mode_t mode, TreeError *err);
+    // A new file; `parts` already written by this extraction is replaced
+    // (a name written twice), unless that could be two names as stored.
     FileWriter createFile(const std::vector<std::string> &parts, TreeError *err);
-    // A symbolic link whose target, followed from the link's own folder through
-    // the links made before it, stays inside.
+    // A symbolic link whose text alone stays inside; where it really leads is
+    // checked once everything is written (see moveInto).
     bool makeSymlink(const std::vector<std::string> &parts, const std::string &target, TreeError *err);
     // A hard link to a file extracted before it.
     bool makeHardLink(const std::vector<std::string> &parts, const std::vector<std::string> &target,
                       TreeError *err);
+    size_t linkCount() const { return m_links.size(); }
 
     // True when this extraction already wrote something at `parts`.
     bool holds(const std::vector<std::string> &parts);
     // Whether a file already there may be replaced: a SALVO_ANSWER_*.
     int decide(const std::string &relative);
 
-    // Whether `target`, read from the folder of a link at `parts` and followed
-    // through the links in the tree, stays inside it.
+    // Whether a link at `parts` leads inside in the tree as written so far
+    // (what was staged hides what the output folder held).
     bool staysInside(const std::vector<std::string> &parts, const std::string &target);
     // The same, counting ".." in the text alone.
     static bool staysInsideByText(const std::vector<std::string> &parts, const std::string &target);
-    // Every link made is checked again once all are there (a later link can
-    // change where an earlier one leads); false and the first offender if not.
-    bool linksStayInside(std::string *offender);
 
     // Moves everything staged into the output folder and removes the staging
-    // folder. An existing file is replaced, asked about or kept by the rule.
+    // folder. First every question is asked and every link is checked against
+    // what the output folder will hold; nothing moves when one leads out or
+    // the user cancels. An existing file is replaced, asked about or kept by
+    // the rule; an existing folder is never replaced. Any entry that cannot be
+    // moved fails the extraction; links are checked once more where they
+    // landed. After a failure what the move had put in place is taken back:
+    // new entries go, replaced ones come back as they were.
     MoveOutcome moveInto();
-    // After a failure: removes whatever was written, and the folders made for it.
+    // After a failure: removes the staging folder and the folders made for the output folder.
     void discard();
 
 private:
-    SafeTree(std::string outputDir, int outFd, std::string stagingName, int stagingFd);
-    int openParent(const std::vector<std::string> &parts, bool create, TreeError *err);
-    int openFolder(int root, const std::vector<std::string> &parts, size_t count);
-    bool linkAt(const std::vector<std::string> &path, std::string *target);
-    bool findProtected(int srcDir, int dstDir, const std::string &relative, std::string *found);
-    void merge(int srcDir, int dstDir, const std::string &relative, MoveOutcome *out);
+    struct StagedLink {
+        std::vector<std::string> parts;
+        std::string target;
+        dev_t dev = 0;
+        ino_t ino = 0;
+    };
+    struct Found {
+        Node node = Node::Missing;
+        bool staged = false; // the entry comes from the staging folder
+        dev_t dev = 0;
+        ino_t ino = 0;
+    };
+    enum class View { AsWritten, Decided, Output };
 
-    std::string m_outputDir;
-    int m_outFd;
-    std::string m_stagingName;
-    int m_stagingFd;
+    explicit SafeTree(std::unique_ptr<OutputRoot> root);
+    int openParent(const std::vector<std::string> &parts, bool create, TreeError *err);
+    Found lookup(const std::vector<std::string> &parts, View view);
+    bool replaces(const std::string &relative) const;
+    bool protectedFile(const struct stat &st) const;
+    bool findProtected(std::string *clash);
+    bool askEveryQuestion(MoveOutcome *out);
+    bool linksLandInside(View view, std::string *offender);
+    void place(MoveOutcome *out);
+    bool takeBack();
+    void removeLinksLeadingOut();
+
+    std::unique_ptr<OutputRoot> m_root;
     mode_t m_umask;
-    std::vector<std::string> m_createdFolders; // made for the output folder, outermost first
-    std::vector<std::vector<std::string>> m_links;
+    std::vector<StagedLink> m_links;
     OverwritePolicy m_policy;
     AskFn m_ask;
     bool m_yesToAll = false, m_noToAll = false;
-    bool m_protected = false;
+    // Answers the user gave name by name; every other existing file follows
+    // the policy or the answer "to all".
+    std::unordered_map<std::string, bool> m_answers;
     std::vector<std::pair<dev_t, ino_t>> m_protectedFiles;
+    // What the move put in place, in order: the entry's path, what it is, and
+    // whether it was exchanged with an entry that was there (which then waits
+    // in the staging folder) or whether that entry is lost.
+    struct Moved {
+        std::string relative;
+        dev_t device;
+        ino_t inode;
+        enum { New, Exchanged, Replaced } how;
+    };
+    std::vector<Moved> m_moved;
+    // The folder the last entry was written into, kept open for the next one.
+    std::vector<std::string> m_lastParent;
+    UniqueFd m_lastParentFd;
 };
 
 } // namespace salvo::arc

@@ -1,5 +1,6 @@
 #include "VolumeInput.h"
 
+#include "ArchiveExtent.h"
 #include "salvo_archiver.h"
 
 #include <algorithm>
@@ -12,7 +13,44 @@ namespace salvo::arc {
 
 namespace {
 constexpr size_t kBlock = 256 * 1024;
+
+std::vector<std::pair<std::string, int>> &passedFiles()
+{
+    static std::vector<std::pair<std::string, int>> files;
+    return files;
+}
+
+int passedFile(const std::string &path)
+{
+    for (const auto &[p, fd] : passedFiles()) {
+        if (p == path)
+            return fd;
+    }
+    return -1;
+}
 } // namespace
+
+// What the shared rules on split archives open: the file handed over for a
+// path, else the path itself.
+int openPassedOrPath(const char *path)
+{
+    const int passed = passedFile(path);
+    return passed >= 0 ? fcntl(passed, F_DUPFD_CLOEXEC, 0) : ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+}
+
+void passFiles(std::vector<std::pair<std::string, int>> files)
+{
+    dropPassedFiles();
+    passedFiles() = std::move(files);
+    setVolumeOpener(&openPassedOrPath);
+}
+
+void dropPassedFiles()
+{
+    for (const auto &[p, fd] : passedFiles())
+        ::close(fd);
+    passedFiles().clear();
+}
 
 VolumeInput::~VolumeInput()
 {
@@ -25,6 +63,21 @@ VolumeInput::~VolumeInput()
 int VolumeInput::open(const std::vector<std::string> &paths, std::string *message)
 {
     for (const std::string &path : paths) {
+        if (const int passed = passedFile(path); passed >= 0) {
+            Volume v;
+            v.path = path;
+            v.fd = fcntl(passed, F_DUPFD_CLOEXEC, 0);
+            if (v.fd < 0 || fstat(v.fd, &v.st) != 0 || !S_ISREG(v.st.st_mode)) {
+                if (v.fd >= 0)
+                    ::close(v.fd);
+                *message = "書庫を開けません: " + path;
+                return SALVO_E_ARC_FILE_OPEN;
+            }
+            v.offset = m_size;
+            m_size += v.st.st_size;
+            m_volumes.push_back(std::move(v));
+            continue;
+        }
         // Only a regular file is an archive. Anything else is refused before it
         // is opened: opening a FIFO would wait for a writer, a device could
         // have side effects.

@@ -7,12 +7,20 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
 
 namespace salvo::arc {
+
+// Files the decoder was handed already open for the request it serves, by the
+// path each stands for: they are read instead of opening that path, so that
+// every reader of one request reads the very file the component opened.
+void passFiles(std::vector<std::pair<std::string, int>> files);
+// Forgets (and closes) the files handed over.
+void dropPassedFiles();
 
 class VolumeInput {
 public:

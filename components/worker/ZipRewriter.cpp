@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace salvo::arc {
@@ -197,11 +198,11 @@ private:
     int m_writeError = 0;
 };
 
-std::string decodedName(const char *raw)
+// A name as the listing shows it: when any name of the archive is not UTF-8,
+// the names without the UTF-8 flag are CP932; "\\" separates folders.
+std::string decodedName(const std::string &raw, bool flagged, bool legacyArchive)
 {
-    std::string name = raw ? raw : "";
-    if (!isValidUtf8(name))
-        name = cp932ToUtf8(name);
+    std::string name = legacyArchive && !flagged && !isAscii(raw) ? cp932ToUtf8(raw) : raw;
     for (char &c : name) {
         if (c == '\\')
             c = '/';
@@ -242,13 +243,31 @@ public:
             return SALVO_E_HEADER_BROKEN;
         }
         const zip_int64_t count = zip_get_num_entries(m_zip, 0);
+        std::vector<std::string> raw(static_cast<size_t>(count));
+        bool legacyArchive = false;
+        for (zip_int64_t i = 0; i < count; ++i) {
+            const char *name = zip_get_name(m_zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+            raw[static_cast<size_t>(i)] = name ? name : "";
+            legacyArchive = legacyArchive || !isValidUtf8(raw[static_cast<size_t>(i)]);
+        }
         for (zip_int64_t i = 0; i < count; ++i) {
             zip_stat_t st;
             zip_stat_init(&st);
             zip_stat_index(m_zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW, &st);
+            // libzip reads a name without the UTF-8 flag as CP437 when asked to
+            // follow the format strictly: a name it leaves alone has the flag.
+            const std::string &name = raw[static_cast<size_t>(i)];
+            const char *strict = zip_get_name(m_zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_STRICT);
+            const bool flagged = strict && name == strict;
             ExistingEntry e;
-            e.name = decodedName(zip_get_name(m_zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW));
-            e.folder = !e.name.empty() && e.name.back() == '/';
+            e.name = decodedName(name, flagged, legacyArchive);
+            // A folder by its closing "/", or by the attributes of the system that made it.
+            zip_uint8_t system = 0;
+            zip_uint32_t attributes = 0;
+            zip_file_get_external_attributes(m_zip, static_cast<zip_uint64_t>(i), 0, &system, &attributes);
+            e.folder = (!e.name.empty() && e.name.back() == '/')
+                       || (system == ZIP_OPSYS_UNIX && S_ISDIR(attributes >> 16))
+                       || (system == ZIP_OPSYS_DOS && (attributes & 0x10));
             while (!e.name.empty() && e.name.back() == '/')
                 e.name.pop_back();
             e.mtime = (st.valid & ZIP_STAT_MTIME) ? st.mtime : 0;
@@ -320,7 +339,7 @@ public:
         m_source->ticker = nullptr;
         if (m_source->removed()) {
             static const unsigned char kEmpty[22] = {'P', 'K', 5, 6};
-            OutputStream out(file.targetFd());
+            OutputStream out(file);
             if (!out.write(kEmpty, sizeof kEmpty) || !out.flush())
                 return writeFailure(out.error(), message);
         }

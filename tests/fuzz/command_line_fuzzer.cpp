@@ -45,8 +45,11 @@ void checkCommand(const ComponentTraits &traits, const Command &c)
     FUZZ_CHECK(c.outputDir.size() == 1 || !endsWithSeparator(c.outputDir));
     FUZZ_CHECK(c.targetFolder.empty() || (c.targetFolder.front() != '/' && c.targetFolder.back() != '/'));
     FUZZ_CHECK(c.targetFolder.find('\\') == std::string::npos);
+    FUZZ_CHECK(c.quotedNames.size() == c.names.size());
     for (const std::string &name : c.names) {
-        FUZZ_CHECK(name.find('\\') == std::string::npos);
+        // Entry names and masks read "\\" as "/"; exact names and the paths
+        // of an add keep it.
+        FUZZ_CHECK(c.exactNames || c.verb == Verb::Add || name.find('\\') == std::string::npos);
         // Every name selects at least the entry of that very name.
         FUZZ_CHECK(matchesName(name, name));
         FUZZ_CHECK(matchesName(name, "*"));
@@ -65,6 +68,8 @@ void checkCommand(const ComponentTraits &traits, const Command &c)
     FUZZ_CHECK(req.formats == traits.formats);
     FUZZ_CHECK(req.tempPath == "/archive/.tmp");
     FUZZ_CHECK(req.names == c.names);
+    FUZZ_CHECK(req.quotedNames == c.quotedNames);
+    FUZZ_CHECK(req.exactNames == c.exactNames);
     if (adding) {
         const WriteKind kind = c.archiveType == "zip" ? WriteKind::Zip
                                : c.archiveType == "7z" ? WriteKind::SevenZip

@@ -7,7 +7,8 @@
 // an entry name ("UnlhaCheckArchive", "UnZipGetVersion", "Unlha" for the main
 // entry), optionally followed by "@" and an archive's file name to answer for
 // that archive only. "<Prefix>Entries" lists entries as
-// "name|original|compressed|ratio|date|time" joined by ";".
+// "name|original|compressed|ratio|date|time" joined by ";"; "<Prefix>EntriesEnd"
+// is what FindNext answers after the last one (-1, the normal end).
 #include "salvo_archiver.h"
 
 #include <cstdio>
@@ -73,6 +74,7 @@ struct Open {
     std::string prefix;
     std::vector<SALVO_INDIVIDUALINFO> entries;
     size_t next = 0;
+    int end = -1;
 };
 
 SALVO_HARC openArchive(const std::string &prefix, const char *archive, uint32_t mode)
@@ -80,7 +82,7 @@ SALVO_HARC openArchive(const std::string &prefix, const char *archive, uint32_t 
     record(prefix + "OpenArchive", mode, archive);
     if (number(prefix + "OpenArchive", archive, 1) == 0)
         return nullptr;
-    auto *o = new Open{prefix, {}, 0};
+    auto *o = new Open{prefix, {}, 0, static_cast<int>(number(prefix + "EntriesEnd", archive, -1))};
     std::stringstream all(answer(prefix + "Entries", archive, ""));
     std::string item;
     while (std::getline(all, item, ';')) {
@@ -108,7 +110,7 @@ int findNext(SALVO_HARC h, SALVO_INDIVIDUALINFO *info, const char *entry)
     auto *o = static_cast<Open *>(h);
     record(o->prefix + entry, static_cast<long>(o->next), "");
     if (o->next >= o->entries.size())
-        return -1;
+        return o->end;
     *info = o->entries[o->next++];
     return 0;
 }

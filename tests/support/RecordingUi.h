@@ -4,6 +4,7 @@
 
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <optional>
 
 namespace salvo::test {
@@ -17,6 +18,7 @@ public:
     std::vector<Message> messages;
     QStringList questions;
     std::deque<bool> answers; // Yes when empty
+    std::function<void()> whileAsked; // runs while a Yes/No question waits
     QString status[6];
     // Password questions ("archive" or "archive (retry)") and the answers
     // given in turn (nothing: skip; skip when none are left).
@@ -27,6 +29,8 @@ public:
     bool askYesNo(const QString &text) override
     {
         questions << text;
+        if (whileAsked)
+            whileAsked();
         if (answers.empty())
             return true;
         const bool a = answers.front();

@@ -1,13 +1,16 @@
 // Calls one component from the command line: component_driver FILE PREFIX
 // COMMAND prints the output buffer and exits with the result (non-zero results
-// as 1). "list ARCHIVE" prints the entries instead; "batch" runs one command
-// per line of standard input in this one process and prints the failures.
+// as 1). "list ARCHIVE" prints the entries instead; "walk ARCHIVE" only counts
+// them, as a run's walks do, and prints the count and this process's peak
+// memory; "batch" runs one command per line of standard input in this one
+// process and prints the failures.
 // With DECODER_COUNT set, the component may share an extraction among that
 // many decoders (its SetDecoderCount).
 #include "support/ComponentLib.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 int main(int argc, char **argv)
@@ -29,6 +32,30 @@ int main(int argc, char **argv)
             return 1;
         for (const auto &e : entries)
             std::printf("%lld\t%s\n", static_cast<long long>(e.size64), e.name.c_str());
+        return 0;
+    }
+    if (std::string(argv[3]) == "walk" && argc > 4) {
+        auto open = reinterpret_cast<SALVO_OPEN_ARCHIVE>(lib.symbol("OpenArchive"));
+        auto first = reinterpret_cast<SALVO_FIND_FIRST>(lib.symbol("FindFirst"));
+        auto next = reinterpret_cast<SALVO_FIND_NEXT>(lib.symbol("FindNext"));
+        auto close = reinterpret_cast<SALVO_CLOSE_ARCHIVE>(lib.symbol("CloseArchive"));
+        SALVO_HARC h = open ? open(nullptr, argv[4], 0) : nullptr;
+        if (!h)
+            return 1;
+        long long count = 0;
+        SALVO_INDIVIDUALINFO info;
+        for (int r = first(h, "*", &info); r == 0; r = next(h, &info))
+            ++count;
+        close(h);
+        std::FILE *status = std::fopen("/proc/self/status", "r");
+        char line[256];
+        while (status && std::fgets(line, sizeof line, status)) {
+            if (std::strncmp(line, "VmHWM:", 6) == 0)
+                std::printf("peak %lld\n", std::atoll(line + 6));
+        }
+        if (status)
+            std::fclose(status);
+        std::printf("entries %lld\n", count);
         return 0;
     }
     if (std::string(argv[3]) == "batch") {

@@ -1,7 +1,12 @@
 #include "ArchiveQueue.h"
 
+#include "engine/RunLog.h"
 #include "platform/LocalPath.h"
+#include "platform/RegularFile.h"
 #include "SplitVolumes.h"
+
+#include <map>
+#include <set>
 
 namespace salvo {
 
@@ -58,6 +63,7 @@ void scanFolder(const QString &folder, QSet<QString> &visited, QStringList *foun
     QList<LocalFolderEntry> entries;
     if (!listLocalFolder(folder, &entries)) {
         ++result.skipped;
+        result.skippedPaths << folder;
         return;
     }
     for (const LocalFolderEntry &entry : std::as_const(entries)) {
@@ -72,9 +78,11 @@ void scanFolder(const QString &folder, QSet<QString> &visited, QStringList *foun
             break;
         case QueueIntake::Missing:
             ++result.skipped; // a dangling link, or gone meanwhile
+            result.skippedPaths << full;
             break;
         case QueueIntake::NotAFile:
             ++result.notFiles;
+            result.notFilePaths << full;
             break;
         }
     }
@@ -102,7 +110,9 @@ QueueIntake queueIntakeKind(LocalFileKind kind)
     return QueueIntake::Missing;
 }
 
-AddResult collectPath(const QString &path, QStringList *found)
+namespace {
+
+AddResult collectInto(const QString &path, QSet<QString> &visited, QStringList *found)
 {
     AddResult result;
     const QString absolute = path.isEmpty() ? QString() : absoluteLocalPath(path);
@@ -111,19 +121,60 @@ AddResult collectPath(const QString &path, QStringList *found)
         found->append(absolute);
         ++result.added;
         break;
-    case QueueIntake::Folder: {
-        QSet<QString> visited;
+    case QueueIntake::Folder:
         scanFolder(absolute, visited, found, result);
         break;
-    }
     case QueueIntake::Missing:
         ++result.skipped;
+        result.skippedPaths << (absolute.isEmpty() ? path : absolute);
         break;
     case QueueIntake::NotAFile:
         ++result.notFiles;
+        result.notFilePaths << absolute;
         break;
     }
     return result;
+}
+
+} // namespace
+
+AddResult collectPath(const QString &path, QStringList *found)
+{
+    QSet<QString> visited;
+    return collectInto(path, visited, found);
+}
+
+AddResult collectPaths(const QStringList &paths, QStringList *found)
+{
+    AddResult total;
+    QStringList all;
+    QSet<QString> visited; // a folder named twice is scanned once
+    for (const QString &path : paths)
+        total += collectInto(path, visited, &all);
+    // Relative and absolute names, "./x", "sub/../x", a link and the file it
+    // leads to: one file, queued once. (Separate adds of the same file still
+    // queue it again, as the user asked twice.)
+    std::set<std::pair<quint64, quint64>> seen;
+    for (const QString &path : std::as_const(all)) {
+        const std::optional<FileIdentity> id = regularFileIdentity(path);
+        if (id && !seen.insert({id->device, id->inode}).second) {
+            --total.added;
+            continue;
+        }
+        found->append(path);
+    }
+    return total;
+}
+
+void logLeftOut(const QString &myPath, const AddResult &result)
+{
+    QStringList lines;
+    for (const QString &path : result.skippedPaths)
+        lines << path + QStringLiteral(" : 見つからないため登録しませんでした");
+    for (const QString &path : result.notFilePaths)
+        lines << path + QStringLiteral(" : 通常のファイルでないため登録しませんでした");
+    if (!lines.isEmpty())
+        RunLog::append(myPath, lines);
 }
 
 bool isViewableArchive(const QString &path)
@@ -142,10 +193,8 @@ AddResult ArchiveQueue::addArchiveList(const QString &fileList)
 
 AddResult ArchiveQueue::addPaths(const QStringList &paths)
 {
-    AddResult total;
     QStringList found;
-    for (const QString &path : paths)
-        total += collectPath(path, &found);
+    const AddResult total = collectPaths(paths, &found);
     append(found);
     return total;
 }
@@ -170,15 +219,24 @@ void ArchiveQueue::clear()
 void ArchiveQueue::append(const QStringList &given)
 {
     // Any volume of a split archive stands for its set, which is queued once,
-    // by its first volume.
+    // by its first volume. The volumes of a set met once are not looked at
+    // again: dropping a set of a thousand volumes reads its structure once.
     QStringList paths;
+    std::map<std::string, std::string> setOf;
     for (const QString &path : given) {
         const std::string bytes = localBytesOfPath(path).toStdString();
         if (volumeNameOf(bytes).scheme == VolumeScheme::None) {
             paths << path;
             continue;
         }
-        const QString set = pathFromLocalBytes(QByteArray::fromStdString(volumeSetName(bytes)));
+        auto known = setOf.find(bytes);
+        if (known == setOf.end()) {
+            const VolumeSet volumes = volumeSetContaining(bytes);
+            for (const std::string &volume : volumes.paths)
+                setOf.emplace(volume, volumes.name);
+            known = setOf.emplace(bytes, volumes.name).first;
+        }
+        const QString set = pathFromLocalBytes(QByteArray::fromStdString(known->second));
         if (!m_entries.contains(set) && !paths.contains(set))
             paths << set;
     }

@@ -15,11 +15,15 @@ struct AddResult {
     int added = 0;    // files appended
     int skipped = 0;  // paths that did not exist or could not be read
     int notFiles = 0; // FIFOs, sockets, devices: never archives, never queued
+    // The paths behind `skipped` and `notFiles`, to say what was left out.
+    QStringList skippedPaths, notFilePaths;
     AddResult &operator+=(const AddResult &other)
     {
         added += other.added;
         skipped += other.skipped;
         notFiles += other.notFiles;
+        skippedPaths += other.skippedPaths;
+        notFilePaths += other.notFilePaths;
         return *this;
     }
 };
@@ -57,7 +61,9 @@ public:
     // fewer than 3 characters is dropped. Folders are scanned (see addPath).
     AddResult addArchiveList(const QString &fileList);
 
-    // Adds each path of a list as addPath does.
+    // Adds each path of a list as addPath does; a file the list names more
+    // than once (in other spellings, through links, or inside a folder it
+    // also names) is queued once.
     AddResult addPaths(const QStringList &paths);
 
     // Adds one path: a folder is scanned recursively, depth first, in the order
@@ -80,6 +86,14 @@ QStringList splitFileList(const QString &fileList);
 
 // The files below a folder (see ArchiveQueue::addPath), or the path itself.
 AddResult collectPath(const QString &path, QStringList *found);
+// The files of a list of paths, as addPaths queues them: each file once,
+// known by its device and inode, under the first name the list gives it.
+AddResult collectPaths(const QStringList &paths, QStringList *found);
+
+// Writes what an add left out to the run log "Log.txt", one line per path
+// with its reason, so that a list given on the command line or handed over
+// says what became of each of its paths.
+void logLeftOut(const QString &myPath, const AddResult &result);
 
 // Whether activating a queued file shows its archive information: its
 // extension is one of the archive extensions the queue knows.

@@ -4,6 +4,7 @@
 #include "archivers/ArchiveProbe.h"
 #include "archivers/ComponentCaller.h"
 #include "engine/EntryCommands.h"
+#include "engine/OutputFolders.h"
 #include "engine/ProcessRunner.h"
 #include "platform/KnownFolders.h"
 #include "platform/LocalPath.h"
@@ -17,6 +18,7 @@
 #include <QFileInfo>
 #include <QMimeDatabase>
 #include <QSaveFile>
+#include <QSet>
 
 #include <optional>
 
@@ -267,8 +269,11 @@ EntryActions::Extracted EntryActions::extractEntry(const QString &archive, const
     request.useUnace32 = settings.read(ini::kUseUnace32) != 0;
     while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
         folder.chop(1);
+    // The links in the chosen folder's path are the user's: resolved here,
+    // since the component never takes a link for its output folder.
+    folder = resolvedLocalPath(folder);
     if (subFolder) {
-        folder += QLatin1Char('/') + QFileInfo(archive).completeBaseName();
+        folder += QLatin1Char('/') + archiveFolderName(archive);
         QDir().mkpath(folder);
     }
     request.folder = folder;
@@ -285,8 +290,11 @@ EntryActions::Extracted EntryActions::extractEntry(const QString &archive, const
     QString output;
     switch (call.kind) {
     case EntryCallKind::Unsupported:
-    case EntryCallKind::UnsafeName:
         m_ui.showMessage(kUnsupported, MessageIcon::Error);
+        return out;
+    case EntryCallKind::UnsafeName:
+        m_ui.showMessage(withDetail(kExtractFailed, QStringLiteral("名前に \" を含むエントリは解凍できません。")),
+                         MessageIcon::Error);
         return out;
     case EntryCallKind::Missing:
         m_ui.showMessage(withDetail(kExtractFailed, missingComponentText(call.component)), MessageIcon::Error);
@@ -405,8 +413,24 @@ bool EntryActions::addDroppedFiles(const QString &archive, const QString &target
         m_ui.showMessage(withDetail(kAddFailed, detail), MessageIcon::Information);
         return false;
     };
+    dropped.removeDuplicates(); // the same file dropped twice is added once
     if (dropped.isEmpty())
         return fail({});
+    // Each file is stored under its own name: two files of one name (from
+    // different folders) would make one entry of two, and neither is dropped
+    // without a word.
+    if (!pathsAsGiven) {
+        QSet<QString> names;
+        QStringList twice;
+        for (const QString &path : dropped) {
+            const QString name = QFileInfo(path).fileName();
+            if (names.contains(name) && !twice.contains(name))
+                twice << name;
+            names.insert(name);
+        }
+        if (!twice.isEmpty())
+            return fail(QStringLiteral("同じ名前のファイルが複数あります: ") + twice.join(QStringLiteral(", ")));
+    }
     if (!plainFolderPath(targetFolder))
         return fail(QStringLiteral("追加先のフォルダ名が正しくありません: ") + targetFolder);
 

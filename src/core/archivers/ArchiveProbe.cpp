@@ -248,8 +248,10 @@ bool ArchiveProbe::isMultiRoot(const ArchiveFormat &format)
     bool answer = false;
     QString firstTop;
     int rootFiles = 0;
+    bool whole = false;
     const quint32 openMode = row.folderTestOpenMode == kSameOpenMode ? row.openMode : row.folderTestOpenMode;
-    m_caller.walk(row.component, row.prefix, format.path, openMode, nullptr, [&](const ComponentEntry &e, const auto &) {
+    const bool opened = m_caller.walk(row.component, row.prefix, format.path, openMode, nullptr,
+                                      [&](const ComponentEntry &e, const auto &) {
         const QString name = topFolderTestName(e.name);
         if (name.isEmpty())
             return true; // the archive's own root
@@ -268,7 +270,9 @@ bool ArchiveProbe::isMultiRoot(const ArchiveFormat &format)
             return false;
         }
         return true;
-    });
+    }, &whole);
+    if (!opened || !whole)
+        return true;
     if (!firstTop.isNull() && rootFiles == 1)
         answer = true;
     return answer;

@@ -55,6 +55,10 @@ public:
     qint64 expandedSize(const ArchiveFormat &format);
     // True unless the entries all lie under one top-level folder or the archive
     // holds a single file at its root (names as topFolderTestName gives them).
+    // An archive whose entries cannot all be listed counts as several: what
+    // could not be read must not decide that its entries go loose into the
+    // target. The answer comes while the listing streams (it stops at the
+    // second top-level name), keeping nothing but the first one.
     bool isMultiRoot(const ArchiveFormat &format);
     QVector<ListRow> listEntries(const ArchiveFormat &format);
     // The entries one by one as the component gives them, without formatting;

@@ -38,7 +38,25 @@ QString siblingFile(const QString &file, Component component, const char *suffix
 namespace {
 thread_local bool t_overwriteWithoutAsking = false;
 thread_local const std::atomic<bool> *t_cancelFlag = nullptr;
+thread_local const std::function<QString(const QString &)> *t_shownPaths = nullptr;
+
+QString shownPath(const char *path)
+{
+    const QString named = pathFromLocalBytes(QByteArray(path));
+    return t_shownPaths ? (*t_shownPaths)(named) : named;
+}
 } // namespace
+
+ComponentCaller::ShowPathsAs::ShowPathsAs(std::function<QString(const QString &)> shown)
+    : m_shown(std::move(shown)), m_previous(t_shownPaths)
+{
+    t_shownPaths = &m_shown;
+}
+
+ComponentCaller::ShowPathsAs::~ShowPathsAs()
+{
+    t_shownPaths = m_previous;
+}
 
 ComponentCaller::CancelWhen::CancelWhen(const std::atomic<bool> *flag) : m_previous(t_cancelFlag)
 {
@@ -91,7 +109,7 @@ int ComponentCaller::overwriteTrampoline(void *user, const char *path)
         std::lock_guard<std::mutex> lock(self->m_mutex);
         asker = self->m_asker;
     }
-    return asker ? asker(pathFromLocalBytes(QByteArray(path))) : SALVO_ANSWER_NO;
+    return asker ? asker(shownPath(path)) : SALVO_ANSWER_NO;
 }
 
 void ComponentCaller::setPasswordAsker(PasswordAsker asker)
@@ -109,7 +127,7 @@ int ComponentCaller::passwordTrampoline(void *user, const char *archive, int ret
         asker = self->m_passwordAsker;
     }
     QString given;
-    if (!asker || size == 0 || !asker(pathFromLocalBytes(QByteArray(archive)), retry != 0, &given))
+    if (!asker || size == 0 || !asker(shownPath(archive), retry != 0, &given))
         return 0;
     QByteArray bytes = given.toUtf8();
     const bool fits = bytes.size() < static_cast<qsizetype>(size);
@@ -246,8 +264,10 @@ QString ComponentCaller::backendVersion(Component component, const char *prefix)
 }
 
 bool ComponentCaller::walk(Component component, const char *prefix, const QString &archive, quint32 openMode,
-                           void *owner, const Visitor &visit)
+                           void *owner, const Visitor &visit, bool *whole)
 {
+    if (whole)
+        *whole = false;
     auto open = reinterpret_cast<SALVO_OPEN_ARCHIVE>(entry(component, prefix, "OpenArchive"));
     auto first = reinterpret_cast<SALVO_FIND_FIRST>(entry(component, prefix, "FindFirst"));
     auto next = reinterpret_cast<SALVO_FIND_NEXT>(entry(component, prefix, "FindNext"));
@@ -268,12 +288,15 @@ bool ComponentCaller::walk(Component component, const char *prefix, const QStrin
     alignas(8) unsigned char raw[560];
     auto *info = reinterpret_cast<SALVO_INDIVIDUALINFO *>(raw);
     std::memset(raw, 0, sizeof raw);
-    for (int r = first(handle, "*", info); r == 0;) {
+    int r = first(handle, "*", info);
+    bool stopped = false;
+    while (r == 0) {
         ComponentEntry e;
         // The name field may lack its NUL: such a name counts as empty.
         const char *nameField = info->szFileName;
         const void *nul = std::memchr(nameField, '\0', sizeof info->szFileName);
-        e.name = nul ? QString::fromLocal8Bit(nameField) : QString();
+        // Names keep their bytes, so that what a row shows is handed back as it came.
+        e.name = nul ? pathFromLocalBytes(QByteArray(nameField)) : QString();
         e.originalSize = info->dwOriginalSize;
         e.compressedSize = info->dwCompressedSize;
         e.ratio = info->wRatio;
@@ -283,12 +306,17 @@ bool ComponentCaller::walk(Component component, const char *prefix, const QStrin
         e.method = QString::fromLocal8Bit(info->szMode, qstrnlen(info->szMode, 8));
         int64_t wide = 0;
         e.originalSize64 = (size64 && size64(handle, &wide) == 0) ? wide : e.originalSize;
-        if (!visit(e, extra) || !next)
+        if (!visit(e, extra) || !next) {
+            stopped = true;
             break;
+        }
         std::memset(raw, 0, sizeof raw);
         r = next(handle, info);
     }
     close(handle);
+    // -1 is the listing's end; any other answer is a failure.
+    if (whole)
+        *whole = stopped || r == -1;
     return true;
 }
 

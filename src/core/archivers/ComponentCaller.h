@@ -54,10 +54,12 @@ public:
     // Walks an archive: open, first with "*", next until none, close. `visit`
     // returns false to stop early; `extra` gives the size entries of the open
     // archive ("GetOriginalSize", "GetArcOriginalSize") by suffix. False when
-    // nothing could be opened.
+    // nothing could be opened; `whole` (when given) tells whether the walk
+    // reached the listing's end or was stopped by `visit`, rather than ending
+    // on a failure of the component (a damaged header, a name it could not read).
     using Visitor = std::function<bool(const ComponentEntry &entry, const std::function<qint64(const char *)> &extra)>;
     bool walk(Component component, const char *prefix, const QString &archive, quint32 openMode, void *owner,
-              const Visitor &visit);
+              const Visitor &visit, bool *whole = nullptr);
 
     // The second-generation ACE extraction with its 156-byte record.
     int aceV2Extract(const QString &archive, const QString &fileList, const QString &destination);
@@ -89,6 +91,21 @@ public:
 
     private:
         bool m_previous;
+    };
+
+    // While one of these lives on a thread, the paths that components called
+    // on that thread name in their questions (overwrite, password) pass
+    // through `shown` first: a call made through links asks about the real paths.
+    class ShowPathsAs {
+    public:
+        explicit ShowPathsAs(std::function<QString(const QString &)> shown);
+        ~ShowPathsAs();
+        ShowPathsAs(const ShowPathsAs &) = delete;
+        ShowPathsAs &operator=(const ShowPathsAs &) = delete;
+
+    private:
+        std::function<QString(const QString &)> m_shown;
+        const std::function<QString(const QString &)> *m_previous;
     };
 
     // While one of these lives on a thread, component calls made on that thread

@@ -5,6 +5,7 @@
 #include "engine/ExtractionCommands.h"
 #include "engine/FailureReasons.h"
 #include "engine/MailNotice.h"
+#include "engine/PlainNameLinks.h"
 #include "engine/ProcessRunner.h"
 #include "engine/RunLog.h"
 #include "engine/RunUi.h"
@@ -14,6 +15,7 @@
 
 #include "SplitVolumes.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 
 #include <algorithm>
@@ -68,8 +70,8 @@ const Availability &BatchRun::availability() const
 
 RunOutcome BatchRun::run(const QStringList &queue)
 {
-    // Every component call of the run ends as soon as the run is abandoned.
-    const ComponentCaller::CancelWhen cancel(&abandon);
+    // Every component call of the run ends as soon as the run is stopped.
+    const ComponentCaller::CancelWhen cancel(&stop);
     RunOutcome outcome;
     RunTarget target = chooseRunTarget(Settings(m_setup.myPath), m_setup.launchMode, m_setup.targetPlace, queue, m_ui);
     if (target.cancelled) {
@@ -78,6 +80,7 @@ RunOutcome BatchRun::run(const QStringList &queue)
             m_ui.showMessage(target.error, MessageIcon::Error);
         return outcome;
     }
+    outcome.began = true;
     // Passwords are asked through the window for this run only.
     m_setup.caller->setPasswordAsker(
         [this](const QString &archive, bool retry, QString *password) { return m_ui.askPassword(archive, retry, password); });
@@ -95,11 +98,15 @@ RunOutcome BatchRun::run(const QStringList &queue)
         int errors = 0;
         if (preScan(items, target, &errors)) {
             successes = extractionLoop(items, target, outcome);
-        } else if (!abandon) {
+        } else if (stop) {
+            outcome.stopped = true;
+            if (!abandon)
+                m_ui.setStatus(1, QStringLiteral("解凍を中止しました。"));
+        } else {
             m_ui.setStatus(1, QStringLiteral("解凍中止。"));
             m_ui.showMessage(QStringLiteral("書庫または環境に問題があるため、解凍を中止します。"), MessageIcon::Error);
         }
-        if (errors > 0 && !abandon) {
+        if (errors > 0 && !stop) {
             const QString n = QString::number(errors);
             m_ui.setStatus(1, QStringLiteral("エラーが") + n + QStringLiteral("件ありました。"));
             m_ui.showMessage(QStringLiteral("エラーが") + n + QStringLiteral("件ありました。詳細はErrorLogをご覧下さい。"),
@@ -111,7 +118,7 @@ RunOutcome BatchRun::run(const QStringList &queue)
     outcome.successCount = successes;
     m_log.reset();
     if (!abandon)
-        completion(successes, outcome.failureCount, target);
+        completion(successes, outcome.failureCount, outcome.stopped, target);
     return outcome;
 }
 
@@ -120,7 +127,7 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
     RunLog &log = this->log();
     m_ui.setStatus(1, QStringLiteral("書庫のチェック中."));
     // What the pre-scan finds wrong is logged and left out of the run; it stays queued.
-    for (auto it = items.begin(); it != items.end();) {
+    for (auto it = items.begin(); it != items.end() && !stop;) {
         if (!localPathExists(it->path)) {
             log.writeLine(it->path + QStringLiteral(" is not Exist!!"));
             it = items.erase(it);
@@ -130,7 +137,7 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
         }
     }
     m_ui.setStatus(1, QStringLiteral("書庫のチェック中.."));
-    for (auto it = items.begin(); it != items.end() && !abandon;) {
+    for (auto it = items.begin(); it != items.end() && !stop;) {
         it->format = m_setup.probe->identify(it->path);
         const int code = m_setup.probe->check(*it->format);
         if (code == kCheckOk || (code != kCheckVersionLow && !checkLine(code))) {
@@ -147,7 +154,7 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
     if (target.fixed) {
         qint64 total = 0;
         for (const Item &item : items) {
-            if (abandon)
+            if (stop)
                 break;
             total += m_setup.probe->expandedSize(*item.format);
         }
@@ -165,7 +172,7 @@ bool BatchRun::preScan(std::vector<Item> &items, const RunTarget &target, int *e
         diskError = false;
     }
     bool goOn = true;
-    if (abandon)
+    if (stop)
         goOn = false;
     else if (diskError)
         goOn = false;
@@ -181,6 +188,25 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
     ExtractionRequest request;
     request.archive = archive.path;
     request.outputDir = outputDir;
+    // A path with a double quote reaches the component through plain-named
+    // links; the questions still name the real paths.
+    PlainNameLinks links;
+    std::optional<ComponentCaller::ShowPathsAs> shownPaths;
+    if (PlainNameLinks::needed(archive.path) || PlainNameLinks::needed(outputDir)) {
+        QStringList volumes;
+        for (const std::string &volume : volumeSetOf(localBytesOfPath(archive.path).toStdString()).paths)
+            volumes << pathFromLocalBytes(QByteArray::fromStdString(volume));
+        QString error;
+        if (!localPathExists(outputDir))
+            QDir().mkpath(outputDir);
+        if (links.make(m_setup.myPath + QStringLiteral("tmp"), volumes, outputDir, &error)) {
+            request.archive = links.archive();
+            request.outputDir = links.outputDir();
+            shownPaths.emplace([&links](const QString &path) { return links.realPath(path); });
+        } else {
+            qWarning("%s", qPrintable(error));
+        }
+    }
     request.overwrite = settings.overwrite;
     request.ignoreDirectories = settings.ignoreDirectories;
     request.zipBy7z = settings.zipBy7z;
@@ -227,7 +253,7 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
         // wrote, so its archive is never deleted.
         const QStringList expected = expectedConsoleOutput(archive, outputDir, settings.ignoreDirectories);
         ProcessRunner runner;
-        runner.linkCancel(&abandon);
+        runner.linkCancel(&stop);
         if (!runner.runAndWait(call.commandLine) || runner.exitCode() != 0)
             return runner.exitCode() > 0 ? runner.exitCode() : -1;
         const bool complete = !expected.isEmpty()
@@ -334,11 +360,18 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
         bool trueSuccess = false;
         QString reason;
         if (extractOne(format, outputDir, settings, &trueSuccess, &reason) != 0) {
-            logFailure(archive, reason);
             // A folder made for this archive alone goes again when nothing came
             // of it; one that was there before, or that holds anything, stays.
             if (madeFolder)
                 removeEmptyLocalFolder(outputDir);
+            if (stop) {
+                // Stopped in the middle: the component took back what it wrote,
+                // and the archive stays queued as one not reached.
+                --done;
+                outcome.stopped = true;
+                break;
+            }
+            logFailure(archive, reason);
             continue;
         }
         ++successes;
@@ -369,7 +402,7 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
     return successes;
 }
 
-void BatchRun::completion(int successCount, int failureCount, const RunTarget &target)
+void BatchRun::completion(int successCount, int failureCount, bool stopped, const RunTarget &target)
 {
     const Settings ini(m_setup.myPath);
     if (ini.read(ini::kMailUse) == 1 && availability().has(Component::Basp21)) {
@@ -385,9 +418,11 @@ void BatchRun::completion(int successCount, int failureCount, const RunTarget &t
     if (ini.read(ini::kOpenFolder) != 0 && !target.folderToOpen.isEmpty()
         && (target.kind == TargetKind::FixedFolder
             || (target.kind == TargetKind::BesideArchive && successCount == 1))) {
-        ProcessRunner().start(quoteIfBlank(target.folderToOpen));
+        // Only a folder, by its whole name, and never a program in its place.
+        ProcessRunner::openFolder(target.folderToOpen);
     }
-    const QString doneText = QString::number(successCount) + QStringLiteral("個のファイルを解凍完了！");
+    const QString doneText = QString::number(successCount)
+        + (stopped ? QStringLiteral("個のファイルを解凍して中止しました。") : QStringLiteral("個のファイルを解凍完了！"));
     if (notice && failureCount > 0)
         offerLog(doneText, failureCount);
     else if (notice)
@@ -399,7 +434,7 @@ void BatchRun::offerLog(const QString &doneText, int failureCount)
     const QString text = doneText + QLatin1Char('\n') + QString::number(failureCount)
         + QStringLiteral("個のファイルは解凍できませんでした。\n理由はログに記録しました。ログを開きますか？");
     if (m_ui.askYesNo(text))
-        ProcessRunner().start(quoteIfBlank(m_setup.myPath + QStringLiteral("Log.txt")));
+        ProcessRunner::openDocument(m_setup.myPath + QStringLiteral("Log.txt"));
 }
 
 } // namespace salvo

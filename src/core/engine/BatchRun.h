@@ -30,6 +30,9 @@ struct RunOutcome {
     // archives and those not reached stay in the queue.
     std::set<int> extracted;
     bool stopped = false;
+    // The target was chosen, so the pre-scan or the loop ran (a cancelled
+    // folder question ends the run before either).
+    bool began = false;
 };
 
 struct RunSetup {
@@ -48,11 +51,12 @@ public:
     // The whole run over `queue`: target, pre-scan, loop, completion actions.
     RunOutcome run(const QStringList &queue);
 
-    // Set from any thread: the run ends after the archive in hand.
+    // Set from any thread: the run stops now. The component call in hand is
+    // cancelled (the component removes what it wrote), its archive stays
+    // queued, and the texts and the end notice say that the run was stopped.
     std::atomic<bool> stop{false};
-    // Set from any thread when the program is ending: the archive in hand is
-    // given up at once (the component removes what it wrote), and nothing of
-    // the completion (sound, mail, folder, notice) follows. Set `stop` too.
+    // Set from any thread when the program is ending: as `stop`, and nothing
+    // of the completion (sound, mail, folder, notice) follows. Set `stop` too.
     std::atomic<bool> abandon{false};
 
 private:
@@ -74,7 +78,7 @@ private:
     // What a console extractor must leave in `outputDir`: the archive's listed
     // entries; empty when the listing cannot be had.
     QStringList expectedConsoleOutput(const ArchiveFormat &archive, const QString &outputDir, bool flat);
-    void completion(int successCount, int failureCount, const RunTarget &target);
+    void completion(int successCount, int failureCount, bool stopped, const RunTarget &target);
     // The end notice with failures: their count, and the offer to open the log.
     void offerLog(const QString &doneText, int failureCount);
     // The run's block in "Log.txt", begun when the first line is written.

@@ -26,6 +26,36 @@ QString entryArgument(QString entry)
     return entry;
 }
 
+// The components built here take "this exact name" on their command line:
+// the name in quotes (never a switch, whatever it begins with) after the
+// switch that makes "*", "?" and "\\" in it plain characters. A double quote
+// cannot be passed at all, so such a name is refused rather than widened.
+const QString kExactNames = QStringLiteral("--no-wildcards ");
+
+bool takesExactNames(Component c)
+{
+    switch (c) {
+    case Component::UnLha32:
+    case Component::UnZip32:
+    case Component::SevenZip32:
+    case Component::Cab32:
+    case Component::UnRar32:
+    case Component::Tar32:
+    case Component::Zip32J:
+        return true;
+    default:
+        return false;
+    }
+}
+
+EntryCall unsafeName(Component c)
+{
+    EntryCall call;
+    call.kind = EntryCallKind::UnsafeName;
+    call.component = c;
+    return call;
+}
+
 // How a row of the extraction table puts its pieces together.
 enum class Layout {
     Standard,    // prefix "archive" "folder/" entry suffix
@@ -133,11 +163,13 @@ EntryCall componentCall(Component c, const char *prefix, QString line)
     return call;
 }
 
-// "archive" "folder/" entry: the common tail of the extraction lines.
-QString tail(const EntryExtraction &r)
+// "archive" "folder/" entry: the common tail of the extraction lines; with
+// the exact-name switch before it for the components that take it.
+QString tail(const EntryExtraction &r, Component c)
 {
-    return quoted(r.archive) + QLatin1Char(' ') + quoted(r.folder + QLatin1Char('/')) + QLatin1Char(' ')
-        + entryArgument(r.entry);
+    const bool exact = takesExactNames(c);
+    return (exact ? kExactNames : QString()) + quoted(r.archive) + QLatin1Char(' ') + quoted(r.folder + QLatin1Char('/'))
+        + QLatin1Char(' ') + (exact ? quoted(r.entry) : entryArgument(r.entry));
 }
 
 QString wholeFolderTail(const EntryExtraction &r)
@@ -208,7 +240,9 @@ EntryCall selfExtractorCall(const EntryExtraction &r, const Availability &a)
             continue;
         if (!a.has(form.component))
             return missing(form.component);
-        const QString body = form.layout == Layout::WholeFolder ? wholeFolderTail(r) : tail(r);
+        if (form.layout == Layout::Standard && takesExactNames(form.component) && r.entry.contains(QLatin1Char('"')))
+            return unsafeName(form.component);
+        const QString body = form.layout == Layout::WholeFolder ? wholeFolderTail(r) : tail(r, form.component);
         return componentCall(form.component, form.prefix,
                              QLatin1String(form.head) + body + QLatin1String(form.suffix));
     }
@@ -236,7 +270,9 @@ EntryCall entryExtractionCall(const EntryExtraction &r, const Availability &a)
             + QLatin1String(r.keepPaths ? form.afterTree : form.afterFlat);
         switch (form.layout) {
         case Layout::Standard:
-            return componentCall(form.component, form.prefix, head + tail(r) + QLatin1String(form.suffix));
+            if (takesExactNames(form.component) && r.entry.contains(QLatin1Char('"')))
+                return unsafeName(form.component);
+            return componentCall(form.component, form.prefix, head + tail(r, form.component) + QLatin1String(form.suffix));
         case Layout::WholeFolder:
             return componentCall(form.component, form.prefix, head + wholeFolderTail(r));
         case Layout::Rk: {
@@ -282,14 +318,11 @@ EntryCall entryDeletionCall(const QString &archive, const QString &entry, bool u
         return missing(row.component);
     // Deleting takes the name exactly: a name that cannot be written between
     // quotes is refused rather than replaced by a pattern that may take more.
-    if (entry.contains(QLatin1Char('"'))) {
-        EntryCall call;
-        call.kind = EntryCallKind::UnsafeName;
-        call.component = row.component;
-        return call;
-    }
+    if (entry.contains(QLatin1Char('"')))
+        return unsafeName(row.component);
+    const QString exact = takesExactNames(row.component) ? kExactNames : QString();
     return componentCall(row.component, row.prefix,
-                         row.verb + quoted(archive) + QLatin1Char(' ') + quoted(entry));
+                         row.verb + exact + quoted(archive) + QLatin1Char(' ') + quoted(entry));
 }
 
 bool additionUsesStaging(const QString &archive, const QString &targetFolder)

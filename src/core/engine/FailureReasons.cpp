@@ -17,6 +17,8 @@ QString failureReason(int code)
     case SALVO_E_BAD_PASSWORD: return QStringLiteral("パスワードが違います");
     case SALVO_E_CANNOT_DECRYPT: return QStringLiteral("この形式の暗号は解除できません");
     case SALVO_E_MISSING_VOLUME: return QStringLiteral("分割書庫のボリュームが足りません");
+    case SALVO_E_EXTRA_VOLUME: return QStringLiteral("分割書庫のボリュームとして名前の付いたファイルが書庫の続きではありません");
+    case SALVO_E_NAME_CLASH: return QStringLiteral("書庫の中で同じ名前がファイルとフォルダの両方に使われています");
     case SALVO_E_UNSAFE_PATH: return QStringLiteral("解凍先の外を指す危険なエントリーを拒否しました");
     case SALVO_E_DISK_SPACE: return QStringLiteral("ディスクの空き容量が足りません");
     case SALVO_E_FILE_OPEN:

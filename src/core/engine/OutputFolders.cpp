@@ -74,23 +74,38 @@ RunTarget chooseRunTarget(const Settings &settings, LaunchMode launchMode, Targe
     return t;
 }
 
+QString archiveFolderName(const QString &archivePath)
+{
+    QString name = QFileInfo(archivePath).fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot >= 0)
+        name.truncate(dot);
+    if (name.isEmpty() || name == QStringLiteral(".") || name == QStringLiteral(".."))
+        name += QLatin1Char('_');
+    return name;
+}
+
 QString outputFolderFor(const ArchiveFormat &archive, const RunTarget &target, FolderNameMode mode,
                         ArchiveProbe &probe, QString *error, bool *made)
 {
     if (made)
         *made = false;
-    const QString base = target.fixed ? QDir::cleanPath(target.folder) : folderPart(archive.path);
+    // The links in the target's path are the user's choice: they are resolved
+    // here, so that the component gets a path whose last part is a real
+    // folder (it never follows a link there).
+    const QString base = resolvedLocalPath(target.fixed ? QDir::cleanPath(target.folder) : folderPart(archive.path));
     if (mode == FolderNameMode::Automatic)
         mode = probe.isMultiRoot(archive) ? FolderNameMode::Always : FolderNameMode::Never;
     if (mode != FolderNameMode::Always)
         return base;
-    QString name = QFileInfo(archive.path).fileName();
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot > 0)
-        name.truncate(dot);
-    const QString folder = base + QLatin1Char('/') + name;
+    const QString folder = base + QLatin1Char('/') + archiveFolderName(archive.path);
     // Through the file system's own bytes: an archive name that is not UTF-8
-    // names its folder with the same bytes.
+    // names its folder with the same bytes. A link there (an earlier archive
+    // of the run may have left one) would take the output elsewhere.
+    if (isLocalSymlink(folder)) {
+        *error = QStringLiteral("解凍先のフォルダがリンクのため解凍しません: ") + folder;
+        return {};
+    }
     const LocalFileKind kind = localFileKind(folder);
     if (kind == LocalFileKind::Directory)
         return folder;

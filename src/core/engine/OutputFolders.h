@@ -38,11 +38,18 @@ RunTarget chooseRunTarget(const Settings &settings, LaunchMode launchMode, Targe
 
 // The folder an archive goes into; empty (and `error` set) when it cannot be
 // made. Automatic asks the probe whether the entries lie under one top
-// folder; a folder named after the archive is made one level deep only, and
-// `made` tells whether this call made it (so that a failed extraction can take
-// it away again while it is empty).
+// folder; a folder named after the archive (see archiveFolderName) is made one
+// level deep only, and `made` tells whether this call made it (so that a
+// failed extraction can take it away again while it is empty). A symbolic
+// link in the place of that folder is never followed: the archive fails.
 QString outputFolderFor(const ArchiveFormat &archive, const RunTarget &target, FolderNameMode mode,
                         ArchiveProbe &probe, QString *error, bool *made = nullptr);
+
+// The name of the folder made for an archive: its file name without the last
+// extension. A name that would be empty, "." or ".." (an archive named
+// ".zip", "..zip" or "...zip") gets "_" added ("_", "._", ".._"), so that the
+// folder is always one new level below the target.
+QString archiveFolderName(const QString &archivePath);
 
 // Bytes available to the user on the file system that holds `folder`, or that
 // will hold it once made; -1 when unknown.

@@ -34,6 +34,18 @@ void ProcessRunner::setDesktopOpener(std::function<bool(const QString &)> opener
     desktopOpener() = std::move(opener);
 }
 
+bool ProcessRunner::openFolder(const QString &folder)
+{
+    const QFileInfo info(folder);
+    return !folder.isEmpty() && info.isDir() && desktopOpener()(info.absoluteFilePath());
+}
+
+bool ProcessRunner::openDocument(const QString &file)
+{
+    const QFileInfo info(file);
+    return !file.isEmpty() && info.isFile() && desktopOpener()(info.absoluteFilePath());
+}
+
 bool isFileOrProgram(const QString &name)
 {
     const QString n = unquoted(name);

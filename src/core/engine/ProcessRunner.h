@@ -33,6 +33,12 @@ public:
 
     // The handler that opens folders and documents (xdg-open; tests replace it).
     static void setDesktopOpener(std::function<bool(const QString &path)> opener);
+    // Hands an existing folder, exactly as named, to the desktop's handler;
+    // nothing is ever started as a program. False when it is no folder.
+    static bool openFolder(const QString &folder);
+    // Hands an existing regular file to the desktop's handler, which opens it
+    // by its type; never started as a program.
+    static bool openDocument(const QString &file);
 
 private:
     bool launch(const QString &commandLine, bool wait);

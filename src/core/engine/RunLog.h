@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 
 namespace salvo {
 
@@ -14,6 +15,9 @@ public:
     bool open(const QDateTime &now = QDateTime::currentDateTime());
     void writeLine(const QString &line);
     void close();
+
+    // Appends lines outside a run's block (no start line).
+    static bool append(const QString &myPath, const QStringList &lines);
 
     static QString startLine(const QDateTime &now);
 

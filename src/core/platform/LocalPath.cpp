@@ -274,6 +274,39 @@ bool makeLocalFolder(const QString &path)
     return ::mkdir(localBytesOfPath(path).constData(), 0777) == 0;
 }
 
+QString resolvedLocalPath(const QString &path)
+{
+    QByteArray bytes = localBytesOfPath(path);
+    QByteArray rest;
+    while (!bytes.isEmpty()) {
+        if (char *real = ::realpath(bytes.constData(), nullptr)) {
+            QByteArray resolved(real);
+            std::free(real);
+            if (!rest.isEmpty())
+                resolved += (resolved.endsWith('/') ? "" : "/") + rest;
+            return pathFromLocalBytes(resolved);
+        }
+        const qsizetype slash = bytes.lastIndexOf('/');
+        if (slash < 0)
+            break;
+        const QByteArray part = bytes.mid(slash + 1);
+        if (part == "." || part == "..")
+            break; // what ".." means depends on what is missing: left as it is
+        if (!part.isEmpty())
+            rest = rest.isEmpty() ? part : part + '/' + rest;
+        bytes.truncate(slash);
+        if (bytes.isEmpty() && slash == 0)
+            bytes = "/";
+    }
+    return path;
+}
+
+bool isLocalSymlink(const QString &path)
+{
+    struct stat st {};
+    return !path.isEmpty() && ::lstat(localBytesOfPath(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool removeEmptyLocalFolder(const QString &path)
 {
     // rmdir itself refuses a folder that holds anything, and a link.

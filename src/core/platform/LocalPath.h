@@ -46,6 +46,12 @@ bool localPathExists(const QString &path);
 bool removeLocalFile(const QString &path);
 // Makes one folder (the parent must exist).
 bool makeLocalFolder(const QString &path);
+// The path with every link in its existing part resolved (realpath), the
+// parts that do not exist yet kept as they are; the path itself when nothing
+// of it exists.
+QString resolvedLocalPath(const QString &path);
+// Whether the path's last part is a symbolic link (not followed).
+bool isLocalSymlink(const QString &path);
 // Removes a folder only while it is empty (never a link, never anything in it).
 bool removeEmptyLocalFolder(const QString &path);
 

@@ -3,8 +3,12 @@
 #include "salvo_version.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QtGlobal>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace salvo {
 
@@ -35,6 +39,14 @@ QString resolveMyPath(const QString &executableDir)
     }
     folder = QDir(folder).absolutePath();
     QDir().mkpath(folder);
+    // The settings, the log and the work files name the user's archives and
+    // hold the mail passwords: the folder is its owner's only, as is a folder
+    // of an older version, when it belongs to the user.
+    const QByteArray bytes = QFile::encodeName(folder);
+    struct stat st {};
+    if (::stat(bytes.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()
+        && (st.st_mode & 077) != 0)
+        ::chmod(bytes.constData(), st.st_mode & 0700);
     return withTrailingSlash(QDir::cleanPath(folder));
 }
 

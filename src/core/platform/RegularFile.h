@@ -12,10 +12,12 @@
 namespace salvo {
 
 // What identifies one file on disk at one moment: the same device and inode,
-// and neither its size nor its modification time changed since.
+// and neither its size, its modification time nor its change time changed
+// since. The change time is the one a user cannot set back: a file rewritten
+// in place with its size and modification time put back is still told apart.
 struct FileIdentity {
     quint64 device = 0, inode = 0;
-    qint64 size = 0, modifiedNs = 0;
+    qint64 size = 0, modifiedNs = 0, changedNs = 0;
     bool operator==(const FileIdentity &) const = default;
 };
 

@@ -303,6 +303,10 @@ void MainWindow::removeExtracted(int position)
     const int row = position - before;
     if (row < 0 || row >= m_queue.size())
         return;
+    // The viewer never goes on showing an archive that was extracted (and
+    // perhaps deleted) meanwhile.
+    if (m_viewer && m_viewer->currentFile() == m_queue.at(row))
+        m_viewer->close();
     // A filter released later must not bring back what was extracted meanwhile.
     m_filter.noteExtracted({m_queue.at(row)});
     m_queue.removeRowsAt({row});
@@ -314,6 +318,10 @@ void MainWindow::finishRun(const RunOutcome &outcome)
     // those not reached and files added meanwhile stay.
     for (int position : outcome.extracted)
         removeExtracted(position);
+    // A run that got past its target closes the viewer: what it listed may
+    // have been extracted, deleted or replaced.
+    if (outcome.began && m_viewer)
+        m_viewer->close();
     startButton->setEnabled(true);
     showStartCaption();
     emit runFinished(outcome.successCount);
@@ -382,7 +390,8 @@ void MainWindow::endWithoutSaving()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (m_run->isRunning()) {
-        // A run in progress stops after its current archive; the window closes then.
+        // A run in progress stops now (the archive in hand is given up and what
+        // it wrote removed); the window closes as soon as it has.
         m_closeAfterRun = true;
         m_run->stop();
         event->ignore();

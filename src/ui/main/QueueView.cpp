@@ -68,6 +68,7 @@ QString leftOutText(const AddResult &result)
 AddResult QueueView::addPaths(const QStringList &paths)
 {
     const AddResult result = m_queue.addPaths(paths);
+    logLeftOut(m_myPath, result);
     const QString leftOut = leftOutText(result);
     if (!leftOut.isEmpty()) {
         m_ui.setStatus(1, QString::number(m_queue.size()) + QStringLiteral("ファイル登録済み(")
@@ -82,18 +83,16 @@ void QueueView::dropPaths(const QStringList &paths, std::function<void()> done)
     auto found = std::make_shared<QStringList>();
     auto result = std::make_shared<AddResult>();
     // Large folders are scanned off the window's thread, so it keeps painting.
-    QThread *scan = QThread::create([paths, found, result] {
-        for (const QString &path : paths)
-            *result += collectPath(path, found.get());
-    });
+    QThread *scan = QThread::create([paths, found, result] { *result = collectPaths(paths, found.get()); });
     connect(scan, &QThread::finished, this, [this, scan, found, result, done] {
         scan->deleteLater();
         m_queue.append(*found);
+        logLeftOut(m_myPath, *result);
         QApplication::restoreOverrideCursor();
-        QString text = QString::number(m_queue.size()) + QStringLiteral("ファイル登録済み(")
-            + QString::number(result->added) + QStringLiteral("追加)");
-        text += leftOutText(*result);
-        m_ui.setStatus(1, text);
+        const QString leftOut = leftOutText(*result);
+        m_ui.setStatus(1, QString::number(m_queue.size()) + QStringLiteral("ファイル登録済み(")
+                              + QString::number(result->added) + QStringLiteral("追加")
+                              + (leftOut.isEmpty() ? QString() : QStringLiteral("、") + leftOut) + QStringLiteral(")"));
         if (done)
             done();
     });

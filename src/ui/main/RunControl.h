@@ -36,7 +36,8 @@ public:
     // Starts a run over `queue` (a snapshot; the queue may grow meanwhile).
     // finished() follows on the window's thread.
     void start(const QStringList &queue, TargetPlace place);
-    // The run ends after the archive in hand.
+    // The run stops now: the archive in hand is given up (what it wrote is
+    // removed) and stays queued; finished() follows.
     void stop();
     // The program is ending (a termination signal): the archive in hand is given
     // up at once (what it wrote is removed), questions get their safe answer

@@ -1,5 +1,6 @@
 #include "ProgressWindow.h"
 
+#include <QCloseEvent>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
@@ -18,16 +19,34 @@ ProgressWindow::ProgressWindow(QWidget *parent) : QDialog(parent)
     stopButton = new QPushButton(QStringLiteral("中止"), this);
     stopButton->setObjectName(QStringLiteral("cmdStop"));
     layout->addWidget(stopButton, 0, Qt::AlignRight);
-    connect(stopButton, &QPushButton::clicked, this, [this] {
-        stopButton->setEnabled(false);
-        emit stopRequested();
-    });
+    connect(stopButton, &QPushButton::clicked, this, &ProgressWindow::requestStop);
+}
+
+void ProgressWindow::requestStop()
+{
+    if (!stopButton->isEnabled())
+        return;
+    stopButton->setEnabled(false);
+    label->setText(label->text() + QStringLiteral("\n中止しています…"));
+    emit stopRequested();
+}
+
+void ProgressWindow::reject()
+{
+    requestStop();
+}
+
+void ProgressWindow::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
+    requestStop();
 }
 
 void ProgressWindow::showArchive(int number, int count, const QString &archive)
 {
     label->setText(QString::number(number) + QStringLiteral("個目(全体:") + QString::number(count)
-                         + QStringLiteral("個)\n") + QFileInfo(archive).fileName());
+                   + QStringLiteral("個)\n") + QFileInfo(archive).fileName()
+                   + (stopButton->isEnabled() ? QString() : QStringLiteral("\n中止しています…")));
     QDialog::show();
 }
 

@@ -18,6 +18,16 @@ public:
 signals:
     void stopRequested();
 
+protected:
+    // Escape and the close box ask the run to stop, as the stop button does:
+    // the window stays until the run is over, so there is always something to
+    // watch the run end in.
+    void reject() override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void requestStop();
+
 public:
     QLabel *label = nullptr;
     QPushButton *stopButton = nullptr;

@@ -1,0 +1,24 @@
+#pragma once
+// Reads the headers of a 7z archive: the start header, the (possibly packed)
+// next header, the streams and the files with their names, times and
+// attributes, and which folder holds each file's data.
+#include "SevenZipStructures.h"
+
+namespace salvo::arc::sevenzip {
+
+// What the headers of one archive say.
+struct ArchiveHeaders {
+    StreamsInfo streams;
+    std::vector<FileRecord> files;
+};
+
+// Throws BrokenHeader, and UnsupportedHeader for a packed header this reader
+// cannot unpack.
+ArchiveHeaders readHeaders(int fd, int64_t fileSize);
+
+// Where a folder's first packed stream begins in the archive.
+uint64_t packedOffset(const StreamsInfo &streams, const Folder &folder);
+
+std::string utf16ToUtf8(const std::string &u);
+
+} // namespace salvo::arc::sevenzip

@@ -33,22 +33,25 @@ mkdir -p "$work/corpus" "$work/crashes"
 work=$(cd "$work" && pwd) seeds=$(cd "$seeds" && pwd) fuzzer=$(realpath "$fuzzer")
 
 # Limits: one input may take 60 s; memory as the decoder process has it.
-options=(-timeout=60 -rss_limit_mb=3072 -malloc_limit_mb=3072 -print_final_stats=1
-         -artifact_prefix="$work/crashes/")
+options=(-timeout=60 -rss_limit_mb=3072 -malloc_limit_mb=3072 -print_final_stats=1)
 if [ "$runs" -gt 0 ]; then
-  # No re-reading of the corpus folder on a timer; hash tables of Qt and
-  # addresses the same in every run: coverage, and with it the inputs tried,
-  # then depend on nothing but the inputs.
-  options+=(-seed=1 -runs="$runs" -reload=0)
-  export QT_HASH_SEED=0
-  launcher=(setarch "$(uname -m)" -R)
-  "${launcher[@]}" true 2>/dev/null || launcher=()
-  # The fuzzers' own files under one name on every machine: the fuzzer runs
-  # in a scratch folder (in memory where there is one) that it reaches as
-  # /proc/self/cwd.
+  # The same run on every machine: no re-reading of the corpus folder on a
+  # timer; the fuzzer started in a scratch folder (in memory where there is
+  # one) with the same arguments and environment, its files reached through
+  # that folder, Qt's hash tables unseeded and addresses not randomized.
+  # Coverage, and with it the inputs tried, then depend on the inputs alone.
+  options+=(-seed=1 -runs="$runs" -reload=0 -artifact_prefix=work/crashes/)
   scratch=$(mktemp -d /dev/shm/salvo-fuzz-XXXXXX 2>/dev/null || mktemp -d)
   trap 'rm -rf "$scratch"' EXIT
-  export SALVO_FUZZ_SANDBOX=/proc/self/cwd/sandbox
+  ln -s "$fuzzer" "$scratch/fuzzer"
+  ln -s "$seeds" "$scratch/seeds"
+  ln -s "$work" "$scratch/work"
+  launcher=(env -i PATH=/usr/bin:/bin QT_HASH_SEED=0 SALVO_FUZZ_SANDBOX=/proc/self/cwd/sandbox)
+  if setarch "$(uname -m)" -R true 2>/dev/null; then
+    launcher+=(setarch "$(uname -m)" -R)
+  fi
+else
+  options+=(-artifact_prefix="$work/crashes/")
 fi
 
 start=$(date +%s)
@@ -56,7 +59,7 @@ executions=0
 failures=0
 while :; do
   if [ "$runs" -gt 0 ]; then
-    (cd "$scratch" && "${launcher[@]}" "$fuzzer" "${options[@]}" "$work/corpus" "$seeds") >> "$work/log" 2>&1
+    (cd "$scratch" && "${launcher[@]}" ./fuzzer "${options[@]}" work/corpus seeds) >> "$work/log" 2>&1
   else
     left=$(( seconds - ($(date +%s) - start) ))
     [ "$left" -lt 1 ] && left=1

@@ -59,7 +59,15 @@ executions=0
 failures=0
 while :; do
   if [ "$runs" -gt 0 ]; then
-    (cd "$scratch" && "${launcher[@]}" ./fuzzer "${options[@]}" work/corpus seeds) >> "$work/log" 2>&1
+    # Nothing but the standard streams stays open: whoever started us (ctest
+    # holds pipes) leaves no descriptors behind that would shift the fuzzer's.
+    (
+      for open in /proc/$BASHPID/fd/*; do
+        n=${open##*/}
+        [ "$n" -gt 2 ] && eval "exec $n>&-"
+      done
+      cd "$scratch" && exec "${launcher[@]}" ./fuzzer "${options[@]}" work/corpus seeds
+    ) >> "$work/log" 2>&1
   else
     left=$(( seconds - ($(date +%s) - start) ))
     [ "$left" -lt 1 ] && left=1

@@ -4,10 +4,11 @@
 set -eu
 
 PACKAGES="cmake g++ make pkg-config
-qt6-base-dev qt6-qpa-plugins libqt6svg6 qt6-multimedia-dev libgl-dev
+qt6-base-dev qt6-qpa-plugins libqt6svg6 qt6-multimedia-dev libgl-dev qt6-translations-l10n
 libarchive-dev zlib1g-dev libcurl4-openssl-dev libgtest-dev libzip-dev liblzma-dev
 clang libclang-rt-14-dev
 lhasa gcab libarchive-tools python3-aiosmtpd jlha-utils 7zip zip unzip
+arj cpio genisoimage xorriso binutils rpm lz4 lzop zstd unar
 fonts-noto-cjk xdg-utils xdg-user-dirs shared-mime-info desktop-file-utils
 dpkg-dev file
 gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-alsa gstreamer1.0-pulseaudio"

@@ -569,6 +569,40 @@ TEST_F(BatchRunTest, StopGivesUpTheArchiveInHandAndEachSuccessIsReportedAsItEnds
     EXPECT_FALSE(QFile::exists(in + "/s1"));
 }
 
+// The components tell the entry being written and the bytes done; the run
+// adds the archives before, for the whole queue.
+TEST_F(BatchRunTest, ProgressTellsTheEntryAndTheBytesOfTheArchiveAndTheQueue)
+{
+    QByteArray data;
+    quint32 x = 99;
+    for (int i = 0; i < 3'000'000; ++i) {
+        x = x * 1103515245u + 12345u;
+        data.append(static_cast<char>('a' + (x >> 24) % 16));
+    }
+    const QString first = put("first.zip", writeArchive({file("big.bin", data)}, "zip"));
+    const QString second = put("second.7z", writeArchive({file("other.bin", data.left(1'000'000))}, "7zip"));
+    const qint64 firstSize = QFileInfo(first).size(), secondSize = QFileInfo(second).size();
+    ASSERT_EQ(run({first, second}).successCount, 2);
+
+    qint64 queueDone = 0;
+    bool entryOfEach[2] = {false, false};
+    for (const RunProgress &p : ui.progressSeen) {
+        ASSERT_TRUE(p.number == 1 || p.number == 2);
+        EXPECT_EQ(p.count, 2);
+        EXPECT_EQ(p.queueSize, firstSize + secondSize);
+        EXPECT_GE(p.queueDone, queueDone) << "the whole queue never goes back";
+        queueDone = p.queueDone;
+        EXPECT_LE(p.archiveDone, p.archiveSize);
+        EXPECT_EQ(p.archiveSize, p.number == 1 ? firstSize : secondSize);
+        if (p.number == 2) {
+            EXPECT_GE(p.queueDone, firstSize);
+        }
+        if (p.entry == (p.number == 1 ? "big.bin" : "other.bin") && p.written > 0 && p.archiveDone > 0)
+            entryOfEach[p.number - 1] = true;
+    }
+    EXPECT_TRUE(entryOfEach[0] && entryOfEach[1]) << ui.progressSeen.size();
+}
+
 TEST_F(BatchRunTest, AnArchiveIsDeletedOnlyWhileItIsTheFileThatWasRead)
 {
     settings().write(ini::kNormalDeleteArchive, 1);

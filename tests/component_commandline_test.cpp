@@ -71,7 +71,7 @@ TEST(CommandLine, EveryExtractionFormTheProgramSends)
             }
         }
     }
-    EXPECT_EQ(lines, 4 * 22);
+    EXPECT_EQ(lines, 4 * 33);
 }
 
 TEST(CommandLine, SingleEntryFormsOfTheViewer)

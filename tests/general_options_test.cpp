@@ -229,8 +229,10 @@ TEST_F(GeneralOptionsTest, SelectAllFollowsTheArchivers)
         others.present[int(c)] = true;
     GeneralOptionsDialog second(home.myPath(), others, nullptr, kProgram);
     second.findChild<QPushButton *>("Btn_Ext_All_Add")->click();
-    EXPECT_EQ(checkedLinks(second), (QStringList{"Link_7ZIP", "Link_BZ2", "Link_GZ", "Link_RK", "Link_TAR",
-                                                 "Link_YZ2", "Link_YZ2A6", "Link_Z", "Link_ZIP"}));
+    EXPECT_EQ(checkedLinks(second),
+              (QStringList{"Link_7ZIP", "Link_BZ2", "Link_CPIO", "Link_DEB", "Link_GZ", "Link_ISO", "Link_LZ4",
+                           "Link_LZO", "Link_RK", "Link_RPM", "Link_TAR", "Link_XAR", "Link_YZ2", "Link_YZ2A6",
+                           "Link_Z", "Link_ZIP"}));
 }
 
 // A letter in the port or timeout box is refused with the message and the box

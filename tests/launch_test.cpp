@@ -5,6 +5,8 @@
 #include "app/StringTable.h"
 #include "app/WorkFolder.h"
 #include "platform/LocalPath.h"
+#include "platform/ProgramFolder.h"
+#include "salvo_version.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -86,6 +88,40 @@ TEST(StartupRules, WorkingModePositionsAndDropDowns)
     EXPECT_EQ(nextDirectoryFlag(0), 1);
     EXPECT_EQ(nextDirectoryFlag(1), 0);
     EXPECT_EQ(nextDirectoryFlag(5), 5);
+}
+
+// Only a portable folder keeps the program's files beside the executable; an
+// installed program (even started by root, who may write into /usr/bin) and an
+// unmarked folder use the per-user configuration folder.
+TEST(ProgramFolder, PortableOnlyWhenMarkedAndNeverWhereProgramsAreInstalled)
+{
+    TempHome home;
+    ScopedVariable noHome("SALVO_HOME", QByteArray());
+    const QString config = withTrailingSlash(xdgConfigHome()) + "SalvoExtractor/";
+    EXPECT_TRUE(config.startsWith(home.root()));
+
+    for (const char *name : {"plain", "marked", "older", "build"})
+        QDir().mkpath(home.path(name));
+    writeFile(home.path("marked/SalvoExtractor.portable"), "");
+    writeFile(home.path("older/Salvo.ini"), "[GENERAL]\n");
+    writeFile(home.path("build/CMakeCache.txt"), "");
+    EXPECT_EQ(resolveMyPath(home.path("plain")), config);
+    EXPECT_EQ(resolveMyPath(home.path("marked")), home.path("marked") + "/");
+    EXPECT_EQ(resolveMyPath(home.path("older")), home.path("older") + "/");
+    EXPECT_EQ(resolveMyPath(home.path("build")), home.path("build") + "/");
+    // A marked folder that cannot be written to is no place for settings
+    // (root writes anywhere).
+    if (::geteuid() != 0) {
+        ::chmod(QFile::encodeName(home.path("marked")).constData(), 0500);
+        EXPECT_EQ(resolveMyPath(home.path("marked")), config);
+        ::chmod(QFile::encodeName(home.path("marked")).constData(), 0700);
+    }
+
+    for (const char *system : {"/usr/bin", "/bin", "/usr/local/bin", "/opt/salvo", SALVO_INSTALL_PREFIX "/bin"}) {
+        EXPECT_TRUE(isInstalledProgramFolder(system)) << system;
+        EXPECT_EQ(resolveMyPath(system), config) << system;
+    }
+    EXPECT_FALSE(isInstalledProgramFolder(home.path("marked")));
 }
 
 TEST(StringTable, JapaneseAndEnglishSetsShareTheLayout)

@@ -1,5 +1,6 @@
 // The main window under the offscreen platform: modes, keys, status-bar
 // toggles, drag and drop, list-file dialogs and the menu items.
+#include "ui/main/ElidingLabel.h"
 #include "ui/main/MainMenus.h"
 #include "ui/main/MainWindow.h"
 #include "ui/main/QueueView.h"
@@ -16,7 +17,10 @@
 #include "support/ComponentLib.h"
 #include "support/ModalWatcher.h"
 #include "support/TestEnvironment.h"
+#include "ui/Application.h"
+#include "app/MainWindowState.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -30,8 +34,11 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QTest>
 
+#include <map>
 #include <vector>
 
 #include <sys/stat.h>
@@ -46,14 +53,16 @@ protected:
     TempHome home;
     std::unique_ptr<MainWindow> window;
     QStringList opened;
+    bool openerFails = false;
 
     MainWindowTest() { start(); }
     void start(LaunchMode mode = LaunchMode::Normal, const QStringList &files = {})
     {
         window = std::make_unique<MainWindow>(home.myPath(), mode);
-        window->menus()->openUrl = [this](const QUrl &u) {
+        window->menus()->openUrl = [this](const QUrl &u, const std::function<void()> &failed) {
             opened << u.toString();
-            return true;
+            if (openerFails)
+                failed();
         };
         window->startUp(Availability{}, files);
         window->show();
@@ -195,9 +204,9 @@ TEST_F(MainWindowTest, ListFileDialogsAndSorting)
 
     std::vector<QueueView::FileChoice> asked;
     QString answer;
-    window->queueView()->chooseFile = [&](const QueueView::FileChoice &c) {
+    window->queueView()->chooseFiles = [&](const QueueView::FileChoice &c) {
         asked.push_back(c);
-        return answer;
+        return answer.isEmpty() ? QStringList() : QStringList{answer};
     };
     window->queue().append({"/z/b.lzh", "/a/c.zip"});
     answer = home.myPath() + "mylist";
@@ -509,7 +518,7 @@ TEST_F(MainWindowTest, HostileSettingsFilesNeverTakeTheProgramDown)
     // starts, a run ends on its own (questions and notices are answered as
     // they come), and the window closes, whatever the file says.
     const std::vector<ini::IntKey> ints = {
-        ini::kLeft, ini::kTop, ini::kFontSize, ini::kShowListViewer, ini::kSort, ini::kDirectory,
+        ini::kLeft, ini::kTop, ini::kWidth, ini::kHeight, ini::kFontSize, ini::kShowListViewer, ini::kSort, ini::kDirectory,
         ini::kErrorSkip, ini::kPreScan, ini::kOpenFolder, ini::kEndNotice, ini::kUse7Zip, ini::kUseUnace32,
         ini::kNormalFileNameFolder, ini::kNormalOverWrite, ini::kNormalDeleteArchive, ini::kViewAction,
         ini::kViewTargetPlace, ini::kMakeFolder4ListView};
@@ -581,6 +590,65 @@ TEST_F(MainWindowTest, TheViewerStaysDockedToTheRightEdge)
     ASSERT_TRUE(waitUntil([&] { return dock.isDocked() && docked(viewer); }));
     viewer.close();
     EXPECT_FALSE(dock.isViewerOpen());
+}
+
+// However long a status text, the window keeps its width; the viewer opens
+// where the screen has room for it; the window's size and place come back,
+// on the screen.
+TEST_F(MainWindowTest, WindowsStayOnTheScreen)
+{
+    const QRect screen = window->screen()->availableGeometry();
+    QCoreApplication::processEvents();
+    const int width = window->width();
+    const QString reason = QStringLiteral("解凍に失敗しました: ") + QString(400, QChar(u'長'));
+    window->runControl()->setStatus(1, reason);
+    window->statusPanels()->setText(3, QString(300, 'x'));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window->width(), width);
+    EXPECT_EQ(window->statusText(1), reason);
+    auto *panel = qobject_cast<ElidingLabel *>(window->statusPanels()->panel(1));
+    ASSERT_NE(panel, nullptr);
+    EXPECT_TRUE(panel->shownText().endsWith(QChar(0x2026))) << panel->shownText().toStdString();
+    EXPECT_LT(panel->shownText().size(), reason.size());
+
+    // On the right half the viewer docks to the left edge; with room on
+    // neither side it opens undocked, on the screen.
+    ViewerDocking &dock = *window->docking();
+    QWidget viewer;
+    viewer.resize(200, 100);
+    window->move(screen.right() - window->frameGeometry().width() - 10, screen.top() + 20);
+    dock.attach(&viewer);
+    viewer.show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dock.isDockedLeft());
+    EXPECT_TRUE(screen.contains(viewer.frameGeometry())) << viewer.x();
+    EXPECT_EQ(viewer.frameGeometry().right() + 1, window->frameGeometry().left());
+    window->move(window->x() - 30, window->y()); // the viewer follows on its side
+    ASSERT_TRUE(waitUntil([&] { return viewer.frameGeometry().right() + 1 == window->frameGeometry().left(); }));
+    dock.detach();
+    viewer.resize(screen.width() - window->frameGeometry().width() / 2, 100);
+    window->move(screen.left() + screen.width() / 4, screen.top());
+    dock.attach(&viewer);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(dock.isDocked());
+    EXPECT_TRUE(screen.contains(viewer.frameGeometry()));
+    viewer.close();
+
+    // Size and place are kept; a place off every screen comes back onto it.
+    window->resize(600, 420);
+    window->move(screen.left() + 30, screen.top() + 40);
+    window->close();
+    EXPECT_EQ(settings().read(ini::kWidth), 600 * kTwipsPerPixel);
+    EXPECT_EQ(settings().read(ini::kHeight), 420 * kTwipsPerPixel);
+    start();
+    EXPECT_EQ(window->size(), QSize(600, 420));
+    EXPECT_EQ(window->pos(), QPoint(screen.left() + 30, screen.top() + 40));
+    window->close();
+    settings().write(ini::kLeft, 30000);
+    settings().write(ini::kTop, -30000);
+    start();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(screen.contains(window->frameGeometry())) << window->x() << "," << window->y();
 }
 
 TEST_F(MainWindowTest, QueueFilterThroughTheMenuAndItsCheckMark)
@@ -655,8 +723,18 @@ TEST_F(MainWindowTest, MenuItemsOpenWhatTheySay)
     window->menus()->actionHelp->trigger();
     ASSERT_EQ(opened.size(), 3) << opened.join(" ").toStdString();
     EXPECT_TRUE(opened[0].endsWith("Log.txt"));
-    EXPECT_TRUE(opened[1].startsWith("https://"));
+    // The online manual is the one installed with the program, never a made-up address.
+    EXPECT_TRUE(opened[1].startsWith("file:///") && opened[1].endsWith("docs/manual/index.html")) << opened[1].toStdString();
     EXPECT_TRUE(opened[2].endsWith("docs/manual/index.html"));
+    // Without a program that opens them, each says so.
+    openerFails = true;
+    for (QAction *item : {window->menus()->actionErrorLog, window->menus()->actionHelp, window->menus()->actionOnlineHelp}) {
+        ModalWatcher failure;
+        failure.arm();
+        item->trigger();
+        EXPECT_TRUE(failure.text.contains(QStringLiteral("が見つかりません"))) << failure.text.toStdString();
+    }
+    openerFails = false;
 
     ModalWatcher about;
     about.arm();
@@ -695,11 +773,117 @@ TEST_F(MainWindowTest, MenuItemsOpenWhatTheySay)
     EXPECT_EQ(archiver.title, QStringLiteral("Option-Archive-"));
 }
 
+TEST_F(MainWindowTest, FilesAndFoldersAreAddedFromTheFileMenu)
+{
+    QLabel *hint = window->queueView()->emptyHint();
+    EXPECT_TRUE(hint->isVisible());
+    EXPECT_EQ(hint->text(), QStringLiteral("ここに書庫をドロップ…"));
+    QStringList items;
+    for (const QAction *a : window->menus()->menuFile->actions()) {
+        if (a->isVisible() && !a->isSeparator())
+            items << a->text();
+    }
+    EXPECT_EQ(items.mid(0, 2), QStringList({QStringLiteral("ファイルを追加..."), QStringLiteral("フォルダを追加...")}));
+
+    for (const char *name : {"in/a.zip", "in/b.lzh", "in/sub/c.rar", "in/sub/deeper/d.7z"})
+        writeFile(home.path(name), "x");
+    std::vector<QueueView::FileChoice> asked;
+    QStringList answer;
+    window->queueView()->chooseFiles = [&](const QueueView::FileChoice &c) {
+        asked.push_back(c);
+        return answer;
+    };
+    answer = {home.path("in/a.zip"), home.path("in/b.lzh")};
+    window->menus()->actionAddFiles->trigger();
+    ASSERT_TRUE(waitUntil([&] { return window->queue().size() == 2; }));
+    EXPECT_TRUE(asked.back().many);
+    EXPECT_FALSE(asked.back().folders);
+    EXPECT_TRUE(asked.back().filters.first().contains("*.lzh"));
+    EXPECT_FALSE(hint->isVisible());
+
+    answer = {home.path("in/sub")};
+    window->menus()->actionAddFolder->trigger();
+    ASSERT_TRUE(waitUntil([&] { return window->queue().size() == 4; }));
+    EXPECT_TRUE(asked.back().folders);
+    EXPECT_EQ(window->statusText(1), QStringLiteral("4ファイル登録済み(2追加)"));
+
+    answer.clear(); // cancelled
+    window->menus()->actionAddFiles->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window->queue().size(), 4);
+    window->queue().setEntries({});
+    EXPECT_TRUE(hint->isVisible());
+}
+
+// A text of Qt's own left in English: a button or label text with Latin words
+// and nothing else ("OK" is the same in Japanese).
+bool isEnglish(QString text)
+{
+    text.remove(QLatin1Char('&'));
+    text = text.trimmed();
+    if (text.isEmpty() || text == QLatin1String("OK"))
+        return false;
+    for (QChar c : text) {
+        if (c.unicode() > 0x7f)
+            return false;
+    }
+    return text.contains(QRegularExpression(QStringLiteral("[A-Za-z]{2}")));
+}
+
+QStringList englishTexts(QWidget *window)
+{
+    QStringList found;
+    for (const QAbstractButton *b : window->findChildren<QAbstractButton *>()) {
+        if (b->isVisible() && isEnglish(b->text()))
+            found << b->text();
+    }
+    for (const QLabel *l : window->findChildren<QLabel *>()) {
+        if (l->isVisible() && isEnglish(l->text()))
+            found << l->text();
+    }
+    return found;
+}
+
+TEST_F(MainWindowTest, EveryStockQuestionSpeaksJapanese)
+{
+    RunControl &run = *window->runControl();
+    std::map<QString, QStringList> english;
+    auto look = [&](const QString &what, const std::function<void()> &open) {
+        ModalWatcher watcher;
+        bool seen = false;
+        watcher.arm([&](QWidget *w) {
+            seen = true;
+            english[what] = englishTexts(w);
+            w->close();
+        });
+        open();
+        EXPECT_TRUE(seen) << what.toStdString();
+    };
+    look("overwrite", [&] { run.askOverwrite(home.path("out/ファイル.txt")); });
+    look("yes/no", [&] { run.askYesNo(QStringLiteral("続けますか？")); });
+    look("message", [&] { run.showMessage(QStringLiteral("お知らせ"), MessageIcon::Information); });
+    look("password", [&] {
+        QString password;
+        run.askPassword(home.path("鍵.zip"), false, &password);
+    });
+    look("folder", [&] { run.chooseFolder(QStringLiteral("フォルダの選択")); });
+    window->queue().append({home.path("a.zip")});
+    for (QAction *item : {window->menus()->actionLoadList, window->menus()->actionSaveList,
+                          window->menus()->actionAddFiles, window->menus()->actionAddFolder})
+        look(item->objectName(), [&] { item->trigger(); });
+    for (const auto &[what, texts] : english)
+        EXPECT_TRUE(texts.isEmpty()) << what.toStdString() << ": " << texts.join(" | ").toStdString();
+    EXPECT_EQ(english.size(), 9u);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    // As the program does: Qt's own texts in Japanese.
+    if (!salvo::installQtTranslations(app))
+        qWarning("qtbase_ja is not installed (scripts/setup-debian.sh installs qt6-translations-l10n)");
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

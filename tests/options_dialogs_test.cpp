@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -532,14 +533,15 @@ TEST_F(OptionsTest, AboutBoxCaptionVersionRowsAndLink)
     EXPECT_EQ(about.list->topLevelItem(0)->text(0), "unlha32.so");
     EXPECT_EQ(about.list->topLevelItem(0)->text(1), "Not Installed");
     EXPECT_EQ(about.list->topLevelItem(21)->text(0), "libarchive");
+    // The link leads to the manual beside the program, a local file.
     QList<QUrl> opened;
-    about.openUrl = [&](const QUrl &url) {
-        opened << url;
-        return true;
-    };
-    emit about.urlLabel->linkActivated(QStringLiteral("https://salvo-extractor.example.org/"));
+    about.openUrl = [&](const QUrl &url, const std::function<void()> &) { opened << url; };
+    EXPECT_TRUE(about.urlLabel->text().contains("file:///")) << about.urlLabel->text().toStdString();
+    const QString link = about.urlLabel->text().section('"', 1, 1);
+    emit about.urlLabel->linkActivated(link);
     ASSERT_EQ(opened.size(), 1);
-    EXPECT_EQ(opened[0].scheme(), "https");
+    EXPECT_TRUE(opened[0].isLocalFile());
+    EXPECT_TRUE(QFileInfo(opened[0].toLocalFile()).isFile()) << opened[0].toString().toStdString();
     EXPECT_NE(about.findChild<QPushButton *>("cmdOK"), nullptr);
 }
 

@@ -277,6 +277,13 @@ TEST(FileAssociationsTest, TakenOverTypesAndOwnTypes)
     // The system-wide package that `make package` installs is the one the code defines.
     EXPECT_EQ(readFile(SALVO_SOURCE_DIR "/data/salvo-extractor-mime.xml"), mimePackageXml(systemMimePackageTypes()));
     EXPECT_EQ(validationErrors(SALVO_SOURCE_DIR "/data/salvo-extractor.desktop"), "");
+    // Its menu entry opens exactly the types the system knows or that package defines.
+    QStringList declared;
+    for (const QByteArray &line : readFile(SALVO_SOURCE_DIR "/data/salvo-extractor.desktop").split('\n')) {
+        if (line.startsWith("MimeType="))
+            declared = QString::fromUtf8(line.mid(9)).split(';', Qt::SkipEmptyParts);
+    }
+    EXPECT_EQ(declared, menuEntryMimeTypes());
 
     // No usable program path: nothing is taken over.
     FileAssociations nowhere(ShellProgram{QStringLiteral("relative/SalvoExtractor")});

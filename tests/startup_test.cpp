@@ -121,7 +121,7 @@ TEST_F(StartupTest, NormalStartAndCloseWriteExactlyTheWindowKeys)
     ASSERT_TRUE(waitUntilServing());
     terminate(*p);
 
-    EXPECT_EQ(keysOf("GENERAL"), QStringList({"Left", "SlvoStartUpMode", "Top"}));
+    EXPECT_EQ(keysOf("GENERAL"), QStringList({"Height", "Left", "SlvoStartUpMode", "Top", "Width"}));
     EXPECT_EQ(keysOf("EXTRACT_NORMAL"), QStringList({"TargetPlace"}));
     EXPECT_EQ(keysOf("ARCHIVE_NORMAL"), QStringList({"ArchiveMethod", "ArchiveType"}));
     EXPECT_EQ(ini.readText("EXTRACT_NORMAL", "TargetPlace"), QStringLiteral("デスクトップ"));

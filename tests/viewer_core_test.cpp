@@ -18,8 +18,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 
 #include <fstream>
+#include <map>
+#include <tuple>
 
 using namespace salvo;
 using namespace salvo::test;
@@ -455,6 +459,132 @@ TEST(ArchiveFolderTree, CodePageNamesOfARealArchive)
     for (int i = 0; i < tree.size(); ++i)
         paths << tree.fullPath(i);
     EXPECT_EQ(paths, QStringList({"<ROOT>", "<ROOT>/資料", "<ROOT>/資料/画像"}));
+}
+
+// Runs a tool in `folder` and gives its standard output; fails the test when
+// the tool does not end well.
+QByteArray runTool(const QString &folder, const QString &program, const QStringList &arguments)
+{
+    QProcess p;
+    p.setWorkingDirectory(folder);
+    p.start(program, arguments);
+    EXPECT_TRUE(p.waitForFinished(60000)) << program.toStdString();
+    EXPECT_EQ(p.exitCode(), 0) << program.toStdString() << ": " << p.readAllStandardError().toStdString();
+    return p.readAllStandardOutput();
+}
+
+// The packed sizes 7-Zip's own lister reports, by entry name; "" where it
+// reports none (the files of a solid block after its first).
+std::map<QString, QString> packedSizesBy7zz(const QString &archive)
+{
+    std::map<QString, QString> sizes;
+    QString path;
+    bool first = true; // the first "Path" names the archive itself
+    for (const QByteArray &line : runTool(QFileInfo(archive).path(), "7zz", {"l", "-slt", archive}).split('\n')) {
+        const QString text = QString::fromUtf8(line).trimmed();
+        if (text.startsWith("Path = ")) {
+            path = first ? QString() : text.mid(7);
+            first = false;
+        } else if (text.startsWith("Packed Size =") && !path.isEmpty()) {
+            sizes[path] = text.section('=', 1).trimmed();
+        }
+    }
+    return sizes;
+}
+
+// Each entry's packed size as its archive's headers state it, with the ratio
+// that follows; the files of a solid block (7z, CAB) share the block's
+// packed size in proportion to their sizes.
+TEST(PackedSizes, EveryFormatThatStoresThemReportsThem)
+{
+    TempHome home;
+    const QString in = home.path("in");
+    QDir().mkpath(in + "/d");
+    QByteArray letters, noise;
+    quint32 seed = 12345;
+    for (int i = 0; i < 20000; ++i) {
+        seed = seed * 1103515245 + 12345;
+        letters += char('a' + (seed >> 16) % 8);
+        if (i < 5000)
+            noise += char(seed >> 23);
+    }
+    const std::map<QString, QByteArray> files = {
+        {"a.txt", QByteArray("hello world ").repeated(3000)}, {"b.txt", letters}, {"c.bin", noise}};
+    for (const auto &[name, data] : files)
+        writeFile(in + "/" + name, data);
+    writeFile(in + "/d/e.txt", QByteArray(1000, 'e'));
+    const QStringList names = {"a.txt", "b.txt", "c.bin"};
+    runTool(in, "zip", QStringList{"-q", "-r", "t.zip"} + names + QStringList{"d"});
+    runTool(in, "7zz", QStringList{"a", "-bd", "-ms=on", "t.7z"} + names + QStringList{"d"});
+    runTool(in, "jlha", QStringList{"a", "t.lzh"} + names);
+    runTool(in, "gcab", QStringList{"-c", "-z", "t.cab"} + names);
+    writeFile(in + "/t4.rar", storedRar({{"a.txt", files.at("a.txt")}, {"c.bin", files.at("c.bin")}}, 4));
+    writeFile(in + "/t5.rar", storedRar({{"a.txt", files.at("a.txt")}, {"c.bin", files.at("c.bin")}}, 5));
+
+    ComponentCaller caller(builtComponents(home.myPath()));
+    ArchiveProbe probe(caller, home.myPath());
+    auto listed = [&](const QString &archive) {
+        std::map<QString, ComponentEntry> entries;
+        probe.listEntries(probe.identify(archive), [&](const ComponentEntry &e) {
+            entries[e.name] = e;
+            return true;
+        });
+        return entries;
+    };
+    auto ratioOf = [](qint64 packed, qint64 size) { return quint16(packed * 1000 / size); };
+
+    // The sizes of the headers, as 7-Zip reads them too.
+    for (const char *name : {"t.zip", "t.lzh"}) {
+        SCOPED_TRACE(name);
+        const auto entries = listed(in + "/" + name);
+        const auto expected = packedSizesBy7zz(in + "/" + name);
+        ASSERT_GE(entries.size(), 2u);
+        for (const auto &[entryName, e] : entries) {
+            const QString plain = entryName.endsWith('/') ? entryName.chopped(1) : entryName;
+            ASSERT_TRUE(expected.count(plain)) << plain.toStdString();
+            EXPECT_EQ(QString::number(e.compressedSize), expected.at(plain)) << plain.toStdString();
+            if (e.originalSize64 > 0) {
+                EXPECT_EQ(e.ratio, ratioOf(e.compressedSize, e.originalSize64)) << plain.toStdString();
+            }
+        }
+    }
+    EXPECT_LT(listed(in + "/t.zip").at("a.txt").compressedSize, 1000u);
+    // RAR (no free tool writes it): a stored entry takes its own size.
+    for (const char *name : {"t4.rar", "t5.rar"}) {
+        const auto entries = listed(in + "/" + name);
+        ASSERT_EQ(entries.size(), 2u) << name;
+        EXPECT_EQ(entries.at("a.txt").compressedSize, 36000u) << name;
+        EXPECT_EQ(entries.at("a.txt").ratio, 1000) << name;
+        EXPECT_EQ(entries.at("c.bin").compressedSize, 5000u) << name;
+    }
+
+    // A solid block: its files add up to the block and share its ratio.
+    const auto sevenZip = listed(in + "/t.7z");
+    const qint64 block = packedSizesBy7zz(in + "/t.7z").at("a.txt").toLongLong();
+    for (const auto &[label, entries, total] :
+         {std::tuple{"7z", sevenZip, block}, std::tuple{"cab", listed(in + "/t.cab"), qint64(0)}}) {
+        SCOPED_TRACE(label);
+        qint64 packed = 0, original = 0;
+        for (const auto &[name, e] : entries) {
+            packed += e.compressedSize;
+            original += e.originalSize64;
+        }
+        EXPECT_EQ(entries.size(), QString(label) == "cab" ? 3u : 5u);
+        if (total > 0) {
+            EXPECT_EQ(packed, total);
+        }
+        EXPECT_GT(packed, 0);
+        EXPECT_LT(packed, original);
+        for (const auto &[name, e] : entries) {
+            if (e.originalSize64 > 0) {
+                EXPECT_NEAR(e.ratio, ratioOf(packed, original), 1) << name.toStdString();
+            }
+        }
+        const ListRow row = listRow(entries.at("b.txt"), QString(label) == "cab" ? "CAB" : "7Z");
+        EXPECT_NE(row.compressedSize, "-");
+        EXPECT_TRUE(row.ratio.endsWith('%')) << row.ratio.toStdString();
+    }
+    EXPECT_EQ(listRow(sevenZip.at("d/"), "7Z").compressedSize, "-");
 }
 
 TEST(FolderNameCheck, ForbiddenCharactersAndNames)

@@ -7,6 +7,7 @@
 #include "WorkerClient.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -147,6 +148,8 @@ SALVO_PASSWORD_CALLBACK g_passwordCallback = nullptr;
 void *g_passwordUser = nullptr;
 SALVO_CANCEL_CALLBACK g_cancel = nullptr;
 void *g_cancelUser = nullptr;
+SALVO_PROGRESS_CALLBACK g_progress = nullptr;
+void *g_progressUser = nullptr;
 
 // The program's answer to whether the calling thread's work is to end; asked
 // without any lock held.
@@ -243,6 +246,30 @@ int askThroughCallback(const std::string &path)
     if (!callback.function)
         return SALVO_ANSWER_NO;
     return callback.function(callback.user, path.c_str());
+}
+
+// Tells the program how far the extraction has come, at most every 200 ms
+// (the decoders of a shared extraction each report), without any lock held.
+std::function<void(const std::string &, int64_t, int64_t, int64_t)> progressThroughCallback()
+{
+    SALVO_PROGRESS_CALLBACK function;
+    void *user;
+    {
+        std::lock_guard<std::mutex> lock(g_callbackMutex);
+        function = g_progress;
+        user = g_progressUser;
+    }
+    if (!function)
+        return {};
+    auto last = std::make_shared<std::chrono::steady_clock::time_point>();
+    return [function, user, last](const std::string &entry, int64_t written, int64_t read, int64_t size) {
+        const auto now = std::chrono::steady_clock::now();
+        if (*last != std::chrono::steady_clock::time_point() && now - *last < std::chrono::milliseconds(200))
+            return;
+        *last = now;
+        const SALVO_PROGRESS progress{entry.c_str(), written, read, size};
+        function(user, &progress);
+    };
 }
 
 struct PasswordCallback {
@@ -360,6 +387,7 @@ int mainEntry(const ComponentTraits &traits, SALVO_HWND, const char *cmdLine, ch
         std::string text;
         CallHooks hooks = cancellable();
         hooks.ask = askThroughCallback;
+        hooks.progress = progressThroughCallback();
         const PasswordCallback passwords = currentPasswordCallback();
         if (passwords.function)
             hooks.password = [&passwords, &command](bool retry, std::string *password) {
@@ -519,6 +547,14 @@ int setCancelCallback(SALVO_CANCEL_CALLBACK callback, void *user)
     std::lock_guard<std::mutex> lock(g_callbackMutex);
     g_cancel = callback;
     g_cancelUser = user;
+    return 0;
+}
+
+int setProgressCallback(SALVO_PROGRESS_CALLBACK callback, void *user)
+{
+    std::lock_guard<std::mutex> lock(g_callbackMutex);
+    g_progress = callback;
+    g_progressUser = user;
     return 0;
 }
 

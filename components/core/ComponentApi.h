@@ -25,6 +25,7 @@ int getOriginalSizeEx(SALVO_HARC harc, int64_t *size);
 int setOverwriteCallback(SALVO_OVERWRITE_CALLBACK callback, void *user);
 int setPasswordCallback(SALVO_PASSWORD_CALLBACK callback, void *user);
 int setCancelCallback(SALVO_CANCEL_CALLBACK callback, void *user);
+int setProgressCallback(SALVO_PROGRESS_CALLBACK callback, void *user);
 // Asks the decoder process which libraries it decodes with.
 int getBackendVersion(char *buffer, uint32_t size);
 
@@ -62,6 +63,10 @@ int getBackendVersion(char *buffer, uint32_t size);
     SALVO_EXPORT int PREFIX##SetCancelCallback(SALVO_CANCEL_CALLBACK cb, void *u)                          \
     {                                                                                                      \
         return salvo::arc::setCancelCallback(cb, u);                                                       \
+    }                                                                                                      \
+    SALVO_EXPORT int PREFIX##SetProgressCallback(SALVO_PROGRESS_CALLBACK cb, void *u)                      \
+    {                                                                                                      \
+        return salvo::arc::setProgressCallback(cb, u);                                                     \
     }                                                                                                      \
     SALVO_EXPORT int PREFIX##GetOriginalSizeEx(SALVO_HARC h, int64_t *s) { return salvo::arc::getOriginalSizeEx(h, s); } \
     SALVO_EXPORT int PREFIX##SetDecoderCount(int n)                                                        \

@@ -79,6 +79,7 @@ struct Range {
     int written = 0;
     std::string message;
     Clock::time_point heard;
+    int64_t bytesWritten = 0, bytesRead = 0; // as the decoder last told
 };
 
 // The first range's decoder leads: it makes the staging folder, and once every
@@ -292,6 +293,19 @@ private:
                 startHelpers();
             }
         };
+        // The ranges together make the progress of the whole archive.
+        if (m_hooks.progress) {
+            hooks.progress = [this, k](const std::string &entry, int64_t written, int64_t read, int64_t size) {
+                m_ranges[k].bytesWritten = written;
+                m_ranges[k].bytesRead = read;
+                int64_t allWritten = 0, allRead = 0;
+                for (const Range &range : m_ranges) {
+                    allWritten += range.bytesWritten;
+                    allRead += range.bytesRead;
+                }
+                m_hooks.progress(entry, allWritten, std::min(allRead, size), size);
+            };
+        }
         bool failed = false;
         if (WorkerClient::serve(&r.decoder, message, std::move(fds), hooks, &failed)) {
             // A question may have waited long for its answer.

@@ -39,6 +39,7 @@ enum class Msg : uint8_t {
     Ask = 'A',      // full path of an existing file
     AskPassword = 'Q', // an encrypted entry needs a password: retry
     Alive = 'H',    // the worker is still making progress
+    Progress = 'g', // how far an extraction has come: entry, bytes written, bytes read, archive size
     Replaced = 'w', // a write's new archive has just taken the old one's place
     // where an extraction writes: the staging folder's name, then the folders
     // the call made for its output folder (count, names, outermost first);
@@ -54,7 +55,7 @@ enum class OverwritePolicy : uint32_t { Ask = 0, Force = 1, Keep = 2 };
 
 // Format families a component reads.
 enum Formats : uint32_t {
-    kLha = 1, kZip = 2, kSevenZip = 4, kCab = 8, kRar = 16, kTar = 32,
+    kLha = 1, kZip = 2, kSevenZip = 4, kCab = 8, kRar = 16, kTar = 32, kArj = 64,
 };
 
 // Largest message either side accepts.

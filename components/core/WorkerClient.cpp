@@ -218,6 +218,13 @@ bool WorkerClient::serve(Decoder *d, const std::string &message, FdList fds, con
     switch (r.kind()) {
     case Msg::Alive:
         return true;
+    case Msg::Progress: {
+        const std::string entry = r.str();
+        const int64_t written = r.i64(), read = r.i64(), size = r.i64();
+        if (hooks.progress && r.ok())
+            hooks.progress(entry, written, read, size);
+        return true;
+    }
     case Msg::Replaced:
         if (hooks.replaced)
             hooks.replaced();

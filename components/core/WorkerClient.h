@@ -6,6 +6,7 @@
 // thread, or from within an overwrite question) is served by other decoders.
 #include "Descriptors.h"
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -26,6 +27,8 @@ struct CallHooks {
     std::function<void(const std::string &staging, std::vector<std::string> made, FdList fds)> staging;
     // Looked at while the call waits: true ends it (the decoder is stopped).
     std::function<bool()> cancelled;
+    // How far an extraction has come (see Msg::Progress).
+    std::function<void(const std::string &entry, int64_t written, int64_t read, int64_t archiveSize)> progress;
     // A write put its new archive in the old one's place (see Msg::Replaced).
     std::function<void()> replaced;
 };

@@ -7,7 +7,8 @@
  * PREFIXGetVersion and, where it has one, PREFIXGetSubVersion. Strings are 8-bit
  * texts in the locale's encoding (UTF-8 here). Entries of our own come on
  * top: PREFIXSetOverwriteCallback, PREFIXSetPasswordCallback, PREFIXSetCancelCallback,
- * PREFIXGetOriginalSizeEx, PREFIXGetBackendVersion and PREFIXSetDecoderCount.
+ * PREFIXSetProgressCallback, PREFIXGetOriginalSizeEx, PREFIXGetBackendVersion and
+ * PREFIXSetDecoderCount.
  */
 #ifndef SALVO_ARCHIVER_H
 #define SALVO_ARCHIVER_H
@@ -85,6 +86,7 @@ typedef struct {
 #define SALVO_E_MISSING_VOLUME 0x8055  /* a volume of a split archive is not there */
 #define SALVO_E_NAME_CLASH 0x8056      /* one name is both a file and a folder in the archive */
 #define SALVO_E_EXTRA_VOLUME 0x8057    /* a file numbered as a volume is no part of the archive */
+#define SALVO_E_MISSING_DECODER 0x8058 /* the archive needs a decoding program that is not installed */
 
 /* Answers of the overwrite confirmation. */
 #define SALVO_ANSWER_YES 1
@@ -116,6 +118,19 @@ typedef int (*SALVO_PASSWORD_CALLBACK)(void *user, const char *archive, int retr
  * the main entry returns SALVO_E_USER_CANCEL. */
 typedef int (*SALVO_CANCEL_CALLBACK)(void *user);
 
+/* How far an extraction has come. */
+typedef struct {
+    const char *entry;   /* the entry being written (UTF-8, "/" between parts) */
+    int64_t written;     /* bytes of entries written so far by the call */
+    int64_t read;        /* bytes of the archive read so far */
+    int64_t archiveSize; /* bytes of the archive, all its volumes */
+} SALVO_PROGRESS;
+
+/* Told a few times a second (at most every 200 ms) while an extraction
+ * writes, on the thread that made the call, with no lock of the component
+ * held; `progress` is valid during the call only. */
+typedef void (*SALVO_PROGRESS_CALLBACK)(void *user, const SALVO_PROGRESS *progress);
+
 /* Entry point types, named after what they do; PREFIX stands for the prefix. */
 typedef int (*SALVO_MAIN_ENTRY)(SALVO_HWND owner, const char *cmdLine, char *output, uint32_t outputSize);
 typedef int (*SALVO_CHECK_ARCHIVE)(const char *archive, int mode);
@@ -136,6 +151,7 @@ typedef uint16_t (*SALVO_GET_SUB_VERSION)(void);
 typedef int (*SALVO_SET_OVERWRITE_CALLBACK)(SALVO_OVERWRITE_CALLBACK callback, void *user);
 typedef int (*SALVO_SET_PASSWORD_CALLBACK)(SALVO_PASSWORD_CALLBACK callback, void *user);
 typedef int (*SALVO_SET_CANCEL_CALLBACK)(SALVO_CANCEL_CALLBACK callback, void *user);
+typedef int (*SALVO_SET_PROGRESS_CALLBACK)(SALVO_PROGRESS_CALLBACK callback, void *user);
 /* 64-bit original size of the entry last found; 0 on success. */
 typedef int (*SALVO_GET_ORIGINAL_SIZE_EX)(SALVO_HARC archive, int64_t *size);
 /* How many decoder processes one extraction may share a large archive among

@@ -5,6 +5,8 @@
 #include "FormatChecks.h"
 #include "Names.h"
 #include "Operations.h"
+#include "PackedSizes.h"
+#include "SecondDecoder.h"
 #include "salvo_archiver.h"
 
 #include <ctime>
@@ -56,6 +58,8 @@ EntryInfo describe(archive_entry *e)
 
 Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &alive, const EntrySink &sink)
 {
+    if (SecondDecoder::current().used())
+        return SecondDecoder::current().list(sink, alive);
     AliveTicker ticker(alive);
     Listing out;
     auto src = std::make_unique<ArchiveSource>(path, formats);
@@ -70,6 +74,12 @@ Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &al
         out.message = f.text;
         return out;
     }
+    // What each entry takes in the archive, from the archive's own headers
+    // (read only where no compressor wraps the archive); in the entries' order,
+    // whichever way their names are read.
+    PackedSizes packed(src->input(), r == ARCHIVE_OK && !src->compressed() && !src->isRawStream()
+                                         ? archive_format(src->handle()) & ARCHIVE_FORMAT_BASE_MASK
+                                         : 0);
     // The names are read exactly as the extraction reads them (see
     // Extraction::extractInto): a seekable archive is read with CP932 names
     // when needsLegacyNames says so, which is asked only once a name or a
@@ -112,6 +122,8 @@ Listing listArchive(const std::string &path, uint32_t formats, const AliveFn &al
         decoder->observe(raw);
         EntryInfo info = describe(e);
         info.name = withFolderMark(decoder->decode(raw), e);
+        const bool regular = archive_entry_filetype(e) == AE_IFREG && archive_entry_size_is_set(e);
+        info.compressed = packed.next(regular ? archive_entry_size(e) : -1);
         if (src->isRawStream()) {
             if (!src->compressed()) {
                 out.code = SALVO_E_NOT_ARC_FILE;

@@ -1,9 +1,12 @@
 #include "ArchiveSource.h"
 
+#include "ZipCentralDirectory.h"
+
 #include "../core/Wire.h"
 #include "salvo_archiver.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -290,12 +293,15 @@ int ArchiveSource::open(std::string *message)
     if (m_formats & kLha)
         archive_read_support_format_lha(m_archive);
     if (m_formats & kZip) {
-        // A split zip's offsets count from the start of each volume: only the
-        // reader that walks the local headers in order reads it.
-        if (m_volumeSet.scheme == VolumeScheme::ZipSplit && m_volumeSet.paths.size() > 1)
-            archive_read_support_format_zip_streamable(m_archive);
-        else
-            archive_read_support_format_zip_seekable(m_archive);
+        // A split zip's offsets count from the start of each volume: its
+        // central directory is given to the reader with every offset counted
+        // from the start of all volumes, so that it is read as an unsplit
+        // archive is, through its directory (modes, links, the true sizes).
+        if (m_volumeSet.scheme == VolumeScheme::ZipSplit && m_volumeSet.paths.size() > 1) {
+            if (const int code = readSplitZipAsOne(message); code != SALVO_OK)
+                return code;
+        }
+        archive_read_support_format_zip_seekable(m_archive);
     }
     if (m_formats & kSevenZip)
         archive_read_support_format_7zip(m_archive);
@@ -308,6 +314,13 @@ int ArchiveSource::open(std::string *message)
     if (m_formats & kTar) {
         archive_read_support_format_tar(m_archive);
         archive_read_support_format_gnutar(m_archive);
+        // The other archives of Unix systems, each recognised by its own
+        // signature: cpio (also inside an rpm), ISO 9660 images, ar (and
+        // Debian packages, which are ar archives), xar.
+        archive_read_support_format_cpio(m_archive);
+        archive_read_support_format_iso9660(m_archive);
+        archive_read_support_format_ar(m_archive);
+        archive_read_support_format_xar(m_archive);
         archive_read_support_format_raw(m_archive);
     }
 
@@ -414,6 +427,26 @@ int ArchiveSource::checkVolumes(std::string *message) const
     return SALVO_OK;
 }
 
+int ArchiveSource::readSplitZipAsOne(std::string *message)
+{
+    std::vector<int64_t> starts;
+    for (const VolumeInput::Volume &v : m_input.volumes())
+        starts.push_back(v.offset);
+    ZipCentralDirectory directory;
+    const auto read = [this](int64_t pos, void *buffer, size_t n) { return m_input.readFully(pos, buffer, n); };
+    std::string tail, error;
+    if (!directory.open(read, m_input.size(), starts, &error) || !directory.unsplitTail(&tail, &error)) {
+        *message = error;
+        return SALVO_E_HEADER_BROKEN;
+    }
+    if (directory.lastDisk() + 1 > m_input.volumes().size()) {
+        *message = "分割書庫のボリュームが足りません";
+        return SALVO_E_MISSING_VOLUME;
+    }
+    m_input.replaceTail(directory.directoryStart(), std::move(tail));
+    return SALVO_OK;
+}
+
 const char *ArchiveSource::passwordCallback(archive *, void *self)
 {
     auto *me = static_cast<ArchiveSource *>(self);
@@ -455,6 +488,12 @@ int ArchiveSource::openDecompressor(std::string *message)
         return SALVO_OK;
     const int e2 = archive_errno(m_decompressor);
     *message = archive_error_string(m_decompressor) ? archive_error_string(m_decompressor) : "不明なエラー";
+    // A compressor libarchive reads only through its program (lzop).
+    if (message->find("unable to run program") != std::string::npos) {
+        const std::string program = message->substr(message->find('"') + 1);
+        *message = "この書庫の解凍には " + program.substr(0, program.find(' ')) + " パッケージが必要です";
+        return SALVO_E_MISSING_DECODER;
+    }
     if (e2 == ENOMEM)
         return SALVO_E_ENOUGH_MEMORY;
     if (e2 > 0 && e2 != EILSEQ && e2 != EINVAL)
@@ -520,6 +559,18 @@ CheckFailure ArchiveSource::unreadVolumes() const
     return {SALVO_E_EXTRA_VOLUME, "書庫はこのファイルの前で終わっています: " + fileName(last.path)};
 }
 
+bool ArchiveSource::unsupportedMethod() const
+{
+    // libarchive says so only in its message, in the words of each reader:
+    // "Unsupported ZIP compression method", "Unexpected codec ID" (7z),
+    // "Unsupported lzh compression method", "Unsupported compression method".
+    std::string text = m_archive && archive_error_string(m_archive) ? archive_error_string(m_archive) : "";
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return (text.find("unsupported") != std::string::npos
+            && (text.find("method") != std::string::npos || text.find("filter") != std::string::npos))
+        || text.find("codec id") != std::string::npos;
+}
+
 bool ArchiveSource::startsAsZip() const
 {
     unsigned char head[4];
@@ -564,13 +615,20 @@ std::string ArchiveSource::rawName() const
 
 bool ArchiveSource::backslashIsSeparator() const
 {
+    // Formats made on Unix systems: "\\" is a character of a name there.
     const int format = m_archive ? archive_format(m_archive) & ARCHIVE_FORMAT_BASE_MASK : 0;
-    return format != ARCHIVE_FORMAT_TAR && format != ARCHIVE_FORMAT_RAW;
+    return format != ARCHIVE_FORMAT_TAR && format != ARCHIVE_FORMAT_RAW && format != ARCHIVE_FORMAT_CPIO
+        && format != ARCHIVE_FORMAT_ISO9660 && format != ARCHIVE_FORMAT_AR && format != ARCHIVE_FORMAT_XAR;
 }
 
 int64_t ArchiveSource::position() const
 {
     return m_archive ? archive_filter_bytes(m_archive, 0) : 0;
+}
+
+int64_t ArchiveSource::inputPosition() const
+{
+    return m_gzip ? m_gzip->consumed() : m_cursor.position();
 }
 
 std::string ArchiveSource::errorText() const
@@ -606,6 +664,10 @@ int ArchiveSource::failureCode(int status, Stage stage, archive_entry *entry, bo
         // still gives data that fails its check was wrong too.
         return m_passwordsGiven > 0 ? SALVO_E_BAD_PASSWORD : SALVO_E_PASSWORD_FILE;
     }
+    // A method or filter the decoder does not have is no damage: the archive
+    // may be whole, and the user must not be told to throw it away.
+    if (unsupportedMethod())
+        return SALVO_E_METHOD;
     // A split archive that ends too early lacks its later volumes.
     if (m_volumeSet.scheme == VolumeScheme::Numbered && inputUsedUp())
         return SALVO_E_MISSING_VOLUME;

@@ -67,6 +67,8 @@ public:
     bool passwordRefused() const { return m_passwordRefused; }
     // Where the format reader is in the (uncompressed) archive.
     int64_t position() const;
+    // How many bytes into the archive's file (all volumes) the reading is.
+    int64_t inputPosition() const;
     // After the format reader saw the archive's end: reads what is left of a
     // compressed stream, which verifies its checks (a cut or damaged trailer
     // fails here).
@@ -104,10 +106,12 @@ private:
 
     int openDecompressor(std::string *message);
     int checkVolumes(std::string *message) const;
+    int readSplitZipAsOne(std::string *message);
     static const char *passwordCallback(archive *, void *self);
     static la_ssize_t readDecompressed(archive *a, void *self, const void **buffer);
     bool inputUsedUp() const;
     bool startsAsZip() const;
+    bool unsupportedMethod() const;
 };
 
 } // namespace salvo::arc

@@ -10,6 +10,7 @@ namespace salvo::arc {
 struct FolderLayout {
     std::vector<int> folderOfEntry;   // in the archive's entry order; -1 for an entry without data
     std::vector<uint64_t> packedSize; // bytes each folder takes in the archive
+    std::vector<uint64_t> unpackedSize; // bytes each folder decodes to
 };
 
 // False when the headers cannot be read.

@@ -195,8 +195,11 @@ void walkRar4(const VolumeInput &in, int64_t pos, int64_t fileSize, RarLayout *o
             }
             if (type == 0x74 && (flags & 0x01)) {
                 // The rest of a file begun in the volume before.
+                if (!out->files.empty())
+                    out->files.back().packed += static_cast<int64_t>(addSize);
             } else if (type == 0x74) {
                 RarFileHeader f;
+                f.packed = static_cast<int64_t>(addSize);
                 f.stored = h[25] == 0x30;
                 f.directory = (flags & 0xE0) == 0xE0;
                 f.encrypted = flags & 0x04;
@@ -293,8 +296,12 @@ void walkRar5(const VolumeInput &in, int64_t pos, int64_t fileSize, RarLayout *o
         }
         if (type == 2 && (flags & 0x08)) {
             // The rest of a file begun in the volume before.
+            if (!out->files.empty() && dataSize <= uint64_t(fileSize))
+                out->files.back().packed += static_cast<int64_t>(dataSize);
         } else if (type == 2) {
             readRar5FileHeader(c, extraSize, out);
+            if (dataSize <= uint64_t(fileSize))
+                out->files.back().packed = static_cast<int64_t>(dataSize);
             if (flags & 0x10)
                 out->files.back().split = true;
         }

@@ -28,6 +28,7 @@ struct RarFileHeader {
     bool hasBlake = false;
     std::array<uint8_t, 32> blake{};
     int64_t size = -1;   // -1 when the header does not tell
+    int64_t packed = 0;  // the bytes of its data in the archive, over every volume
 };
 
 struct RarLayout {

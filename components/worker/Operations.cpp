@@ -6,6 +6,7 @@
 #include "core/CommandLine.h"
 #include "Names.h"
 #include "SafeTree.h"
+#include "SecondDecoder.h"
 #include "salvo_archiver.h"
 
 #include <algorithm>
@@ -73,6 +74,11 @@ CheckFailure readEntryData(ArchiveSource &src, FormatChecks &checks, archive_ent
                            AliveTicker &ticker)
 {
     const int64_t stated = archive_entry_size_is_set(e) ? archive_entry_size(e) : -1;
+    // An empty file has no data to read. Some formats still store a stream for
+    // it (ZIP's LZMA writes an empty one that libarchive refuses to decode),
+    // so asking for its data could only fail an entry that is whole.
+    if (stated == 0 && archive_entry_sparse_count(e) == 0)
+        return checks.endEntry();
     int64_t end = 0;
     const void *buf;
     size_t len;
@@ -101,6 +107,8 @@ CheckFailure readEntryData(ArchiveSource &src, FormatChecks &checks, archive_ent
 
 ExtractResult checkArchive(const std::string &path, uint32_t formats, int mode, const AliveFn &alive)
 {
+    if (SecondDecoder::current().used())
+        return SecondDecoder::current().check(mode, alive);
     AliveTicker ticker(alive);
     ArchiveSource src(path, formats);
     ExtractResult out;
@@ -173,7 +181,19 @@ public:
         }
         if (m_hooks.staging && !helper)
             m_hooks.staging(tree->root());
-        result = extractInto(*tree);
+        // What libarchive cannot read goes to the second decoder; either way
+        // the entries land in the staging folder and are placed below.
+        const SecondDecoder &second = SecondDecoder::current();
+        if (second.used()) {
+            SecondDecoder::Tally tally;
+            result = second.extract(m_req, m_hooks, *tree, &tally);
+            result.written = m_written = tally.written;
+            m_kept = tally.kept;
+            m_linksLeftOut = tally.linksLeftOut;
+            m_notes = tally.notes;
+        } else {
+            result = extractInto(*tree);
+        }
         // A helper leaves what it wrote to the lead, which alone moves it into
         // place or removes it, once every range is done.
         if (helper)
@@ -288,6 +308,8 @@ private:
             // Entries before the range are only walked past (their data is skipped).
             if (index < m_req.first)
                 continue;
+            if (m_startPosition < 0)
+                m_startPosition = m_req.first == 0 ? 0 : src.inputPosition();
             const std::string name = withFolderMark(decoder.decode(raw), e);
             if (!wanted(name))
                 continue;
@@ -400,7 +422,9 @@ private:
         FileWriter out = tree.createFile(parts, &err);
         if (!out.ok())
             return fail(err.code, err.text + ": " + name);
-        const DataSink sink = [&out](const void *data, size_t length, int64_t offset, TreeError *error) {
+        const DataSink sink = [&](const void *data, size_t length, int64_t offset, TreeError *error) {
+            m_bytesWritten += static_cast<int64_t>(length);
+            reportProgress(src, name);
             return out.write(data, length, offset, error);
         };
         if (CheckFailure f = readEntryData(src, checks, e, sink, m_ticker))
@@ -413,9 +437,27 @@ private:
         return {};
     }
 
+    // Tells how far the extraction has come, at most every 200 ms.
+    void reportProgress(const ArchiveSource &src, const std::string &entry)
+    {
+        if (!m_hooks.progress)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (m_reported && now - m_lastReport < std::chrono::milliseconds(200))
+            return;
+        m_reported = true;
+        m_lastReport = now;
+        const int64_t read = std::max<int64_t>(src.inputPosition() - std::max<int64_t>(m_startPosition, 0), 0);
+        m_hooks.progress(entry, m_bytesWritten, read, src.input().size());
+    }
+
     const ExtractRequest &m_req;
     const ExtractHooks &m_hooks;
     AliveTicker m_ticker;
+    int64_t m_bytesWritten = 0;
+    int64_t m_startPosition = -1; // where this decoder's range began in the file
+    bool m_reported = false;
+    std::chrono::steady_clock::time_point m_lastReport;
     int m_written = 0;
     int m_kept = 0;         // entries left out for an earlier one of the same name
     int m_linksLeftOut = 0; // links that would lead elsewhere without their folders

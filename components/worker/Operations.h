@@ -117,6 +117,10 @@ struct ExtractHooks {
     std::function<bool(int outputFd)> confine;
     // A lead's own range is done: waits for the verdict over all ranges.
     std::function<RangeVerdict(const ExtractResult &own)> rangeDone;
+    // How far the extraction has come: the entry being written, the bytes
+    // written and the bytes of the archive read by this decoder for its
+    // entries, and the archive's size. At most a few times a second.
+    std::function<void(const std::string &entry, int64_t written, int64_t read, int64_t archiveSize)> progress;
 };
 
 ExtractResult extractArchive(const ExtractRequest &request, const ExtractHooks &hooks);

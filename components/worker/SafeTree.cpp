@@ -264,6 +264,43 @@ FileWriter SafeTree::createFile(const std::vector<std::string> &parts, TreeError
     return FileWriter(fd);
 }
 
+bool SafeTree::adoptFile(const std::vector<std::string> &parts, int fromFolder, const std::string &fromName,
+                         mode_t mode, TreeError *err)
+{
+    const UniqueFd source(openat(fromFolder, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!source.valid() || fstat(source.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        setError(err, SALVO_E_FILE_OPEN, "書き出されたファイルを開けません");
+        return false;
+    }
+    // The same steps as a file written here: its folders, a name written
+    // twice, then the file, renamed into its place whole.
+    FileWriter placeholder = createFile(parts, err);
+    if (!placeholder.ok())
+        return false;
+    const int parent = m_lastParentFd.get();
+    const char *leaf = parts.back().c_str();
+    placeholder.finish(-1, 0600, -1, 0, err);
+    const mode_t um = umask(0);
+    umask(um);
+    mode_t perms = mode & 0777;
+    if (perms == 0)
+        perms = 0644;
+    fchmod(source.get(), (perms | 0600) & ~um);
+    if (renameat(fromFolder, fromName.c_str(), parent, leaf) != 0) {
+        const int e = errno;
+        unlinkat(parent, leaf, 0);
+        setError(err, e == ENOSPC ? SALVO_E_DISK_SPACE : SALVO_E_FILE_OPEN, "ファイルを置けません");
+        return false;
+    }
+    struct stat placed {};
+    if (fstatat(parent, leaf, &placed, AT_SYMLINK_NOFOLLOW) != 0 || placed.st_dev != st.st_dev || placed.st_ino != st.st_ino) {
+        setError(err, SALVO_E_FILE_OPEN, "ファイルを置けません");
+        return false;
+    }
+    return true;
+}
+
 bool SafeTree::staysInsideByText(const std::vector<std::string> &parts, const std::string &target)
 {
     if (absoluteTarget(target))

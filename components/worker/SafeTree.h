@@ -91,6 +91,12 @@ public:
     // A new file; `parts` already written by this extraction is replaced
     // (a name written twice), unless that could be two names as stored.
     FileWriter createFile(const std::vector<std::string> &parts, TreeError *err);
+    // A whole file another program wrote in a private folder of this
+    // extraction (`fromFolder`, `fromName`), put under `parts` by the rules of
+    // createFile, with the permissions FileWriter::finish gives. Only a
+    // regular file with no other name is taken.
+    bool adoptFile(const std::vector<std::string> &parts, int fromFolder, const std::string &fromName, mode_t mode,
+                   TreeError *err);
     // A symbolic link whose text alone stays inside; where it really leads is
     // checked once everything is written (see moveInto).
     bool makeSymlink(const std::vector<std::string> &parts, const std::string &target, TreeError *err);

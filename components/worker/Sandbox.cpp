@@ -62,7 +62,7 @@ int landlockAbi()
     return abi;
 }
 
-bool confineTo(const std::vector<int> &writable, const std::vector<int> &readable)
+bool confineTo(const std::vector<int> &writable, const std::vector<int> &readable, const std::vector<FileGrant> &files)
 {
     const int abi = landlockAbi();
     if (abi == 0)
@@ -90,6 +90,10 @@ bool confineTo(const std::vector<int> &writable, const std::vector<int> &readabl
             const PathBeneath rule{rights, fd};
             ok = ok && syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0;
         }
+    }
+    for (const FileGrant &file : files) {
+        const PathBeneath rule{LANDLOCK_ACCESS_FS_READ_FILE | (file.run ? LANDLOCK_ACCESS_FS_EXECUTE : 0), file.fd};
+        ok = ok && syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0;
     }
     ok = ok && syscall(SYS_landlock_restrict_self, ruleset, 0) == 0;
     close(ruleset);

@@ -16,10 +16,19 @@ void forbidNewPrivileges();
 // confine an extraction (moving between folders needs version 2).
 int landlockAbi();
 
+// One file a confined process may still use: read it, and run it when
+// `run` is set (a program and its loader; the libraries it maps are read).
+struct FileGrant {
+    int fd = -1;
+    bool run = false;
+};
+
 // Restricts this process for good: below each of `writable` everything but
 // running programs and making devices, below each of `readable` reading
-// files and folders, nothing anywhere else (and no network where the kernel
-// can say so). False, and nothing restricted, when Landlock is missing.
-bool confineTo(const std::vector<int> &writable, const std::vector<int> &readable);
+// files and folders, the single files of `files` as each grant says, nothing
+// anywhere else (and no network where the kernel can say so). False, and
+// nothing restricted, when Landlock is missing.
+bool confineTo(const std::vector<int> &writable, const std::vector<int> &readable,
+               const std::vector<FileGrant> &files = {});
 
 } // namespace salvo::arc

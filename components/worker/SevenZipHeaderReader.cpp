@@ -207,7 +207,7 @@ StreamsInfo readStreamsInfo(ByteReader &r)
 
 // Decodes one folder that is compressed with LZMA, LZMA2 or nothing (what
 // archives use for their packed header).
-std::string decodeSimpleFolder(int fd, uint64_t offset, uint64_t packSize, const Folder &f)
+std::string decodeSimpleFolder(const ReadAt &read, uint64_t offset, uint64_t packSize, const Folder &f)
 {
     // An encrypted header has AES before its compression: say so, whatever
     // else the chain holds.
@@ -221,7 +221,7 @@ std::string decodeSimpleFolder(int fd, uint64_t offset, uint64_t packSize, const
     if (size > kMaxHeader || packSize > kMaxHeader)
         throw BrokenHeader("header size");
     std::string packed(static_cast<size_t>(packSize), '\0');
-    if (::pread(fd, packed.data(), packed.size(), static_cast<off_t>(offset)) != static_cast<ssize_t>(packed.size()))
+    if (!read(offset, packed.data(), packed.size()))
         throw BrokenHeader("header read");
     const std::string &id = f.coders[0].first;
     const std::string &props = f.coders[0].second;
@@ -402,9 +402,18 @@ uint64_t packedOffset(const StreamsInfo &streams, const Folder &folder)
 
 ArchiveHeaders readHeaders(int fd, int64_t fileSize)
 {
+    return readHeaders(
+        [fd](uint64_t pos, void *buffer, size_t n) {
+            return ::pread(fd, buffer, n, static_cast<off_t>(pos)) == static_cast<ssize_t>(n);
+        },
+        fileSize);
+}
+
+ArchiveHeaders readHeaders(const ReadAt &read, int64_t fileSize)
+{
     ArchiveHeaders out;
     unsigned char start[32];
-    if (::pread(fd, start, 32, 0) != 32 || std::memcmp(start, kSignature, 6) != 0)
+    if (!read(0, start, 32) || std::memcmp(start, kSignature, 6) != 0)
         throw BrokenHeader("signature");
     uint64_t nextOffset, nextSize;
     uint32_t nextCrc, startCrc;
@@ -419,7 +428,7 @@ ArchiveHeaders readHeaders(int fd, int64_t fileSize)
     if (nextSize > kMaxHeader || nextOffset > static_cast<uint64_t>(fileSize) || 32 + nextOffset + nextSize > static_cast<uint64_t>(fileSize))
         throw BrokenHeader("header position");
     std::string header(static_cast<size_t>(nextSize), '\0');
-    if (::pread(fd, header.data(), header.size(), static_cast<off_t>(32 + nextOffset)) != static_cast<ssize_t>(header.size()))
+    if (!read(32 + nextOffset, header.data(), header.size()))
         throw BrokenHeader("header read");
     if (crc32(0, reinterpret_cast<const Bytef *>(header.data()), static_cast<uInt>(header.size())) != nextCrc)
         throw BrokenHeader("header checksum");
@@ -430,7 +439,7 @@ ArchiveHeaders readHeaders(int fd, int64_t fileSize)
         const StreamsInfo s = readStreamsInfo(r);
         if (s.folders.empty() || s.packSizes.empty())
             throw BrokenHeader("packed header");
-        header = decodeSimpleFolder(fd, 32 + s.packPos, s.packSizes[0], s.folders[0]);
+        header = decodeSimpleFolder(read, 32 + s.packPos, s.packSizes[0], s.folders[0]);
     }
     ByteReader r(reinterpret_cast<const unsigned char *>(header.data()), header.size());
     if (r.byte() != kHeader)
@@ -494,6 +503,7 @@ bool readSevenZipLayout(int fd, int64_t fileSize, FolderLayout *out)
         for (size_t i = f.firstPack; i < f.firstPack + f.packStreams && i < headers.streams.packSizes.size(); ++i)
             packed += headers.streams.packSizes[i];
         out->packedSize.push_back(packed);
+        out->unpackedSize.push_back(f.unpackSize());
     }
     return true;
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -107,10 +108,27 @@ int VolumeInput::open(const std::vector<std::string> &paths, std::string *messag
     return SALVO_OK;
 }
 
+void VolumeInput::replaceTail(int64_t from, std::string tail)
+{
+    m_tailFrom = std::clamp<int64_t>(from, 0, m_size);
+    m_tail = std::move(tail);
+}
+
 ssize_t VolumeInput::readAt(int64_t pos, void *buffer, size_t n) const
 {
     if (pos < 0)
         return -1;
+    if (m_tailFrom >= 0) {
+        if (pos >= m_tailFrom) {
+            const int64_t inside = pos - m_tailFrom;
+            if (inside >= static_cast<int64_t>(m_tail.size()))
+                return 0;
+            const size_t count = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), static_cast<int64_t>(m_tail.size()) - inside));
+            std::memcpy(buffer, m_tail.data() + inside, count);
+            return static_cast<ssize_t>(count);
+        }
+        n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), m_tailFrom - pos));
+    }
     // The volume that holds `pos`: the last one that begins at or before it.
     auto it = std::upper_bound(m_volumes.begin(), m_volumes.end(), pos,
                                [](int64_t p, const Volume &v) { return p < v.offset; });

@@ -39,7 +39,10 @@ public:
     // Opens the volumes in order; SALVO_OK, or a failure code and its message.
     int open(const std::vector<std::string> &paths, std::string *message);
 
-    int64_t size() const { return m_size; }
+    int64_t size() const { return m_tailFrom >= 0 ? m_tailFrom + static_cast<int64_t>(m_tail.size()) : m_size; }
+    // From `from` on, the stream reads `tail` instead of the volumes' bytes
+    // (a split ZIP read as one file: see ZipCentralDirectory::unsplitTail).
+    void replaceTail(int64_t from, std::string tail);
     const std::vector<Volume> &volumes() const { return m_volumes; }
     // Reads up to `n` bytes at `pos`: the count, 0 at the end, -1 on a failure.
     ssize_t readAt(int64_t pos, void *buffer, size_t n) const;
@@ -71,6 +74,8 @@ public:
 private:
     std::vector<Volume> m_volumes;
     int64_t m_size = 0;
+    int64_t m_tailFrom = -1;
+    std::string m_tail;
 };
 
 } // namespace salvo::arc

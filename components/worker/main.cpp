@@ -12,6 +12,7 @@
 #include "Operations.h"
 #include "Requests.h"
 #include "Sandbox.h"
+#include "SecondDecoder.h"
 #include "VolumeInput.h"
 #include "salvo_archiver.h"
 
@@ -81,10 +82,11 @@ bool takePassedFiles(WireReader &in, FdList &fds, FdList *rest)
 }
 
 // A request that only reads: from here on the process reads nothing but the
-// files it was handed, and writes nothing at all.
+// files it was handed, and writes nothing at all (the second decoder, when the
+// archive needs it, may still be run and read the archive).
 void confineToReading()
 {
-    if (landlockAbi() > 0 && !confineTo({}, {}))
+    if (landlockAbi() > 0 && !confineTo({}, {}, SecondDecoder::current().grants()))
         _exit(1);
 }
 
@@ -97,6 +99,7 @@ void serveList(WireReader &in, FdList &fds)
     const uint32_t formats = in.u32();
     FdList rest;
     takePassedFiles(in, fds, &rest);
+    SecondDecoder::current().prepare(path, formats);
     confineToReading();
     std::vector<EntryInfo> pending;
     Clock::time_point lastSent = Clock::now();
@@ -132,6 +135,7 @@ void serveCheck(WireReader &in, FdList &fds)
     const int mode = static_cast<int>(in.u32());
     FdList rest;
     takePassedFiles(in, fds, &rest);
+    SecondDecoder::current().prepare(path, formats);
     confineToReading();
     const ExtractResult result = checkArchive(path, formats, mode, [] { reply(WireWriter(Msg::Alive)); });
     reply(WireWriter(Msg::Result).u32(static_cast<uint32_t>(result.code)).str(result.message));
@@ -198,6 +202,9 @@ void serveExtract(WireReader &in, bool range, FdList &fds)
         };
     }
     hooks.alive = [] { reply(WireWriter(Msg::Alive)); };
+    hooks.progress = [](const std::string &entry, int64_t written, int64_t read, int64_t size) {
+        reply(WireWriter(Msg::Progress).str(entry).i64(written).i64(read).i64(size));
+    };
     hooks.staging = [](const OutputRoot &root) {
         WireWriter w(Msg::Staging);
         w.str(root.stagingName()).u32(static_cast<uint32_t>(root.made().size()));
@@ -209,7 +216,11 @@ void serveExtract(WireReader &in, bool range, FdList &fds)
         if (!sendMessage(kOut, w.data(), passed))
             _exit(0);
     };
-    hooks.confine = [](int outputFd) { return landlockAbi() == 0 || confineTo({outputFd}, {}); };
+    if (in.ok() && whole)
+        SecondDecoder::current().prepare(req.archive, req.formats);
+    hooks.confine = [](int outputFd) {
+        return landlockAbi() == 0 || confineTo({outputFd}, {}, SecondDecoder::current().grants());
+    };
     hooks.ask = [](const std::string &path) {
         reply(WireWriter(Msg::Ask).str(path));
         const std::string message = awaitAnswer();
@@ -246,9 +257,12 @@ void servePlan(WireReader &in, FdList &fds)
     const uint32_t most = in.u32();
     FdList rest;
     takePassedFiles(in, fds, &rest);
+    SecondDecoder::current().prepare(path, formats);
     confineToReading();
-    const ExtractionPlan plan =
-        in.ok() ? planExtraction(path, formats, flat, most, [] { reply(WireWriter(Msg::Alive)); }) : ExtractionPlan();
+    // What the second decoder reads goes to one decoder.
+    const ExtractionPlan plan = in.ok() && !SecondDecoder::current().used()
+        ? planExtraction(path, formats, flat, most, [] { reply(WireWriter(Msg::Alive)); })
+        : ExtractionPlan();
     WireWriter w(Msg::Ranges);
     w.u32(plan.legacyNames ? 1 : 0).u32(static_cast<uint32_t>(plan.starts.size()));
     for (uint32_t start : plan.starts)

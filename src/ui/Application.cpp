@@ -11,8 +11,11 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QPointer>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdlib>
 #include <memory>
@@ -24,6 +27,18 @@ namespace {
 constexpr int kTerminationGraceMs = 4000;
 
 } // namespace
+
+bool installQtTranslations(QCoreApplication &app)
+{
+    // Dates and sizes in Qt's own windows (the file dialogs) as Japanese writes them.
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+    auto *translator = new QTranslator(&app);
+    if (!translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
 
 int runSalvoExtractor(QApplication &app, const QStringList &arguments)
 {
@@ -53,6 +68,9 @@ int runSalvoExtractor(QApplication &app, const QStringList &arguments)
             std::_Exit(0);
         });
     });
+
+    if (!installQtTranslations(app))
+        qInfo("Qt's Japanese translations (qtbase_ja) are not installed: Qt's own buttons stay in English");
 
     const Launch launch = prepareLaunch(arguments, QCoreApplication::applicationDirPath());
     if (launch.handedOff)

@@ -5,7 +5,7 @@
 // Rules: a failed rewrite leaves the archive byte for byte as it was and
 // leaves no file behind; a rewrite reported as done (result 0) gives an
 // archive libarchive reads to its end whenever it read the old one to its
-// end, every entry of which was in the old archive with the same bytes (or is
+// end as the format the writers take it for, every entry of which was in the old archive with the same bytes (or is
 // the added file). A ZIP entry whose local header names it otherwise than
 // the central directory does may come out under its central name, the one
 // the rewrite keeps. Names are compared with "\\" read as "/": libarchive
@@ -66,7 +66,8 @@ std::string comparable(std::string name)
 }
 
 // Every entry with the checksum of its bytes; false unless read to the end.
-bool readPlain(const std::string &path, std::multiset<PlainEntry> *entries)
+// `format`: the format libarchive took the archive for.
+bool readPlain(const std::string &path, std::multiset<PlainEntry> *entries, int *format = nullptr)
 {
     archive *a = archive_read_new();
     archive_read_support_format_lha(a);
@@ -95,8 +96,22 @@ bool readPlain(const std::string &path, std::multiset<PlainEntry> *entries)
         }
         entries->insert(pe);
     }
+    if (format)
+        *format = archive_format(a) & ARCHIVE_FORMAT_BASE_MASK;
     archive_read_free(a);
     return ok && r == ARCHIVE_EOF;
+}
+
+// The format the writers take the archive for, by its first bytes as they do.
+int writtenFormat(const std::string &bytes)
+{
+    if (bytes.size() >= 4 && bytes.compare(0, 2, "PK") == 0)
+        return ARCHIVE_FORMAT_ZIP;
+    if (bytes.size() >= 6 && bytes.compare(0, 6, "7z\xBC\xAF\x27\x1C") == 0)
+        return ARCHIVE_FORMAT_7ZIP;
+    if (bytes.size() >= 7 && bytes[2] == '-' && bytes[3] == 'l' && bytes[6] == '-')
+        return ARCHIVE_FORMAT_LHA;
+    return 0;
 }
 
 // The names a ZIP's central directory gives its entries.
@@ -163,11 +178,14 @@ void rewriteOnce(const uint8_t *data, size_t size, bool adding)
     }
     std::multiset<PlainEntry> before;
     const std::set<std::string> central = centralNames(archive);
-    bool readBefore = readPlain(archive, &before) || fuzz::isEmptyArchive(archive);
+    int formatBefore = 0;
+    bool readBefore = readPlain(archive, &before, &formatBefore) || fuzz::isEmptyArchive(archive);
     // Entries libarchive did not see (a ZIP whose central directory it does
     // not take) are kept as they are, damage and all; libarchive's reading of
-    // the old archive then says nothing about the new one.
-    if (central.size() > before.size())
+    // the old archive then says nothing about the new one. Nor does it when
+    // libarchive took the archive for another format than the writer does
+    // (an LZH whose bytes also hold the end record of an empty ZIP).
+    if (central.size() > before.size() || (formatBefore != 0 && formatBefore != writtenFormat(original)))
         readBefore = false;
 
     const WriteResult result = adding ? addFiles(req, {}) : deleteEntries(req, {});

@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace salvo::test {
 
@@ -24,6 +25,8 @@ public:
     // given in turn (nothing: skip; skip when none are left).
     QStringList passwordQuestions;
     std::deque<std::optional<QString>> passwords;
+    // How far the run said it had come, in order.
+    std::vector<RunProgress> progressSeen;
 
     void showMessage(const QString &text, MessageIcon icon) override { messages.push_back({text, icon}); }
     bool askYesNo(const QString &text) override
@@ -48,6 +51,7 @@ public:
             *password = *answer;
         return answer.has_value();
     }
+    void runProgress(const RunProgress &progress) override { progressSeen.push_back(progress); }
     void setStatus(int panel, const QString &text) override
     {
         if (panel >= 1 && panel <= 5)

@@ -10,8 +10,10 @@
 
 namespace salvo::test {
 namespace {
-const char *const kVariables[7] = {"SALVO_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "XDG_DATA_HOME",
-                                   "XDG_CACHE_HOME", "HOME", "SALVO_COMPONENT_PATH"};
+// The session bus too: a test never reaches the user's desktop (its
+// notifications, its file managers), and never starts a bus of its own.
+const char *const kVariables[8] = {"SALVO_HOME",     "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR",      "XDG_DATA_HOME",
+                                   "XDG_CACHE_HOME", "HOME",            "SALVO_COMPONENT_PATH", "DBUS_SESSION_BUS_ADDRESS"};
 } // namespace
 
 TempHome::TempHome()
@@ -22,10 +24,11 @@ TempHome::TempHome()
     QFile::setPermissions(m_root.filePath(QStringLiteral("runtime")),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     m_home = m_root.filePath(QStringLiteral("home")) + QLatin1Char('/');
-    const QString values[7] = {m_home, m_root.filePath("config"), m_root.filePath("runtime"),
+    const QString values[8] = {m_home, m_root.filePath("config"), m_root.filePath("runtime"),
                                m_root.filePath("data"), m_root.filePath("cache"),
-                               m_root.filePath("userhome"), QString()};
-    for (int i = 0; i < 7; ++i) {
+                               m_root.filePath("userhome"), QString(),
+                               QStringLiteral("unix:path=") + m_root.filePath("runtime/no-bus")};
+    for (int i = 0; i < 8; ++i) {
         m_saved[i] = qgetenv(kVariables[i]);
         if (values[i].isEmpty())
             qunsetenv(kVariables[i]);
@@ -39,7 +42,7 @@ TempHome::~TempHome()
     // Qt cannot name files whose names are not UTF-8, and would leave them (and
     // their folders) behind.
     emptyFolderWithoutFollowingLinks(m_root.path());
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < 8; ++i) {
         if (m_saved[i].isNull())
             qunsetenv(kVariables[i]);
         else

@@ -23,7 +23,7 @@ public:
 private:
     QTemporaryDir m_root;
     QString m_home;
-    QByteArray m_saved[7];
+    QByteArray m_saved[8];
 };
 
 // Sets an environment variable for as long as it lives, then puts it back.

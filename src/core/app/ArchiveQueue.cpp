@@ -182,7 +182,9 @@ bool isViewableArchive(const QString &path)
     static const QStringList kArchiveKeys{"lzh", "zip", "cab", "gca", "rar", "7z", "yz1", "yz2",
                                           "yz2a6", "arj", "tar", "gz", "z", "bz2", "tgz", "tbz", "tbz2",
                                           "taz", "xz", "txz", "zst", "tzst", "lz", "lzma", "bza", "gza",
-                                          "bel", "imp", "kty", "ace", "rk", "bh", "hki", "exe"};
+                                          "bel", "imp", "kty", "ace", "rk", "bh", "hki", "exe",
+                                          "lz4", "tlz4", "lzo", "tzo", "cpio", "iso", "ar", "deb",
+                                          "udeb", "rpm", "xar"};
     return !path.isEmpty() && kArchiveKeys.contains(path.section(QLatin1Char('.'), -1).toLower());
 }
 

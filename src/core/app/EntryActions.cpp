@@ -280,6 +280,8 @@ EntryActions::Extracted EntryActions::extractEntry(const QString &archive, const
     const bool selfExtractor = keyOf(archive) == QLatin1String("exe");
     if (selfExtractor)
         request.sfxKind = m_probe.formatInsideExe(archive);
+    else
+        request.contentKind = m_probe.identify(archive).formatByContent();
 
     Extracted out;
     out.folder = folder;

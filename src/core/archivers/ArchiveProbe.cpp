@@ -1,5 +1,6 @@
 #include "ArchiveProbe.h"
 
+#include "archivers/ContentSignature.h"
 #include "settings/Settings.h"
 
 namespace salvo {
@@ -7,6 +8,11 @@ namespace salvo {
 QString ArchiveFormat::formatInside() const
 {
     return isSelfExtractor() && reader ? QLatin1String(reader->id) : QString();
+}
+
+QString ArchiveFormat::formatByContent() const
+{
+    return byContent && row ? QLatin1String(row->id) : QString();
 }
 
 ArchiveFormat readAsExtracted(ArchiveFormat format, bool zipBy7z)
@@ -80,16 +86,40 @@ ArchiveFormat ArchiveProbe::identify(const QString &path)
     format.path = path;
     const QString key = extensionKey(path);
     format.row = rowForKey(key);
-    if (!format.row)
+    const bool sevenZipForZip = use7Zip();
+    if (!format.row) {
+        recogniseByContent(format, sevenZipForZip);
         return format;
+    }
     if (format.isSelfExtractor()) {
-        format.reader = findInside(path, use7Zip());
+        format.reader = findInside(path, sevenZipForZip);
         format.viewerType = viewerArchiveType(format.formatInside());
         return format;
     }
-    format.reader = format.row->sevenZipWithUse7Zip && use7Zip() ? rowForId(QStringLiteral("7Z")) : format.row;
+    format.reader = format.row->sevenZipWithUse7Zip && sevenZipForZip ? rowForId(QStringLiteral("7Z")) : format.row;
     format.viewerType = viewerArchiveType(key);
+    // A file whose bytes show another format than its extension's (a 7z saved
+    // as ".zip") goes to what it is, once its own row's component refuses it.
+    const QString shown = formatIdByContent(path, false);
+    const FormatRow *other = shown.isEmpty() ? nullptr : rowForId(shown);
+    if (other && other != format.reader && other != format.row && format.reader->console == ConsoleProgram::None
+        && available(*format.reader) && test(*format.reader, path, format.reader->checkMode) != 1) {
+        format.row = nullptr;
+        format.reader = nullptr;
+        recogniseByContent(format, sevenZipForZip);
+    }
     return format;
+}
+
+void ArchiveProbe::recogniseByContent(ArchiveFormat &format, bool use7Zip)
+{
+    const FormatRow *row = rowForId(formatIdByContent(format.path));
+    if (!row)
+        return;
+    format.row = row;
+    format.reader = row->sevenZipWithUse7Zip && use7Zip ? rowForId(QStringLiteral("7Z")) : row;
+    format.viewerType = viewerArchiveType(QLatin1String(row->id));
+    format.byContent = true;
 }
 
 QString ArchiveProbe::formatInsideExe(const QString &path)

@@ -26,10 +26,16 @@ struct ArchiveFormat {
     const FormatRow *reader = nullptr; // the row itself, the 7Z row for ".zip" with Use7Zip, or the
                                        // format found inside a self-extractor (null: none found)
     QString viewerType;                // the content viewer's archive type
+    // The extension did not decide: no row has it, or its row's component
+    // refused a file whose bytes show another format. `row` and `reader` are
+    // then the row of what the bytes show.
+    bool byContent = false;
 
     bool isSelfExtractor() const { return row && row->check == CheckRule::Inside; }
     // The format id found inside a self-extractor; empty otherwise.
     QString formatInside() const;
+    // The format id the bytes decided (see `byContent`); empty otherwise.
+    QString formatByContent() const;
 };
 
 // The archive as its extraction reads it: a ".zip" goes to the 7-zip component
@@ -46,7 +52,10 @@ class ArchiveProbe {
 public:
     ArchiveProbe(ComponentCaller &caller, QString myPath);
 
-    // Reads "Use7Zip" and, for a self-extractor, asks the components what is inside.
+    // Reads "Use7Zip" and, for a self-extractor, asks the components what is
+    // inside. Where the extension does not decide, the bytes do (see
+    // ArchiveFormat::byContent): the classic rows keep their extensions, and a
+    // file is taken for another format only when its row's component refuses it.
     ArchiveFormat identify(const QString &path);
 
     CheckCode check(const ArchiveFormat &format);
@@ -82,6 +91,7 @@ public:
 private:
     bool use7Zip() const;
     const FormatRow *findInside(const QString &path, bool use7Zip);
+    void recogniseByContent(ArchiveFormat &format, bool use7Zip);
     bool has(Component c) const;
     bool available(const FormatRow &row) const;
     int test(const FormatRow &row, const QString &path, int mode);

@@ -73,6 +73,33 @@ int ComponentCaller::cancelTrampoline(void *)
     return t_cancelFlag && *t_cancelFlag ? 1 : 0;
 }
 
+namespace {
+thread_local const std::function<void(const ComponentCaller::Progress &)> *t_progress = nullptr;
+} // namespace
+
+ComponentCaller::ProgressTo::ProgressTo(std::function<void(const Progress &)> listener)
+    : m_listener(std::move(listener)), m_previous(t_progress)
+{
+    t_progress = &m_listener;
+}
+
+ComponentCaller::ProgressTo::~ProgressTo()
+{
+    t_progress = m_previous;
+}
+
+void ComponentCaller::progressTrampoline(void *, const SALVO_PROGRESS *progress)
+{
+    if (!t_progress || !*t_progress || !progress)
+        return;
+    Progress p;
+    p.entry = progress->entry ? QString::fromUtf8(progress->entry) : QString();
+    p.written = progress->written;
+    p.read = progress->read;
+    p.archiveSize = progress->archiveSize;
+    (*t_progress)(p);
+}
+
 ComponentCaller::OverwriteWithoutAsking::OverwriteWithoutAsking() : m_previous(t_overwriteWithoutAsking)
 {
     t_overwriteWithoutAsking = true;
@@ -167,6 +194,10 @@ ComponentCaller::Library *ComponentCaller::load(const QString &file, const char 
     const QByteArray cancelSetter = QByteArray(prefix) + "SetCancelCallback";
     if (auto set = reinterpret_cast<SALVO_SET_CANCEL_CALLBACK>(dlsym(handle, cancelSetter.constData())))
         set(&ComponentCaller::cancelTrampoline, this);
+    // And how far an extraction has come.
+    const QByteArray progressSetter = QByteArray(prefix) + "SetProgressCallback";
+    if (auto set = reinterpret_cast<SALVO_SET_PROGRESS_CALLBACK>(dlsym(handle, progressSetter.constData())))
+        set(&ComponentCaller::progressTrampoline, this);
     if (m_decoderCount >= 0) {
         const QByteArray counter = QByteArray(prefix) + "SetDecoderCount";
         if (auto set = reinterpret_cast<SALVO_SET_DECODER_COUNT>(dlsym(handle, counter.constData())))

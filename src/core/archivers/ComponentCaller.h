@@ -5,6 +5,7 @@
 // point gives a failure result, never a crash. Texts cross the boundary in the
 // locale's 8-bit encoding.
 #include "archivers/Availability.h"
+#include "salvo_archiver.h"
 
 #include <QString>
 
@@ -122,6 +123,28 @@ public:
         const std::atomic<bool> *m_previous;
     };
 
+    // How far an extraction has come, as its component tells it.
+    struct Progress {
+        QString entry;        // the entry being written
+        qint64 written = 0;   // bytes of entries written
+        qint64 read = 0;      // bytes of the archive read
+        qint64 archiveSize = 0;
+    };
+    // While one of these lives on a thread, extractions made on that thread
+    // tell `listener` how far they have come (a few times a second, on that
+    // thread, from within the component's call).
+    class ProgressTo {
+    public:
+        explicit ProgressTo(std::function<void(const Progress &)> listener);
+        ~ProgressTo();
+        ProgressTo(const ProgressTo &) = delete;
+        ProgressTo &operator=(const ProgressTo &) = delete;
+
+    private:
+        std::function<void(const Progress &)> m_listener;
+        const std::function<void(const Progress &)> *m_previous;
+    };
+
 private:
     struct Library;
     void *entry(Component component, const char *prefix, const char *suffix, const QString &fileOverride = {});
@@ -129,6 +152,7 @@ private:
     static int overwriteTrampoline(void *user, const char *path);
     static int passwordTrampoline(void *user, const char *archive, int retry, char *password, uint32_t size);
     static int cancelTrampoline(void *user);
+    static void progressTrampoline(void *user, const SALVO_PROGRESS *progress);
 
     Availability m_availability;
     std::mutex m_mutex;

@@ -30,9 +30,12 @@ const std::vector<FormatRow> &formatTable()
          .sizeSource = Source::ConsoleListing, .folderTest = FolderTest::SeveralWhenPresent, .openMode = 0},
         {.format = Arj, .id = "ARJ", .keys = {"arj"}, .component = C::UnArj32, .prefix = "Unarj", .typeTag = "ARJ"},
         // Tarballs under any compressor the tar component decompresses, and
-        // files compressed alone (".tar.xz" has the key "xz").
+        // files compressed alone (".tar.xz" has the key "xz"); then the other
+        // archives of Unix systems it reads: cpio, ISO 9660 images, ar and
+        // Debian packages, rpm, xar.
         {.format = Tar, .id = "TAR", .keys = {"tar", "gz", "z", "bz2", "tgz", "tbz", "tbz2", "taz", "xz", "txz", "zst",
-                                              "tzst", "lz", "lzma"},
+                                              "tzst", "lz", "lzma", "lz4", "tlz4", "lzo", "tzo", "cpio", "iso", "ar",
+                                              "deb", "udeb", "rpm", "xar"},
          .component = C::Tar32, .prefix = "Tar", .typeTag = "TAR"},
         {.format = Bga, .id = "BGA", .keys = {"bza", "gza"}, .component = C::Bga32, .prefix = "Bga", .typeTag = "BGA",
          .checkMode = 1, .sfxMode = 1, .openMode = 512},

@@ -29,10 +29,11 @@ bool noDate(const QString &tag)
     return tag == QLatin1String("BEL") || tag == QLatin1String("YZ2DEC") || tag == QLatin1String("RK");
 }
 
+// The cab component reports packed sizes (each file's share of its folder), so
+// CAB rows show them like the other formats.
 bool noCompression(const QString &tag)
 {
-    return tag == QLatin1String("CAB") || tag == QLatin1String("TAR") || tag == QLatin1String("IMP")
-        || tag == QLatin1String("YZ1");
+    return tag == QLatin1String("TAR") || tag == QLatin1String("IMP") || tag == QLatin1String("YZ1");
 }
 
 bool ratioFromSizes(const QString &tag)

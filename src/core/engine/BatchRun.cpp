@@ -14,6 +14,7 @@
 #include "settings/Settings.h"
 
 #include "SplitVolumes.h"
+#include "salvo_archiver.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -43,6 +44,33 @@ QString elapsedText(qint64 ms)
 {
     const qint64 s = ms / 1000;
     return QString::asprintf("%02lld:%02lld:%02lld", s / 3600, (s / 60) % 60, s % 60);
+}
+
+QString remainingText(qint64 elapsedMs, qint64 done, qint64 total)
+{
+    // The first seconds and the first bytes say little about the rest.
+    if (elapsedMs < 2000 || done <= 0 || total <= 0 || done * 100 < total)
+        return QStringLiteral("残り時間を計算中…");
+    const qint64 s = qint64(double(elapsedMs) * double(std::max<qint64>(total - done, 0)) / double(done) / 1000.0 + 0.5);
+    if (s >= 3600)
+        return QStringLiteral("残り 約%1時間%2分").arg(s / 3600).arg((s / 60) % 60);
+    if (s >= 60)
+        return QStringLiteral("残り 約%1分%2秒").arg(s / 60).arg(s % 60);
+    return QStringLiteral("残り 約%1秒").arg(s);
+}
+
+QString byteCountText(qint64 bytes)
+{
+    if (bytes < 1024)
+        return QString::number(bytes) + QStringLiteral(" B");
+    const char *units[] = {"KB", "MB", "GB", "TB"};
+    double value = double(bytes) / 1024;
+    int unit = 0;
+    while (value >= 1024 && unit < 3) {
+        value /= 1024;
+        ++unit;
+    }
+    return QString::number(value, 'f', value < 10 ? 1 : 0) + QLatin1Char(' ') + QLatin1String(units[unit]);
 }
 
 BatchRun::BatchRun(RunSetup setup, RunUi &ui) : m_setup(std::move(setup)), m_ui(ui) {}
@@ -212,6 +240,7 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
     request.zipBy7z = settings.zipBy7z;
     request.useUnace32 = settings.useUnace32;
     request.sfxKind = archive.formatInside();
+    request.contentKind = archive.formatByContent();
     const ExtractionCall call = buildExtractionCall(request, availability());
     switch (call.kind) {
     case CallKind::Unsupported:
@@ -220,7 +249,10 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
             m_ui.showMessage(QStringLiteral("対応していない形式のファイルです"), MessageIcon::Error);
         return -1;
     case CallKind::None:
-        *reason = failureReason(kNotCalled);
+        // A self-extractor in which no component found an archive lacks nothing.
+        *reason = archive.isSelfExtractor() && archive.formatInside().isEmpty()
+            ? QString::fromUtf8(kReasonNotSelfExtractor)
+            : failureReason(kNotCalled);
         return -1;
     case CallKind::Refused:
         *reason = call.refusal;
@@ -234,10 +266,14 @@ int BatchRun::extractOne(const ArchiveFormat &archive, const QString &outputDir,
         std::optional<ComponentCaller::OverwriteWithoutAsking> withoutAsking;
         if (settings.overwrite == OverwritePolicy::Overwrite)
             withoutAsking.emplace();
-        const int r = m_setup.caller->run(call.component, call.prefix, call.commandLine, nullptr);
+        QString output;
+        const int r = m_setup.caller->run(call.component, call.prefix, call.commandLine, nullptr, &output);
         *trueSuccess = r == 0;
         if (r != 0)
             *reason = failureReason(r);
+        // Which program is missing is the component's to say.
+        if (r == SALVO_E_MISSING_DECODER && !output.trimmed().isEmpty())
+            *reason += QStringLiteral(" (") + output.trimmed().section(QLatin1Char('\n'), 0, 0) + QLatin1Char(')');
         return r;
     }
     case CallKind::AceV2: {
@@ -309,6 +345,30 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
     ArchiveLookahead lookahead(*m_setup.probe, settings.folderMode == FolderNameMode::Automatic, settings.zipBy7z);
     int lookedAt = 0; // the items before this one have been handed to the lookahead
     int successes = 0, done = 0;
+
+    // The bytes of the run's archives measure the progress of the whole queue;
+    // the components tell how far the archive in hand has come.
+    RunProgress progress;
+    progress.count = n;
+    std::vector<qint64> sizes(static_cast<size_t>(n), 0);
+    for (int i = 0; i < n; ++i) {
+        if (const std::optional<FileIdentity> file = regularFileIdentity(items[i].path))
+            sizes[static_cast<size_t>(i)] = file->size;
+        progress.queueSize += sizes[static_cast<size_t>(i)];
+    }
+    qint64 before = 0; // bytes of the archives before the one in hand
+    const ComponentCaller::ProgressTo reporter([&](const ComponentCaller::Progress &p) {
+        const qint64 own = sizes[static_cast<size_t>(progress.number - 1)];
+        progress.entry = p.entry;
+        progress.written = p.written;
+        progress.archiveSize = p.archiveSize > 0 ? p.archiveSize : own;
+        progress.archiveDone = std::clamp<qint64>(p.read, 0, progress.archiveSize);
+        // A split archive counts in the queue as its first volume does.
+        progress.queueDone = before
+            + (progress.archiveSize > 0 ? qint64(double(own) * progress.archiveDone / progress.archiveSize) : 0);
+        m_ui.runProgress(progress);
+    });
+
     for (int i = 0; i < n; ++i) {
         if (stop) {
             outcome.stopped = true;
@@ -320,6 +380,14 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
         m_ui.setStatus(1, QString::number(i + 1) + QStringLiteral("個目(全体:") + QString::number(n)
                               + QStringLiteral("個)のファイルを解凍中"));
         m_ui.progress(i + 1, n, archive);
+        if (i > 0)
+            before += sizes[static_cast<size_t>(i - 1)];
+        progress.number = i + 1;
+        progress.entry.clear();
+        progress.written = progress.archiveDone = 0;
+        progress.archiveSize = sizes[static_cast<size_t>(i)];
+        progress.queueDone = before;
+        m_ui.runProgress(progress);
         // A failed archive stays in the queue, and the log says why it failed.
         if (!localPathExists(archive)) {
             logFailure(archive, QString::fromUtf8(kReasonMissingFile));
@@ -332,6 +400,9 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
         else if (!items[i].format)
             items[i].format = m_setup.probe->identify(archive);
         const ArchiveFormat &format = *items[i].format;
+        if (format.byContent)
+            log().writeLine(archive + QStringLiteral(" : 拡張子では形式が分からないため、内容から ") + format.formatByContent()
+                            + QStringLiteral(" 書庫として扱いました"));
         FolderNameMode folderMode = settings.folderMode;
         if (ahead && ahead->multiRoot)
             folderMode = *ahead->multiRoot ? FolderNameMode::Always : FolderNameMode::Never;
@@ -393,6 +464,7 @@ int BatchRun::extractionLoop(std::vector<Item> &items, RunTarget &target, RunOut
     }
     outcome.failureCount = done - successes;
     m_ui.loopFinished();
+    m_ui.loopSummary(successes, outcome.failureCount, outcome.stopped);
     m_ui.setStatus(2, elapsedText(clock.elapsed()));
     QString text = outcome.stopped ? QString::number(done) + QStringLiteral("個のファイルを解凍して中止しました。")
                                    : QString::number(n) + QStringLiteral("個のファイルを解凍完了！");

@@ -93,5 +93,10 @@ private:
 
 // Elapsed time as "hh:nn:ss".
 QString elapsedText(qint64 milliseconds);
+// The time a run still needs, from the time it took so far for the bytes it
+// has done of all: "残り 約3分20秒"; a wait text while too little is known.
+QString remainingText(qint64 elapsedMs, qint64 done, qint64 total);
+// A byte count as people read it: "950 B", "12.3 KB", "4.5 MB", "1.2 GB".
+QString byteCountText(qint64 bytes);
 
 } // namespace salvo

@@ -91,7 +91,7 @@ const EntryForm kForms[] = {
     {"rar", C::UnRar32, C::Count, "Unrar", Layout::Standard, "", "-y -o ", "-x ", "-e ", "", "", ""},
     {"yz1", C::Yz1, C::Count, "Yz1", Layout::Standard, "-y2 ", "-y1 ", "x -x1 ", "x -x0 ", "", "", ""},
     {"arj ard", C::UnArj32, C::Count, "Unarj", Layout::Standard, "", "-y- ", "x ", "e ", "", "", ""},
-    {"tar gz z bz2 tgz tbz tbz2 taz xz txz zst tzst lz lzma", C::Tar32, C::Count, "Tar", Layout::Standard, "", "",
+    {"tar gz z bz2 tgz tbz tbz2 taz xz txz zst tzst lz lzma lz4 tlz4 lzo tzo cpio iso ar deb udeb rpm xar", C::Tar32, C::Count, "Tar", Layout::Standard, "", "",
      "-x --use-directory=1 ", "-x --use-directory=0 ", "", "", ""},
     {"bza gza", C::Bga32, C::Count, "Bga", Layout::Standard, "", "-o ", "x -a ", "x -a -j ", "", "", ""},
     {"bel", C::UnBel32, C::Count, "Unbel", Layout::WholeFolder, "", "", " ", " ", "", "", ""},
@@ -253,7 +253,7 @@ EntryCall selfExtractorCall(const EntryExtraction &r, const Availability &a)
 
 EntryCall entryExtractionCall(const EntryExtraction &r, const Availability &a)
 {
-    const QString key = keyOf(r.archive);
+    const QString key = r.contentKind.isEmpty() ? keyOf(r.archive) : r.contentKind.toLower();
     if (key == QLatin1String("exe"))
         return selfExtractorCall(r, a);
     if (key == QLatin1String("ace"))

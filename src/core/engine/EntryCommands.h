@@ -38,6 +38,7 @@ struct EntryExtraction {
     bool use7Zip = false;
     bool useUnace32 = false;
     QString sfxKind; // for ".exe": the format id found inside ("" when none)
+    QString contentKind; // the format id the bytes showed where the extension did not decide ("" otherwise)
 };
 
 EntryCall entryExtractionCall(const EntryExtraction &request, const Availability &availability);

@@ -25,7 +25,7 @@ const std::vector<ExtractionForm> &extractionForms()
         {"HKI", C::UnHki32, "UnHki", Standard, "e ", "x ", "-ga0 ", "-ga1 ", "", "", " *.*"},
         // Two blanks after "r" with the verb "x ".
         {"KTY", C::Kty32, "Kty", Standard, "e ", "x ", "c3 ", "c0 q ", "r ", "r  ", ""},
-        {"TAR GZ Z BZ2 TGZ TBZ TBZ2 TAZ XZ TXZ ZST TZST LZ LZMA", C::Tar32, "Tar", Standard, "-x --use-directory=0 ", "-x --use-directory=1 ", "", "", "", "", ""},
+        {"TAR GZ Z BZ2 TGZ TBZ TBZ2 TAZ XZ TXZ ZST TZST LZ LZMA LZ4 TLZ4 LZO TZO CPIO ISO AR DEB UDEB RPM XAR", C::Tar32, "Tar", Standard, "-x --use-directory=0 ", "-x --use-directory=1 ", "", "", "", "", ""},
         {"BEL", C::UnBel32, "Unbel", Standard, " ", " ", "", "", "", "", ""},
         // Through UnAce32 only when "UseUNACE32" is on and overwriting is confirmed; else AceV2.
         {"ACE", C::UnAce32, "Unace", Standard, "e ", "x ", "-y0 ", "-y0 ", "", "", ""},
@@ -158,7 +158,8 @@ bool zipBy7zFor(int use7Zip, const Availability &a)
 ExtractionCall buildExtractionCall(const ExtractionRequest &request, const Availability &availability)
 {
     // A numbered volume of a split archive has its archive's extension.
-    const QString ext = extensionKey(request.archive).toUpper();
+    const QString ext = request.contentKind.isEmpty() ? extensionKey(request.archive).toUpper()
+                                                      : request.contentKind.toUpper();
     ExtractionCall call = ext == QLatin1String("EXE") ? selfExtractor(request, availability)
                                                       : byExtension(ext, request, availability);
     if (call.kind == CallKind::Component || call.kind == CallKind::Console) {

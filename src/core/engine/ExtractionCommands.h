@@ -39,6 +39,7 @@ struct ExtractionRequest {
     bool zipBy7z = false;
     bool useUnace32 = false;
     QString sfxKind;   // for ".exe": the format id found inside
+    QString contentKind; // the format id the archive's bytes showed where its extension did not decide
 };
 
 // How the pieces of a row make a line.

@@ -26,6 +26,7 @@ QString failureReason(int code)
     case SALVO_E_CANNOT_WRITE: return QStringLiteral("解凍先のフォルダに書き込めません");
     case SALVO_E_WORKER: return QStringLiteral("解凍処理が異常終了しました");
     case SALVO_E_METHOD: return QStringLiteral("対応していない圧縮方式です");
+    case SALVO_E_MISSING_DECODER: return QStringLiteral("解凍に必要なプログラムがインストールされていません");
     case SALVO_E_NOT_ARC_FILE: return QStringLiteral("書庫ではないか、対応していない形式です");
     case SALVO_E_ARC_FILE_OPEN:
     case SALVO_E_CANNOT_READ: return QStringLiteral("書庫を読めません");

@@ -13,5 +13,6 @@ QString failureReason(int code);
 // Reasons found by the run itself.
 inline constexpr auto kReasonMissingFile = "ファイルがありません";
 inline constexpr auto kReasonUnsupported = "対応していない形式です";
+inline constexpr auto kReasonNotSelfExtractor = "対応している書庫が入った自己解凍ファイルではありません";
 
 } // namespace salvo

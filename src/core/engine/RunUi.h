@@ -8,6 +8,15 @@ namespace salvo {
 
 enum class MessageIcon { Information, Warning, Error };
 
+// How far a run has come while it extracts.
+struct RunProgress {
+    int number = 0, count = 0; // the archive in hand (from 1) and how many the run has
+    QString entry;             // the entry being written; empty before the first
+    qint64 written = 0;        // bytes written from the archive in hand
+    qint64 archiveDone = 0, archiveSize = 0; // bytes of the archive in hand read, and all of them
+    qint64 queueDone = 0, queueSize = 0;     // the same over every archive of the run
+};
+
 class RunUi {
 public:
     virtual ~RunUi() = default;
@@ -23,8 +32,17 @@ public:
     // The extraction loop begins (the elapsed-time display starts) and ends.
     virtual void loopStarted() {}
     virtual void loopFinished() {}
+    // The loop has ended: how many archives it extracted and failed, and
+    // whether it was stopped. Before the completion actions.
+    virtual void loopSummary(int extracted, int failed, bool stopped)
+    {
+        (void)extracted; (void)failed; (void)stopped;
+    }
     // The archive the loop is at: number (from 1), count and path.
     virtual void progress(int number, int count, const QString &archive) { (void)number; (void)count; (void)archive; }
+    // How far the extraction has come: at each archive and a few times a
+    // second while it is extracted.
+    virtual void runProgress(const RunProgress &progress) { (void)progress; }
     // The password of an encrypted archive (`retry`: the one given before was
     // wrong); false to skip the archive. Asked on the window's thread.
     virtual bool askPassword(const QString &archive, bool retry, QString *password)

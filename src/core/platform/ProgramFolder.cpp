@@ -27,12 +27,46 @@ QString xdgConfigHome()
     return QDir::homePath() + QStringLiteral("/.config");
 }
 
+namespace {
+
+bool isAtOrBelow(const QString &folder, const QString &top)
+{
+    return folder == top || folder.startsWith(withTrailingSlash(top));
+}
+
+// A folder the user made a portable install: marked, or holding settings of
+// its own (as an older version left them there), or the build tree.
+bool isPortableFolder(const QString &folder)
+{
+    const QDir dir(folder);
+    return QFileInfo(dir.filePath(QLatin1String(kPortableMarker))).isFile()
+        || QFileInfo(dir.filePath(QStringLiteral("Salvo.ini"))).isFile()
+        || QFileInfo(dir.filePath(QStringLiteral("CMakeCache.txt"))).isFile();
+}
+
+} // namespace
+
+bool isInstalledProgramFolder(const QString &folder)
+{
+    // Through links: /bin is /usr/bin on a merged system.
+    const QString real = QFileInfo(folder).canonicalFilePath();
+    const QString path = real.isEmpty() ? QDir::cleanPath(QDir(folder).absolutePath()) : real;
+    static const char *const systemFolders[] = {"/usr", "/bin", "/sbin", "/lib", "/lib64", "/opt", "/snap"};
+    for (const char *top : systemFolders) {
+        if (isAtOrBelow(path, QLatin1String(top)))
+            return true;
+    }
+    const QString prefix = QFileInfo(QStringLiteral(SALVO_INSTALL_PREFIX)).canonicalFilePath();
+    return !prefix.isEmpty() && prefix != QLatin1String("/") && isAtOrBelow(path, prefix);
+}
+
 QString resolveMyPath(const QString &executableDir)
 {
     QString folder = qEnvironmentVariable("SALVO_HOME");
     if (folder.isEmpty()) {
         const QFileInfo exeDir(executableDir);
-        if (exeDir.isDir() && exeDir.isWritable())
+        if (exeDir.isDir() && exeDir.isWritable() && !isInstalledProgramFolder(executableDir)
+            && isPortableFolder(executableDir))
             folder = executableDir;
         else
             folder = xdgConfigHome() + QStringLiteral("/SalvoExtractor");

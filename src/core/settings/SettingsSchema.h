@@ -20,6 +20,8 @@ using TextKey = Key<const char *>;
 // [GENERAL]
 inline constexpr IntKey kLeft{"GENERAL", "Left", 0};                 // twips
 inline constexpr IntKey kTop{"GENERAL", "Top", 0};                   // twips
+inline constexpr IntKey kWidth{"GENERAL", "Width", 0};               // twips; 0: the window's own size
+inline constexpr IntKey kHeight{"GENERAL", "Height", 0};             // twips
 inline constexpr TextKey kSlvoStartUpMode{"GENERAL", "SlvoStartUpMode", ""};
 inline constexpr IntKey kFontSize{"GENERAL", "FONTSIZE", 0};         // 1 = small status bar
 inline constexpr IntKey kShowListViewer{"GENERAL", "ShowListViewer", 0};

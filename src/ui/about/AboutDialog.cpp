@@ -1,14 +1,13 @@
 #include "AboutDialog.h"
 
-#include "app/ProjectLinks.h"
 #include "archivers/ComponentCaller.h"
 #include "archivers/ComponentVersions.h"
 #include "salvo_version.h"
 
-#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QUrl>
@@ -24,11 +23,25 @@ AboutDialog::AboutDialog(const QString &title, ComponentCaller *caller, QWidget 
     versionLabel = new QLabel(QStringLiteral("Version " SALVO_VERSION_TEXT), this);
     versionLabel->setObjectName(QStringLiteral("lblVersion"));
     layout->addWidget(versionLabel);
-    urlLabel = new QLabel(QStringLiteral("<a href=\"%1\">%1</a>").arg(QLatin1String(kProjectPage)), this);
+    // The program has no web page of its own: the link leads to its manual.
+    const QString manual = installedManual();
+    urlLabel = new QLabel(manual.isEmpty() ? QStringLiteral("マニュアルはインストールされていません")
+                                           : QStringLiteral("<a href=\"%1\">SalvoExtractor マニュアル</a>")
+                                                 .arg(QUrl::fromLocalFile(manual).toString(QUrl::FullyEncoded)
+                                                          .toHtmlEscaped()),
+                          this);
     urlLabel->setObjectName(QStringLiteral("lblURL"));
+    urlLabel->setToolTip(manual);
     urlLabel->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    openUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
-    connect(urlLabel, &QLabel::linkActivated, this, [this](const QString &url) { openUrl(QUrl(url)); });
+    openUrl = [this](const QUrl &url, std::function<void()> failed) { openOnDesktop(url, this, std::move(failed)); };
+    connect(urlLabel, &QLabel::linkActivated, this, [this](const QString &link) {
+        const QUrl url(link);
+        openUrl(url, [this, url] {
+            QMessageBox::warning(this, QStringLiteral("SalvoExtractor"),
+                                 QStringLiteral("マニュアルを開くプログラム (ブラウザ) が見つかりません。\n")
+                                     + url.toLocalFile());
+        });
+    });
     layout->addWidget(urlLabel);
 
     list = new QTreeWidget(this);

@@ -1,7 +1,10 @@
 #pragma once
 // The about box: the program's version, every archiver component and console
 // extractor with its file name here and its version or presence (the rows of
-// archivers/ComponentVersions.h), and the link to the project's web page.
+// archivers/ComponentVersions.h), and the link to the manual installed with
+// the program.
+#include "ui/DesktopOpener.h"
+
 #include <QDialog>
 
 #include <functional>
@@ -20,8 +23,8 @@ public:
     // Without a caller no component is called: every row is "Not Installed".
     AboutDialog(const QString &title, ComponentCaller *caller, QWidget *parent = nullptr);
 
-    // Opens the web page in the desktop's browser; tests replace it.
-    std::function<bool(const QUrl &)> openUrl;
+    // Opens the manual in the desktop's browser; tests replace it.
+    DesktopOpenFn openUrl;
 
     QLabel *versionLabel = nullptr; // `lblVersion`
     QLabel *urlLabel = nullptr;     // `lblURL`

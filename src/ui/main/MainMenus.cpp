@@ -1,6 +1,5 @@
 #include "MainMenus.h"
 
-#include "app/ProjectLinks.h"
 #include "app/QueueFilter.h"
 #include "app/StringTable.h"
 #include "archivers/Availability.h"
@@ -16,7 +15,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QMenu>
@@ -44,6 +42,12 @@ MainMenus::MainMenus(QString myPath, RunUi &ui, QMainWindow *window)
     actionModeArchive->setCheckable(true);
     modeSeparator = menuFile->addSeparator();
     modeSeparator->setObjectName(QStringLiteral("MnuFileMinusF1"));
+    // Archives can be added without drag and drop, too.
+    actionAddFiles = action(menuFile, "MnuAddFiles");
+    actionAddFolder = action(menuFile, "MnuAddFolder");
+    actionAddFiles->setText(QStringLiteral("ファイルを追加..."));
+    actionAddFolder->setText(QStringLiteral("フォルダを追加..."));
+    menuFile->addSeparator();
     actionStart = action(menuFile, "MnuStart");
     actionLoadList = action(menuFile, "MnuFileLoadFileList");
     actionSaveList = action(menuFile, "MnuFileSaveFileList");
@@ -67,7 +71,7 @@ MainMenus::MainMenus(QString myPath, RunUi &ui, QMainWindow *window)
     actionOnlineHelp = action(menuHelp, "MnuOnlineHelp");
     actionAbout = action(menuHelp, "MnuAbout");
 
-    openUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+    openUrl = [this](const QUrl &url, std::function<void()> failed) { openOnDesktop(url, this, std::move(failed)); };
     connect(actionErrorLog, &QAction::triggered, this, &MainMenus::showErrorLog);
     connect(actionHelp, &QAction::triggered, this, &MainMenus::showHelp);
     connect(actionOnlineHelp, &QAction::triggered, this, &MainMenus::showOnlineHelp);
@@ -116,8 +120,12 @@ void MainMenus::showErrorLog()
         m_ui.showMessage(QStringLiteral("エラーログはまだありません。\n") + log, MessageIcon::Information);
         return;
     }
-    if (!openUrl(QUrl::fromLocalFile(log)))
-        m_ui.showMessage(QStringLiteral("エラーログを開くプログラムが見つかりません。\n") + log, MessageIcon::Warning);
+    openOrSay(QUrl::fromLocalFile(log), QStringLiteral("エラーログを開くプログラムが見つかりません。\n") + log);
+}
+
+void MainMenus::openOrSay(const QUrl &url, const QString &failure)
+{
+    openUrl(url, [this, failure] { m_ui.showMessage(failure, MessageIcon::Warning); });
 }
 
 void MainMenus::installComponents(const Availability &availability)
@@ -148,28 +156,22 @@ void MainMenus::installComponents(const Availability &availability)
     m_ui.showMessage(text, MessageIcon::Information);
 }
 
-QString MainMenus::manualPath() const
-{
-    const QString exeDir = QCoreApplication::applicationDirPath();
-    for (const QString &candidate : {exeDir + QStringLiteral("/docs/manual/index.html"),
-                                     exeDir + QStringLiteral("/../docs/manual/index.html"),
-                                     QStringLiteral(SALVO_DOC_INSTALL_DIR "/manual/index.html")}) {
-        if (QFileInfo::exists(candidate))
-            return QFileInfo(candidate).canonicalFilePath();
-    }
-    return {};
-}
-
 void MainMenus::showHelp()
 {
-    const QString manual = manualPath();
-    if (manual.isEmpty() || !openUrl(QUrl::fromLocalFile(manual)))
-        m_ui.showMessage(QStringLiteral("マニュアルを開けません。"), MessageIcon::Warning);
+    const QString manual = installedManual();
+    if (manual.isEmpty()) {
+        m_ui.showMessage(QStringLiteral("マニュアルがインストールされていません。"), MessageIcon::Warning);
+        return;
+    }
+    openOrSay(QUrl::fromLocalFile(manual),
+              QStringLiteral("マニュアルを開くプログラム (ブラウザ) が見つかりません。\n") + manual);
 }
 
 void MainMenus::showOnlineHelp()
 {
-    openUrl(QUrl(QLatin1String(kOnlineManualPage)));
+    // The program has no web page of its own: its manual is the one installed
+    // with it.
+    showHelp();
 }
 
 void MainMenus::showAbout(ComponentCaller *caller)

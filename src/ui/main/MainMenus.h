@@ -3,6 +3,7 @@
 // and what the items that open other windows and pages do. The main window
 // connects the items that act on the queue and the run.
 #include "settings/Modes.h"
+#include "ui/DesktopOpener.h"
 
 #include <QObject>
 #include <QUrl>
@@ -49,21 +50,22 @@ public:
     void showArchiverOptions();
     void showQueueFilter(QueueFilter &filter, ArchiveQueue &queue);
 
-    // The user manual's start page, or empty when it is not installed.
-    QString manualPath() const;
-    // Opens URLs and files on the desktop; tests replace it.
-    std::function<bool(const QUrl &)> openUrl;
+    // Opens files and pages on the desktop; tests replace it.
+    DesktopOpenFn openUrl;
 
     QMenu *menuFile = nullptr, *menuTools = nullptr, *menuOptions = nullptr, *menuHelp = nullptr;
     // actionFilter carries its check mark while the queue filter is in force.
     QAction *actionModeExtract = nullptr, *actionModeArchive = nullptr, *modeSeparator = nullptr,
-            *actionStart = nullptr, *actionLoadList = nullptr, *actionSaveList = nullptr,
+            *actionAddFiles = nullptr, *actionAddFolder = nullptr, *actionStart = nullptr, *actionLoadList = nullptr, *actionSaveList = nullptr,
             *actionFilter = nullptr, *actionSort = nullptr, *actionQuit = nullptr,
             *actionInstallComponents = nullptr, *actionErrorLog = nullptr, *actionGeneralOptions = nullptr,
             *actionExtractionOptions = nullptr, *actionArchiverOptions = nullptr, *actionHelp = nullptr,
             *actionOnlineHelp = nullptr, *actionAbout = nullptr;
 
 private:
+    // Opens `url`, or says `failure` when nothing could open it.
+    void openOrSay(const QUrl &url, const QString &failure);
+
     QString m_myPath;
     RunUi &m_ui;
     QMainWindow *m_window;

@@ -13,6 +13,7 @@
 #include "archivers/ComponentCaller.h"
 #include "salvo_version.h"
 #include "settings/Settings.h"
+#include "ui/progress/RunProgressView.h"
 #include "ui/viewers/ContentViewer.h"
 
 #include <QAction>
@@ -24,6 +25,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -110,6 +112,10 @@ void MainWindow::buildWidgets()
     closeButton = button("Btn_Close");
     optionButton->installEventFilter(this);
     layout->addLayout(row);
+    // During a run: how far it has come, just above the status bar.
+    m_progressView = new RunProgressView(central);
+    layout->addWidget(m_progressView);
+    m_run->setProgressView(m_progressView);
     setCentralWidget(central);
 }
 
@@ -133,6 +139,8 @@ void MainWindow::wireParts()
     connect(menu.actionQuit, &QAction::triggered, this, &QWidget::close);
     connect(menu.actionModeExtract, &QAction::triggered, this, [this] { applyWorkingMode(WorkingMode::Extract); });
     connect(menu.actionModeArchive, &QAction::triggered, this, [this] { applyWorkingMode(WorkingMode::Archive); });
+    connect(menu.actionAddFiles, &QAction::triggered, m_queueView, &QueueView::chooseAndAddFiles);
+    connect(menu.actionAddFolder, &QAction::triggered, m_queueView, &QueueView::chooseAndAddFolder);
     connect(menu.actionLoadList, &QAction::triggered, m_queueView, &QueueView::chooseAndLoadList);
     connect(menu.actionSaveList, &QAction::triggered, m_queueView, &QueueView::chooseAndSaveList);
     connect(menu.actionSort, &QAction::triggered, m_queueView, &QueueView::sortQueue);
@@ -218,7 +226,7 @@ void MainWindow::startUp(const Availability &found, const QStringList &files)
     }
     applyWorkingMode(mode);
 
-    move(settings.read(ini::kLeft) / kTwipsPerPixel, settings.read(ini::kTop) / kTwipsPerPixel);
+    restoreWindowPlace(settings);
     m_menus->hideArchiveItems();
     makeWorkFolder(m_myPath);
 
@@ -228,6 +236,54 @@ void MainWindow::startUp(const Availability &found, const QStringList &files)
         const QString text = QStringLiteral("\"Salvo.ini\" を読み込めませんでした。既定の設定で動作し、設定は保存しません。");
         m_status->setText(1, text);
         qWarning("%s", qPrintable(text));
+    }
+}
+
+void MainWindow::restoreWindowPlace(const Settings &settings)
+{
+    // The size of the last session (none stored: the window's own), then its
+    // place; a place no screen shows any more (a monitor gone, a hand-edited
+    // file) is brought back onto the screen.
+    const QScreen *screen = QGuiApplication::screenAt(QPoint(settings.read(ini::kLeft) / kTwipsPerPixel,
+                                                             settings.read(ini::kTop) / kTwipsPerPixel));
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 32767, 32767);
+    const int width = settings.read(ini::kWidth) / kTwipsPerPixel;
+    const int height = settings.read(ini::kHeight) / kTwipsPerPixel;
+    if (width > 0 && height > 0) {
+        const QSize least = minimumSizeHint();
+        resize(qBound(least.width(), width, qMax(least.width(), room.width())),
+               qBound(least.height(), height, qMax(least.height(), room.height())));
+    }
+    move(settings.read(ini::kLeft) / kTwipsPerPixel, settings.read(ini::kTop) / kTwipsPerPixel);
+    keepOnScreen();
+}
+
+void MainWindow::keepOnScreen()
+{
+    const QRect frame = frameGeometry();
+    const QScreen *screen = QGuiApplication::screenAt(frame.center());
+    if (!screen)
+        screen = QGuiApplication::screenAt(frame.topLeft());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect room = screen->availableGeometry();
+    const QPoint place(qBound(room.x(), frame.x(), qMax(room.x(), room.x() + room.width() - frame.width())),
+                       qBound(room.y(), frame.y(), qMax(room.y(), room.y() + room.height() - frame.height())));
+    if (place != frame.topLeft())
+        move(place);
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // The window's frame is known once it is shown: it too stays on the screen.
+    if (!m_shownOnce) {
+        m_shownOnce = true;
+        QTimer::singleShot(0, this, &MainWindow::keepOnScreen);
     }
 }
 
@@ -421,6 +477,10 @@ void MainWindow::shutDown()
         settings.write(ini::kLeft, *left);
     if (const auto top = savablePosition(y() * kTwipsPerPixel))
         settings.write(ini::kTop, *top);
+    if (const auto twips = savablePosition(width() * kTwipsPerPixel))
+        settings.write(ini::kWidth, *twips);
+    if (const auto twips = savablePosition(height() * kTwipsPerPixel))
+        settings.write(ini::kHeight, *twips);
     emptyWorkFolder(m_myPath);
 }
 

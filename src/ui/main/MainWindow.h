@@ -28,6 +28,8 @@ class ContentViewer;
 class MainMenus;
 class QueueView;
 class RunControl;
+class RunProgressView;
+class Settings;
 class StatusPanels;
 class ViewerDocking;
 struct RunOutcome;
@@ -79,6 +81,7 @@ public:
     MainMenus *menus() const { return m_menus; }
     StatusPanels *statusPanels() const { return m_status; }
     ViewerDocking *docking() const { return m_docking; }
+    RunProgressView *progressView() const { return m_progressView; }
     // The content viewer while it is open.
     ContentViewer *viewer() const;
 
@@ -97,12 +100,16 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildWidgets();
     void wireParts();
     void showStartCaption();
+    void restoreWindowPlace(const Settings &settings);
+    // Moves the window onto the screen it is mostly on when part of it is off.
+    void keepOnScreen();
     void finishRun(const RunOutcome &outcome);
     void removeExtracted(int position);
     void shutDown();
@@ -122,12 +129,14 @@ private:
     QueueView *m_queueView = nullptr;
     MainMenus *m_menus = nullptr;
     ViewerDocking *m_docking = nullptr;
+    RunProgressView *m_progressView = nullptr;
     QPointer<ContentViewer> m_viewer;
 
     // Positions of the current run's queue snapshot already removed.
     std::set<int> m_removedThisRun;
 
     bool m_closeAfterRun = false;
+    bool m_shownOnce = false;
     bool m_shutDownDone = false;
     bool m_saveOnClose = true;
 };

@@ -1,15 +1,18 @@
 #include "QueueView.h"
 
 #include "app/QueueFiles.h"
+#include "archivers/FormatTable.h"
 #include "engine/RunUi.h"
 #include "platform/LocalPath.h"
 #include "settings/Settings.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QListView>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -33,12 +36,35 @@ QueueView::QueueView(ArchiveQueue &queue, QString myPath, RunUi &ui, std::functi
     window->setAcceptDrops(true);
     window->installEventFilter(this);
 
-    chooseFile = [this](const FileChoice &choice) {
+    chooseFiles = [this](const FileChoice &choice) {
         const std::unique_ptr<QFileDialog> dialog = makeFileDialog(choice, m_window);
-        if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
-            return QString();
-        return dialog->selectedFiles().constFirst();
+        if (dialog->exec() != QDialog::Accepted)
+            return QStringList();
+        return dialog->selectedFiles();
     };
+
+    // A first start shows an empty list: the hint says what goes there. It
+    // lets every click and drop through to the list.
+    m_hint = new QLabel(QStringLiteral("ここに書庫をドロップ…"), m_list->viewport());
+    m_hint->setObjectName(QStringLiteral("emptyQueueHint"));
+    m_hint->setAlignment(Qt::AlignCenter);
+    m_hint->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_hint->setForegroundRole(QPalette::PlaceholderText);
+    connect(&m_queue, &QAbstractItemModel::rowsInserted, this, &QueueView::showHintWhenEmpty);
+    connect(&m_queue, &QAbstractItemModel::rowsRemoved, this, &QueueView::showHintWhenEmpty);
+    connect(&m_queue, &QAbstractItemModel::modelReset, this, &QueueView::showHintWhenEmpty);
+    showHintWhenEmpty();
+}
+
+void QueueView::showHintWhenEmpty()
+{
+    m_hint->setVisible(m_queue.isEmpty());
+}
+
+QString QueueView::chooseFile(const FileChoice &choice)
+{
+    const QStringList files = chooseFiles(choice);
+    return files.isEmpty() ? QString() : files.constFirst();
 }
 
 QString QueueView::currentPath() const
@@ -137,9 +163,48 @@ std::unique_ptr<QFileDialog> QueueView::makeFileDialog(const FileChoice &choice,
     dialog->setNameFilters(choice.filters);
     if (choice.save)
         dialog->setAcceptMode(QFileDialog::AcceptSave);
+    else if (choice.folders) {
+        dialog->setFileMode(QFileDialog::Directory);
+        dialog->setOption(QFileDialog::ShowDirsOnly);
+    }
     else
-        dialog->setFileMode(QFileDialog::ExistingFile);
+        dialog->setFileMode(choice.many ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     return dialog;
+}
+
+namespace {
+
+// The archives the program knows by their extensions, then every file.
+QStringList archiveFilters()
+{
+    QStringList patterns;
+    for (const FormatRow &row : formatTable()) {
+        for (const QString &key : row.keys) {
+            const QString pattern = QStringLiteral("*.") + key;
+            if (!patterns.contains(pattern))
+                patterns << pattern;
+        }
+    }
+    return {QStringLiteral("書庫ファイル (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'),
+            QStringLiteral("すべてのファイル (*)")};
+}
+
+} // namespace
+
+void QueueView::chooseAndAddFiles()
+{
+    const QStringList files =
+        chooseFiles({QStringLiteral("ファイルを追加"), QDir::homePath(), archiveFilters(), false, true});
+    if (!files.isEmpty())
+        dropPaths(files);
+}
+
+void QueueView::chooseAndAddFolder()
+{
+    const QStringList folder =
+        chooseFiles({QStringLiteral("フォルダを追加"), QDir::homePath(), {}, false, false, true});
+    if (!folder.isEmpty())
+        dropPaths(folder);
 }
 
 void QueueView::chooseAndLoadList()
@@ -243,6 +308,10 @@ bool QueueView::eventFilter(QObject *watched, QEvent *event)
     case QEvent::KeyPress:
         if (watched == m_list && handleKey(static_cast<QKeyEvent *>(event)))
             return true;
+        break;
+    case QEvent::Resize:
+        if (watched == m_list->viewport())
+            m_hint->setGeometry(m_list->viewport()->rect());
         break;
     case QEvent::MouseButtonRelease:
         if (watched == m_list->viewport() && static_cast<QMouseEvent *>(event)->button() == Qt::RightButton) {

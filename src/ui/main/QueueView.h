@@ -11,6 +11,7 @@
 
 class QFileDialog;
 class QKeyEvent;
+class QLabel;
 class QListView;
 class QWidget;
 
@@ -43,6 +44,10 @@ public:
     // The menu items: ask for a list file, then load or save it.
     void chooseAndLoadList();
     void chooseAndSaveList();
+    // The menu items that add archives without drag and drop: ask for files
+    // (several at once) or a folder, then queue them as a drop would.
+    void chooseAndAddFiles();
+    void chooseAndAddFolder();
     void sortQueue();
     void removeSelected();
     void selectAll();
@@ -52,10 +57,14 @@ public:
         QString title, folder;
         QStringList filters;
         bool save = false;
+        bool many = false;   // several existing files
+        bool folders = false; // a folder rather than files
     };
     static std::unique_ptr<QFileDialog> makeFileDialog(const FileChoice &choice, QWidget *parent);
-    // Shows the dialog and returns the chosen file, empty when cancelled; tests replace it.
-    std::function<QString(const FileChoice &)> chooseFile;
+    // Shows the dialog and returns the chosen files, none when cancelled; tests replace it.
+    std::function<QStringList(const FileChoice &)> chooseFiles;
+    // The one-line hint the empty queue shows.
+    QLabel *emptyHint() const { return m_hint; }
 
 signals:
     void activated(const QString &path); // a double click on an entry
@@ -68,6 +77,8 @@ protected:
 
 private:
     bool handleKey(QKeyEvent *key);
+    QString chooseFile(const FileChoice &choice);
+    void showHintWhenEmpty();
 
     ArchiveQueue &m_queue;
     QString m_myPath;
@@ -75,6 +86,7 @@ private:
     std::function<bool()> m_busy;
     QWidget *m_window;
     QListView *m_list = nullptr;
+    QLabel *m_hint = nullptr;
 };
 
 } // namespace salvo

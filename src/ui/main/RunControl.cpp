@@ -1,9 +1,11 @@
 #include "RunControl.h"
 
 #include "StatusPanels.h"
+#include "ui/DesktopNotification.h"
 #include "salvo_archiver.h"
 #include "salvo_version.h"
 #include "ui/progress/ProgressWindow.h"
+#include "ui/progress/RunProgressView.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -55,6 +57,12 @@ void RunControl::stopAndJoin()
     m_run.reset();
 }
 
+void RunControl::setProgressView(RunProgressView *view)
+{
+    m_view = view;
+    m_view->hide();
+}
+
 void RunControl::setComponents(ComponentCaller *caller, ArchiveProbe *probe)
 {
     m_caller = caller;
@@ -90,10 +98,15 @@ void RunControl::finish(const RunOutcome &outcome)
     flushPending();
     if (m_progress)
         m_progress->hide();
-    // A flush still on its way would show the progress window again.
+    if (m_view) {
+        m_view->hide();
+        m_view->clear();
+    }
+    // A flush still on its way would show the progress again.
     {
         std::lock_guard<std::mutex> lock(m_pendingMutex);
         m_pendingProgress.reset();
+        m_pendingRunProgress.reset();
     }
     emit finished(outcome);
 }
@@ -216,6 +229,13 @@ void RunControl::loopFinished()
     postToWindow([this] { m_timer->stop(); });
 }
 
+void RunControl::loopSummary(int extracted, int failed, bool stopped)
+{
+    // Sent from the run's thread: the window stays free while the service answers.
+    if (m_launchMode == LaunchMode::DdMode && !m_shuttingDown)
+        notifyDesktop(runEndSummary(failed, stopped), runEndBody(extracted, failed, stopped), failed > 0);
+}
+
 void RunControl::progress(int number, int count, const QString &archive)
 {
     if (m_launchMode != LaunchMode::DdMode)
@@ -223,6 +243,15 @@ void RunControl::progress(int number, int count, const QString &archive)
     {
         std::lock_guard<std::mutex> lock(m_pendingMutex);
         m_pendingProgress = PendingProgress{number, count, archive};
+    }
+    scheduleFlush();
+}
+
+void RunControl::runProgress(const RunProgress &progress)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        m_pendingRunProgress = progress;
     }
     scheduleFlush();
 }
@@ -244,6 +273,7 @@ void RunControl::flushPending()
     QString texts[6];
     bool set[6] = {};
     std::optional<PendingProgress> progress;
+    std::optional<RunProgress> latest;
     {
         std::lock_guard<std::mutex> lock(m_pendingMutex);
         for (int i = 1; i <= 5; ++i) {
@@ -252,6 +282,7 @@ void RunControl::flushPending()
             m_pendingSet[i] = false;
         }
         progress.swap(m_pendingProgress);
+        latest.swap(m_pendingRunProgress);
         m_flushScheduled = false;
     }
     for (int i = 1; i <= 5; ++i) {
@@ -264,6 +295,16 @@ void RunControl::flushPending()
             connect(m_progress, &ProgressWindow::stopRequested, this, &RunControl::stop);
         }
         m_progress->showArchive(progress->number, progress->count, progress->archive);
+    }
+    if (latest) {
+        const qint64 elapsed = QDateTime::currentMSecsSinceEpoch() - m_startMs;
+        if (m_launchMode == LaunchMode::DdMode) {
+            if (m_progress)
+                m_progress->showProgress(*latest, elapsed);
+        } else if (m_view) {
+            m_view->show();
+            m_view->showProgress(*latest, elapsed);
+        }
     }
 }
 

@@ -22,6 +22,7 @@ namespace salvo {
 class ArchiveProbe;
 class ComponentCaller;
 class ProgressWindow;
+class RunProgressView;
 class StatusPanels;
 
 class RunControl : public QObject, public RunUi {
@@ -51,6 +52,8 @@ public:
     // The elapsed-time display, ticking once a second during the loop (`Timer1`).
     QTimer *elapsedTimer() const { return m_timer; }
     ProgressWindow *progressWindow() const { return m_progress; }
+    // Where the main window shows how far a run has come; shown during runs only.
+    void setProgressView(RunProgressView *view);
     // Asks whether a component may replace an existing file (any thread).
     int askOverwrite(const QString &path);
     // The folder question; tests replace it.
@@ -64,7 +67,10 @@ public:
     bool askPassword(const QString &archive, bool retry, QString *password) override;
     void loopStarted() override;
     void loopFinished() override;
+    // In DD mode no window shows the run: the desktop's notification tells how it went.
+    void loopSummary(int extracted, int failed, bool stopped) override;
     void progress(int number, int count, const QString &archive) override;
+    void runProgress(const RunProgress &progress) override;
     // Started in a helper process of its own (salvo-sound-player), never played
     // in the program: a broken media back-end cannot take the program down.
     void playSound(const QString &file) override;
@@ -114,6 +120,8 @@ private:
     bool m_pendingSet[6] = {};
     bool m_flushScheduled = false;
     std::optional<PendingProgress> m_pendingProgress;
+    std::optional<RunProgress> m_pendingRunProgress;
+    RunProgressView *m_view = nullptr;
 };
 
 } // namespace salvo

@@ -1,5 +1,6 @@
 #include "StatusPanels.h"
 
+#include "ElidingLabel.h"
 #include "app/MainWindowState.h"
 #include "settings/Settings.h"
 
@@ -20,7 +21,8 @@ StatusPanels::StatusPanels(QString myPath, QWidget *window)
     m_bar->setSizeGripEnabled(false);
     const int stretches[5] = {4, 1, 2, 0, 0};
     for (int i = 0; i < 5; ++i) {
-        m_panels[i] = new QLabel(m_bar);
+        // The text panels never widen the window, however long their texts.
+        m_panels[i] = i < 3 ? new ElidingLabel(m_bar) : new QLabel(m_bar);
         m_panels[i]->setObjectName(QStringLiteral("panel%1").arg(i + 1));
         if (i >= 3) {
             m_panels[i]->setFixedWidth(20); // the two toggle panels hold an icon each

@@ -3,6 +3,7 @@
 #include "app/MainWindowState.h"
 
 #include <QEvent>
+#include <QScreen>
 #include <QWidget>
 
 namespace salvo {
@@ -16,6 +17,7 @@ void ViewerDocking::attach(QWidget *viewer)
 {
     detach();
     m_viewer = viewer;
+    m_docked = true;
     viewer->installEventFilter(this);
     placeViewer();
 }
@@ -33,8 +35,23 @@ void ViewerDocking::placeViewer()
         return;
     m_placing = true;
     const QRect frame = m_main->frameGeometry();
+    // The viewer's frame is as wide as its window plus the frame the main window has.
+    const int viewerWidth = m_viewer->width() + (frame.width() - m_main->width());
     m_viewer->resize(m_viewer->width(), m_main->height());
-    m_viewer->move(frame.x() + frame.width(), frame.y());
+    const QScreen *screen = m_main->screen();
+    const QRect room = screen ? screen->availableGeometry() : QRect();
+    const int right = frame.x() + frame.width();
+    if (room.isEmpty() || right + viewerWidth <= room.x() + room.width()) {
+        m_left = false;
+        m_viewer->move(right, frame.y());
+    } else if (frame.x() - viewerWidth >= room.x()) {
+        m_left = true;
+        m_viewer->move(frame.x() - viewerWidth, frame.y());
+    } else {
+        // No room on either side: the viewer opens on the screen, on its own.
+        m_docked = false;
+        m_viewer->move(qMax(room.x(), room.x() + room.width() - viewerWidth), qMax(room.y(), frame.y()));
+    }
     m_placing = false;
 }
 
@@ -43,12 +60,13 @@ void ViewerDocking::followViewer()
     if (!m_viewer || m_placing)
         return;
     const QRect main = m_main->frameGeometry();
-    const int distance = qAbs(m_viewer->x() - (main.x() + main.width())) * kTwipsPerPixel;
-    m_docked = distance <= kDockDistanceTwips;
+    const QRect viewer = m_viewer->frameGeometry();
+    const int edge = m_left ? viewer.x() + viewer.width() - main.x() : viewer.x() - (main.x() + main.width());
+    m_docked = qAbs(edge) * kTwipsPerPixel <= kDockDistanceTwips;
     if (!m_docked)
         return;
     m_placing = true;
-    m_main->move(m_viewer->x() - main.width(), m_viewer->y());
+    m_main->move(m_left ? viewer.x() + viewer.width() : viewer.x() - main.width(), viewer.y());
     m_placing = false;
 }
 

@@ -27,6 +27,7 @@ constexpr const char *kLinkBoxOrder[] = {
     "Link_LZH", "Link_ZIP", "Link_CAB", "Link_GCA", "Link_RAR", "Link_7ZIP", "Link_YZ1", "Link_ARJ",
     "Link_TAR", "Link_GZ", "Link_Z", "Link_BZ2", "Link_BZA", "Link_GZA", "Link_BEL", "Link_IMP",
     "Link_KTY", "Link_ACE", "Link_YZ2", "Link_YZ2A6", "Link_RK", "Link_HKI", "Link_PQA",
+    "Link_CPIO", "Link_ISO", "Link_DEB", "Link_RPM", "Link_XAR", "Link_LZ4", "Link_LZO",
 };
 
 const ManagedExtension *extensionOfBox(const QString &boxName)

@@ -1,5 +1,7 @@
 #include "ProgressWindow.h"
 
+#include "RunProgressView.h"
+
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QLabel>
@@ -16,6 +18,8 @@ ProgressWindow::ProgressWindow(QWidget *parent) : QDialog(parent)
     label = new QLabel(this);
     label->setMinimumWidth(360);
     layout->addWidget(label);
+    progressView = new RunProgressView(this);
+    layout->addWidget(progressView);
     stopButton = new QPushButton(QStringLiteral("中止"), this);
     stopButton->setObjectName(QStringLiteral("cmdStop"));
     layout->addWidget(stopButton, 0, Qt::AlignRight);
@@ -40,6 +44,11 @@ void ProgressWindow::closeEvent(QCloseEvent *event)
 {
     event->ignore();
     requestStop();
+}
+
+void ProgressWindow::showProgress(const RunProgress &progress, qint64 elapsedMs)
+{
+    progressView->showProgress(progress, elapsedMs);
 }
 
 void ProgressWindow::showArchive(int number, int count, const QString &archive)

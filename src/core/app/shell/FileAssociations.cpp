@@ -76,6 +76,15 @@ const std::vector<ManagedExtension> &managedExtensions()
         {"PQA", "Link_PQA", ownType("pqa"), true, true},
         {"RK", "Link_RK", ownType("rk"), true},
         {"BH", nullptr, ownType("bh"), true},
+        // The archives of Unix systems the tar component reads as well; their
+        // types are in the shared MIME database.
+        {"CPIO", "Link_CPIO", {QStringLiteral("application/x-cpio")}},
+        {"ISO", "Link_ISO", {QStringLiteral("application/x-cd-image")}},
+        {"DEB", "Link_DEB", {QStringLiteral("application/vnd.debian.binary-package")}},
+        {"RPM", "Link_RPM", {QStringLiteral("application/x-rpm")}},
+        {"XAR", "Link_XAR", {QStringLiteral("application/x-xar")}},
+        {"LZ4", "Link_LZ4", {QStringLiteral("application/x-lz4"), QStringLiteral("application/x-lz4-compressed-tar")}},
+        {"LZO", "Link_LZO", {QStringLiteral("application/x-lzop"), QStringLiteral("application/x-tzo")}},
     };
     return rows;
 }
@@ -115,7 +124,17 @@ QStringList systemMimePackageTypes()
 {
     QStringList types;
     for (const ManagedExtension &row : managedExtensions()) {
-        if (row.ownType && !row.outweighsKnownGlob)
+        if (row.checkBox && row.ownType && !row.outweighsKnownGlob)
+            types += row.mimeTypes;
+    }
+    return types;
+}
+
+QStringList menuEntryMimeTypes()
+{
+    QStringList types;
+    for (const ManagedExtension &row : managedExtensions()) {
+        if (row.checkBox && !(row.ownType && row.outweighsKnownGlob))
             types += row.mimeTypes;
     }
     return types;

@@ -39,9 +39,13 @@ inline constexpr auto kMimePackageName = "salvo-extractor.xml";
 // The MIME package that defines the given types of the program's own (all of
 // them when `types` is empty).
 QByteArray mimePackageXml(const QStringList &types = {});
-// The own types that the system-wide package installs: all but those whose
-// extension also names a known type.
+// The own types that the system-wide package installs: those of the
+// extensions the user can associate, but for those whose extension also
+// names a known type (they are defined only while associated).
 QStringList systemMimePackageTypes();
+// The types the installed menu entry opens: every associable extension's
+// types that the shared MIME database or the system-wide package defines.
+QStringList menuEntryMimeTypes();
 
 class FileAssociations {
 public:

@@ -8,6 +8,7 @@
 #include "engine/BatchRun.h"
 #include "support/RecordingUi.h"
 #include "support/TestEnvironment.h"
+#include "support/RealArchives.h"
 
 #include <QDir>
 
@@ -496,15 +497,18 @@ TEST_F(RealComponentsTest, CountSizeListingAndTopFolders)
     EXPECT_EQ(probe->check(home.path("in/gone.lzh")), 2);
 }
 
-TEST_F(RealComponentsTest, CorpusArchivesThroughTheAdapter)
+TEST_F(RealComponentsTest, RealArchivesThroughTheAdapter)
 {
-    const QString corpus = QStringLiteral(SALVO_SOURCE_DIR "/../shared/corpus/");
-    EXPECT_EQ(probe->entryCount(corpus + "lha_lh6.lzh"), 6);
-    EXPECT_EQ(probe->check(corpus + "cab_1.cab"), 0);
-    EXPECT_EQ(probe->check(corpus + "7zip_malformed.7z"), 2);
-    EXPECT_TRUE(probe->isMultiRoot(corpus + "cab_1.cab"));
-    EXPECT_EQ(probe->expandedSize(corpus + "rar5_compressed.rar"), 1200);
-    EXPECT_EQ(probe->expandedSize(corpus + "compat_gtar_1.tar"), 0);
+    const QString cab = home.path("in/two-folders.cab"), tar = home.path("in/long-names.tar");
+    ASSERT_TRUE(makeToolArchive("cab_stored.cab", cab));
+    ASSERT_TRUE(makeToolArchive("gnu_long_names.tar", tar));
+    EXPECT_EQ(probe->entryCount(storedArchive("lha_lh6.lzh")), 6);
+    EXPECT_EQ(probe->check(cab), 0);
+    EXPECT_EQ(probe->check(storedArchive("7zip_malformed.7z")), 2);
+    EXPECT_TRUE(probe->isMultiRoot(cab));
+    EXPECT_EQ(probe->expandedSize(storedArchive("rar5_compressed.rar")), 1200);
+    // An empty file and a link: nothing to expand.
+    EXPECT_EQ(probe->expandedSize(tar), 0);
     // A self-extractor holding a zip: the zip and the 7z components both read
     // it, and the later one in the detection order wins.
     QByteArray stub(0x28000, '\0');

@@ -11,9 +11,11 @@
 #include "support/ComponentLib.h"
 #include "support/RecordingUi.h"
 #include "support/TestEnvironment.h"
+#include "support/RealArchives.h"
 #include "support/TreeSnapshot.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -634,6 +636,27 @@ TEST_F(BatchRunTest, AnArchiveIsDeletedOnlyWhileItIsTheFileThatWasRead)
     EXPECT_EQ(readFile(in + "/swapped.txt"), "from the archive");
     EXPECT_EQ(readFile(swapped), "someone else's file");
 
+    // The same file (the same inode) grows, or is written over in place,
+    // while it is extracted: it is no longer what was read, and stays.
+    for (const bool grows : {true, false}) {
+        const QString changed = put(grows ? "grows.zip" : "overwritten.zip", storedZip({{"changed.txt", "from the archive"}}));
+        QFile file(changed);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        // A time no write of now can give it.
+        file.setFileTime(QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC), QFileDevice::FileModificationTime);
+        writeFile(in + "/changed.txt", "old");
+        caller->setOverwriteAsker([&](const QString &) {
+            if (grows)
+                file.seek(file.size());
+            file.write(grows ? "more" : "X");
+            file.flush();
+            return SALVO_ANSWER_YES;
+        });
+        EXPECT_EQ(run({changed}).successCount, 1) << grows;
+        EXPECT_EQ(readFile(in + "/changed.txt"), "from the archive");
+        EXPECT_TRUE(QFile::exists(changed)) << grows;
+    }
+
     // Rewritten in place, with its size and modification time put back: only
     // the change time tells, and the rewritten file stays.
     const QByteArray before = storedZip({{"inplace.txt", "from the archive"}});
@@ -644,7 +667,12 @@ TEST_F(BatchRunTest, AnArchiveIsDeletedOnlyWhileItIsTheFileThatWasRead)
     caller->setOverwriteAsker([&](const QString &) {
         struct stat st {};
         ::stat(QFile::encodeName(inPlace).constData(), &st);
-        ::usleep(20000); // the change time moves on at the clock's coarse step
+        // The change time moves on at the clock's coarse step: once the clock
+        // has passed the file's change time, a write gives it another one.
+        timespec now {};
+        do
+            ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+        while (now.tv_sec == st.st_ctim.tv_sec && now.tv_nsec <= st.st_ctim.tv_nsec);
         QFile f(inPlace);
         EXPECT_TRUE(f.open(QIODevice::ReadWrite));
         f.write(rewritten);
@@ -664,7 +692,7 @@ TEST_F(BatchRunTest, AFolderMadeForAFailedArchiveGoesAgainWhileEmpty)
     settings().write(ini::kDdExtractMode, 1);
     settings().write(ini::kDdFileNameFolder, 1);
     settings().write(ini::kErrorSkip, 1);
-    const QByteArray badCrc = readFile(QStringLiteral(SALVO_SOURCE_DIR "/../shared/corpus/zip.zip"));
+    const QByteArray badCrc = readFile(storedArchive("zip.zip"));
     ASSERT_FALSE(badCrc.isEmpty());
     const QString made = put("a.zip", badCrc);
     const QString existedEmpty = put("b.zip", badCrc);

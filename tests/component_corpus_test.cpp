@@ -2,6 +2,7 @@
 // them to the same tree and bytes as bsdtar, and fails cleanly on the broken and
 // encrypted ones.
 #include "support/ComponentLib.h"
+#include "support/RealArchives.h"
 #include "support/TestEnvironment.h"
 #include "support/TreeSnapshot.h"
 
@@ -13,12 +14,9 @@ using namespace salvo::test;
 
 namespace {
 
-const QString kCorpus = QStringLiteral(SALVO_SOURCE_DIR "/../shared/corpus");
-
-QStringList corpusArchives()
+QStringList realArchives()
 {
-    return QDir(kCorpus).entryList({"*.7z", "*.cab", "*.lzh", "*.rar", "*.zip", "*.tar", "*.Z"}, QDir::Files,
-                                   QDir::Name);
+    return storedArchiveNames() + toolArchiveNames();
 }
 
 // Names as bsdtar prints them: folders of some formats without the final "/".
@@ -31,18 +29,22 @@ QStringList withoutFolderMarks(QStringList names)
     return names;
 }
 
-class CorpusTest : public ::testing::TestWithParam<QString> {
+class RealArchiveTest : public ::testing::TestWithParam<QString> {
 protected:
     TempHome home;
 };
 
-TEST_P(CorpusTest, ListsCountsAndExtractsLikeBsdtar)
+TEST_P(RealArchiveTest, ListsCountsAndExtractsLikeBsdtar)
 {
     const QString name = GetParam();
-    // A copy in the test's own folder: the corpus is never written to.
+    // A copy in the test's own folder: the stored archives are never written to.
     const QString archive = home.path("in/" + name);
     QDir().mkpath(home.path("in"));
-    ASSERT_TRUE(QFile::copy(kCorpus + "/" + name, archive));
+    QString error;
+    if (storedArchiveNames().contains(name))
+        ASSERT_TRUE(QFile::copy(storedArchive(name), archive));
+    else
+        ASSERT_TRUE(makeToolArchive(name, archive, &error)) << error.toStdString();
     const ComponentChoice choice = componentFor(name.toStdString());
     ComponentLib lib(choice.file, choice.prefix);
     ASSERT_TRUE(lib.loaded());
@@ -79,7 +81,7 @@ TEST_P(CorpusTest, ListsCountsAndExtractsLikeBsdtar)
     EXPECT_EQ(lib.check(archive.toStdString(), 1), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, CorpusTest, ::testing::ValuesIn(corpusArchives()),
+INSTANTIATE_TEST_SUITE_P(Real, RealArchiveTest, ::testing::ValuesIn(realArchives()),
                          [](const auto &info) {
                              QString n = info.param;
                              n.replace(QRegularExpression("[^A-Za-z0-9]"), "_");

@@ -6,6 +6,7 @@
 #include "support/ComponentLib.h"
 #include "support/DamagedArchives.h"
 #include "support/TestEnvironment.h"
+#include "support/RealArchives.h"
 #include "support/TreeSnapshot.h"
 
 #include <QDir>
@@ -18,11 +19,13 @@
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <future>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -50,8 +53,6 @@ protected:
     }
     QByteArray read(const QString &relative) { return readFile(out + "/" + relative); }
 };
-
-const QString kCorpus = QStringLiteral(SALVO_SOURCE_DIR "/../shared/corpus");
 
 QByteArray cp932(const QString &text)
 {
@@ -88,15 +89,97 @@ TEST_F(ExtractTest, Cp932NamesInZipAndLzhBecomeUtf8)
 
 TEST_F(ExtractTest, Cp932NamesInACompressedTarBecomeUtf8)
 {
-    // A compressed stream is read once: its first legacy name switches the rest.
+    // A compressed stream is read once: its first legacy name switches the
+    // rest; the UTF-8 names before it stay UTF-8.
     const std::string tgz = put("sjis.tgz", writeArchive({{"plain.txt", "plain"},
+                                                          {{}, "uber", EntryKind::File, {}, 0644, -1,
+                                                           QStringLiteral("über.txt").toUtf8()},
                                                           {{}, "soft", EntryKind::File, {}, 0644, -1,
-                                                           cp932(QStringLiteral("表示/ソフト.txt"))}},
+                                                           cp932(QStringLiteral("表示/ソフト.txt"))},
+                                                          {{}, "nou", EntryKind::File, {}, 0644, -1,
+                                                           cp932(QStringLiteral("能力.txt"))}},
                                                          "ustar", "gzip"));
     std::string output;
     ASSERT_EQ(extract(tgz, &output), 0) << output;
     EXPECT_EQ(read(QStringLiteral("表示/ソフト.txt")), "soft");
+    EXPECT_EQ(read(QStringLiteral("能力.txt")), "nou");
+    EXPECT_EQ(read(QStringLiteral("über.txt")), "uber");
     EXPECT_EQ(read("plain.txt"), "plain");
+}
+
+// The characters of a password this process never holds in one piece: only
+// the component's buffer receives it, one character at a time.
+char passwordCharacter(size_t i)
+{
+    return static_cast<char>('A' + (i * 7 + 3) % 26 + (i % 3 == 0 ? 32 : 0));
+}
+constexpr size_t kPasswordLength = 300;
+
+// Whether the last 48 characters of that password lie anywhere in this
+// process's writable memory.
+bool passwordInMemory()
+{
+    const size_t from = kPasswordLength - 48;
+    std::ifstream maps("/proc/self/maps");
+    const int mem = ::open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
+    std::string line;
+    bool found = false;
+    std::vector<char> chunk;
+    while (!found && std::getline(maps, line)) {
+        unsigned long long begin = 0, end = 0;
+        char perms[5] = {};
+        if (std::sscanf(line.c_str(), "%llx-%llx %4s", &begin, &end, perms) != 3 || perms[0] != 'r' || perms[1] != 'w')
+            continue;
+        chunk.resize(end - begin);
+        const ssize_t got = ::pread(mem, chunk.data(), chunk.size(), static_cast<off_t>(begin));
+        for (ssize_t at = 0; got > 0 && !found && at + 48 <= got; ++at) {
+            size_t k = 0;
+            while (k < 48 && chunk[static_cast<size_t>(at) + k] == passwordCharacter(from + k))
+                ++k;
+            found = k == 48;
+        }
+    }
+    ::close(mem);
+    return found;
+}
+
+TEST_F(ExtractTest, APasswordLeavesNoCopyBehindOnceUsed)
+{
+    // The encrypted archive is made by a child process, the only other
+    // holder of the password.
+    const QString zip = home.path("in/locked.zip");
+    const pid_t child = fork();
+    if (child == 0) {
+        std::string password;
+        for (size_t i = 0; i < kPasswordLength; ++i)
+            password.push_back(passwordCharacter(i));
+        writeFile(zip, writeArchive({{"secret.txt", "the contents"}}, "zip", "none", "zip:encryption=zipcrypt",
+                                    password.c_str()));
+        _exit(0);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
+    ASSERT_FALSE(passwordInMemory());
+
+    ComponentLib lib("unzip32.so", "UnZip");
+    const auto setPassword = reinterpret_cast<SALVO_SET_PASSWORD_CALLBACK>(lib.symbol("SetPasswordCallback"));
+    ASSERT_TRUE(setPassword);
+    setPassword(
+        [](void *, const char *, int, char *password, uint32_t size) {
+            if (size <= kPasswordLength)
+                return 0;
+            for (size_t i = 0; i < kPasswordLength; ++i)
+                password[i] = passwordCharacter(i);
+            password[kPasswordLength] = '\0';
+            return 1;
+        },
+        nullptr);
+    std::string output;
+    EXPECT_EQ(lib.run(extractCommand("UnZip", zip.toStdString(), out.toStdString()), &output), 0) << output;
+    setPassword(nullptr, nullptr);
+    EXPECT_EQ(read("secret.txt"), "the contents");
+    EXPECT_FALSE(passwordInMemory());
 }
 
 TEST_F(ExtractTest, Utf8NamesStayAsTheyAre)
@@ -253,8 +336,8 @@ TEST_F(ExtractTest, FlatExtractionLeavesOutOnlyLinksThatWouldLeadElsewhere)
     // dir2/symlink1 -> ../file1 would point above the output folder without
     // its folder: that link alone is left out, and the archive is not counted
     // as extracted whole.
-    for (const char *name : {"lha_header0.lzh", "lha_header1.lzh", "lha_header2.lzh", "lha_lh0.lzh", "lha_lh6.lzh"}) {
-        const std::string archive = put(name, readFile(kCorpus + "/" + name));
+    for (const char *name : {"lha_header0.lzh", "lha_header1.lzh", "lha_header2.lzh", "lha_withjunk.lzh", "lha_lh6.lzh"}) {
+        const std::string archive = put(name, readFile(storedArchive(name)));
         const QString tree = home.path("tree");
         ComponentLib lib("unlha32.so", "Unlha");
         ASSERT_EQ(lib.run(extractCommand("Unlha", archive, tree.toStdString())), 0) << name;
@@ -547,7 +630,8 @@ TEST_F(ExtractTest, OnlyRegularFilesAreArchives)
     const std::string device = home.path("in/zero.7z").toStdString();
     ASSERT_TRUE(QFile::link("/dev/zero", QString::fromStdString(device)));
 
-    std::atomic<bool> finished{false};
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
     std::thread calls([&] {
         for (const std::string &archive : {fifo, socketPath, device}) {
             const ComponentChoice c = componentFor(archive);
@@ -561,19 +645,17 @@ TEST_F(ExtractTest, OnlyRegularFilesAreArchives)
             std::vector<ListedEntry> listed;
             EXPECT_FALSE(lib.list(archive, &listed)) << archive;
         }
-        finished = true;
+        done.set_value();
     });
-    // A component that waits on the FIFO is let go by opening its other end;
+    // A component that waits on the FIFO never finishes its calls; after a
+    // while beyond any honest call it is let go by opening the other end, and
     // that it had to be is the failure.
     bool waited = false;
-    for (int i = 0; !finished && i < 300; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    while (!finished) {
+    while (finished.wait_for(std::chrono::seconds(120)) != std::future_status::ready) {
         waited = true;
         const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
         if (fd >= 0)
             ::close(fd);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     calls.join();
     ::close(sock);

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 using namespace salvo::test;
 
@@ -34,6 +35,10 @@ const std::vector<Hostile> kHostile{
     {"zip_backslash.zip", [] { return storedZip({{"..\\..\\evil.txt", "evil"}}); }},
     {"zip_drive.zip", [] { return storedZip({{"C:\\evil.txt", "evil"}}); }},
     {"lzh_dotdot.lzh", [] { return storedLzh({{"..\\..\\evil.txt", "evil"}}, 0); }},
+    // ".." inside a name, not only at its start.
+    {"zip_dotdot_inside.zip", [] { return storedZip({{"ok.txt", "ok"}, {"ok/../../../sentinel/evil.txt", "evil"}}); }},
+    {"lzh_dotdot_inside.lzh", [] { return storedLzh({{"a\\..\\..\\..\\sentinel\\evil.txt", "evil"}}, 0); }},
+    {"tar_dotdot_inside.tar", [] { return writeArchive({{"a/b/../../../../sentinel/evil.txt", "evil"}}, "ustar"); }},
     {"tar_dotdot.tar", [] { return writeArchive({{"../../sentinel/evil.txt", "evil"}}, "ustar"); }},
     {"tar_absolute.tar", [] { return writeArchive({{"/tmp/salvo-evil.txt", "evil"}}, "pax"); }},
     {"7z_dotdot.7z", [] { return writeArchive({{"../../sentinel/evil.txt", "evil"}}, "7zip"); }},
@@ -163,6 +168,28 @@ TEST(SecurityLinks, AnExistingLinkInTheOutputFolderIsReplacedNotFollowed)
     EXPECT_FALSE(QFile::exists(home.path("elsewhere/b.txt")));
     EXPECT_EQ(snapshot(out).at("a.txt"), "file:new");
     EXPECT_EQ(snapshot(out).at("dir/b.txt"), "file:b");
+}
+
+TEST(SecurityLinks, ALinkLeadingOutThroughALinkTheOutputFolderHeldIsRefused)
+{
+    // By its text the archive's link stays inside; through the link the output
+    // folder already held (to an absolute place) it leads out.
+    TempHome home;
+    const QString out = home.path("out");
+    writeFile(home.path("elsewhere/secret.txt"), "secret");
+    QDir().mkpath(out);
+    QFile::link(home.path("elsewhere"), out + "/held");
+    const auto elsewhere = snapshot(home.path("elsewhere"));
+    const std::string archive = home.path("in/through.tar").toStdString();
+    writeFile(QString::fromStdString(archive),
+              writeArchive({{"plain.txt", "plain"}, {"x", {}, EntryKind::Symlink, "held/secret.txt"}}, "pax"));
+    ComponentLib lib("tar32.so", "Tar");
+    std::string output;
+    EXPECT_EQ(lib.run(extractCommand("Tar", archive, out.toStdString()), &output), SALVO_E_UNSAFE_PATH) << output;
+    EXPECT_FALSE(QFileInfo(out + "/x").isSymLink());
+    EXPECT_EQ(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+              QStringList{"held"});
+    EXPECT_EQ(snapshot(home.path("elsewhere")), elsewhere);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "support/ArchiveBuilder.h"
 #include "support/ComponentLib.h"
 #include "support/TestEnvironment.h"
+#include "support/RealArchives.h"
 #include "support/TreeSnapshot.h"
 
 #include <QDir>
@@ -20,10 +21,13 @@
 #include <fstream>
 #include <future>
 #include <random>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <utime.h>
 
@@ -232,11 +236,11 @@ TEST_F(WriteTest, ZipDeletesAndAddsCopyingUntouchedEntriesAsTheyWere)
 
 TEST_F(WriteTest, LzhOfEveryHeaderLevelAndCp932Names)
 {
-    // Archives of header levels 0 to 3 from the corpus, and of levels 0 to 2 as jlha makes them.
+    // Archives of header levels 0 to 3 as LHa for UNIX wrote them, and of levels 0 to 2 as jlha makes them.
     std::vector<std::string> archives;
     for (int level = 0; level <= 3; ++level) {
         const QString name = QStringLiteral("lha_header%1.lzh").arg(level);
-        archives.push_back(put(name, readFile(QStringLiteral(SALVO_SOURCE_DIR "/../shared/corpus/") + name)));
+        archives.push_back(put(name, readFile(storedArchive(name))));
     }
     if (!tool("jlha").isEmpty()) {
         put("src/a.txt", QByteArray(5000, 'a'));
@@ -318,6 +322,60 @@ TEST_F(WriteTest, LzhOfEveryHeaderLevelAndCp932Names)
         EXPECT_EQ(run("unlha32.so", "Unlha", "a -x \"" + arc + "\" -jb\"../up\" \"" + at("jp/") + "\" \"" + at("jp.tmp") + "\""),
                   SALVO_E_UNSAFE_PATH);
         EXPECT_EQ(readFile(QString::fromStdString(arc)), bytes);
+    }
+}
+
+TEST_F(WriteTest, DamagedLzhIsRefusedAsItIsAndBytesAfterItsEndMarkStay)
+{
+    put("drop/added.txt", "added");
+    const std::string l = list("l.tmp", {"added.txt"});
+    const std::string add = "a -x \"%1\" \"" + at("drop/") + "\" \"" + l + "\"";
+    auto command = [](const std::string &form, const std::string &arc) {
+        return QString::fromStdString(form).arg(QString::fromStdString(arc)).toStdString();
+    };
+    // A header whose time no longer matches its checksum (levels 0 and 1) or
+    // its CRC (levels 2 and 3): neither adding nor deleting touches the archive.
+    for (int level = 0; level <= 3; ++level) {
+        QByteArray bytes = readFile(storedArchive(QStringLiteral("lha_header%1.lzh").arg(level)));
+        bytes[15] = static_cast<char>(bytes[15] ^ 0x01);
+        const std::string arc = put(QStringLiteral("bad%1.lzh").arg(level), bytes);
+        const std::vector<std::string> files = folderNames();
+        for (const std::string &form : {add, std::string("d \"%1\" \"file1\"")}) {
+            std::string output;
+            EXPECT_EQ(run("unlha32.so", "Unlha", command(form, arc), nullptr, &output), SALVO_E_HEADER_BROKEN)
+                << level << ": " << output;
+            EXPECT_NE(output.find(level < 2 ? "チェックサム" : "CRC"), std::string::npos) << output;
+            EXPECT_EQ(readFile(QString::fromStdString(arc)), bytes) << level;
+            EXPECT_EQ(folderNames(), files) << level;
+        }
+    }
+    // What follows the end mark (junk, a second archive) is kept after the new
+    // end mark as it was.
+    const QByteArray junk = readFile(storedArchive("lha_withjunk.lzh"));
+    const QByteArray level2 = readFile(storedArchive("lha_header2.lzh"));
+    const QByteArray level0 = readFile(storedArchive("lha_header0.lzh"));
+    for (const auto &[name, bytes, tail] : {std::tuple{QString("junk.lzh"), junk, junk.mid(level2.size())},
+                                            std::tuple{QString("two.lzh"), level2 + level0, level0}}) {
+        const std::string arc = put(name, bytes);
+        const std::vector<std::string> before = names(arc);
+        std::string counts;
+        ASSERT_EQ(run("unlha32.so", "Unlha", command(add, arc), &counts), 0) << name.toStdString();
+        EXPECT_EQ(counts, "1 1");
+        const QByteArray now = readFile(QString::fromStdString(arc));
+        EXPECT_TRUE(now.endsWith(tail)) << name.toStdString();
+        EXPECT_EQ(now.at(now.size() - tail.size() - 1), '\0') << name.toStdString();
+        std::vector<std::string> expected = before;
+        expected.push_back("added.txt");
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(names(arc), expected);
+        EXPECT_EQ(contents(arc).at("added.txt"), "file:added");
+        // Deleting every entry would leave no archive a reader takes: refused.
+        std::string everything = "d \"" + arc + "\"", output;
+        for (const std::string &n : expected)
+            everything += " \"" + n + "\"";
+        const QByteArray added = readFile(QString::fromStdString(arc));
+        EXPECT_EQ(run("unlha32.so", "Unlha", everything, nullptr, &output), SALVO_E_NOT_SUPPORT) << output;
+        EXPECT_EQ(readFile(QString::fromStdString(arc)), added);
     }
 }
 
@@ -534,15 +592,22 @@ TEST_F(WriteTest, EveryFailureLeavesTheArchiveAsItWas)
         EXPECT_TRUE(readFile(log).contains("result 0x8005")) << readFile(log).toStdString();
         unchanged("full disk");
 
-        // The decoder killed while it writes.
+        // The decoder killed while it writes: it is looked for each time a
+        // process opens the file to add, which the decoder reads while it
+        // writes the replacement (it opens it once before, to see it can).
+        const int watch = ::inotify_init1(IN_CLOEXEC);
+        ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(sources + "/big.bin").constData(), IN_OPEN), 0);
         auto adding = std::async(std::launch::async, [&] { return run(f.file, f.prefix, command(f.add, sources.toStdString() + "/", big)); });
         pid_t writer = -1;
-        for (int i = 0; i < 20000 && writer < 0 && adding.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready; ++i) {
+        pollfd opened{watch, POLLIN, 0};
+        while (writer < 0 && ::poll(&opened, 1, 120000) == 1) {
+            char events[4096];
+            if (::read(watch, events, sizeof events) <= 0)
+                break;
             writer = writerIn(dir);
-            if (writer < 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        ASSERT_GT(writer, 0) << f.name.toStdString() << ": the write ended before it could be stopped";
+        ::close(watch);
+        ASSERT_GT(writer, 0) << f.name.toStdString() << ": no decoder seen writing";
         ::kill(writer, SIGKILL);
         EXPECT_EQ(adding.get(), SALVO_E_WORKER);
         unchanged("decoder killed");

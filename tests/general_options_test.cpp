@@ -7,6 +7,7 @@
 #include "app/shell/ShellEntries.h"
 #include "engine/MailNotice.h"
 #include "settings/Settings.h"
+#include "support/ModalWatcher.h"
 #include "support/TestEnvironment.h"
 #include "ui/main/MainWindow.h"
 #include "ui/options/GeneralOptionsDialog.h"
@@ -22,7 +23,6 @@
 #include <QRadioButton>
 #include <QStandardPaths>
 #include <QTabWidget>
-#include <QTimer>
 
 using namespace salvo;
 using namespace salvo::test;
@@ -258,17 +258,14 @@ TEST_F(GeneralOptionsTest, NumberBoxesAndSoundChooser)
 
     auto *sound = dialog.findChild<QLineEdit *>("txtSoundFilePath");
     sound->setText("/a.wav");
-    QStringList filters;
-    QString title;
-    QTimer::singleShot(200, [&] {
-        if (auto *chooser = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-            filters = chooser->nameFilters();
-            title = chooser->windowTitle();
-            chooser->reject();
-        }
+    ModalWatcher chooser;
+    chooser.arm([](QWidget *w) {
+        if (auto *files = qobject_cast<QFileDialog *>(w))
+            files->reject();
     });
     dialog.findChild<QPushButton *>("BtnOpenSoundFile")->click();
-    EXPECT_EQ(title, QStringLiteral("ファイルを開く"));
+    EXPECT_EQ(chooser.title, QStringLiteral("ファイルを開く"));
+    const QStringList filters = chooser.filters;
     ASSERT_EQ(filters.size(), 4);
     EXPECT_TRUE(filters[0].contains("*.ogg") && filters[0].contains("*.mid")) << filters[0].toStdString();
     EXPECT_EQ(filters[3], "ALL Files(*.*) (*)");

@@ -242,10 +242,12 @@ TEST_F(HandoffTest, TheMeetingFolderIsPrivateWhateverTheEnvironmentSays)
     qunsetenv("XDG_RUNTIME_DIR");
     EXPECT_EQ(meetingFolder(name, currentUid(), &problem), fallback);
     EXPECT_EQ(modeOf(fallback), 0700);
-    QDir().mkpath(home.path("data/open"));
-    ::chmod(QFile::encodeName(home.path("data/open")).constData(), 0755);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path("data/open")));
-    EXPECT_EQ(meetingFolder(name, currentUid(), &problem), fallback);
+    for (const mode_t open : {0755, 0770, 0701}) {
+        QDir().mkpath(home.path("data/open"));
+        ::chmod(QFile::encodeName(home.path("data/open")).constData(), open);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path("data/open")));
+        EXPECT_EQ(meetingFolder(name, currentUid(), &problem), fallback) << std::oct << open;
+    }
     const QString deep = home.path("data/") + QString(110, 'd');
     QDir().mkpath(deep);
     ::chmod(QFile::encodeName(deep).constData(), 0700);

@@ -15,6 +15,7 @@
 #include "settings/Settings.h"
 #include "support/ArchiveBuilder.h"
 #include "support/ComponentLib.h"
+#include "support/ModalWatcher.h"
 #include "support/TestEnvironment.h"
 #include "ui/Application.h"
 #include "app/MainWindowState.h"
@@ -36,7 +37,6 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
-#include <QTimer>
 
 #include <map>
 #include <vector>
@@ -47,58 +47,6 @@ using namespace salvo;
 using namespace salvo::test;
 
 namespace {
-
-// Answers the next modal window that opens: records its title, text and
-// filters, then closes it (or hands it to `act`). It waits for the window to be
-// shown, however long that takes, and never outlives its test.
-class ModalWatcher : public QObject {
-public:
-    QString title, text;
-    QStringList filters;
-
-    ~ModalWatcher() override { qApp->removeEventFilter(this); }
-    void arm(std::function<void(QWidget *)> act = {})
-    {
-        m_act = std::move(act);
-        qApp->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        auto *w = qobject_cast<QWidget *>(watched);
-        if (!m_window && event->type() == QEvent::Show && w && w->isWindow() && w->isModal()) {
-            m_window = w;
-            // Answered once its own event loop runs.
-            QTimer::singleShot(0, this, &ModalWatcher::answer);
-        }
-        return false;
-    }
-
-private:
-    void answer()
-    {
-        if (!m_window || !m_window->isVisible() || m_answering)
-            return;
-        title = m_window->windowTitle();
-        if (auto *box = qobject_cast<QMessageBox *>(m_window))
-            text = box->text();
-        if (auto *dialog = qobject_cast<QFileDialog *>(m_window))
-            filters = dialog->nameFilters();
-        m_answering = true;
-        if (m_act)
-            m_act(m_window);
-        else
-            m_window->close();
-        m_answering = false;
-        // A dialog still busy loading may ignore the first answer: again on the next turn.
-        QTimer::singleShot(20, this, &ModalWatcher::answer);
-    }
-
-    std::function<void(QWidget *)> m_act;
-    QPointer<QWidget> m_window;
-    bool m_answering = false;
-};
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -581,13 +529,7 @@ TEST_F(MainWindowTest, HostileSettingsFilesNeverTakeTheProgramDown)
     const QList<QByteArray> textValues = {QByteArray(100000, 'x'), "relative/folder", "", QByteArray("/a\0/b", 5),
                                           "\x82\xa0\xff", "../../.."};
     ProcessRunner::setDesktopOpener([](const QString &) { return true; });
-    // Every modal window (a notice, a question, a folder choice) is closed as it opens.
-    QTimer answering;
-    QObject::connect(&answering, &QTimer::timeout, [] {
-        if (QWidget *modal = QApplication::activeModalWidget())
-            modal->close();
-    });
-    answering.start(20);
+    const ModalCloser answering;
     const QString archive = home.path("in/h.zip");
     const QByteArray zip = writeArchive({{"f.txt", "x", EntryKind::File, {}}}, "zip");
     for (int variant = 0; variant < intValues.size(); ++variant) {

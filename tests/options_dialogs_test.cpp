@@ -5,6 +5,7 @@
 #include "settings/OptionForms.h"
 #include "settings/ProfileFile.h"
 #include "settings/Settings.h"
+#include "support/ModalWatcher.h"
 #include "support/TestEnvironment.h"
 #include "ui/about/AboutDialog.h"
 #include "ui/options/ArchiverOptionsDialog.h"
@@ -23,7 +24,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 
@@ -487,26 +487,6 @@ TEST_F(OptionsTest, ArchiverNumbersOutsideTheirRangesAreRefused)
     }
 }
 
-// Runs `act` on the next modal dialog that opens, then closes it.
-void onNextModal(std::function<void(QWidget *)> act)
-{
-    auto tries = std::make_shared<int>(0);
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [act, tries, poll] {
-        QWidget *w = QApplication::activeModalWidget();
-        if (!w && ++*tries < 200) {
-            QTimer::singleShot(20, *poll);
-            return;
-        }
-        if (w) {
-            act(w);
-            w->close();
-        }
-        *poll = nullptr; // ends the cycle
-    };
-    QTimer::singleShot(20, *poll);
-}
-
 TEST_F(OptionsTest, TheSettingsOnlyLaunchReachesTheOtherOptionsDialogs)
 {
     GeneralOptionsDialog general(home.myPath(), Availability{});
@@ -517,19 +497,23 @@ TEST_F(OptionsTest, TheSettingsOnlyLaunchReachesTheOtherOptionsDialogs)
 
     QString title;
     int page = -1;
-    onNextModal([&](QWidget *w) {
+    ModalWatcher extraction;
+    extraction.arm([&](QWidget *w) {
         title = w->windowTitle();
         if (auto *d = qobject_cast<ExtractionOptionsDialog *>(w))
             page = d->tabs()->currentIndex();
+        w->close();
     });
     buttons.extraction->click();
     EXPECT_EQ(title, "Option-Extract-");
     EXPECT_EQ(page, 2);
 
-    onNextModal([&](QWidget *w) {
+    ModalWatcher archiver;
+    archiver.arm([&](QWidget *w) {
         title = w->windowTitle();
         if (auto *d = qobject_cast<ArchiverOptionsDialog *>(w))
             d->findChild<QPushButton *>("Btn_OK")->click();
+        w->close();
     });
     buttons.archiver->click();
     EXPECT_EQ(title, "Option-Archive-");

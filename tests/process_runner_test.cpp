@@ -12,12 +12,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QSet>
-#include <QElapsedTimer>
 #include <QFile>
+#include <QSet>
+
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace salvo;
 using namespace salvo::test;
@@ -29,6 +31,41 @@ void program(const QString &path, const QByteArray &script)
     writeFile(path, "#!/bin/sh\n" + script);
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
+
+// A stand-in that never ends on its own: it says through a FIFO that it runs,
+// so that whoever stops it waits for that moment itself, and it leaves a mark
+// only if it ever gets to its end.
+class EndlessProgram {
+public:
+    EndlessProgram(const QString &path, const QString &folder)
+        : m_started(folder + "/started"), m_ended(folder + "/ended")
+    {
+        ::mkfifo(QFile::encodeName(m_started).constData(), 0600);
+        program(path, "echo started > '" + QFile::encodeName(m_started) + "'\nsleep 60\necho > '"
+                          + QFile::encodeName(m_ended) + "'\n");
+    }
+    // Blocks until the program runs; false when it was let go without it.
+    bool waitForStart()
+    {
+        const int fd = ::open(QFile::encodeName(m_started).constData(), O_RDONLY | O_CLOEXEC);
+        char c = 0;
+        const bool said = fd >= 0 && ::read(fd, &c, 1) == 1;
+        if (fd >= 0)
+            ::close(fd);
+        return said;
+    }
+    // Lets a waiter go when the program never started.
+    void release() const
+    {
+        const int fd = ::open(QFile::encodeName(m_started).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    bool ended() const { return QFile::exists(m_ended); }
+
+private:
+    QString m_started, m_ended;
+};
 
 TEST(QuoteIfBlank, BlanksNulAndLength)
 {
@@ -110,17 +147,18 @@ TEST(ProcessRunner, AChildGetsNoDescriptorOfTheProgramAndThePrivateFilesStayPriv
 TEST(ProcessRunner, TheCancelFlagEndsTheWait)
 {
     TempHome home;
-    program(home.path("forever"), "sleep 60\n");
+    EndlessProgram endless(home.path("forever"), home.root());
     ProcessRunner runner;
+    bool started = false;
     std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        started = endless.waitForStart();
         runner.cancel = true;
     });
-    QElapsedTimer t;
-    t.start();
     EXPECT_TRUE(runner.runAndWait(home.path("forever")));
+    endless.release();
     stopper.join();
-    EXPECT_LT(t.elapsed(), 5000);
+    EXPECT_TRUE(started);
+    EXPECT_FALSE(endless.ended());
 }
 
 class ConsoleTest : public ::testing::Test {
@@ -181,19 +219,20 @@ TEST_F(ConsoleTest, VersionsTestsAndListings)
 
 TEST_F(ConsoleTest, AProgramThatNeverEndsIsStoppedByTheCancelFlag)
 {
-    program(bin + "yz2dec", "sleep 60\n");
+    EndlessProgram endless(bin + "yz2dec", home.root());
     writeFile(home.path("in/a.yz2"), "yz2");
     std::atomic<bool> stop{false};
     console.setCancelFlag(&stop);
+    bool started = false;
     std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        started = endless.waitForStart();
         stop = true;
     });
-    QElapsedTimer t;
-    t.start();
     EXPECT_EQ(console.yz2Test(home.path("in/a.yz2")), 2);
+    endless.release();
     stopper.join();
-    EXPECT_LT(t.elapsed(), 5000);
+    EXPECT_TRUE(started);
+    EXPECT_FALSE(endless.ended());
 }
 
 TEST_F(ConsoleTest, LongListingLinesAreCutNotFatal)

@@ -10,9 +10,12 @@
 #include <QFile>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <dirent.h>
 #include <fstream>
+#include <poll.h>
+#include <sys/syscall.h>
 #include <set>
 #include <unistd.h>
 
@@ -44,20 +47,41 @@ std::vector<RawEntry> largeEntries()
     return entries;
 }
 
-// The decoder processes this test has started and that are still there.
-int decoderProcesses()
+// The decoder processes this test has started and that still run.
+std::vector<pid_t> decoders()
 {
-    int n = 0;
+    std::vector<pid_t> found;
     DIR *proc = opendir("/proc");
     while (dirent *d = proc ? readdir(proc) : nullptr) {
         std::ifstream stat(std::string("/proc/") + d->d_name + "/stat");
         std::string pid, name, state, parent;
-        if (stat >> pid >> name >> state >> parent && name == "(salvo-archive-w)" && parent == std::to_string(getpid()))
-            ++n;
+        if (stat >> pid >> name >> state >> parent && name == "(salvo-archive-w)" && state != "Z"
+            && parent == std::to_string(getpid()))
+            found.push_back(static_cast<pid_t>(std::stoi(pid)));
     }
     if (proc)
         closedir(proc);
-    return n;
+    return found;
+}
+
+int decoderProcesses()
+{
+    return static_cast<int>(decoders().size());
+}
+
+// Ends every decoder kept for later calls: the next call starts what it needs,
+// and how many run after it tells how many it used.
+void endDecoders()
+{
+    for (const pid_t pid : decoders()) {
+        const int handle = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+        kill(pid, SIGKILL);
+        if (handle >= 0) {
+            pollfd ended{handle, POLLIN, 0}; // readable once the process has ended
+            poll(&ended, 1, -1);
+            close(handle);
+        }
+    }
 }
 
 class SharedExtractionTest : public ::testing::Test {
@@ -139,12 +163,72 @@ TEST_F(SharedExtractionTest, SameFilesResultAndTextAsOneDecoder)
     }
 }
 
+TEST_F(SharedExtractionTest, NamesThatMeetStayWithOneDecoderAndAFlatExtractionIsShared)
+{
+    // The same name twice, far apart; and file names that meet only once the
+    // folders are dropped.
+    std::vector<RawEntry> twice = largeEntries();
+    twice.back().name = twice[1].name;
+    std::vector<RawEntry> sameFile = largeEntries();
+    for (size_t i = 1; i < sameFile.size(); ++i)
+        sameFile[i].name = "top/d" + QByteArray::number(static_cast<int>(i)) + "/same.bin";
+    // Files as their size and a checksum: a failure prints no megabytes.
+    const auto digest = [](const std::map<std::string, std::string> &tree) {
+        std::map<std::string, std::string> out;
+        for (const auto &[path, content] : tree)
+            out[path] = std::to_string(content.size()) + "/" + std::to_string(std::hash<std::string>()(content));
+        return out;
+    };
+    for (const auto &[archive, flat] : {std::pair{put("twice.zip", storedZip(twice)), false},
+                                        std::pair{put("twice.lzh", storedLzh(twice, 2)), false},
+                                        std::pair{put("same.zip", storedZip(sameFile)), true}}) {
+        const Outcome one = extract(archive, 1, "one", flat);
+        const Outcome shared = extract(archive, 4, "shared", flat);
+        EXPECT_EQ(shared.code, one.code) << archive;
+        EXPECT_EQ(shared.text, one.text) << archive;
+        EXPECT_EQ(digest(shared.tree), digest(one.tree)) << archive;
+        EXPECT_EQ(one.tree.size(), flat ? 1u : 15u) << archive; // with the four folders
+    }
+    // Names that do not meet: several decoders share a flat extraction too.
+    const std::string zip = put("flat.zip", storedZip(largeEntries()));
+    endDecoders();
+    const Outcome flat = extract(zip, 4, "flat", true);
+    EXPECT_EQ(flat.code, 0) << flat.text;
+    EXPECT_EQ(flat.tree.size(), 12u);
+    EXPECT_GE(decoderProcesses(), 2);
+}
+
 struct Questions {
     std::atomic<int> open{0};
     bool overlapped = false;
     std::vector<std::string> asked;
     int answer = SALVO_ANSWER_YES;
+    QString out;
+    // A question came before every entry had been written (staged, or moved
+    // into place): decoders still at work could then ask at the same time.
+    bool early = false;
 };
+
+// Whether each file of largeEntries() is written in `out`: moved into place,
+// or waiting in a staging folder.
+bool everyEntryWritten(const QString &out)
+{
+    const auto tree = snapshot(out);
+    for (const RawEntry &e : largeEntries()) {
+        if (e.folder)
+            continue;
+        const std::string name = e.name.toStdString(), written = "file:" + e.data.toStdString();
+        bool found = tree.count(name) && tree.at(name) == written;
+        for (const auto &[path, content] : tree) {
+            if (!found && path.rfind(".salvo-staging-", 0) == 0 && path.size() > name.size()
+                && path.compare(path.size() - name.size() - 1, name.size() + 1, "/" + name) == 0)
+                found = content == written;
+        }
+        if (!found)
+            return false;
+    }
+    return true;
+}
 
 int note(void *user, const char *path)
 {
@@ -152,7 +236,8 @@ int note(void *user, const char *path)
     if (q->open.fetch_add(1) != 0)
         q->overlapped = true;
     q->asked.push_back(path);
-    usleep(2000); // a decoder that asked meanwhile would be seen
+    if (!everyEntryWritten(q->out))
+        q->early = true;
     q->open.fetch_sub(1);
     return q->answer;
 }
@@ -172,11 +257,13 @@ TEST_F(SharedExtractionTest, QuestionsComeOneAtATimeOnceEachInTheOrderOfOneDecod
         for (const int decoders : {1, 4}) {
             Questions &q = questions[decoders];
             q.answer = answer;
+            q.out = home.path(QString("out%1").arg(decoders));
             ComponentLib lib("unzip32.so", "UnZip");
             lib.setCallback(note, &q);
             outcomes[decoders] = extract(zip, decoders, QString("out%1").arg(decoders), false, false, prepare);
             lib.setCallback(nullptr, nullptr);
             EXPECT_FALSE(q.overlapped);
+            EXPECT_FALSE(q.early) << decoders;
         }
         const size_t expected = answer == SALVO_ANSWER_YES_TO_ALL ? 1 : 4;
         ASSERT_EQ(questions[1].asked.size(), expected) << answer;

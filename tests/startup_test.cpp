@@ -11,7 +11,9 @@
 #include "settings/ProfileFile.h"
 #include "settings/UserStore.h"
 #include "support/ArchiveBuilder.h"
+#include "support/ModalWatcher.h"
 #include "support/TestEnvironment.h"
+#include "support/RealArchives.h"
 #include "support/TreeSnapshot.h"
 
 #include <QApplication>
@@ -21,7 +23,6 @@
 #include <QListView>
 #include <QProcess>
 #include <QSettings>
-#include <QTimer>
 
 #include <algorithm>
 #include <csignal>
@@ -170,8 +171,8 @@ TEST_P(DdModeRunTest, ExtractsEveryFormatAndEnds)
     writeFile(home.path("in/d.tar.gz"), writeArchive({file("d/d.txt", "tgz")}, "ustar", "gzip"));
     writeFile(home.path("in/e.txt.gz"), gzipWithName("single", "e.txt"));
     writeFile(home.path("in/bad.zip"), storedZip({{"bad.txt", "damaged", false, false, 0, true}}));
-    QFile::copy(SALVO_SOURCE_DIR "/../shared/corpus/cab_1.cab", home.path("in/f.cab"));
-    QFile::copy(SALVO_SOURCE_DIR "/../shared/corpus/rar5_stored.rar", home.path("in/g.rar"));
+    ASSERT_TRUE(makeToolArchive("cab_stored.cab", home.path("in/f.cab")));
+    ASSERT_TRUE(QFile::copy(storedArchive("rar5_stored.rar"), home.path("in/g.rar")));
     ini.writeText("EXTRACT_DDMODE", "FileNameFolder", QString::number(folderMode));
     ini.writeText("EXTRACT_DDMODE", "DeleteArchive", "1");
     ini.writeText("DDMODE", "ExtractMode", QString::number(extractMode));
@@ -201,6 +202,9 @@ TEST_P(DdModeRunTest, ExtractsEveryFormatAndEnds)
     EXPECT_EQ(at("c", "c.txt"), "7z");
     EXPECT_EQ(readFile(base + (folderMode == 1 ? "/d.tar" : "") + "/d/d.txt"), "tgz");
     EXPECT_EQ(at("e.txt", "e.txt"), "single");
+    EXPECT_EQ(at("g", "helloworld.txt"), "hello libarchive test suite!\n");
+    // Three entries at the top: a folder of its own unless folders are never made.
+    EXPECT_TRUE(readFile(base + (folderMode == 2 ? "" : "/f") + "/dir2/file2").startsWith("file 2 contents"));
     EXPECT_FALSE(snapshot(base).empty());
     // Extracted archives are gone; the damaged one stays, and nothing of it.
     EXPECT_FALSE(QFile::exists(home.path("in/a.zip")));
@@ -301,20 +305,10 @@ TEST_F(StartupTest, NormalCloseRestoresShowResultOnlyWhenItWasSet)
 TEST_F(StartupTest, SettingsOnlyLaunchEndsWithItsDialog)
 {
     // The whole program in this process: closing the dialog must end it.
-    bool closed = false;
-    std::function<void()> closeTheDialog = [&] {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (qobject_cast<GeneralOptionsDialog *>(w) && w->isVisible()) {
-                w->close();
-                closed = true;
-                return;
-            }
-        }
-        QTimer::singleShot(50, closeTheDialog);
-    };
-    QTimer::singleShot(50, closeTheDialog);
+    ModalWatcher dialog;
+    dialog.arm({}, [](QWidget *w) { return qobject_cast<GeneralOptionsDialog *>(w) != nullptr; });
     EXPECT_EQ(runSalvoExtractor(*qApp, {"/DDMODE"}), 0);
-    EXPECT_TRUE(closed);
+    EXPECT_TRUE(dialog.answered());
     // Closing the dialog closed the hidden main window: the drop-downs are saved,
     // the working mode only in a normal launch.
     EXPECT_EQ(ini.readText("EXTRACT_NORMAL", "TargetPlace"), QStringLiteral("書庫のある場所"));

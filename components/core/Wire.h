@@ -73,6 +73,8 @@ public:
         return *this;
     }
     const std::string &data() const { return m_data; }
+    // Overwrites what was written (a message that held a password).
+    void wipe() { std::fill(m_data.begin(), m_data.end(), '\0'); }
 
 private:
     WireWriter &raw(const void *p, size_t n)

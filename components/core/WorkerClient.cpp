@@ -249,11 +249,13 @@ bool WorkerClient::serve(Decoder *d, const std::string &message, FdList fds, con
         const bool retry = r.u32() != 0;
         std::string password;
         const bool given = hooks.password && hooks.password(retry, &password);
-        std::string answer = WireWriter(Msg::Password).u32(given ? 1 : 0).str(password).data();
-        *failed = !sendMessage(d->fd, answer);
-        // The password lives no longer than it must.
+        // The password lives no longer than it must: built once into the
+        // message (no copy of it is left to a temporary), both wiped after.
+        WireWriter answer(Msg::Password);
+        answer.u32(given ? 1 : 0).str(password);
+        *failed = !sendMessage(d->fd, answer.data());
         std::fill(password.begin(), password.end(), '\0');
-        std::fill(answer.begin(), answer.end(), '\0');
+        answer.wipe();
         return true;
     }
     default:

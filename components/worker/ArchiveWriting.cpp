@@ -5,6 +5,7 @@
 #include "core/Wire.h"
 #include "EntrySelection.h"
 #include "Names.h"
+#include "ReaderFormat.h"
 #include "SourceCollector.h"
 #include "salvo_archiver.h"
 
@@ -43,12 +44,32 @@ Format detect(const std::string &path)
     return Format::Unknown;
 }
 
+// Whether the component's readers take the file for the format its first bytes
+// name (or for none, as an emptied archive): a file they read otherwise (an
+// LZH whose tail holds a ZIP's end record) is not rewritten, since the rewrite
+// would change what they then read.
+bool readAsDetected(const WriteRequest &req, Format f, std::string *message)
+{
+    const ReadFormat read = readerFormat(req.archive, req.formats);
+    const ReadFormat expected = f == Format::Zip ? ReadFormat::Zip : f == Format::SevenZip ? ReadFormat::SevenZip
+                                                                                            : ReadFormat::Lzh;
+    if (read == ReadFormat::None || read == expected)
+        return true;
+    *message = std::string("この書庫は ") + formatName(read) + " として読まれるため、" + formatName(expected)
+        + " 書庫として更新できません: " + req.archive;
+    return false;
+}
+
 // The writer for the archive, or a failure when the component does not write it.
 std::unique_ptr<FormatRewriter> rewriterFor(const WriteRequest &req, int *code, std::string *message)
 {
     const Format f = detect(req.archive);
     const bool wantZip = req.kind == WriteKind::Zip, want7z = req.kind == WriteKind::SevenZip;
     *code = SALVO_OK;
+    if (f != Format::Unknown && !readAsDetected(req, f, message)) {
+        *code = SALVO_E_NOT_ARC_FILE;
+        return nullptr;
+    }
     if (f == Format::Zip && (req.formats & kZip) && !want7z)
         return makeZipRewriter(req.noFolderEntries);
     if (f == Format::SevenZip && (req.formats & kSevenZip) && !wantZip)

@@ -3,6 +3,7 @@
 // data as they were); new members get level-2 headers and -lh5- data.
 #include "ArchiveRewrite.h"
 #include "Lh5Encoder.h"
+#include "LzhMembers.h"
 #include "Names.h"
 #include "salvo_archiver.h"
 
@@ -16,37 +17,11 @@
 namespace salvo::arc {
 namespace {
 
-uint16_t crc16Table[256];
-
-void initCrc16()
-{
-    static bool done = false;
-    if (done)
-        return;
-    for (int i = 0; i < 256; ++i) {
-        uint16_t c = static_cast<uint16_t>(i);
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1) ? static_cast<uint16_t>((c >> 1) ^ 0xA001) : static_cast<uint16_t>(c >> 1);
-        crc16Table[i] = c;
-    }
-    done = true;
-}
-
 uint16_t crc16(uint16_t crc, const unsigned char *p, size_t n)
 {
-    while (n--)
-        crc = static_cast<uint16_t>(crc16Table[(crc ^ *p++) & 0xFF] ^ (crc >> 8));
-    return crc;
+    return lzhCrc16(crc, p, n);
 }
 
-uint16_t le16(const unsigned char *p)
-{
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t le32(const unsigned char *p)
-{
-    return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
-}
 void put16(std::string &s, size_t at, uint32_t v)
 {
     s[at] = static_cast<char>(v);
@@ -82,87 +57,23 @@ struct Member {
 
 class LzhRewriter : public FormatRewriter {
 public:
-    LzhRewriter() { initCrc16(); }
-
     int load(ReplacementFile &file, std::vector<ExistingEntry> *entries, std::string *message) override
     {
-        const int fd = file.sourceFd();
-        const int64_t fileSize = file.sourceSize();
-        int64_t pos = 0;
-        bool anyUtf8 = false, anyLegacy = false;
-        auto broken = [&](const char *what) {
-            *message = std::string("LZH 書庫のヘッダが壊れています (") + what + "): " + file.archivePath();
+        // Every header is checked before anything is written: a damaged
+        // archive is refused as it is, never rewritten around its damage.
+        LzhLayout layout;
+        std::string why;
+        if (!readLzhMembers(file.sourceFd(), file.sourceSize(), &layout, &why)) {
+            *message = why + "。壊れた書庫は更新しません: " + file.archivePath();
             return SALVO_E_HEADER_BROKEN;
-        };
-        for (;;) {
-            unsigned char base[32] = {};
-            const ssize_t got = ::pread(fd, base, sizeof base, pos);
-            if (got <= 0 || base[0] == 0)
-                break; // the end mark, or the end of the file
-            if (got < 22 || base[2] != '-' || base[3] != 'l' || base[6] != '-')
-                return broken("method");
-            const int level = base[20];
-            int64_t headerSize = 0;
-            size_t extAt = 0, extSizeBytes = 2;
-            if (level == 0 || level == 1) {
-                headerSize = base[0] + 2;
-                extAt = static_cast<size_t>(headerSize); // level 1: extensions follow the base header
-            } else if (level == 2) {
-                headerSize = le16(base);
-                extAt = 24;
-            } else if (level == 3 && got >= 32) {
-                headerSize = le32(base + 24);
-                extAt = 28;
-                extSizeBytes = 4;
-            } else {
-                return broken("level");
-            }
-            if (headerSize < 22 || headerSize > (1 << 20) || pos + headerSize > fileSize)
-                return broken("size");
-            std::vector<unsigned char> h(static_cast<size_t>(headerSize));
-            if (::pread(fd, h.data(), h.size(), pos) != static_cast<ssize_t>(h.size()))
-                return broken("read");
-            const int64_t packed = le32(&h[7]);
-            int64_t memberSize = headerSize + packed;
-            std::string name, dir;
-            if (level <= 1) {
-                const size_t n = h[21];
-                if (22 + n > h.size())
-                    return broken("name");
-                name.assign(reinterpret_cast<const char *>(&h[22]), n);
-            }
-            // Extensions: a type byte, data, and the size of the next one.
-            if (level >= 1) {
-                std::vector<unsigned char> ext;
-                int64_t extPos;
-                uint32_t next;
-                if (level == 1) {
-                    next = le16(&h[headerSize - 2]);
-                    extPos = pos + headerSize;
-                } else {
-                    next = extSizeBytes == 2 ? le16(&h[extAt]) : le32(&h[extAt]);
-                    extPos = pos + static_cast<int64_t>(extAt + extSizeBytes);
-                }
-                int64_t extTotal = 0;
-                while (next != 0) {
-                    if (next < 1 + extSizeBytes || next > (1 << 20) || extPos + next > fileSize)
-                        return broken("extension");
-                    ext.resize(next);
-                    if (::pread(fd, ext.data(), next, extPos) != static_cast<ssize_t>(next))
-                        return broken("read");
-                    const std::string data(reinterpret_cast<const char *>(&ext[1]), next - 1 - extSizeBytes);
-                    if (ext[0] == 0x01)
-                        name = data;
-                    else if (ext[0] == 0x02)
-                        dir = data;
-                    extPos += next;
-                    extTotal += next;
-                    next = extSizeBytes == 2 ? le16(&ext[next - 2]) : le32(&ext[next - 4]);
-                }
-                (void)extTotal; // level 1 counts its extensions in the packed size already
-            }
-            if (memberSize <= 0 || pos + memberSize > fileSize)
-                return broken("data");
+        }
+        if (layout.members.empty() && file.sourceSize() > 1) {
+            *message = "LZH 書庫のヘッダが壊れています (empty): " + file.archivePath();
+            return SALVO_E_HEADER_BROKEN;
+        }
+        bool anyUtf8 = false, anyLegacy = false;
+        for (const LzhMember &member : layout.members) {
+            const std::string &name = member.name, &dir = member.folder;
             std::string raw;
             for (char c : dir)
                 raw.push_back(c == '\xFF' ? '/' : c);
@@ -170,7 +81,7 @@ public:
                 raw.push_back('/');
             for (char c : name)
                 raw.push_back(c == '\xFF' ? '/' : c);
-            bool folderMethod = std::memcmp(&h[2], "-lhd-", 5) == 0;
+            bool folderMethod = member.folderMethod;
             // A symbolic link is a folder-method member named "name|target".
             if (const size_t bar = raw.find('|'); folderMethod && bar != std::string::npos) {
                 raw.resize(bar);
@@ -181,13 +92,14 @@ public:
             ExistingEntry e;
             e.name = raw; // decoded below, once all names are known
             e.folder = folderMethod;
-            e.mtime = level == 2 || level == 3 ? le32(&h[15]) : 0;
+            e.mtime = member.mtime;
             entries->push_back(e);
-            m_members.push_back({pos, memberSize});
-            pos += memberSize;
+            m_members.push_back({member.offset, member.size});
         }
-        if (m_members.empty() && fileSize > 1)
-            return broken("empty");
+        // Bytes after the end mark are no part of the archive; they stay
+        // after the new end mark as they were.
+        m_tailAt = layout.tail;
+        m_tailSize = file.sourceSize() - layout.tail;
         // The names as the listing shows them: all read as CP932 when one of
         // them is not UTF-8; "\\" separates folders (after decoding, where it
         // can be the second byte of a character).
@@ -224,6 +136,13 @@ public:
     int write(ReplacementFile &file, const std::vector<bool> &keep, const std::vector<NewItem> &items,
               const AliveFn &alive, std::string *message) override
     {
+        // An archive of no member that keeps bytes after its end mark would
+        // read as no archive at all.
+        if (m_tailSize > 0 && items.empty() && std::find(keep.begin(), keep.end(), true) == keep.end()) {
+            *message = "LZH 書庫の終わりの印のあとにデータがあるため、すべてのエントリを削除することはできません: "
+                + file.archivePath() + "\n";
+            return SALVO_E_NOT_SUPPORT;
+        }
         AliveTicker ticker(alive);
         OutputStream out(file);
         // Runs of members that stay are copied in one go.
@@ -250,6 +169,8 @@ public:
         }
         const unsigned char endMark = 0;
         if (!out.write(&endMark, 1) || !out.flush())
+            return writeFailure(out.error(), message);
+        if (m_tailSize > 0 && !out.copyFrom(file.sourceFd(), m_tailAt, m_tailSize))
             return writeFailure(out.error(), message);
         return SALVO_OK;
     }
@@ -406,6 +327,7 @@ private:
     }
 
     std::vector<Member> m_members;
+    int64_t m_tailAt = 0, m_tailSize = 0;
     bool m_utf8Names = false;
 };
 

@@ -76,7 +76,11 @@ bool linkStaysInside(const std::vector<std::string> &parts, const std::string &t
         if (!physical)
             continue; // down from a place inside, which a later link only leads further in
         at.push_back(part);
-        physical = nodeAt(at) == Node::Folder;
+        const Node node = nodeAt(at);
+        // Through a link nobody checked the target may lead anywhere.
+        if (node == Node::ForeignLink)
+            return false;
+        physical = node == Node::Folder;
     }
     return true;
 }
@@ -316,7 +320,7 @@ bool SafeTree::staysInsideByText(const std::vector<std::string> &parts, const st
 bool SafeTree::staysInside(const std::vector<std::string> &parts, const std::string &target)
 {
     return linkStaysInside(parts, target,
-                           [this](const std::vector<std::string> &at) { return lookup(at, View::AsWritten).node; });
+                           [this](const std::vector<std::string> &at) { return nodeForLinkRule(at, View::AsWritten); });
 }
 
 bool SafeTree::makeSymlink(const std::vector<std::string> &parts, const std::string &target, TreeError *err)

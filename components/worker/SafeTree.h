@@ -53,8 +53,10 @@ struct MoveOutcome {
 
 using AskFn = std::function<int(const std::string &path)>;
 
-// What lies at a path of a tree: the link rule needs no more.
-enum class Node { Missing, Folder, Link, Other };
+// What lies at a path of a tree: the link rule needs no more. A foreign link
+// is one this extraction did not make (the output folder held it): nothing
+// checked where it leads.
+enum class Node { Missing, Folder, Link, ForeignLink, Other };
 
 // Whether a symbolic link at `parts` (its folders real folders) whose text is
 // `target` leads inside the tree now and whatever is added to it later: the
@@ -144,6 +146,8 @@ private:
     explicit SafeTree(std::unique_ptr<OutputRoot> root);
     int openParent(const std::vector<std::string> &parts, bool create, TreeError *err);
     Found lookup(const std::vector<std::string> &parts, View view);
+    // What the link rule sees at `parts` in `view`.
+    Node nodeForLinkRule(const std::vector<std::string> &parts, View view);
     bool replaces(const std::string &relative) const;
     bool protectedFile(const struct stat &st) const;
     bool findProtected(std::string *clash);

@@ -160,6 +160,18 @@ SafeTree::Found SafeTree::lookup(const std::vector<std::string> &parts, View vie
     return {Node::Folder, false, 0, 0};
 }
 
+Node SafeTree::nodeForLinkRule(const std::vector<std::string> &parts, View view)
+{
+    const Found found = lookup(parts, view);
+    if (found.node != Node::Link)
+        return found.node;
+    for (const StagedLink &link : m_links) {
+        if (link.dev == found.dev && link.ino == found.ino)
+            return Node::Link;
+    }
+    return Node::ForeignLink;
+}
+
 bool SafeTree::findProtected(std::string *clash)
 {
     bool found = false;
@@ -215,7 +227,7 @@ bool SafeTree::linksLandInside(View view, std::string *offender)
         if (!landed)
             continue;
         if (!linkStaysInside(link.parts, link.target,
-                             [&](const std::vector<std::string> &at) { return lookup(at, view).node; })) {
+                             [&](const std::vector<std::string> &at) { return nodeForLinkRule(at, view); })) {
             *offender = joined(link.parts, link.parts.size());
             return false;
         }
@@ -283,7 +295,7 @@ void SafeTree::removeLinksLeadingOut()
         const Found found = lookup(link.parts, View::Output);
         if (found.node != Node::Link || found.dev != link.dev || found.ino != link.ino
             || linkStaysInside(link.parts, link.target,
-                               [&](const std::vector<std::string> &at) { return lookup(at, View::Output).node; }))
+                               [&](const std::vector<std::string> &at) { return nodeForLinkRule(at, View::Output); }))
             continue;
         FolderCursor at(m_root->outputFd());
         bool there = at.valid();

@@ -3,6 +3,7 @@
 // and carry UTF-8 names with the UTF-8 flag.
 #include "ArchiveRewrite.h"
 #include "Names.h"
+#include "ZipHeaders.h"
 #include "salvo_archiver.h"
 
 #include <zip.h>
@@ -234,6 +235,13 @@ public:
             return SALVO_E_NOT_ARC_FILE;
         }
         zip_error_fini(&error);
+        // Local headers are written anew from the central directory: one that
+        // says otherwise marks a damaged archive, which stays as it is.
+        std::string why;
+        if (!zipLocalHeadersAgree(file.sourceFd(), file.sourceSize(), &why)) {
+            *message = why + "。壊れた書庫は更新しません: " + file.archivePath();
+            return SALVO_E_HEADER_BROKEN;
+        }
         const zip_int64_t count = zip_get_num_entries(m_zip, 0);
         std::vector<std::string> raw(static_cast<size_t>(count));
         bool legacyArchive = false;

@@ -188,15 +188,24 @@ std::string linkLeadingOut(const std::string &root, const Tree &before)
 
 Sandbox::Sandbox()
 {
-    // A folder in memory when there is one: the fuzzers make and remove
-    // thousands of files a second.
-    const char *tmp = getenv("TMPDIR");
-    std::string folder = tmp && *tmp ? tmp : "/tmp";
-    if (access("/dev/shm", W_OK | X_OK) == 0)
-        folder = "/dev/shm";
-    std::string templ = folder + "/salvo-fuzz-XXXXXX";
-    FUZZ_CHECK(mkdtemp(templ.data()) != nullptr);
-    m_base = templ;
+    // SALVO_FUZZ_SANDBOX names the folder when a run must be repeatable: the
+    // paths then hold the same bytes in every run (the fuzzer learns from the
+    // bytes the code compares). Else a fresh folder in memory when there is
+    // one: the fuzzers make and remove thousands of files a second.
+    const char *fixed = getenv("SALVO_FUZZ_SANDBOX");
+    if (fixed && *fixed) {
+        m_base = fixed;
+        removeAll(m_base);
+        FUZZ_CHECK(mkdir(m_base.c_str(), 0700) == 0);
+    } else {
+        const char *tmp = getenv("TMPDIR");
+        std::string folder = tmp && *tmp ? tmp : "/tmp";
+        if (access("/dev/shm", W_OK | X_OK) == 0)
+            folder = "/dev/shm";
+        std::string templ = folder + "/salvo-fuzz-XXXXXX";
+        FUZZ_CHECK(mkdtemp(templ.data()) != nullptr);
+        m_base = templ;
+    }
     FUZZ_CHECK(mkdir((m_base + "/work").c_str(), 0700) == 0);
     m_out = m_base + "/work/out";
     FUZZ_CHECK(mkdir(m_out.c_str(), 0700) == 0);

@@ -226,7 +226,9 @@ Expected expectedTree(const std::string &path)
         legacy = legacy || !names.ok;
     }
     PlainRead plain = readPlain(path, legacy, true);
-    if (!plain.ok && fuzz::isEmptyArchive(path))
+    // An emptied archive is taken as such before any other reading (the raw
+    // reader would take an LZH's lone end mark for one byte of data).
+    if (fuzz::isEmptyArchive(path))
         return x; // nothing to extract
     if (!plain.ok) {
         impossible(&x, "libarchive fails: " + plain.error);

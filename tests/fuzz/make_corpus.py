@@ -5,8 +5,8 @@ Every seed is small and made here: command lines of every dialect, entry-name
 lists, and archives of every served format with the names and shapes that
 matter (folders, links, CP932 names, names leading out, damaged checksums).
 Archives of formats Python cannot write come from jlha, 7zz and gcab when they
-are installed, and the small real archives of ../shared/corpus/ are copied
-when that folder is there. Inputs a fuzzer once failed on are kept in the same
+are installed, and the small archives of tests/data/ (libarchive's test
+fixtures, see the README there) are copied. Inputs a fuzzer once failed on are kept in the same
 folders under names of their own; this script never removes a file.
 
 Usage: tests/fuzz/make_corpus.py [CORPUS_FOLDER]
@@ -27,7 +27,7 @@ import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
-SHARED_CORPUS = os.path.normpath(os.path.join(ROOT, "..", "shared", "corpus"))
+TEST_DATA = os.path.join(ROOT, "tests", "data")
 MTIME = 1700000000
 # Tar archives end after their two zero blocks, not padded to 10 KiB.
 tarfile.RECORDSIZE = tarfile.BLOCKSIZE
@@ -302,22 +302,19 @@ def tool_archives(out):
                 put(out, "mszip.cab", f.read())
 
 
-def shared_archives(out):
-    if not os.path.isdir(SHARED_CORPUS):
-        print("skipped: no %s" % SHARED_CORPUS)
-        return
-    for name in sorted(os.listdir(SHARED_CORPUS)):
-        path = os.path.join(SHARED_CORPUS, name)
+def stored_archives(out):
+    for name in sorted(os.listdir(TEST_DATA)):
+        path = os.path.join(TEST_DATA, name)
         if name.endswith(".md") or os.path.getsize(path) > 4096:
             continue
-        shutil.copyfile(path, os.path.join(out, "shared-" + name))
+        shutil.copyfile(path, os.path.join(out, "libarchive-" + name))
 
 
 def archive_extract(out):
     os.makedirs(out, exist_ok=True)
     python_archives(out)
     tool_archives(out)
-    shared_archives(out)
+    stored_archives(out)
 
 
 def archive_rewrite(out, archives):

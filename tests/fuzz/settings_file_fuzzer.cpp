@@ -1,23 +1,20 @@
-// The settings file: read, written and read again. The input is the file.
+// The settings file: read, written and read again. The input is the file,
+// held in memory (the reading and writing rules are those of a file on disk;
+// only the bytes stay off the disk, so that a run tries thousands of inputs).
 // Rules: writing back what was read changes no value; writing one key leaves
 // every other key as it read before; a written value reads back as written
 // (line breaks and NUL as blanks, at most 255 characters); the typed settings
 // read back what their setters wrote.
 #include "FuzzCheck.h"
-#include "FuzzTree.h"
 #include "platform/TextCodec.h"
 #include "settings/ProfileFile.h"
 #include "settings/Settings.h"
 
-#include <QFile>
 #include <QList>
-#include <cstdlib>
 
 using namespace salvo;
 
 namespace {
-
-fuzz::Sandbox *g_sandbox = nullptr;
 
 struct Name {
     QString section, key;
@@ -76,9 +73,9 @@ QString asRead(const QString &written)
     return text;
 }
 
-void checkTyped(const QString &folder)
+void checkTyped(const ProfileFile &file)
 {
-    const Settings settings(folder + QLatin1Char('/'));
+    const Settings settings(file);
     // Whatever is stored, the typed readers give an answer.
     settings.startUpMode();
     settings.folderNameMode(LaunchMode::Normal);
@@ -107,18 +104,10 @@ void checkTyped(const QString &folder)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    g_sandbox = new fuzz::Sandbox();
-    std::atexit([] { delete g_sandbox; });
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
-    const std::string path = g_sandbox->writeInput("Salvo.ini", data, size);
-    const ProfileFile file(QString::fromStdString(path));
+    const ProfileFile file = ProfileFile::inMemory(bytes);
     const QList<Name> names = namesIn(bytes);
 
     const QStringList before = readAll(file, names);
@@ -152,6 +141,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                        qPrintable(want));
     }
 
-    checkTyped(QString::fromStdString(g_sandbox->base() + "/work"));
+    checkTyped(file);
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "DamagedArchives.h"
 
 #include "support/ArchiveBuilder.h"
+#include "support/RealArchives.h"
 #include "salvo_archiver.h"
 
 #include <QProcess>
@@ -8,8 +9,6 @@
 
 namespace salvo::test {
 namespace {
-
-const QString kCorpus = QStringLiteral(SALVO_SOURCE_DIR "/../shared/corpus");
 
 // A cabinet made by gcab from files written here (stored, with CFDATA checksums).
 QByteArray gcabArchive(const TempHome &home, const std::vector<NamedArchive> &files)
@@ -84,14 +83,20 @@ std::vector<DamagedArchive> damagedArchivesOfEveryFormat(const TempHome &home, s
     const QByteArray sevenZip = writeArchive({{"first.txt", a}, {"second.txt", b}}, "7zip", "none", "7zip:compression=store");
     const QByteArray cab = gcabArchive(home, {{"first.txt", a}, {"second.txt", b}});
     const QByteArray tar = writeArchive({{"first.txt", a}, {"second.txt", b}}, "ustar");
-    *good = {{"good.rar", rar4}, {"good5.rar", rar5}, {"blake.rar", rar5Blake},
-                                                     {"good.zip", zip}, {"good.lzh", lzh}, {"good.7z", sevenZip},
-                                                     {"good.cab", cab}, {"good.tar", tar}};
+    // A stored entry far larger than one block of reading.
+    QByteArray noise(1 << 20, '\0');
+    for (int i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+    const QByteArray big4 = storedRar({{"big.bin", noise}}, 4), big5 = storedRar({{"big.bin", noise}}, 5);
+    *good = {{"good.rar", rar4}, {"good5.rar", rar5}, {"blake.rar", rar5Blake}, {"big.rar", big4}, {"big5.rar", big5},
+             {"good.zip", zip}, {"good.lzh", lzh}, {"good.7z", sevenZip}, {"good.cab", cab}, {"good.tar", tar}};
     std::vector<DamagedArchive> damaged{
         // A flipped bit in the data of a stored entry.
         {"flip.rar", flipped(rar4, rar4.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
         {"flip5.rar", flipped(rar5, rar5.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
         {"flipblake.rar", flipped(rar5Blake, rar5Blake.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
+        {"flipbig.rar", flipped(big4, big4.indexOf(noise) + noise.size() - 100), false, SALVO_E_FILE_CRC},
+        {"flipbig5.rar", flipped(big5, big5.indexOf(noise) + noise.size() - 100), false, SALVO_E_FILE_CRC},
         {"flip.zip", flipped(zip, zip.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
         {"flip.lzh", flipped(lzh, lzh.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
         {"flip.7z", flipped(sevenZip, sevenZip.indexOf(a) + 100), false, SALVO_E_FILE_CRC},
@@ -126,8 +131,8 @@ std::vector<DamagedArchive> damagedArchivesOfEveryFormat(const TempHome &home, s
     // Compressed entries as other archivers wrote them.
     for (const auto &[name, flipAt] : std::vector<std::pair<QString, qsizetype>>{
              {"lha_lh6.lzh", 400}, {"rar_compress_normal.rar", 3000}, {"rar5_compressed.rar", 300}}) {
-        const QByteArray bytes = readFile(kCorpus + "/" + name);
-        good->push_back({"corpus_" + name, bytes});
+        const QByteArray bytes = readFile(storedArchive(name));
+        good->push_back({"real_" + name, bytes});
         damaged.push_back({"flip_" + name, flipped(bytes, flipAt)});
         damaged.push_back({"cut_" + name, bytes.left(bytes.size() - (name.endsWith(".lzh") ? 1 : 4)), true,
                            SALVO_E_UNEXPECTED_EOF});
@@ -145,6 +150,12 @@ std::vector<DamagedArchive> damagedArchivesOfEveryFormat(const TempHome &home, s
         damaged.push_back({"flip." + ext, flipped(bytes, bytes.size() / 2)});
         damaged.push_back({"cut." + ext, bytes.left(bytes.size() - 9), false,
                            ext.contains("gz") ? SALVO_E_UNEXPECTED_EOF : 0});
+        // Cut inside the gzip trailer (the checksum and the size).
+        if (ext == "gz") {
+            for (const int cut : {1, 4, 7})
+                damaged.push_back({QStringLiteral("cut%1.gz").arg(cut), bytes.left(bytes.size() - cut), false,
+                                   SALVO_E_UNEXPECTED_EOF});
+        }
     }
     return damaged;
 }

@@ -1,7 +1,7 @@
 #pragma once
-// Damaged archives of every format, made at test time (and from the corpus of
-// other archivers), for the tests that extract them: each with the result it
-// must give where the kind of damage is certain.
+// Damaged archives of every format, made at test time (and from archives other
+// archivers wrote, stored in tests/data), for the tests that extract them:
+// each with the result it must give where the kind of damage is certain.
 #include "support/TestEnvironment.h"
 
 #include <QByteArray>

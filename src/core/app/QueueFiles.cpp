@@ -29,17 +29,23 @@ QString listFileNameWithExtension(const QString &name)
     return name + QStringLiteral(".txt");
 }
 
+QByteArray fileListBytes(const QStringList &entries)
+{
+    QByteArray bytes;
+    for (const QString &entry : entries)
+        bytes += localBytesOfPath(entry) + "\r\n";
+    return bytes;
+}
+
 bool saveFileList(const QString &path, const QStringList &entries)
 {
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         return false;
-    for (const QString &entry : entries) {
-        const QByteArray line = localBytesOfPath(entry) + "\r\n";
-        if (out.write(line) != line.size()) {
-            out.cancelWriting();
-            return false;
-        }
+    const QByteArray bytes = fileListBytes(entries);
+    if (out.write(bytes) != bytes.size()) {
+        out.cancelWriting();
+        return false;
     }
     return out.commit();
 }
@@ -88,7 +94,12 @@ LoadStatus loadFileList(const QString &path, QStringList *entries)
         return LoadStatus::CannotOpen;
     if (in.size() > kMaxListFileBytes)
         return LoadStatus::TooLarge;
-    QByteArray bytes = in.readAll();
+    entries->append(fileListEntries(in.readAll()));
+    return LoadStatus::Ok;
+}
+
+QStringList fileListEntries(QByteArray bytes)
+{
     bytes.replace('\0', QByteArray());
     // Byte order marks at the start are no text, however many an editor wrote.
     while (bytes.startsWith("\xEF\xBB\xBF"))
@@ -97,10 +108,11 @@ LoadStatus loadFileList(const QString &path, QStringList *entries)
     // Each line as its bytes stand (QString::fromUtf8 would drop a byte order
     // mark that opens a line, and the name would reach no file).
     const QList<QByteArray> lines = splitLines(bytes);
-    entries->reserve(entries->size() + lines.size());
+    QStringList entries;
+    entries.reserve(lines.size());
     for (const QByteArray &line : lines)
-        entries->append(utf8 ? pathFromLocalBytes(line) : decodeMixedLine(line));
-    return LoadStatus::Ok;
+        entries.append(utf8 ? pathFromLocalBytes(line) : decodeMixedLine(line));
+    return entries;
 }
 
 void sortQueueEntries(QStringList &entries, int key)

@@ -1,5 +1,6 @@
 #pragma once
 // Saving, loading and sorting the archive queue.
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -23,6 +24,8 @@ QString listFileNameWithExtension(const QString &name);
 // not UTF-8 as its own bytes. The file is replaced atomically. False when it
 // could not be written.
 bool saveFileList(const QString &path, const QStringList &entries);
+// The bytes saveFileList writes.
+QByteArray fileListBytes(const QStringList &entries);
 
 enum class LoadStatus { Ok, CannotOpen, TooLarge };
 
@@ -31,6 +34,8 @@ enum class LoadStatus { Ok, CannotOpen, TooLarge };
 // CP932, except lines naming an existing file by bytes that are not UTF-8
 // (as saveFileList writes them). NUL characters are dropped.
 LoadStatus loadFileList(const QString &path, QStringList *entries);
+// The entries of a list file's bytes, read as loadFileList reads them.
+QStringList fileListEntries(QByteArray bytes);
 
 // Sort keys of "SORT": 0 the full path, 1 the folder part, 2 the file name.
 // The order is stable; texts compare by Unicode code points without regard to

@@ -20,15 +20,9 @@ struct Document {
     bool unusable = false;
 };
 
-Document load(const QString &path)
+Document parse(const QByteArray &bytes)
 {
     Document doc;
-    QByteArray bytes;
-    const ReadStatus status = readRegularFile(path, ProfileFile::kMaxFileSize, &bytes);
-    if (status != ReadStatus::Ok) {
-        doc.unusable = status == ReadStatus::Unusable;
-        return doc;
-    }
     const int firstLf = bytes.indexOf('\n');
     if (firstLf > 0 && bytes.at(firstLf - 1) == '\r')
         doc.newline = QStringLiteral("\r\n");
@@ -45,6 +39,18 @@ Document load(const QString &path)
     if (!doc.lines.isEmpty() && doc.lines.last().isEmpty())
         doc.lines.removeLast();
     return doc;
+}
+
+Document load(const ProfileFile &file)
+{
+    QByteArray bytes;
+    bool unusable = false;
+    if (!file.readBytes(&bytes, &unusable)) {
+        Document doc;
+        doc.unusable = unusable;
+        return doc;
+    }
+    return parse(bytes);
 }
 
 // The name of a section line, or a null string when the line opens no section.
@@ -138,9 +144,8 @@ QString storedValue(const QString &value)
 }
 
 // Looks the key up; false when the file, section or key is missing.
-bool lookup(const QString &path, const QString &section, const QString &key, QString *value)
+bool lookup(const Document &doc, const QString &section, const QString &key, QString *value)
 {
-    const Document doc = load(path);
     const Location loc = locate(doc, section, key);
     if (loc.keyLine < 0)
         return false;
@@ -167,14 +172,41 @@ QString cutAtNul(const QString &text)
 
 ProfileFile::ProfileFile(QString path) : m_path(std::move(path)) {}
 
+ProfileFile ProfileFile::inMemory(const QByteArray &bytes)
+{
+    ProfileFile file{QString()};
+    file.m_memory = std::make_shared<QByteArray>(bytes);
+    return file;
+}
+
+QByteArray ProfileFile::bytesInMemory() const
+{
+    return m_memory ? *m_memory : QByteArray();
+}
+
+bool ProfileFile::readBytes(QByteArray *bytes, bool *unusable) const
+{
+    ReadStatus status = ReadStatus::Ok;
+    if (m_memory) {
+        *bytes = *m_memory;
+        if (bytes->size() > kMaxFileSize)
+            status = ReadStatus::Unusable;
+    } else {
+        status = readRegularFile(m_path, kMaxFileSize, bytes);
+    }
+    if (unusable)
+        *unusable = status == ReadStatus::Unusable;
+    return status == ReadStatus::Ok;
+}
+
 bool ProfileFile::exists() const
 {
-    return QFileInfo(m_path).isFile();
+    return m_memory || QFileInfo(m_path).isFile();
 }
 
 bool ProfileFile::isUnusable() const
 {
-    return load(m_path).unusable;
+    return load(*this).unusable;
 }
 
 QString ProfileFile::readText(const QString &section, const QString &key) const
@@ -185,7 +217,7 @@ QString ProfileFile::readText(const QString &section, const QString &key) const
 QString ProfileFile::readText(const QString &section, const QString &key, const QString &fallback) const
 {
     QString value;
-    if (!lookup(m_path, section, key, &value))
+    if (!lookup(load(*this), section, key, &value))
         return cutAtNul(fallback);
     return cutAtNul(value);
 }
@@ -212,7 +244,7 @@ qint16 ProfileFile::parseInt(const QString &text)
 qint16 ProfileFile::readInt(const QString &section, const QString &key, qint16 fallback) const
 {
     QString value;
-    if (!lookup(m_path, section, key, &value))
+    if (!lookup(load(*this), section, key, &value))
         return fallback;
     return parseInt(value);
 }
@@ -224,7 +256,7 @@ bool ProfileFile::writeText(const QString &section, const QString &key, const QS
 
 bool ProfileFile::writeTexts(const QList<Write> &writes) const
 {
-    Document doc = load(m_path);
+    Document doc = load(*this);
     if (doc.unusable)
         return false;
     for (const Write &w : writes) {
@@ -242,6 +274,11 @@ bool ProfileFile::writeTexts(const QList<Write> &writes) const
         }
     }
 
+    const QByteArray bytes = (doc.lines.join(doc.newline) + doc.newline).toUtf8();
+    if (m_memory) {
+        *m_memory = bytes;
+        return true;
+    }
     // A new file starts readable by its owner only: it may come to hold the
     // mail passwords. The replacement keeps the permissions of the file it replaces.
     if (!QFileInfo::exists(m_path))
@@ -249,7 +286,6 @@ bool ProfileFile::writeTexts(const QList<Write> &writes) const
     QSaveFile out(m_path);
     if (!out.open(QIODevice::WriteOnly))
         return false;
-    const QByteArray bytes = (doc.lines.join(doc.newline) + doc.newline).toUtf8();
     if (out.write(bytes) != bytes.size()) {
         out.cancelWriting();
         return false;
@@ -259,6 +295,8 @@ bool ProfileFile::writeTexts(const QList<Write> &writes) const
 
 bool ProfileFile::makeOwnerOnly() const
 {
+    if (m_memory)
+        return true;
     constexpr auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     if (QFileInfo::exists(m_path))
         return QFile::setPermissions(m_path, ownerOnly);

@@ -5,9 +5,12 @@
 // removed, texts come back cut to 255 characters and integers are read as 16-bit
 // signed numbers. Every call reads the file afresh: nothing is cached, so a value
 // written by one window is seen by the next reader at once.
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QtGlobal>
+
+#include <memory>
 
 namespace salvo {
 
@@ -20,6 +23,11 @@ public:
     static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
 
     explicit ProfileFile(QString path);
+    // A settings file that lives in memory, read and written by the same rules
+    // as one on disk (a file larger than kMaxFileSize is unusable there too).
+    // Copies share the bytes. For checking those rules many thousand times.
+    static ProfileFile inMemory(const QByteArray &bytes);
+    QByteArray bytesInMemory() const;
 
     const QString &path() const { return m_path; }
     bool exists() const;
@@ -57,8 +65,13 @@ public:
     // numbers from other places (and for tests).
     static qint16 parseInt(const QString &text);
 
+    // The file's bytes as they are; false when it is missing or unusable
+    // (`unusable` then tells which).
+    bool readBytes(QByteArray *bytes, bool *unusable = nullptr) const;
+
 private:
     QString m_path;
+    std::shared_ptr<QByteArray> m_memory; // set for a file in memory
 };
 
 // Cuts a text at its first NUL character.

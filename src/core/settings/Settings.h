@@ -13,6 +13,7 @@ class Settings {
 public:
     explicit Settings(const QString &myPath)
         : m_file(myPath + QLatin1String(ini::kSettingsFile)) {}
+    explicit Settings(ProfileFile file) : m_file(std::move(file)) {}
 
     int read(const ini::IntKey &key) const
     {

@@ -81,14 +81,7 @@ protected:
     // The rows of the archive as the reading component lists them, in order.
     std::vector<std::string> rows(const std::string &archive)
     {
-        const ComponentChoice c = componentFor(archive);
-        ComponentLib lib(c.file, c.prefix);
-        std::vector<ListedEntry> entries;
-        EXPECT_TRUE(lib.list(archive, &entries)) << archive;
-        std::vector<std::string> out;
-        for (const ListedEntry &e : entries)
-            out.push_back(e.name);
-        return out;
+        return listedNames(archive);
     }
     std::vector<std::string> sortedRows(const std::string &archive)
     {

@@ -99,13 +99,7 @@ protected:
     // Entry names as the reading component lists them, sorted.
     std::vector<std::string> names(const std::string &archive)
     {
-        const ComponentChoice c = componentFor(archive);
-        ComponentLib lib(c.file, c.prefix);
-        std::vector<ListedEntry> entries;
-        EXPECT_TRUE(lib.list(archive, &entries)) << archive;
-        std::vector<std::string> out;
-        for (const ListedEntry &e : entries)
-            out.push_back(e.name);
+        std::vector<std::string> out = listedNames(archive);
         std::sort(out.begin(), out.end());
         return out;
     }

@@ -171,17 +171,20 @@ bool CreatedOutput::take(const std::string &stagingName, std::vector<std::string
     return true;
 }
 
+void removeHeldFolder(int parentFd, const std::string &name, int dirFd)
+{
+    removeContents(dirFd);
+    struct stat held {}, named {};
+    if (fstat(dirFd, &held) == 0 && fstatat(parentFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
+        && held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+        unlinkat(parentFd, name.c_str(), AT_REMOVEDIR);
+}
+
 void CreatedOutput::remove()
 {
     if (!m_staging.valid())
         return;
-    removeContents(m_staging.get());
-    // The name goes only while it is still this very folder.
-    struct stat held {}, named {};
-    if (fstat(m_staging.get(), &held) == 0
-        && fstatat(m_output.get(), m_stagingName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
-        && held.st_dev == named.st_dev && held.st_ino == named.st_ino)
-        unlinkat(m_output.get(), m_stagingName.c_str(), AT_REMOVEDIR);
+    removeHeldFolder(m_output.get(), m_stagingName, m_staging.get());
     m_staging.reset();
     removeMadeFolders();
 }

@@ -41,6 +41,10 @@ private:
 bool removeTree(int parentFd, const std::string &name);
 // Removes everything inside a folder, keeping the folder.
 bool removeContents(int dirFd);
+// Empties the folder held by `dirFd`, then removes `name` in `parentFd` only
+// while that name still leads to this very folder (someone may have put
+// another in its place meanwhile).
+void removeHeldFolder(int parentFd, const std::string &name, int dirFd);
 
 // Removes the folders `made` (outermost first) below `baseFd` from the
 // innermost out, each only while it is empty.

@@ -128,13 +128,7 @@ void OutputRoot::removeStaging()
 {
     if (!m_owner || !m_staging.valid())
         return;
-    removeContents(m_staging.get());
-    // The name goes only while it still names this very folder.
-    struct stat held {}, named {};
-    if (fstat(m_staging.get(), &held) == 0
-        && fstatat(m_output.get(), m_stagingName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
-        && held.st_dev == named.st_dev && held.st_ino == named.st_ino)
-        unlinkat(m_output.get(), m_stagingName.c_str(), AT_REMOVEDIR);
+    removeHeldFolder(m_output.get(), m_stagingName, m_staging.get());
 }
 
 void OutputRoot::removeMadeFolders()

@@ -1,5 +1,7 @@
 #include "ComponentLib.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <dlfcn.h>
 
@@ -108,6 +110,18 @@ ComponentChoice componentFor(const std::string &archive)
     if (ext == "rar")
         return {"unrar32.so", "Unrar"};
     return {"tar32.so", "Tar"};
+}
+
+std::vector<std::string> listedNames(const std::string &archive)
+{
+    const ComponentChoice c = componentFor(archive);
+    ComponentLib lib(c.file, c.prefix);
+    std::vector<ListedEntry> entries;
+    EXPECT_TRUE(lib.list(archive, &entries)) << archive;
+    std::vector<std::string> out;
+    for (const ListedEntry &e : entries)
+        out.push_back(e.name);
+    return out;
 }
 
 } // namespace salvo::test

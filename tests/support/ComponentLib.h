@@ -40,6 +40,8 @@ struct ComponentChoice {
     std::string file, prefix;
 };
 ComponentChoice componentFor(const std::string &archive);
+// The entry names the component serving `archive` lists, in its order.
+std::vector<std::string> listedNames(const std::string &archive);
 
 // Folder of the built program and components.
 std::string buildDir();

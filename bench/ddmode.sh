@@ -1,12 +1,12 @@
 #!/bin/bash
 # DD-mode runs of the real program against a shell loop of bsdtar that makes
-# the same folders: (a) 1,000 small zips, (b) 50 archives of mixed formats
-# (42 tar.gz, zip, 7z, lzh, tar.xz and tar.zst made here, about 840 MB
-# expanded, and the 8 RAR archives other archivers made that the tests keep
-# in tests/data), in folder mode 1 (also against a loop of 7zz) and in the automatic
-# mode 0; then (c) the program's own time per
-# archive beyond the components' work: DD mode over the small zips against the
-# same extractions made by the component driver in one process.
+# the same folders: (a) 1,000 small zips, (b) 50 archives of mixed formats (42
+# tar.gz, zip, 7z, lzh, tar.xz and tar.zst made here, about 840 MB expanded,
+# and the 8 RAR archives other archivers made that the tests keep in
+# tests/data), in folder mode 1 (also against a loop of 7zz) and in the
+# automatic mode 0; then (c) the program's own time per archive beyond the
+# components' work: DD mode over the small zips against the same extractions
+# made by the component driver in one process.
 # Prints medians, FAIL instead of a ratio when an output tree differs from
 # bsdtar's, and the number of archives extracted.
 #   bench/ddmode.sh [BUILD_DIR]      SCALE=0.1 for a quick run, RUNS=5

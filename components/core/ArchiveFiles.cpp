@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace salvo::arc {
 
@@ -38,16 +39,20 @@ std::vector<int> ArchiveFiles::descriptors() const
     return fds;
 }
 
-} // namespace salvo::arc
-
-namespace salvo::arc {
-
 int64_t ArchiveFiles::firstSize() const
 {
     struct stat st {};
     if (m_files.empty() || fstat(m_files.front().second.get(), &st) != 0)
         return -1;
     return st.st_size;
+}
+
+bool ArchiveFiles::firstBeginsWith(std::string_view bytes) const
+{
+    std::string head(bytes.size(), '\0');
+    return !m_files.empty()
+           && pread(m_files.front().second.get(), head.data(), head.size(), 0) == static_cast<ssize_t>(head.size())
+           && head == bytes;
 }
 
 } // namespace salvo::arc

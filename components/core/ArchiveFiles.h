@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -25,6 +26,8 @@ public:
     std::vector<int> descriptors() const;
     // The size of the first file, -1 when it could not be opened.
     int64_t firstSize() const;
+    // Whether the first file begins with these bytes.
+    bool firstBeginsWith(std::string_view bytes) const;
 
 private:
     std::vector<std::pair<std::string, UniqueFd>> m_files;

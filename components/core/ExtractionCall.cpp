@@ -377,6 +377,16 @@ unsigned decoderCount()
     return std::clamp<unsigned>(static_cast<unsigned>(usable), 1, kMostDecoders);
 }
 
+namespace {
+
+int64_t sharingMinimum(const ArchiveFiles &files)
+{
+    using namespace std::string_view_literals;
+    return files.firstBeginsWith("7z\xBC\xAF\x27\x1C"sv) ? kSharedSevenZipMinimum : kSharedExtractionMinimum;
+}
+
+} // namespace
+
 int runExtraction(uint32_t formats, const Command &command, OverwritePolicy policy, CallHooks hooks,
                   std::string *output)
 {
@@ -396,7 +406,7 @@ int runExtraction(uint32_t formats, const Command &command, OverwritePolicy poli
     Decoder decoder = client.take();
     const unsigned most = decoderCount();
     if (most >= 2 && command.names.empty() && (formats & (kZip | kSevenZip | kLha))
-        && files.firstSize() >= kSharedExtractionMinimum) {
+        && files.firstSize() >= sharingMinimum(files)) {
         Plan plan;
         if (askPlan(&decoder, formats, command, most, files, &plan) && plan.starts.size() >= 2)
             return SharedExtraction(formats, command, policy, plan, files, created, hooks).run(decoder, output);

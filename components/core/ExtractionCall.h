@@ -6,6 +6,7 @@
 // decoder. Either way the result, the questions about existing files (one at
 // a time, each asked once) and the clean-up after a failure are the same.
 #include "CommandLine.h"
+#include "SharingSizes.h"
 #include "Wire.h"
 #include "WorkerClient.h"
 
@@ -15,8 +16,6 @@
 
 namespace salvo::arc {
 
-// Archives smaller than this go to one decoder: sharing would cost more than it gains.
-inline constexpr int64_t kSharedExtractionMinimum = 4 * 1024 * 1024;
 // The most decoders one extraction uses.
 inline constexpr unsigned kMostDecoders = 4;
 

@@ -4,6 +4,7 @@
 #include "EntryNames.h"
 #include "FolderLayout.h"
 #include "Names.h"
+#include "core/SharingSizes.h"
 
 #include <memory>
 #include <set>
@@ -102,6 +103,7 @@ ExtractionPlan planExtraction(const std::string &path, uint32_t formats, bool fl
     NameDecoder decoder(src->backslashIsSeparator(), legacy);
     std::set<std::string> files, folders;
     std::vector<int64_t> position; // where the reading stood after each header
+    int64_t unpacked = 0;
     int r = ARCHIVE_OK;
     for (; r == ARCHIVE_OK; r = archive_read_next_header(src->handle(), &e)) {
         ticker.tick();
@@ -114,6 +116,8 @@ ExtractionPlan planExtraction(const std::string &path, uint32_t formats, bool fl
         if (!safeParts(withFolderMark(decoder.decode(rawEntryName(*src, e)), e), &parts))
             return plan;
         position.push_back(archive_filter_bytes(src->handle(), 0));
+        if (archive_entry_size_is_set(e) && archive_entry_size(e) > 0)
+            unpacked += archive_entry_size(e);
         if (parts.empty())
             continue;
         if (type == AE_IFDIR) {
@@ -143,6 +147,8 @@ ExtractionPlan planExtraction(const std::string &path, uint32_t formats, bool fl
     const VolumeInput::Volume &file = src->input().volumes().front();
     const int64_t fileSize = file.st.st_size;
     if (format == ARCHIVE_FORMAT_7ZIP) {
+        if (fileSize < kSharedExtractionMinimum && unpacked < kSharedSevenZipUnpacked)
+            return plan;
         FolderLayout layout;
         if (!readSevenZipLayout(file.fd, fileSize, &layout) || !weighFolders(layout, count, &weight, &canStart))
             return plan;

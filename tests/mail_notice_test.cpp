@@ -72,6 +72,12 @@ TEST_F(MailTest, SubjectAndBodyWithLoginAndPlain)
     EXPECT_FALSE(second.contains("\r\nBcc:"));
     EXPECT_TRUE(second.contains(QStringLiteral("圧縮が完了しました。").toUtf8()));
     EXPECT_TRUE(second.contains("X-Salvo-Outcome: FAIL"));
+
+    // A run the user stopped is not called complete.
+    EXPECT_EQ(sendNotice(m, "Extract", true, true), "");
+    const QByteArray third = message(3);
+    EXPECT_TRUE(third.contains(QStringLiteral("解凍を中止しました。\r\n").toUtf8())) << third.toStdString();
+    EXPECT_FALSE(third.contains(QStringLiteral("完了しました").toUtf8()));
 }
 
 TEST_F(MailTest, RejectedLoginAndAServerThatIsDown)

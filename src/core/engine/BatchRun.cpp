@@ -478,7 +478,7 @@ void BatchRun::completion(int successCount, int failureCount, bool stopped, cons
 {
     const Settings ini(m_setup.myPath);
     if (ini.read(ini::kMailUse) == 1 && availability().has(Component::Basp21)) {
-        const QString answer = sendNotice(readMailSettings(ini), QStringLiteral("Extract"), successCount >= 1);
+        const QString answer = sendNotice(readMailSettings(ini), QStringLiteral("Extract"), successCount >= 1, stopped);
         if (!answer.isEmpty())
             m_ui.setStatus(1, answer);
     }

@@ -153,13 +153,13 @@ QString noticeSubject(const MailSettings &mail)
     return mail.subject.isEmpty() ? QStringLiteral("完了通知(SalvoExtractor)") : mail.subject;
 }
 
-QString noticeBody(const QString &word, const QString &dateTime)
+QString noticeBody(const QString &word, const QString &dateTime, bool stopped)
 {
     return (word == QLatin1String("Extract") ? QStringLiteral("解凍") : QStringLiteral("圧縮"))
-        + QStringLiteral("が完了しました。\r\n") + dateTime;
+        + (stopped ? QStringLiteral("を中止しました。\r\n") : QStringLiteral("が完了しました。\r\n")) + dateTime;
 }
 
-QString sendNotice(const MailSettings &mail, const QString &word, bool success)
+QString sendNotice(const MailSettings &mail, const QString &word, bool success, bool stopped)
 {
     if (mail.popBeforeSmtp) {
         const QString pop = popLogin(mail);
@@ -182,7 +182,7 @@ QString sendNotice(const MailSettings &mail, const QString &word, bool success)
     upload.data = "From: " + from + "\r\nTo: " + to + "\r\nSubject: " + headerText(noticeSubject(mail))
         + "\r\nDate: " + QLocale::c().toString(now, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss t")).toLatin1()
         + "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: 8bit\r\n"
-        + "X-Salvo-Outcome: " + (success ? "SUCCESS" : "FAIL") + "\r\n\r\n" + noticeBody(word, dateTime).toUtf8()
+        + "X-Salvo-Outcome: " + (success ? "SUCCESS" : "FAIL") + "\r\n\r\n" + noticeBody(word, dateTime, stopped).toUtf8()
         + "\r\n";
     const QByteArray url = "smtp://" + mail.smtpServer.toUtf8() + ":" + QByteArray::number(mail.port > 0 ? mail.port : 25);
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());

@@ -30,12 +30,13 @@ QString decodeStoredPassword(const QString &stored);
 // by its owner only.
 bool storeMailPassword(const Settings &settings, bool pop, const QString &plain);
 
-// The subject and body of the notice for `word` ("Extract" or another).
+// The subject and body of the notice for `word` ("Extract" or another); the
+// body of a run the user stopped says so instead of calling it complete.
 QString noticeSubject(const MailSettings &mail);
-QString noticeBody(const QString &word, const QString &dateTime);
+QString noticeBody(const QString &word, const QString &dateTime, bool stopped = false);
 
 // Sends the notice; returns the text to show (empty when all went well).
-QString sendNotice(const MailSettings &mail, const QString &word, bool success);
+QString sendNotice(const MailSettings &mail, const QString &word, bool success, bool stopped = false);
 
 // True for this machine's own addresses (no password may leave it in clear).
 bool isLoopbackHost(const QString &host);

@@ -12,6 +12,7 @@
 #include <QProcessEnvironment>
 
 #include <map>
+#include <zlib.h>
 
 using namespace salvo::test;
 
@@ -54,6 +55,74 @@ QByteArray refusedHuffmanTables()
     "b101d4ac7e6cc126b561171fc06f4f4d59c5eefa7c9c6c764b7063c9712e19900fe90c9ce3b882f03ed31b83278fb2ed"
     "51102f31fd1df6438bbb6444bfeaa4b40d2f12df91ee3aedee77a8f48259ebd899986709aef47e73ab8f5797695c3bef"
     "6a7573451c98115b9bea3a2f335fef8a5f29d590554cfc00") + QByteArray(8, '\0');
+}
+
+void le16(QByteArray &out, uint32_t v)
+{
+    out.append(char(v & 0xFF));
+    out.append(char(v >> 8 & 0xFF));
+}
+
+void le32(QByteArray &out, uint32_t v)
+{
+    le16(out, v & 0xFFFF);
+    le16(out, v >> 16);
+}
+
+uint32_t crcOf(const QByteArray &bytes)
+{
+    return uint32_t(crc32(0, reinterpret_cast<const Bytef *>(bytes.constData()), uInt(bytes.size())));
+}
+
+// A ZIP whose two local headers lead to the same data: entry "b" (deflated,
+// its CRC off by `bCrcDelta`) carries in its extra field the whole local
+// header of entry "a" (stored, or deflated too). libarchive reads each entry
+// by its own header and record; so must every faster reader.
+QByteArray headerHiddenInAnother(const QByteArray &inflated, bool aDeflated, uint32_t bCrcDelta)
+{
+    const QByteArray data = qCompress(inflated).mid(6).chopped(4); // raw deflate
+    struct Entry {
+        const char *name;
+        uint32_t method, crc, size, offset;
+    };
+    const Entry a{"a", aDeflated ? 8u : 0u, aDeflated ? crcOf(inflated) : crcOf(data),
+                  uint32_t(aDeflated ? inflated.size() : data.size()), 30 + 1 + 4};
+    const Entry b{"b", 8, crcOf(inflated) + bCrcDelta, uint32_t(inflated.size()), 0};
+    const auto local = [&](const Entry &e, const QByteArray &extra) {
+        QByteArray h("PK\x03\x04", 4);
+        for (uint32_t v : {20u, 0u, e.method})
+            le16(h, v);
+        for (uint32_t v : {0u, e.crc, uint32_t(data.size()), e.size})
+            le32(h, v);
+        le16(h, 1);
+        le16(h, uint32_t(extra.size()));
+        return h + e.name + extra;
+    };
+    const auto central = [&](const Entry &e) {
+        QByteArray h("PK\x01\x02", 4);
+        for (uint32_t v : {20u, 20u, 0u, e.method})
+            le16(h, v);
+        for (uint32_t v : {0u, e.crc, uint32_t(data.size()), e.size})
+            le32(h, v);
+        for (uint32_t v : {1u, 0u, 0u, 0u, 0u})
+            le16(h, v);
+        le32(h, 0);
+        le32(h, e.offset);
+        return h + e.name;
+    };
+    const QByteArray inner = local(a, {});
+    QByteArray extra;
+    le16(extra, 0xCAFE);
+    le16(extra, uint32_t(inner.size()));
+    const QByteArray body = local(b, extra + inner) + data;
+    const QByteArray directory = central(b) + central(a);
+    QByteArray end("PK\x05\x06", 4);
+    for (uint32_t v : {0u, 0u, 2u, 2u})
+        le16(end, v);
+    le32(end, uint32_t(directory.size()));
+    le32(end, uint32_t(body.size()));
+    le16(end, 0);
+    return body + directory + end;
 }
 
 struct Outcome {
@@ -123,6 +192,8 @@ TEST(FastDecoders, DamagedArchivesFailAndGoodOnesExtractAsWithTheReferenceDecode
         {"deflated-size.zip", patched(zip, record + 24, 0x01)},    // the original size
         {"deflated-cut.zip", zip.left(zip.size() / 2)},
         {"prefixed.zip", QByteArray(5000, 'x') + zip}, // as behind a self-extractor
+        {"hidden-stored.zip", headerHiddenInAnother(b, false, 0)},
+        {"hidden-deflated-crc.zip", headerHiddenInAnother(b, true, 1)},
         {"members.tgz", members},
         {"members-flip.tgz", patched(members, members.size() - 100000, 0x10)},
         {"members-crc.tgz", patched(members, members.size() - 7, 0x01)},
@@ -140,7 +211,7 @@ TEST(FastDecoders, DamagedArchivesFailAndGoodOnesExtractAsWithTheReferenceDecode
         {"blocks-flip.xz", patched(xz, xz.size() / 3, 0x04)},
     });
 
-    const QStringList kGood{"deflated.zip", "prefixed.zip", "members.tgz", "members.gz", "blocks.txz", "blocks.xz"};
+    const QStringList kGood{"deflated.zip", "prefixed.zip", "hidden-stored.zip", "members.tgz", "members.gz", "blocks.txz", "blocks.xz"};
     for (const auto &[file, prefix, zips] : std::vector<std::tuple<std::string, std::string, bool>>{
              {"unzip32.so", "UnZip", true}, {"tar32.so", "Tar", false}}) {
         std::vector<NamedArchive> mine;
@@ -165,6 +236,9 @@ TEST(FastDecoders, DamagedArchivesFailAndGoodOnesExtractAsWithTheReferenceDecode
         } else {
             EXPECT_EQ(fast.files["deflated.zip/dir/a.txt"], "file:" + a.toStdString());
             EXPECT_EQ(fast.files["prefixed.zip/dir/a.txt"], "file:" + a.toStdString());
+            EXPECT_EQ(fast.files["hidden-stored.zip/b"], "file:" + b.toStdString());
+            EXPECT_EQ(fast.files["hidden-stored.zip/a"],
+                      "file:" + qCompress(b).mid(6).chopped(4).toStdString()); // as stored
         }
     }
 }

@@ -1,5 +1,7 @@
 #include "Operations.h"
 
+#include <cstring>
+
 #include "ArchiveSource.h"
 #include "EntryNames.h"
 #include "FormatChecks.h"
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -82,7 +85,12 @@ CheckFailure readEntryData(ArchiveSource &src, FormatChecks &checks, archive_ent
     // so asking for its data could only fail an entry that is whole.
     if (stated == 0 && archive_entry_sparse_count(e) == 0)
         return checks.endEntry();
-    if (ZipDeflatedData *zip = stated >= 0 && !checks.entryEncrypted() ? src.fastZipData() : nullptr) {
+    // Only an entry libarchive itself would inflate (its local header says
+    // deflate: libarchive names the method in the format's name) is inflated
+    // here.
+    const char *format = archive_format_name(src.handle());
+    const bool deflated = format && std::strstr(format, "(deflation)");
+    if (ZipDeflatedData *zip = stated >= 0 && deflated && !checks.entryEncrypted() ? src.fastZipData() : nullptr) {
         TreeError err;
         bool stopped = false;
         const ZipDeflatedData::Outcome outcome =

@@ -34,8 +34,8 @@ ZipDeflatedData::ZipDeflatedData(const VolumeInput &input) : m_input(input) {}
 
 ZipDeflatedData::~ZipDeflatedData() = default;
 
-// Keeps the records of the entries this reader may inflate: deflated and not
-// encrypted. The directory is read as the other readers of the worker read it
+// Keeps the record of every entry (those of other methods too, so that a
+// data offset two records lead to is seen as such). The directory is read as the other readers of the worker read it
 // (ZipCentralDirectory.h): a program in front of the archive (a
 // self-extractor) moves every offset alike, and a split set reads as the
 // unsplit archive libarchive is given.
@@ -48,7 +48,7 @@ bool ZipDeflatedData::readDirectory()
         return false;
     const bool whole = directory.forEach(
         [this](const ZipCentralEntry &e, const std::string &) {
-            if (e.method == kDeflated && !(e.flags & kEncrypted) && e.localHeader >= 0)
+            if (e.localHeader >= 0)
                 m_records.push_back({e.localHeader, e.compressedSize, e.size, e.crc, e.flags, e.method});
             return true;
         },
@@ -57,28 +57,37 @@ bool ZipDeflatedData::readDirectory()
     return whole;
 }
 
-// The record whose local header leads exactly to `dataOffset`, and agrees
-// with it on the method and on encryption.
+// The one record whose local header leads exactly to `dataOffset`, and
+// agrees with it on the method and on encryption. When two records lead
+// there (a local header hidden in another's extra field, a record given
+// twice), which one libarchive read cannot be told: none is taken.
 const ZipDeflatedData::Record *ZipDeflatedData::recordAt(int64_t dataOffset) const
 {
     auto it = std::lower_bound(m_records.begin(), m_records.end(), dataOffset,
                                [](const Record &r, int64_t offset) { return r.local < offset; });
     // The local header is 30 bytes and a name and an extra field of at most
     // 64 KiB each; only the few records right before can match.
-    for (int tries = 0; it != m_records.begin() && tries < 8; ++tries) {
+    const Record *found = nullptr;
+    uint8_t foundHeader[kLocalHeader];
+    for (int tries = 0; it != m_records.begin(); ++tries) {
         --it;
         if (it->local < dataOffset - kLocalHeader - 2 * 0xFFFF)
             break;
+        if (tries == 8)
+            return nullptr; // too many to look at: leave the entry to libarchive
         uint8_t header[kLocalHeader];
         if (!m_input.readFully(it->local, header, sizeof header) || std::memcmp(header, "PK\x03\x04", 4) != 0)
             continue;
         if (it->local + kLocalHeader + le16(header + 26) + le16(header + 28) != dataOffset)
             continue;
-        if (le16(header + 8) != it->method || (le16(header + 6) & kEncrypted))
+        if (found)
             return nullptr;
-        return &*it;
+        found = &*it;
+        std::memcpy(foundHeader, header, sizeof header);
     }
-    return nullptr;
+    if (!found || le16(foundHeader + 8) != found->method || (le16(foundHeader + 6) & kEncrypted))
+        return nullptr;
+    return found;
 }
 
 ZipDeflatedData::Outcome ZipDeflatedData::read(int64_t dataOffset, int64_t size, const Sink &sink)

@@ -123,16 +123,25 @@ la_ssize_t GzipStream::next(archive *a, const void **buffer)
 // the output all belonged to what was handed out before).
 la_ssize_t GzipStream::inflateSome(archive *a, const void **buffer, bool *again)
 {
-    if (m_avail == 0 && !need(1)) {
-        if (!m_readError && handBackToZlib()) {
-            *again = true;
-            return 0;
-        }
-        return fail(a, m_readError ? SALVO_E_CANNOT_READ : SALVO_E_UNEXPECTED_EOF, "unexpected end of file");
-    }
     int64_t used = 0;
     size_t made = 0;
-    const Inflater::Status status = m_inflater->run(m_next, m_avail, m_out.get(), kBuffer, &used, &made);
+    Inflater::Status status = Inflater::Status::Progress;
+    if (m_avail == 0 && !need(1)) {
+        // ISA-L reads ahead into its bit buffer: it may hold the stream's last
+        // bytes with output still to give. Only when it gives nothing more
+        // did the input end too early.
+        if (!m_readError && m_inflater->isFast())
+            status = m_inflater->run(m_next, 0, m_out.get(), kBuffer, &used, &made);
+        if (status == Inflater::Status::Progress && made == 0) {
+            if (!m_readError && handBackToZlib()) {
+                *again = true;
+                return 0;
+            }
+            return fail(a, m_readError ? SALVO_E_CANNOT_READ : SALVO_E_UNEXPECTED_EOF, "unexpected end of file");
+        }
+    } else {
+        status = m_inflater->run(m_next, m_avail, m_out.get(), kBuffer, &used, &made);
+    }
     if (status == Inflater::Status::Damaged || status == Inflater::Status::NoMemory) {
         // What came out of this step is not handed out: zlib says what is wrong.
         if (handBackToZlib()) {

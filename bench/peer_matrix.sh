@@ -139,8 +139,8 @@ for kind in "${KINDS[@]}"; do
       dpkg-deb -Zxz --root-owner-group -b "$K/pkg" "$A" >/dev/null
       mkdir -p "$K/members"; (cd "$K/members" && ar x "$A"); EXPECT="$K/members" ;;
     RPM)
-      printf 'Name: salvo-test\nVersion: 1.0\nRelease: 1\nSummary: t\nLicense: MIT\nBuildArch: noarch\n%%description\nt\n%%install\nmkdir -p %%{buildroot}/opt\ncp -a %s %%{buildroot}/opt/salvo\n%%files\n/opt/salvo\n' "$K/src" > "$K/t.spec"
-      (cd "$K" && rpmbuild -bb --quiet --define "_topdir $K/rpm" --define '_binary_payload w9.xzdio' t.spec >/dev/null 2>&1 && cp rpm/RPMS/noarch/*.rpm "$A")
+      printf 'Name: salvo-test\nVersion: 1.0\nRelease: 1\nSummary: t\nLicense: MIT\nBuildArch: noarch\n%%description\nt\n%%install\nmkdir -p %%{buildroot}/opt\ncp -a %s %%{buildroot}/opt/salvo\n%%files\n/opt/salvo\n' "$K/src" > "$K/t.rpmrecipe"
+      (cd "$K" && rpmbuild -bb --quiet --define "_topdir $K/rpm" --define '_binary_payload w9.xzdio' t.rpmrecipe >/dev/null 2>&1 && cp rpm/RPMS/noarch/*.rpm "$A")
       mkdir -p "$K/installed/opt"; cp -a "$K/src" "$K/installed/opt/salvo"; EXPECT="$K/installed" ;;
     *) (cd "$K/src" && eval "${maker//\$A/\"$A\"}") ;;
   esac

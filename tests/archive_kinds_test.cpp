@@ -217,11 +217,11 @@ const std::vector<Kind> &kinds()
         // An rpm's payload holds the installed tree.
         {"rpm by rpmbuild", {"rpmbuild"}, all,
          [](const QString &source, const QString &work) {
-             writeFile(work + "/t.spec", "Name: salvo-test\nVersion: 1.0\nRelease: 1\nSummary: test\nLicense: MIT\n"
+             writeFile(work + "/t.rpmrecipe", "Name: salvo-test\nVersion: 1.0\nRelease: 1\nSummary: test\nLicense: MIT\n"
                                          "BuildArch: noarch\n%description\ntest\n%install\nmkdir -p %{buildroot}/opt\n"
                                          "cp -a " + source.toUtf8() + " %{buildroot}/opt/salvo\n%files\n/opt/salvo\n");
              const bool ok = shell(work, "rpmbuild -bb --quiet --define \"_topdir " + work
-                                             + "/rpm\" --define '_binary_payload w9.xzdio' t.spec >/dev/null 2>&1 && "
+                                             + "/rpm\" --define '_binary_payload w9.xzdio' t.rpmrecipe >/dev/null 2>&1 && "
                                                "cp rpm/RPMS/noarch/*.rpm a.rpm");
              return made(work + "/a.rpm", ok);
          },

@@ -106,13 +106,7 @@ protected:
     // Extracts through the reading component and returns the files' contents.
     std::map<std::string, std::string> contents(const std::string &archive)
     {
-        const QString out = home.path("x");
-        QDir(out).removeRecursively();
-        const ComponentChoice c = componentFor(archive);
-        ComponentLib lib(c.file, c.prefix);
-        std::string text;
-        EXPECT_EQ(lib.run(extractCommand(c.prefix, archive, out.toStdString()), &text), 0) << text;
-        return snapshot(out);
+        return extractedTree(archive, home.path("x"));
     }
     // Everything in the archives' folder: a failure leaves no temporary file.
     std::vector<std::string> folderNames()

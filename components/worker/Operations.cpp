@@ -272,12 +272,16 @@ private:
     ExtractResult extractInto(SafeTree &tree)
     {
         ExtractResult result;
-        auto src = std::make_unique<ArchiveSource>(m_req.archive, m_req.formats);
-        if (m_hooks.password)
-            src->setPasswordSource(m_hooks.password);
-        src->setStreamThreads(m_req.streamThreads);
-        result.code = src->open(&result.message);
-        if (result.code != SALVO_OK)
+        std::unique_ptr<ArchiveSource> src;
+        const auto open = [&](bool legacyNames) {
+            src = std::make_unique<ArchiveSource>(m_req.archive, m_req.formats, legacyNames);
+            if (m_hooks.password)
+                src->setPasswordSource(m_hooks.password);
+            src->setStreamThreads(m_req.streamThreads);
+            result.code = src->open(&result.message);
+            return result.code == SALVO_OK;
+        };
+        if (!open(false))
             return result;
         archive_entry *e = nullptr;
         int first = archive_read_next_header(src->handle(), &e);
@@ -291,12 +295,7 @@ private:
         const bool legacy = m_req.legacyNames >= 0 ? m_req.legacyNames > 0
                                                    : seekable && needsLegacyNames(m_req.archive, m_req.formats);
         if (legacy) {
-            src = std::make_unique<ArchiveSource>(m_req.archive, m_req.formats, true);
-            if (m_hooks.password)
-                src->setPasswordSource(m_hooks.password);
-            src->setStreamThreads(m_req.streamThreads);
-            result.code = src->open(&result.message);
-            if (result.code != SALVO_OK)
+            if (!open(true))
                 return result;
             first = archive_read_next_header(src->handle(), &e);
         }

@@ -1,5 +1,8 @@
 #include "ComponentLib.h"
 
+#include "TreeSnapshot.h"
+
+#include <QDir>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -122,6 +125,16 @@ std::vector<std::string> listedNames(const std::string &archive)
     for (const ListedEntry &e : entries)
         out.push_back(e.name);
     return out;
+}
+
+std::map<std::string, std::string> extractedTree(const std::string &archive, const QString &out)
+{
+    QDir(out).removeRecursively();
+    const ComponentChoice c = componentFor(archive);
+    ComponentLib lib(c.file, c.prefix);
+    std::string text;
+    EXPECT_EQ(lib.run(extractCommand(c.prefix, archive, out.toStdString()), &text), 0) << text;
+    return snapshot(out);
 }
 
 } // namespace salvo::test

@@ -2,6 +2,8 @@
 // Loads an archiver component from the build folder and calls it by prefix.
 #include "salvo_archiver.h"
 
+#include <QString>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,9 @@ struct ComponentChoice {
 ComponentChoice componentFor(const std::string &archive);
 // The entry names the component serving `archive` lists, in its order.
 std::vector<std::string> listedNames(const std::string &archive);
+// Extracts `archive` through the component serving it into a fresh `out`
+// folder and returns the folder's snapshot (TreeSnapshot.h).
+std::map<std::string, std::string> extractedTree(const std::string &archive, const QString &out);
 
 // Folder of the built program and components.
 std::string buildDir();
